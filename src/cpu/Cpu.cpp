@@ -1,0 +1,382 @@
+#include "cpu/Cpu.h"
+
+#include "cpu/CpuCore.h"
+#include "memory/Bus.h"
+
+namespace vexil {
+
+CpuState g_cpu;
+CpuRunState g_run;
+
+namespace {
+
+void ForceSlowFetch() {
+    g_run.fetchSpan = -1;
+}
+
+// Ends the run after the current instruction, dropping the unused budget (the clock stays
+// exact because the run end counts budget - remaining).
+void DropBudget() {
+    g_run.remaining -= g_run.budget;
+    g_run.budget = 0;
+}
+
+uint32_t EndRun(uint32_t result) {
+    g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
+    g_cpu.clock += g_run.budget - g_run.remaining;
+    g_run.flags &= ~(kRunActive | kRunGroupZero);
+    g_run.budget = 0;
+    g_run.remaining = 0;
+    g_run.deferred = 0;
+    g_run.countdown = -1;
+    return result;
+}
+
+// Interrupt and trace checks of a run's start (also re-entered after SR writes). Returns
+// false when the PC ended up in no fetch region.
+bool StartChecks() {
+    if (InterruptDue()) AcknowledgeInterrupt();
+    if (g_run.flags & kRunFlagFetchFault) return false;
+    g_run.tracePending = (g_cpu.sr & kSrTrace) ? 1 : 0;
+    if (g_run.tracePending) {
+        g_run.deferred += g_run.remaining;
+        g_run.remaining = 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+uint16_t CpuGetSr() {
+    if (g_run.flags & kRunActive) return static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
+    return g_cpu.sr;
+}
+
+uint32_t CpuLastInstructionCycles() {
+    return g_run.lastCycles;
+}
+
+Cycles CpuCurrentCycle() {
+    return g_cpu.clock + (g_run.budget - g_run.remaining) - g_run.deferred;
+}
+
+void CpuEndSlice() {
+    g_run.countdown -= g_run.budget;
+    g_run.budget = 0;
+}
+
+void CpuSignalBusError() {
+    g_run.busErrorRequest = 1;
+}
+
+void CpuAddWaitStates(int32_t cycles) {
+    if (g_run.flags & kRunActive) g_run.countdown -= cycles;
+}
+
+bool CpuRunning() {
+    return (g_run.flags & kRunActive) != 0;
+}
+
+bool CpuFirstHandlerAccess() {
+    return g_run.ioMarker == 0;
+}
+
+int32_t CpuRaiseInterrupt(int32_t level, int32_t vector) {
+    if (level < 1 || level > 7 || vector < -2 || vector > 255) return 2;
+    const uint8_t bit = static_cast<uint8_t>(1u << level);
+    if (g_cpu.pending & bit) return 1;
+    g_cpu.pending = static_cast<uint8_t>((g_cpu.pending | bit) & ~1u);
+    g_cpu.levelVector[level] = static_cast<uint8_t>(vector == -2 ? 24 : vector == -1 ? 24 + level : vector);
+    if (g_run.countdown != -1) {
+        // Raised from inside an access handler: finish the instruction, then the event exit.
+        g_run.deferred += g_run.countdown + 1;
+        g_run.countdown = -1;
+    }
+    if (g_run.flags & kRunActive) ForceSlowFetch();
+    return 0;
+}
+
+void CpuTakeInterrupt() {
+    if (g_run.flags & kRunActive) return;
+    if (!InterruptDue()) return;
+    // Outside a run the CCR lives in SR; enter a short pseudo-run so the entry sees it.
+    UnpackCcr(g_cpu.sr);
+    g_run.flags |= kRunActive;
+    g_run.budget = 0;
+    g_run.remaining = 0;
+    AcknowledgeInterrupt();
+    g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
+    g_cpu.clock -= g_run.remaining;
+    g_run.remaining = 0;
+    g_run.flags &= ~(kRunActive | kRunGroupZero);
+}
+
+int32_t CpuReset() {
+    if ((g_run.flags & kRunActive) || g_cpu.supervisor.fetch == nullptr) return 1;
+    g_run.flags = 0;
+    for (auto& r : g_cpu.d) r = 0;
+    for (auto& r : g_cpu.a) r = 0;
+    g_cpu.otherSp = 0;
+    g_cpu.sr = 0x2700;
+    g_cpu.current = g_cpu.supervisor;
+    g_cpu.pc = 1;
+    g_cpu.pending = 1;
+    g_run.prefetchOverride = 0;
+    g_run.pairingCredit = 0;
+    g_run.tracePending = 0;
+    ForceSlowFetch();
+    const FetchRegion* region = g_cpu.current.fetch->Find(0);
+    if (region == nullptr) return 1;
+    auto readLong = [&](uint32_t address) {
+        const uint8_t* host = reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(address));
+        return LoadHostLong(host);
+    };
+    // Both longs must lie inside the region to be read from its host memory.
+    if (region->last < 7) return 1;
+    g_cpu.a[7] = readLong(0);
+    g_cpu.pc = readLong(4);
+    g_cpu.pending = static_cast<uint8_t>(g_cpu.pc & 1);
+    return -static_cast<int32_t>(g_cpu.pc & 1);
+}
+
+uint32_t CpuRun(int32_t budget) {
+    if (g_cpu.pending & 1) {
+        if (g_cpu.pc & 1) return kRunHalted;
+        g_cpu.clock += budget;
+        return kRunBudgetSpent;
+    }
+    g_run.budget = budget;
+    g_run.remaining = budget;
+    g_run.deferred = 0;
+    g_run.countdown = -1;
+    g_run.reenter = 0;
+    g_run.exitResult = 0;
+    UnpackCcr(g_cpu.sr);
+    g_run.flags = kRunActive;
+    FetchLookup();
+    if (g_run.flags & kRunFlagFetchFault) return EndRun(kRunFetchFault);
+    if (!StartChecks()) return EndRun(kRunFetchFault);
+
+    for (;;) {
+        do {
+            // Dispatch: the opcode straight from host memory when the PC lies in the current
+            // fetch region and nothing is pending; everything else goes the slow way.
+            uint16_t opcode;
+            const uint32_t offset = g_cpu.pc - g_run.fetchBase;
+            if (static_cast<int64_t>(offset) <= g_run.fetchSpan) [[likely]] {
+                opcode = LoadHostWord(g_run.fetchHost + offset);
+                g_cpu.pc += 2;
+            } else {
+                opcode = FetchOpcodeSlow();
+                if (g_run.flags & kRunFlagFetchFault) break;
+            }
+            g_dispatch[opcode](opcode);
+            g_run.ioMarker = 0;
+        } while (g_run.remaining > 0);
+
+        // The event exit.
+        if (g_run.exitResult) {
+            const uint32_t result = g_run.exitResult;
+            g_run.exitResult = 0;
+            return EndRun(result);
+        }
+        if (g_run.flags & kRunFlagFetchFault) {
+            // The PC lies in no region: the run ends; the next one reports it.
+            if (g_run.remaining > 0) DropBudget();
+            g_run.flags &= ~kRunFlagFetchFault;
+            return EndRun(kRunBudgetSpent);
+        }
+        if (g_run.tracePending) {
+            g_run.tracePending = 0;
+            EnterException(9);
+            Charge(36);
+            if (g_run.flags & kRunFlagFetchFault) continue;
+        }
+        if (g_run.reenter) {
+            g_run.reenter = 0;
+            g_run.remaining += g_run.deferred;
+            g_run.deferred = 0;
+            if (!StartChecks()) continue;
+            if (g_run.remaining > 0) continue;
+        } else {
+            if (InterruptDue()) {
+                AcknowledgeInterrupt();
+                if (g_run.flags & kRunFlagFetchFault) continue;
+            }
+            g_run.remaining += g_run.deferred;
+            g_run.deferred = 0;
+            if (g_run.remaining > 0) continue;
+        }
+        return EndRun(kRunBudgetSpent);
+    }
+}
+
+// ---- fetch paths ----------------------------------------------------------------------------
+
+void FetchLookup() {
+    const FetchRegion* region = g_cpu.current.fetch->Find(g_cpu.pc & kAddressMask);
+    if (region == nullptr) {
+        g_run.fetchBase = 0xFFFFFFFF;
+        g_run.fetchSpan = -1;
+        g_run.fetchHost = nullptr;
+        g_run.flags |= kRunFlagFetchFault;
+        return;
+    }
+    g_run.flags &= ~kRunFlagFetchFault;
+    const uint32_t top = g_cpu.pc & ~kAddressMask;
+    g_run.fetchBase = region->first | top;
+    // A word must fit: the last opcode address is last - 1.
+    g_run.fetchSpan = static_cast<int64_t>(region->last) - region->first - 1;
+    g_run.fetchHost = reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(region->first));
+    if (g_run.prefetchOverride || (g_cpu.pending & 1)) g_run.fetchSpan = -1;
+}
+
+uint16_t FetchOpcodeSlow() {
+    if (g_cpu.pending & 1) {
+        // Stopped or halted inside a run (STOP, double fault): nothing more executes; the
+        // rest of the budget passes.
+        g_run.remaining = 0;
+        g_run.deferred = 0;
+        g_run.flags |= kRunFlagFetchFault;
+        return 0;
+    }
+    if (g_run.prefetchOverride) {
+        g_run.prefetchOverride = 0;
+        FetchLookup();
+        g_cpu.pc += 2;
+        return g_run.prefetched[0];
+    }
+    FetchLookup();
+    if (g_run.flags & kRunFlagFetchFault) {
+        DropBudget();
+        return 0;
+    }
+    return FetchWord();
+}
+
+uint16_t FetchWordSlow() {
+    // Extension words past the end of the current region: look the address up afresh.
+    const FetchRegion* region = g_cpu.current.fetch->Find(g_cpu.pc & kAddressMask);
+    const uint32_t address = g_cpu.pc;
+    g_cpu.pc += 2;
+    if (region == nullptr || region->last == (address & kAddressMask)) return 0xFFFF;
+    return LoadHostWord(
+        reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(address & kAddressMask)));
+}
+
+uint16_t PeekProgramWord(uint32_t address) {
+    const FetchRegion* region = g_cpu.current.fetch->Find(address & kAddressMask);
+    if (region == nullptr || region->last == (address & kAddressMask)) return 0xFFFF;
+    return LoadHostWord(
+        reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(address & kAddressMask)));
+}
+
+// ---- status register and exceptions ---------------------------------------------------------
+
+void SetSr(uint16_t value) {
+    value &= kSrSystemBits | 0x1F;
+    const bool wasSupervisor = Supervisor();
+    const bool nowSupervisor = (value & kSrSupervisor) != 0;
+    if (wasSupervisor != nowSupervisor) {
+        const uint32_t sp = g_cpu.a[7];
+        g_cpu.a[7] = g_cpu.otherSp;
+        g_cpu.otherSp = sp;
+        g_cpu.current = nowSupervisor ? g_cpu.supervisor : g_cpu.user;
+    }
+    g_cpu.sr = value;
+    UnpackCcr(value);
+}
+
+void Halt() {
+    g_cpu.pending |= 1;
+    g_cpu.pc |= 1;
+    g_run.fetchSpan = -1;
+}
+
+namespace {
+
+// Steps 2-5 of an entry: reads the vector, switches to supervisor mode. Returns the new PC
+// and the SR to push.
+uint32_t BeginEntry(int vector, uint16_t& pushedSr) {
+    const uint32_t newPc = ReadLong(static_cast<uint32_t>(vector) * 4);
+    pushedSr = CpuGetSr();
+    if (!Supervisor()) {
+        const uint32_t sp = g_cpu.a[7];
+        g_cpu.a[7] = g_cpu.otherSp;
+        g_cpu.otherSp = sp;
+        g_cpu.current = g_cpu.supervisor;
+    }
+    g_cpu.sr = static_cast<uint16_t>((g_cpu.sr | kSrSupervisor) & ~kSrTrace);
+    g_run.tracePending = 0;
+    g_run.prefetchOverride = 0;
+    return newPc;
+}
+
+}  // namespace
+
+void EnterException(int vector) {
+    if (g_run.flags & kRunGroupZero) {
+        Halt();
+        return;
+    }
+    uint16_t sr;
+    const uint32_t newPc = BeginEntry(vector, sr);
+    WriteLong(g_cpu.a[7] - 4, g_cpu.pc);
+    WriteWord(g_cpu.a[7] - 6, sr);
+    g_cpu.a[7] -= 6;
+    if (g_cpu.pending & 1 && g_cpu.pc & 1) return;  // halted by a fault while pushing
+    g_cpu.pc = newPc;
+    FetchLookup();
+}
+
+void EnterGroupZero(int vector, uint32_t accessAddress) {
+    if (g_run.flags & kRunGroupZero) {
+        Halt();
+        return;
+    }
+    ++g_run.groupZeroCount;
+    g_run.faultAddress = accessAddress;
+    g_cpu.pending &= ~1u;
+    g_run.flags |= kRunGroupZero;
+    uint16_t sr;
+    const uint32_t newPc = BeginEntry(vector, sr);
+    const uint32_t sp = g_cpu.a[7];
+    WriteLong(sp - 4, g_cpu.pc);
+    WriteWord(sp - 6, sr);
+    WriteWord(sp - 8, 0);
+    WriteLong(sp - 12, g_run.faultAddress);
+    WriteWord(sp - 14, 0);
+    if (g_cpu.pending & 1) return;  // double fault: halted
+    g_cpu.a[7] = sp - 14;
+    g_cpu.pc = newPc;
+    g_run.flags &= ~kRunGroupZero;
+    Charge(56);
+    FetchLookup();
+}
+
+void RaiseInstructionException(int vector) {
+    g_cpu.pc -= 2;
+    EnterException(vector);
+    Finish(34);
+}
+
+void AcknowledgeInterrupt() {
+    const uint32_t mask = (g_cpu.sr >> 8) & 7;
+    for (int level = 7; level > static_cast<int>(mask) || level == 7; --level) {
+        if (g_cpu.pending & (1u << level)) {
+            g_cpu.pending &= static_cast<uint8_t>(~(1u << level) & ~1u);
+            EnterException(g_cpu.levelVector[level]);
+            g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & ~kSrMask) | (level << 8));
+            Charge(56);
+            return;
+        }
+    }
+}
+
+void AfterSrWrite() {
+    g_run.deferred += g_run.remaining;
+    g_run.remaining = 0;
+    g_run.reenter = 1;
+}
+
+}  // namespace vexil

@@ -1,0 +1,146 @@
+// The CPU's inner state and the small inline pieces every instruction handler is made of:
+// cycle charging, condition codes, opcode-stream fetches and the exception entries.
+// Only the CPU's own sources and the memory access routines include this file.
+#pragma once
+
+#include <cstdint>
+
+#include "cpu/Cpu.h"
+
+namespace vexil {
+
+// State that exists while a run is in progress, beside CpuState.
+struct CpuRunState {
+    int32_t budget = 0;
+    int32_t remaining = 0;
+    int32_t deferred = 0;
+    int32_t countdown = -1;  // remaining - 1 while an access handler runs, else -1
+
+    // Current fetch region. An opcode is fetched straight from host memory when
+    // uint32_t(pc - fetchBase) <= fetchSpan; a span of -1 sends every dispatch to the slow
+    // path (prefetch override pending, halted, or no region).
+    uint32_t fetchBase = 0xFFFFFFFF;
+    int64_t fetchSpan = -1;
+    const uint8_t* fetchHost = nullptr;  // host address of fetchBase
+
+    uint8_t flags = 0;  // kRunActive | kRunFlagFetchFault | kRunGroupZero
+    uint8_t tracePending = 0;
+    uint8_t busErrorRequest = 0;
+    uint8_t prefetchOverride = 0;
+    uint32_t accessAddress = 0;
+    uint32_t faultAddress = 0;
+    uint32_t lastCycles = 0;
+    uintptr_t ioMarker = 0;
+    int32_t pairingCredit = 0;
+    uint16_t prefetched[2] = {};
+    uint32_t groupZeroCount = 0;  // bumped by every bus or address error entry
+    uint8_t reenter = 0;
+    uint32_t exitResult = 0;  // nonzero: the run ends with this result (RESET without a hook)  // an SR write
+                              // asks for the interrupt and trace checks of a run's start
+
+    // Condition codes during a run: N is bit 31 of n, Z is set when z == 0, V, C and X are 0/1.
+    int32_t n = 0;
+    uint32_t z = 1;
+    uint32_t v = 0;
+    uint32_t c = 0;
+    uint32_t x = 0;
+};
+
+constexpr uint8_t kRunActive = 1;
+constexpr uint8_t kRunFlagFetchFault = 2;
+constexpr uint8_t kRunGroupZero = 4;
+
+extern CpuRunState g_run;
+
+using OpcodeHandler = void (*)(uint16_t opcode);
+extern OpcodeHandler g_dispatch[65536];
+
+// ---- cycles ---------------------------------------------------------------------------------
+
+constexpr int32_t RoundUp4(int32_t cycles) {
+    return (cycles + 3) & ~3;
+}
+inline void Charge(int32_t cycles) {
+    g_run.remaining -= cycles;
+}
+// The common end of a handler: charges the 68000 count, records it, and rounds the remaining
+// budget down to the next bus slot (-2 becomes -4).
+inline void Finish(int32_t cycles) {
+    g_run.remaining -= cycles;
+    g_run.lastCycles = static_cast<uint32_t>(cycles);
+    g_run.remaining &= ~3;
+}
+// End of a handler whose steps were already charged in whole bus slots.
+inline void FinishStepped(int32_t recorded) {
+    g_run.lastCycles = static_cast<uint32_t>(recorded);
+}
+
+// ---- condition codes ------------------------------------------------------------------------
+
+inline uint16_t PackCcr() {
+    return static_cast<uint16_t>((g_run.x << 4) | ((static_cast<uint32_t>(g_run.n) >> 31) << 3) |
+                                 ((g_run.z == 0) << 2) | (g_run.v << 1) | g_run.c);
+}
+inline void UnpackCcr(uint16_t ccr) {
+    g_run.x = (ccr >> 4) & 1;
+    g_run.n = (ccr & kCcrN) ? INT32_MIN : 0;
+    g_run.z = (ccr & kCcrZ) ? 0 : 1;
+    g_run.v = (ccr >> 1) & 1;
+    g_run.c = ccr & 1;
+}
+
+// ---- the opcode stream ----------------------------------------------------------------------
+
+uint16_t FetchWordSlow();
+// Reads the word at PC and advances PC past it.
+inline uint16_t FetchWord() {
+    const uint32_t offset = g_cpu.pc - g_run.fetchBase;
+    if (static_cast<int64_t>(offset) > g_run.fetchSpan) [[unlikely]]
+        return FetchWordSlow();
+    g_cpu.pc += 2;
+    return LoadHostWord(g_run.fetchHost + offset);
+}
+inline uint32_t FetchLong() {
+    const uint32_t high = FetchWord();
+    return (high << 16) | FetchWord();
+}
+// Reads the word at `address` of the opcode stream without moving PC (for the prefetch).
+uint16_t PeekProgramWord(uint32_t address);
+
+// Looks the PC up in the fetch table after a jump; a miss ends the run with a fetch fault.
+void FetchLookup();
+// The opcode for the next dispatch: the captured prefetch when the override is set, else the
+// word at PC; PC advances by 2. Halted and faulted states are resolved here too.
+uint16_t FetchOpcodeSlow();
+
+// ---- mode switches and exceptions -----------------------------------------------------------
+
+// Writes SR: switches stacks and region tables when S changes, and unpacks the CCR.
+void SetSr(uint16_t value);
+// The normal exception entry (6-byte frame). The caller charges the cycles.
+void EnterException(int vector);
+// Bus error (2) or address error (3) with its 14-byte frame; charges 56 cycles.
+void EnterGroupZero(int vector, uint32_t accessAddress);
+// Exceptions an instruction raises with the PC of the instruction itself pushed
+// (illegal, line A, line F, privilege violation): steps back over the opcode, enters and
+// charges 34.
+void RaiseInstructionException(int vector);
+// True when the mask allows a pending level (or level 7 is pending).
+inline bool InterruptDue() {
+    const uint32_t levels = g_cpu.pending & 0xFE;
+    const uint32_t mask = (g_cpu.sr >> 8) & 7;
+    return (levels >> (mask + 1)) != 0 || (levels & 0x80) != 0;
+}
+// Takes the highest allowed pending interrupt, charging 56 cycles.
+void AcknowledgeInterrupt();
+// Called by SR writes (MOVE to SR, ANDI/ORI/EORI to SR) at the end of the instruction: a
+// pending interrupt the new mask allows, or a newly set T bit, is dealt with at once.
+void AfterSrWrite();
+// Halts the processor (double fault).
+void Halt();
+
+inline bool Supervisor() {
+    return (g_cpu.sr & kSrSupervisor) != 0;
+}
+
+}  // namespace vexil

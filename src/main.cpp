@@ -1,0 +1,39 @@
+// vexil: the program's entry point. Parses the command line and runs the emulator.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void PrintUsage() {
+    std::printf(
+        "Usage: vexil [options]\n"
+        "  --rom FILE        TOS ROM image to run\n"
+        "  --help            show this help\n"
+        "  --version         show the version\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string romPath;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+            PrintUsage();
+            return 0;
+        }
+        if (!std::strcmp(arg, "--version")) {
+            std::printf("vexil %s\n", VEXIL_VERSION);
+            return 0;
+        }
+        if (!std::strcmp(arg, "--rom") && i + 1 < argc) {
+            romPath = argv[++i];
+            continue;
+        }
+        std::fprintf(stderr, "vexil: unknown option '%s' (try --help)\n", arg);
+        return 2;
+    }
+    std::fprintf(stderr, "vexil: the machine cannot run yet; only --help and --version work.\n");
+    return 1;
+}

@@ -1,0 +1,83 @@
+// The access routines the instruction handlers call for every operand in memory. RAM and ROM
+// pages are served inline from the table's page map; everything else (I/O, the screen-watch
+// window, region ends, unmapped space) takes the slow path, which walks the region table.
+// Odd word and long accesses raise an address error and are not made.
+#pragma once
+
+#include <cstdint>
+
+#include "cpu/CpuCore.h"
+#include "memory/Memory.h"
+
+namespace vexil {
+
+uint8_t ReadByteSlow(uint32_t address);
+uint16_t ReadWordSlow(uint32_t address);
+uint32_t ReadLongSlow(uint32_t address);
+void WriteByteSlow(uint32_t address, uint8_t value);
+void WriteWordSlow(uint32_t address, uint16_t value);
+void WriteLongSlow(uint32_t address, uint32_t value);
+// Enters the address error for an odd access and returns the value the instruction then sees.
+uint32_t OddAccess(uint32_t address);
+
+inline uint8_t ReadByte(uint32_t address) {
+    const uintptr_t base = g_cpu.current.readByte->PageBase(address);
+    if (base) [[likely]]
+        return *reinterpret_cast<const uint8_t*>(base + ((address & kAddressMask) ^ 1));
+    return ReadByteSlow(address);
+}
+
+inline uint16_t ReadWord(uint32_t address) {
+    if (address & 1) [[unlikely]]
+        return static_cast<uint16_t>(OddAccess(address));
+    const uintptr_t base = g_cpu.current.readWord->PageBase(address);
+    if (base) [[likely]]
+        return LoadHostWord(reinterpret_cast<const uint8_t*>(base + (address & kAddressMask)));
+    return ReadWordSlow(address);
+}
+
+inline uint32_t ReadLong(uint32_t address) {
+    if (address & 1) [[unlikely]]
+        return OddAccess(address);
+    const uintptr_t base = g_cpu.current.readWord->PageBase(address);
+    if (base && (address & 0xFFFF) != 0xFFFE) [[likely]]
+        return LoadHostLong(reinterpret_cast<const uint8_t*>(base + (address & kAddressMask)));
+    return ReadLongSlow(address);
+}
+
+inline void WriteByte(uint32_t address, uint8_t value) {
+    const uintptr_t base = g_cpu.current.writeByte->PageBase(address);
+    if (base) [[likely]] {
+        *reinterpret_cast<uint8_t*>(base + ((address & kAddressMask) ^ 1)) = value;
+        return;
+    }
+    WriteByteSlow(address, value);
+}
+
+inline void WriteWord(uint32_t address, uint16_t value) {
+    if (address & 1) [[unlikely]] {
+        OddAccess(address);
+        return;
+    }
+    const uintptr_t base = g_cpu.current.writeWord->PageBase(address);
+    if (base) [[likely]] {
+        StoreHostWord(reinterpret_cast<uint8_t*>(base + (address & kAddressMask)), value);
+        return;
+    }
+    WriteWordSlow(address, value);
+}
+
+inline void WriteLong(uint32_t address, uint32_t value) {
+    if (address & 1) [[unlikely]] {
+        OddAccess(address);
+        return;
+    }
+    const uintptr_t base = g_cpu.current.writeWord->PageBase(address);
+    if (base && (address & 0xFFFF) != 0xFFFE) [[likely]] {
+        StoreHostLong(reinterpret_cast<uint8_t*>(base + (address & kAddressMask)), value);
+        return;
+    }
+    WriteLongSlow(address, value);
+}
+
+}  // namespace vexil

@@ -1,0 +1,184 @@
+#include "memory/Memory.h"
+
+#include <initializer_list>
+
+#include "cpu/Cpu.h"
+
+namespace vexil {
+
+void RegionTable::Clear() {
+    for (auto& e : entries_) e = MemoryRegion{};
+    Rebuild();
+}
+
+int RegionTable::size() const {
+    int n = 0;
+    while (!entries_[n].IsTerminator()) ++n;
+    return n;
+}
+
+int RegionTable::Add(const MemoryRegion& region) {
+    const int n = size();
+    if (n >= kMaxRegions) return -1;
+    entries_[n] = region;
+    entries_[n + 1] = MemoryRegion{};
+    Rebuild();
+    return n;
+}
+
+const MemoryRegion* RegionTable::FindFirst(uint32_t address) const {
+    address &= kAddressMask;
+    for (const MemoryRegion* e = entries_; !e->IsTerminator(); ++e)
+        if (e->Contains(address)) return e;
+    return nullptr;
+}
+
+void RegionTable::Rebuild() {
+    for (int page = 0; page < kPageCount; ++page) {
+        const uint32_t lo = static_cast<uint32_t>(page) << kPageShift;
+        const uint32_t hi = lo + (1u << kPageShift) - 1;
+        uintptr_t base = 0;
+        int touching = 0;
+        for (const MemoryRegion* e = entries_; !e->IsTerminator(); ++e) {
+            if (e->last < lo || e->first > hi) continue;
+            ++touching;
+            // Reads take the first region; a page is direct only when that region is direct
+            // and covers it whole. Writes store into every region, so exactly one may touch.
+            if (touching == 1 && e->IsDirect() && e->first <= lo && e->last >= hi)
+                base = reinterpret_cast<uintptr_t>(e->host) - e->first;
+            if (kind_ == Kind::kRead) break;
+        }
+        if (kind_ == Kind::kWrite && touching != 1) base = 0;
+        page_[page] = base;
+    }
+}
+
+void FetchTable::Clear() {
+    for (auto& e : entries_) e = FetchRegion{};
+}
+
+int FetchTable::Add(const FetchRegion& region) {
+    int n = 0;
+    while (entries_[n].first != 0xFFFFFFFF) ++n;
+    if (n >= kMaxRegions) return -1;
+    entries_[n] = region;
+    entries_[n + 1] = FetchRegion{};
+    return n;
+}
+
+const FetchRegion* FetchTable::Find(uint32_t address) const {
+    address &= kAddressMask;
+    for (const FetchRegion* e = entries_; e->first != 0xFFFFFFFF; ++e)
+        if (e->first <= address && address <= e->last) return e;
+    return nullptr;
+}
+
+void CopySwapped(uint8_t* destination, const uint8_t* source, size_t length) {
+    for (size_t i = 0; i < length; ++i) destination[i ^ 1] = source[i];
+}
+
+// Table order of the machine's map (the indices below rely on it).
+//   fetch, read byte, read word:  RAM, ROM, cartridge[, I/O page]
+//   write byte, write word:       screen watch, RAM[, I/O page]
+namespace {
+constexpr uint32_t kRomFirst = 0xFC0000, kRomLast = 0xFEFFFF;
+constexpr uint32_t kCartridgeFirst = 0xFA0000, kCartridgeLast = 0xFBFFFF;
+constexpr uint32_t kIoFirst = 0xFF8000, kIoLast = 0xFFFFFF;
+
+FetchRegion Fetch(uint32_t first, uint32_t last, uint8_t* host) {
+    return {first, last, reinterpret_cast<intptr_t>(host) - static_cast<intptr_t>(first)};
+}
+}  // namespace
+
+void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramBytes, const MemoryHandlers& h) {
+    t.fetch.Clear();
+    t.readByte.Clear();
+    t.readWord.Clear();
+    t.writeByte.Clear();
+    t.writeWord.Clear();
+
+    t.fetch.Add(Fetch(0, ramBytes - 1, block.Ram()));
+    t.fetch.Add(Fetch(kRomFirst, kRomLast, block.Rom()));
+    t.fetch.Add(Fetch(kCartridgeFirst, kCartridgeLast, block.Cartridge()));
+    for (RegionTable* table : {&t.readByte, &t.readWord}) {
+        table->Add({0, ramBytes - 1, nullptr, nullptr, block.Ram()});
+        table->Add({kRomFirst, kRomLast, nullptr, nullptr, block.Rom()});
+        table->Add({kCartridgeFirst, kCartridgeLast, nullptr, nullptr, block.Cartridge()});
+    }
+    if (h.ioReadByte) t.readByte.Add({kIoFirst, kIoLast, h.ioReadByte, nullptr, nullptr});
+    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr});
+
+    // The screen watch starts over the first 64 KB; the frame start moves it.
+    const bool watch = h.screenWatchByte && h.screenWatchWord;
+    if (watch) {
+        t.writeByte.Add({0, 0xFFFF, nullptr, h.screenWatchByte, nullptr});
+        t.writeWord.Add({0, 0xFFFF, nullptr, h.screenWatchWord, nullptr});
+    }
+    t.writeByte.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
+    t.writeWord.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
+    if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr});
+    if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr});
+
+    g_cpu.supervisor = t.Set();
+    g_cpu.user = t.Set();
+    g_cpu.current = t.Set();
+}
+
+void MemorySetRamSize(MachineTables& t, uint32_t ramBytes) {
+    t.fetch[0].last = ramBytes - 1;
+    t.readByte[0].last = ramBytes - 1;
+    t.readWord[0].last = ramBytes - 1;
+    t.readByte.Rebuild();
+    t.readWord.Rebuild();
+}
+
+void MemorySetRomRange(MachineTables& t, EmulatedMemoryBlock& block, uint32_t base, uint32_t length) {
+    base &= kAddressMask;
+    const uint32_t last = base + length - 1;
+    t.fetch[1] = Fetch(base, last, block.Rom());
+    for (RegionTable* table : {&t.readByte, &t.readWord}) {
+        (*table)[1].first = base;
+        (*table)[1].last = last;
+        table->Rebuild();
+    }
+}
+
+void MemorySetScreenWatch(MachineTables& t, uint32_t videoBase) {
+    const uint32_t first = videoBase & 0x3FFFFF;
+    for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
+        if ((*table)[0].write == nullptr) continue;
+        (*table)[0].first = first;
+        (*table)[0].last = first + 0xFFFF;
+        table->Rebuild();
+    }
+}
+
+uint32_t DebugReadWord(uint32_t address) {
+    const MemoryRegion* region =
+        g_cpu.supervisor.readWord ? g_cpu.supervisor.readWord->FindFirst(address) : nullptr;
+    if (region == nullptr) return 0xFFFFFFFF;
+    address &= kAddressMask;
+    if (region->read) return region->read(address, *region, CpuCurrentCycle()) & 0xFFFF;
+    const uint32_t offset = address - region->first;
+    if (address == region->last) {
+        // A word that starts on the region's last byte: its high byte is all that is here.
+        return static_cast<uint32_t>(region->host[offset ^ 1]) << 8 | 0xFF;
+    }
+    if (offset & 1)  // no alignment check: assemble the two bytes
+        return static_cast<uint32_t>(region->host[offset ^ 1]) << 8 | region->host[(offset + 1) ^ 1];
+    return LoadHostWord(region->host + offset);
+}
+
+int32_t DebugWriteByte(uint32_t address, uint8_t value) {
+    const MemoryRegion* region =
+        g_cpu.supervisor.writeByte ? g_cpu.supervisor.writeByte->FindFirst(address) : nullptr;
+    if (region == nullptr) return -1;
+    address &= kAddressMask;
+    if (region->write)
+        region->write(address, value, *region, CpuCurrentCycle());
+    else
+        region->host[(address - region->first) ^ 1] = value;
+    return 0;
+}
+
+}  // namespace vexil
