@@ -6,12 +6,6 @@
 #include <cstdlib>
 
 #include "cpu/OpcodeTable.h"
-#include "cpu/ops/Arithmetic.h"
-#include "cpu/ops/Branch.h"
-#include "cpu/ops/Logic.h"
-#include "cpu/ops/Move.h"
-#include "cpu/ops/ShiftBit.h"
-#include "cpu/ops/System.h"
 
 namespace vexil {
 

@@ -60,4 +60,12 @@ void Row(std::string_view pattern, const char* family) {
     ClaimOpcodes(pattern, family, grid, Sizes, Modes, DModes);
 }
 
+// The rows of each instruction group (cpu/ops/*.cpp).
+void AddMoveRows();
+void AddArithmeticRows();
+void AddLogicRows();
+void AddShiftBitRows();
+void AddBranchRows();
+void AddSystemRows();
+
 }  // namespace vexil

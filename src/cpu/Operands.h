@@ -234,4 +234,61 @@ inline void UsePrefetch() {
     g_run.fetchSpan = -1;
 }
 
+// ---- shared by several families ------------------------------------------------------------
+
+// Condition codes 0-15 (T F HI LS CC CS NE EQ VC VS PL MI GE LT GT LE).
+inline bool ConditionTrue(unsigned cc) {
+    const bool n = g_run.n < 0, z = g_run.z == 0, v = g_run.v != 0, c = g_run.c != 0;
+    switch (cc & 15) {
+        case 0:
+            return true;
+        case 1:
+            return false;
+        case 2:
+            return !c && !z;
+        case 3:
+            return c || z;
+        case 4:
+            return !c;
+        case 5:
+            return c;
+        case 6:
+            return !z;
+        case 7:
+            return z;
+        case 8:
+            return !v;
+        case 9:
+            return v;
+        case 10:
+            return !n;
+        case 11:
+            return n;
+        case 12:
+            return n == v;
+        case 13:
+            return n != v;
+        case 14:
+            return !z && n == v;
+        default:
+            return z || n != v;
+    }
+}
+
+// A jump to an odd address is an address error at the target.
+inline void JumpTo(uint32_t target) {
+    if (target & 1) [[unlikely]] {
+        EnterGroupZero(3, target);
+        return;
+    }
+    g_cpu.pc = target;
+}
+
+// Supervisor-only instructions call this first; false means the violation was taken.
+inline bool RequireSupervisor() {
+    if (Supervisor()) return true;
+    RaiseInstructionException(8);
+    return false;
+}
+
 }  // namespace vexil

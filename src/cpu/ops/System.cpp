@@ -1,16 +1,8 @@
 // System control: NOP, STOP, RESET, EXG, and the opcodes that trap (line A, line F).
-#pragma once
-
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
-
-// Supervisor-only instructions call this first; false means the violation was taken.
-inline bool RequireSupervisor() {
-    if (Supervisor()) return true;
-    RaiseInstructionException(8);
-    return false;
-}
+namespace {
 
 struct Nop {
     template <Size, Mode, Mode>
@@ -98,7 +90,9 @@ struct LineF {
     }
 };
 
-inline void AddSystemRows() {
+}  // namespace
+
+void AddSystemRows() {
     Row<Nop>("0100 1110 0111 0001", "NOP");
     Row<Stop>("0100 1110 0111 0010", "STOP");
     Row<Reset>("0100 1110 0111 0000", "RESET");

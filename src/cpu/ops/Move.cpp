@@ -1,9 +1,8 @@
 // Data movement: MOVE, MOVEA, MOVEQ.
-#pragma once
-
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
+namespace {
 
 // MOVE's destination times: -(An) costs no more than (An) here.
 template <Size S, Mode D>
@@ -57,7 +56,9 @@ struct MoveQ {
     }
 };
 
-inline void AddMoveRows() {
+}  // namespace
+
+void AddMoveRows() {
     Row<Move, kBWL, kAllModes & ~Bit(kAn), kDataAlterableModes>("00zz XXXM MMmm mxxx", "MOVE");
     Row<Move, kWL, Bit(kAn), kDataAlterableModes>("00zz XXXM MMmm mxxx", "MOVE");
     // The byte MOVE from an address register, which the 68000 rejects, runs like any other.

@@ -1,57 +1,8 @@
 // Program flow: Bcc, BRA, BSR, DBcc, Scc, JMP, JSR, RTS, RTR.
-#pragma once
-
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
-
-// Condition codes 0-15 (T F HI LS CC CS NE EQ VC VS PL MI GE LT GT LE).
-inline bool ConditionTrue(unsigned cc) {
-    const bool n = g_run.n < 0, z = g_run.z == 0, v = g_run.v != 0, c = g_run.c != 0;
-    switch (cc & 15) {
-        case 0:
-            return true;
-        case 1:
-            return false;
-        case 2:
-            return !c && !z;
-        case 3:
-            return c || z;
-        case 4:
-            return !c;
-        case 5:
-            return c;
-        case 6:
-            return !z;
-        case 7:
-            return z;
-        case 8:
-            return !v;
-        case 9:
-            return v;
-        case 10:
-            return !n;
-        case 11:
-            return n;
-        case 12:
-            return n == v;
-        case 13:
-            return n != v;
-        case 14:
-            return !z && n == v;
-        default:
-            return z || n != v;
-    }
-}
-
-// A jump to an odd address is an address error at the target.
-inline void JumpTo(uint32_t target) {
-    if (target & 1) [[unlikely]] {
-        EnterGroupZero(3, target);
-        return;
-    }
-    g_cpu.pc = target;
-}
+namespace {
 
 // Branch target: the displacement counts from the word after the opcode.
 inline uint32_t BranchTarget(uint16_t op, bool& wordForm) {
@@ -87,7 +38,9 @@ struct BranchAlways {
     }
 };
 
-inline void AddBranchRows() {
+}  // namespace
+
+void AddBranchRows() {
     Row<BranchAlways>("0110 0000 dddd dddd", "BRA");
     Row<BranchIf>("0110 cccc dddd dddd", "Bcc");
 }

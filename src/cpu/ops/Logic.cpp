@@ -1,9 +1,8 @@
 // Logic: AND, OR, EOR, NOT and their immediate forms.
-#pragma once
-
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
+namespace {
 
 // <ea> op Dn -> Dn. The read is timed after the address calculation.
 template <typename Op>
@@ -51,7 +50,9 @@ struct OrOp {
     static uint32_t Apply(uint32_t a, uint32_t b) { return a | b; }
 };
 
-inline void AddLogicRows() {
+}  // namespace
+
+void AddLogicRows() {
     Row<LogicToReg<OrOp>, kBWL, kDataModes>("1000 rrr0 ssmm mxxx", "OR");
     Row<LogicToMem<OrOp>, kBWL, kMemoryAlterableModes>("1000 rrr1 ssmm mxxx", "OR");
 }

@@ -1,11 +1,10 @@
 // Arithmetic: ADD, SUB, CMP and their address, quick, immediate and extended forms, NEG,
 // CLR, TST, MULU/MULS, DIVU/DIVS, CHK and the decimal instructions.
-#pragma once
-
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
+namespace {}  // namespace
 
-inline void AddArithmeticRows() {}
+void AddArithmeticRows() {}
 
 }  // namespace vexil

@@ -1,10 +1,9 @@
 // Shifts and rotates, and the bit instructions BTST, BCHG, BCLR, BSET.
-#pragma once
-
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
+namespace {}  // namespace
 
-inline void AddShiftBitRows() {}
+void AddShiftBitRows() {}
 
 }  // namespace vexil
