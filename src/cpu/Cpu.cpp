@@ -22,6 +22,7 @@ void DropBudget() {
 }
 
 uint32_t EndRun(uint32_t result) {
+    EndSuppression();
     g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
     g_cpu.clock += g_run.budget - g_run.remaining;
     g_run.flags &= ~(kRunActive | kRunGroupZero);
@@ -98,17 +99,7 @@ int32_t CpuRaiseInterrupt(int32_t level, int32_t vector) {
 
 void CpuTakeInterrupt() {
     if (g_run.flags & kRunActive) return;
-    if (!InterruptDue()) return;
-    // Outside a run the CCR lives in SR; enter a short pseudo-run so the entry sees it.
-    UnpackCcr(g_cpu.sr);
-    g_run.flags |= kRunActive;
-    g_run.budget = 0;
-    g_run.remaining = 0;
-    AcknowledgeInterrupt();
-    g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
-    g_cpu.clock -= g_run.remaining;
-    g_run.remaining = 0;
-    g_run.flags &= ~(kRunActive | kRunGroupZero);
+    if (InterruptDue()) EnterExceptionBetweenRuns(-1, 0);
 }
 
 int32_t CpuReset() {
@@ -175,6 +166,7 @@ uint32_t CpuRun(int32_t budget) {
         } while (g_run.remaining > 0);
 
         // The event exit.
+        EndSuppression();
         if (g_run.exitResult) {
             const uint32_t result = g_run.exitResult;
             g_run.exitResult = 0;
@@ -184,6 +176,13 @@ uint32_t CpuRun(int32_t budget) {
             // The PC lies in no region: the run ends; the next one reports it.
             if (g_run.remaining > 0) DropBudget();
             g_run.flags &= ~kRunFlagFetchFault;
+            return EndRun(kRunBudgetSpent);
+        }
+        if (g_run.tracePending && g_run.stopBeforeTrace) {
+            g_run.tracePending = 0;
+            g_run.traceDue = 1;
+            g_run.remaining += g_run.deferred;
+            g_run.deferred = 0;
             return EndRun(kRunBudgetSpent);
         }
         if (g_run.tracePending) {
@@ -228,10 +227,11 @@ void FetchLookup() {
     // A word must fit: the last opcode address is last - 1.
     g_run.fetchSpan = static_cast<int64_t>(region->last) - region->first - 1;
     g_run.fetchHost = reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(region->first));
-    if (g_run.prefetchOverride || (g_cpu.pending & 1)) g_run.fetchSpan = -1;
+    if (g_run.prefetchOverride || (g_cpu.pending & 1) || g_run.suppressed) g_run.fetchSpan = -1;
 }
 
 uint16_t FetchOpcodeSlow() {
+    EndSuppression();
     if (g_cpu.pending & 1) {
         // Stopped or halted inside a run (STOP, double fault): nothing more executes; the
         // rest of the budget passes.
@@ -315,6 +315,7 @@ uint32_t BeginEntry(int vector, uint16_t& pushedSr) {
 }  // namespace
 
 void EnterException(int vector) {
+    if (g_run.suppressed) return;
     if (g_run.flags & kRunGroupZero) {
         Halt();
         return;
@@ -330,6 +331,7 @@ void EnterException(int vector) {
 }
 
 void EnterGroupZero(int vector, uint32_t accessAddress) {
+    if (g_run.suppressed) return;
     if (g_run.flags & kRunGroupZero) {
         Halt();
         return;
@@ -348,10 +350,40 @@ void EnterGroupZero(int vector, uint32_t accessAddress) {
     WriteWord(sp - 14, 0);
     if (g_cpu.pending & 1) return;  // double fault: halted
     g_cpu.a[7] = sp - 14;
-    g_cpu.pc = newPc;
     g_run.flags &= ~kRunGroupZero;
     Charge(56);
+    // The rest of the instruction still runs, in its own opcode stream, but without touching
+    // memory; the handler's address is taken up when it ends.
+    g_run.suppressed = 1;
+    g_run.suppressedPc = newPc;
+    g_cpu.current = SuppressedTables(g_cpu.supervisor.fetch);
+    g_run.fetchSpan = -1;
+}
+
+void EndSuppression() {
+    if (!g_run.suppressed) return;
+    g_run.suppressed = 0;
+    g_cpu.current = Supervisor() ? g_cpu.supervisor : g_cpu.user;
+    g_cpu.pc = g_run.suppressedPc;
     FetchLookup();
+}
+
+void EnterExceptionBetweenRuns(int vector, int32_t cycles) {
+    UnpackCcr(g_cpu.sr);
+    g_run.flags |= kRunActive;
+    g_run.budget = 0;
+    g_run.remaining = 0;
+    if (vector < 0)
+        AcknowledgeInterrupt();
+    else {
+        EnterException(vector);
+        Charge(cycles);
+    }
+    EndSuppression();
+    g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
+    g_cpu.clock -= g_run.remaining;
+    g_run.remaining = 0;
+    g_run.flags &= ~(kRunActive | kRunGroupZero);
 }
 
 void RaiseInstructionException(int vector) {

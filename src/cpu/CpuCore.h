@@ -35,8 +35,17 @@ struct CpuRunState {
     uint16_t prefetched[2] = {};
     uint32_t groupZeroCount = 0;  // bumped by every bus or address error entry
     uint8_t reenter = 0;
-    uint32_t exitResult = 0;  // nonzero: the run ends with this result (RESET without a hook)  // an SR write
-                              // asks for the interrupt and trace checks of a run's start
+    uint32_t exitResult = 0;
+    // After a bus or address error inside an instruction, the rest of that instruction runs
+    // with its memory accesses and exceptions dropped (the data tables are swapped for a set
+    // that ignores them) until the next dispatch.
+    uint8_t suppressed = 0;
+    uint32_t suppressedPc = 0;  // the exception handler's address, taken up at the next dispatch
+    // Single-stepping for tests: the run stops before a due trace exception, which the next
+    // step then takes on its own.
+    uint8_t stopBeforeTrace = 0;
+    uint8_t traceDue = 0;  // nonzero: the run ends with this result (RESET without a hook)  // an SR write
+                           // asks for the interrupt and trace checks of a run's start
 
     // Condition codes during a run: N is bit 31 of n, Z is set when z == 0, V, C and X are 0/1.
     int32_t n = 0;
@@ -138,6 +147,10 @@ void AcknowledgeInterrupt();
 void AfterSrWrite();
 // Halts the processor (double fault).
 void Halt();
+// Ends the dropping of accesses after a group 0 exception.
+void EndSuppression();
+// Between runs: enters an exception at once, charging its cycles to the clock.
+void EnterExceptionBetweenRuns(int vector, int32_t cycles);
 
 inline bool Supervisor() {
     return (g_cpu.sr & kSrSupervisor) != 0;

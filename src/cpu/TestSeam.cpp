@@ -36,6 +36,8 @@ void SetRegisters(const Registers& r) {
     g_cpu.pending &= 0xFE;
     g_run.prefetchOverride = 0;
     g_run.pairingCredit = 0;
+    g_run.traceDue = 0;
+    g_run.lastCycles = 0;
     g_run.flags = 0;
 }
 
@@ -53,7 +55,15 @@ Registers GetRegisters() {
 
 int Step() {
     const Cycles before = g_cpu.clock;
-    CpuRun(4);
+    if (g_run.traceDue) {
+        g_run.traceDue = 0;
+        g_run.lastCycles = 0;
+        EnterExceptionBetweenRuns(9, 36);
+    } else {
+        g_run.stopBeforeTrace = 1;
+        CpuRun(4);
+        g_run.stopBeforeTrace = 0;
+    }
     return g_cpu.clock - before;
 }
 

@@ -40,6 +40,19 @@ uint8_t* HostAt(const MemoryRegion& r, uint32_t address) {
 
 }  // namespace
 
+TableSet SuppressedTables(FetchTable* fetch) {
+    static RegionTable reads(RegionTable::Kind::kRead), writes(RegionTable::Kind::kWrite);
+    static const bool built = [] {
+        reads.Add({0, kAddressMask, [](uint32_t, const MemoryRegion&, Cycles) -> uint32_t { return 0; },
+                   nullptr, nullptr});
+        writes.Add(
+            {0, kAddressMask, nullptr, [](uint32_t, uint32_t, const MemoryRegion&, Cycles) {}, nullptr});
+        return true;
+    }();
+    (void)built;
+    return {fetch, &reads, &reads, &writes, &writes};
+}
+
 uint32_t OddAccess(uint32_t address) {
     EnterGroupZero(3, address);
     return 0;

@@ -17,6 +17,8 @@ uint32_t ReadLongSlow(uint32_t address);
 void WriteByteSlow(uint32_t address, uint8_t value);
 void WriteWordSlow(uint32_t address, uint16_t value);
 void WriteLongSlow(uint32_t address, uint32_t value);
+// A table set whose data accesses do nothing: reads return 0, writes are dropped.
+TableSet SuppressedTables(FetchTable* fetch);
 // Enters the address error for an odd access and returns the value the instruction then sees.
 uint32_t OddAccess(uint32_t address);
 
