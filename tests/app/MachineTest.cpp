@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "app/Machine.h"
+#include "cpu/Cpu.h"
+#include "io/IoDispatch.h"
+#include "io/IoState.h"
+#include "support/Asm.h"
+
+namespace vexil {
+namespace {
+
+class MachineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = test::LoadAsm("machine-interrupts");
+        machine_ = std::make_unique<Machine>();
+        machine_->LoadBytes(program_.origin, program_.bytes.data(), program_.bytes.size());
+        for (uint32_t vector = 2; vector < 256; ++vector)
+            machine_->PokeLong(vector * 4, program_.Symbol("unexpected"));
+        machine_->PokeLong(0, 0x8000);  // reset stack pointer and program counter
+        machine_->PokeLong(4, program_.origin);
+        ASSERT_EQ(machine_->Reset(false), 0);
+    }
+    uint32_t Counter(const char* name) { return machine_->PeekLong(program_.Symbol(name)); }
+
+    test::AsmProgram program_;
+    std::unique_ptr<Machine> machine_;
+};
+
+TEST_F(MachineTest, InterruptHandlersRunAsOftenAsTheMachineRaisesThem) {
+    ASSERT_EQ(machine_->RunFrame(), kRunBudgetSpent);
+    if (Counter("ready") != 0x600DF00D || Counter("fault") != 0)
+        GTEST_SKIP() << "the CPU does not run the set-up code yet";
+    ASSERT_EQ(machine_->RunFrames(49), kRunBudgetSpent);
+    EXPECT_EQ(Counter("fault"), 0u);
+    EXPECT_GT(Counter("spins"), 0u);
+    EXPECT_EQ(Counter("vbls"), 50u);
+    EXPECT_EQ(Counter("hbls"), 50u * 313);
+    EXPECT_EQ(Counter("timer_bs"), 50u * 200);  // counted lines 64-263 of every frame
+    // Timer A: 6400 MFP clocks = 20888 cycles, started within the first few hundred cycles;
+    // 383 periods fit into 50 frames from any start before cycle 12696.
+    EXPECT_EQ(g_io.mfp.Timer(kTimerA).period, 20888);
+    EXPECT_EQ(Counter("timer_as"), 383u);
+    EXPECT_LT(g_cpu.clock, 200);  // only the last instruction's overshoot is carried
+}
+
+TEST_F(MachineTest, ResetInstructionResetsTheIoChips) {
+    g_cpu.pc = program_.Symbol("do_reset");
+    g_io.mfp.WriteByte(mfp::kVr, 0x40, 0);
+    CpuRun(4);
+    if (g_io.mfp.Register(mfp::kImra) != 0x55) GTEST_SKIP() << "MOVE to the MFP not executed yet";
+    const uint32_t result = CpuRun(4);
+    if (g_cpu.pc != program_.Symbol("reset_done")) GTEST_SKIP() << "RESET not executed yet: " << result;
+    EXPECT_EQ(result, kRunBudgetSpent);
+    EXPECT_EQ(g_io.mfp.Register(mfp::kImra), 0);
+    EXPECT_EQ(g_io.mfp.Register(mfp::kVr), 8);
+}
+
+TEST_F(MachineTest, SettingsChooseTheRamSizeAndTheModel) {
+    EXPECT_EQ(RamBytesFor(0), 0x80000u);
+    EXPECT_EQ(RamBytesFor(1), 0x100000u);
+    EXPECT_EQ(RamBytesFor(2), 0x200000u);
+    EXPECT_EQ(RamBytesFor(3), 0x200000u);
+    EXPECT_EQ(g_io.Machine, 0u);
+    machine_.reset();
+    Machine ste(MachineSettings{1, 0});
+    EXPECT_EQ(g_io.Machine, 1u);
+    EXPECT_EQ(g_cpu.supervisor.readWord->FindFirst(0x80000), nullptr);  // above 512 KB
+    EXPECT_EQ(g_cpu.resetHook, &IoReset);
+}
+
+}  // namespace
+}  // namespace vexil
