@@ -1,4 +1,11 @@
-// Program flow: Bcc, BRA, BSR, DBcc, Scc, JMP, JSR, RTS, RTR.
+// Program flow: Bcc, BRA, BSR, DBcc, JMP, JSR, RTS, RTR.
+//
+// A jump only sets PC (JumpTo): the dispatch looks the new PC up in the fetch table whenever it
+// leaves the current region. An odd target is an address error taken at the target.
+//
+// Instructions that push a return address or pop one check g_run.groupZeroCount: when the
+// push or pop faulted, the exception has already set PC (and may have switched stacks), so
+// the jump and the stack pointer update are skipped.
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
@@ -38,11 +45,120 @@ struct BranchAlways {
     }
 };
 
+// The return address is pushed before the target is fetched, so an odd target faults with
+// the return address already on the stack.
+struct BranchToSubroutine {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t op) {
+        bool wordForm;
+        const uint32_t target = BranchTarget(op, wordForm);
+        const uint32_t faults = g_run.groupZeroCount;
+        g_cpu.a[7] -= 4;
+        WriteLong(g_cpu.a[7], g_cpu.pc);
+        if (faults == g_run.groupZeroCount) JumpTo(target);
+        Finish(18);
+    }
+};
+
+//   condition true                      12
+//   false, counter decremented, branch  10
+//   false, counter expired (-1)         14
+struct DecrementAndBranch {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t op) {
+        const uint32_t base = g_cpu.pc;
+        const int16_t displacement = static_cast<int16_t>(FetchWord());
+        if (ConditionTrue(op >> 8)) {
+            Finish(12);
+            return;
+        }
+        const unsigned dn = op & 7;
+        const uint32_t counter = (D<kWord>(dn) - 1) & 0xFFFF;
+        SetD<kWord>(dn, counter);
+        if (counter == 0xFFFF) {
+            Finish(14);
+            return;
+        }
+        JumpTo(base + static_cast<uint32_t>(displacement));
+        Finish(10);
+    }
+};
+
+// JMP times per control mode; JSR takes 8 more for the push.
+template <Mode M>
+constexpr int kJumpCycles = M == kInd                      ? 8
+                            : M == kIndex || M == kPcIndex ? 14
+                            : M == kAbsL                   ? 12
+                                                           : 10;  // (d16,An), (xxx).W, (d16,PC)
+
+struct Jump {
+    template <Size, Mode M, Mode>
+    static void Run(uint16_t op) {
+        JumpTo(EaAddress<kLong, M>(op & 7));
+        Finish(kJumpCycles<M>);
+    }
+};
+
+// An odd target faults before anything is pushed.
+struct JumpToSubroutine {
+    template <Size, Mode M, Mode>
+    static void Run(uint16_t op) {
+        const uint32_t target = EaAddress<kLong, M>(op & 7);
+        if (target & 1) {
+            JumpTo(target);
+        } else {
+            const uint32_t faults = g_run.groupZeroCount;
+            g_cpu.a[7] -= 4;
+            WriteLong(g_cpu.a[7], g_cpu.pc);
+            if (faults == g_run.groupZeroCount) JumpTo(target);
+        }
+        Finish(kJumpCycles<M> + 8);
+    }
+};
+
+struct ReturnFromSubroutine {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t) {
+        const uint32_t faults = g_run.groupZeroCount;
+        const uint32_t target = ReadLong(g_cpu.a[7]);
+        if (faults == g_run.groupZeroCount) {
+            g_cpu.a[7] += 4;
+            JumpTo(target);
+        }
+        Finish(16);
+    }
+};
+
+// Pops the condition codes (low byte of the word; the system byte is untouched), then the PC.
+struct ReturnAndRestoreCcr {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t) {
+        const uint32_t faults = g_run.groupZeroCount;
+        const uint32_t sp = g_cpu.a[7];
+        const uint16_t ccr = ReadWord(sp);
+        if (faults == g_run.groupZeroCount) {
+            const uint32_t target = ReadLong(sp + 2);
+            if (faults == g_run.groupZeroCount) {
+                g_cpu.a[7] = sp + 6;
+                UnpackCcr(ccr & 0x1F);
+                JumpTo(target);
+            }
+        }
+        Finish(20);
+    }
+};
+
 }  // namespace
 
 void AddBranchRows() {
     Row<BranchAlways>("0110 0000 dddd dddd", "BRA");
+    Row<BranchToSubroutine>("0110 0001 dddd dddd", "BSR");
     Row<BranchIf>("0110 cccc dddd dddd", "Bcc");
+    Row<DecrementAndBranch>("0101 cccc 1100 1rrr", "DBcc");
+    Row<Jump, kW, kControlModes>("0100 1110 11mm mxxx", "JMP");
+    Row<JumpToSubroutine, kW, kControlModes>("0100 1110 10mm mxxx", "JSR");
+    Row<ReturnFromSubroutine>("0100 1110 0111 0101", "RTS");
+    Row<ReturnAndRestoreCcr>("0100 1110 0111 0111", "RTR");
 }
 
 }  // namespace vexil

@@ -1,4 +1,5 @@
-// System control: NOP, STOP, RESET, EXG, and the opcodes that trap (line A, line F).
+// System control: NOP, STOP, RESET, RTE, EXG, LINK, UNLK, and the instructions that trap
+// (TRAP, TRAPV, ILLEGAL, line A, line F).
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
@@ -76,6 +77,99 @@ struct Exchange {
     }
 };
 
+// RTE (privileged, 20 cycles) pops SR, then PC, always 6 bytes: a bus or address error handler
+// removes the 8 further bytes of its frame itself. The run then ends, so that the next run
+// examines the new interrupt mask and T bit; the unused budget is dropped, not counted.
+struct ReturnFromException {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t) {
+        if (!RequireSupervisor()) return;
+        const uint32_t faults = g_run.groupZeroCount;
+        const uint32_t sp = g_cpu.a[7];
+        const uint16_t sr = ReadWord(sp);
+        if (faults == g_run.groupZeroCount) {
+            const uint32_t target = ReadLong(sp + 2);
+            if (faults == g_run.groupZeroCount) {
+                g_cpu.a[7] = sp + 6;  // the supervisor stack, before SetSr may switch to the user's
+                SetSr(sr);
+                g_run.fetchSpan = -1;  // the new mode may use other fetch tables
+                JumpTo(target);
+            }
+        }
+        Finish(20);
+        const int32_t unused = g_run.remaining + g_run.deferred;
+        if (unused > 0) {
+            g_run.budget -= unused;
+            g_run.remaining = 0;
+            g_run.deferred = 0;
+        }
+    }
+};
+
+// TRAP #n: vector 32 + n, the next instruction's address pushed.
+struct Trap {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t op) {
+        EnterException(32 + (op & 15));
+        Finish(34);
+    }
+};
+
+//   V clear  4
+//   V set    38, the exception entry included
+struct TrapOnOverflow {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t) {
+        if (g_run.v) {
+            EnterException(7);
+            Finish(38);
+        } else {
+            Finish(4);
+        }
+    }
+};
+
+// ILLEGAL (0x4AFC): the illegal-instruction exception, like every opcode that is no instruction.
+struct Illegal {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t) {
+        RaiseInstructionException(4);
+    }
+};
+
+// LINK An,#d: push An, An = SP, SP += d. LINK A7 pushes A7 as it was before the push.
+struct Link {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t op) {
+        const unsigned an = op & 7;
+        const uint32_t displacement = static_cast<uint32_t>(static_cast<int16_t>(FetchWord()));
+        const uint32_t faults = g_run.groupZeroCount;
+        const uint32_t sp = g_cpu.a[7] - 4;
+        WriteLong(sp, g_cpu.a[an]);
+        if (faults == g_run.groupZeroCount) {
+            g_cpu.a[an] = sp;
+            g_cpu.a[7] = sp + displacement;
+        }
+        Finish(16);
+    }
+};
+
+// UNLK An: SP = An + 4 and An = the long at An; UNLK A7 leaves A7 = the long popped.
+struct Unlink {
+    template <Size, Mode, Mode>
+    static void Run(uint16_t op) {
+        const unsigned an = op & 7;
+        const uint32_t faults = g_run.groupZeroCount;
+        const uint32_t frame = g_cpu.a[an];
+        const uint32_t saved = ReadLong(frame);
+        if (faults == g_run.groupZeroCount) {
+            g_cpu.a[7] = frame + 4;
+            g_cpu.a[an] = saved;
+        }
+        Finish(12);
+    }
+};
+
 struct LineA {
     template <Size, Mode, Mode>
     static void Run(uint16_t) {
@@ -96,6 +190,12 @@ void AddSystemRows() {
     Row<Nop>("0100 1110 0111 0001", "NOP");
     Row<Stop>("0100 1110 0111 0010", "STOP");
     Row<Reset>("0100 1110 0111 0000", "RESET");
+    Row<ReturnFromException>("0100 1110 0111 0011", "RTE");
+    Row<TrapOnOverflow>("0100 1110 0111 0110", "TRAPV");
+    Row<Trap>("0100 1110 0100 vvvv", "TRAP");
+    Row<Link>("0100 1110 0101 0rrr", "LINK");
+    Row<Unlink>("0100 1110 0101 1rrr", "UNLK");
+    Row<Illegal>("0100 1010 1111 1100", "ILLEGAL");
     Row<Exchange>("1100 rrr1 0100 0yyy", "EXG");
     Row<Exchange>("1100 rrr1 0100 1yyy", "EXG");
     Row<Exchange>("1100 rrr1 1000 1yyy", "EXG");
