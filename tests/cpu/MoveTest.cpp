@@ -1,0 +1,172 @@
+// The data-movement group: MOVEM order and final addresses, the cycles charged and recorded
+// (MOVEM and Scc record only their constant part, LEA's indexed form), the EXG pairing credit,
+// MOVE.B from an address register, and the SR writes with a faulting operand or a lowered mask.
+#include <gtest/gtest.h>
+
+#include "cpu/Cpu.h"
+#include "cpu/test_seam.h"
+#include "support/FlatMachine.h"
+
+namespace vexil {
+namespace {
+
+using test::FlatMachine;
+using test::LoadAsm;
+
+constexpr uint32_t kData = 0x3000;     // the area every memory case works on
+constexpr uint32_t kHandler = 0x5000;  // address error, privilege and interrupt handlers
+
+class MoveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = LoadAsm("move");
+        g_cpu.clock = 0;
+    }
+    void Start(const std::string& label, uint32_t a0 = kData) {
+        m_.Load(program_, label);
+        // The assembler refuses MOVE.B from an address register: turn these sources into A1.
+        for (const char* at : {"move_b_an", "moveb_an_1"}) {
+            const uint32_t address = program_.Symbol(at);
+            m_.SetWord(address, static_cast<uint16_t>(m_.Word(address) | 0x0008));
+        }
+        for (int vector : {3, 8, 28}) m_.SetLong(vector * 4, kHandler);
+        g_cpu.a[0] = a0;
+    }
+    test::AsmProgram program_;
+    FlatMachine m_;
+};
+
+struct CostCase {
+    const char* label;
+    uint32_t a0, d0;
+    int steps;
+    int charged;   // cycles taken from the budget by all steps
+    int recorded;  // the last instruction cycles after the last step
+};
+
+class MoveCostTest : public MoveTest, public ::testing::WithParamInterface<CostCase> {};
+
+TEST_P(MoveCostTest, ChargesAndRecords) {
+    const CostCase& c = GetParam();
+    Start(c.label, c.a0);
+    g_cpu.d[0] = c.d0;
+    int charged = 0;
+    for (int i = 0; i < c.steps; ++i) charged += cpu_seam::Step();
+    EXPECT_EQ(charged, c.charged);
+    EXPECT_EQ(CpuLastInstructionCycles(), static_cast<uint32_t>(c.recorded));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Move, MoveCostTest, ::testing::Values(
+    //       label                 a0            d0     steps chg rec
+    CostCase{"movem_w_load",       kData,        0,      1, 20, 12},  // 12 + 2 x 4
+    CostCase{"movem_l_store",      kData,        0,      1, 32,  8},  // 8 + 3 x 8
+    CostCase{"movem_l_index_load", kData,        0,      1, 36, 18},  // 18 + 2 x 8 = 34
+    CostCase{"movem_w_predec",     kData + 0x10, 0,      1, 20,  8},
+    CostCase{"movem_l_all",        kData,        0,      1, 128, 8},  // 15 registers
+    CostCase{"lea_index",          kData,        0,      1, 16, 16},  // 12 on a bare 68000
+    CostCase{"lea_pc_index",       kData,        0,      1, 12, 12},
+    CostCase{"pea_index",          kData,        0,      1, 20, 20},
+    CostCase{"st_dn",              kData,        0,      1,  8,  4},  // 6: the 2 are not recorded
+    CostCase{"sf_dn",              kData,        0,      1,  4,  4},
+    CostCase{"st_index",           kData,        0,      1, 20, 18},
+    // Scc recorded 4, so the taken BNE.S after it gets no pairing credit: 8 + 12.
+    CostCase{"st_then_bne",        kData,        0,      2, 20, 10},
+    CostCase{"tas_mem",            kData,        0,      1, 16, 14},
+    CostCase{"movep_l",            kData,        0,      1, 24, 24},
+    CostCase{"move_from_sr_dn",    kData,        0,      1,  8,  6},
+    CostCase{"move_to_sr_dn",      kData,        0x2700, 1, 12, 12},
+    // EXG's credit reaches the MOVE from -(A0) past a MOVEA (8 + 4 + 12 - 4), but not past
+    // another MOVE, MOVE.B from an address register included.
+    CostCase{"exg_movea_move",     kData + 0x10, 0,      3, 20, 10},
+    CostCase{"exg_move_move",      kData + 0x10, 0,      3, 24, 10},
+    CostCase{"exg_moveb_an_move",  kData + 0x10, 0,      3, 24, 10}));
+// clang-format on
+
+TEST_F(MoveTest, MovemToPredecStoresDownwardsWithTheListedAnAsItWas) {
+    Start("movem_l_predec_an", kData + 0x10);
+    g_cpu.d[0] = 0x11111111;
+    g_cpu.a[1] = 0x22222222;
+    cpu_seam::Step();
+    EXPECT_EQ(m_.Long(kData + 0x0C), 0x22222222u);
+    EXPECT_EQ(m_.Long(kData + 0x08), kData + 0x10);
+    EXPECT_EQ(m_.Long(kData + 0x04), 0x11111111u);
+    EXPECT_EQ(g_cpu.a[0], kData + 4);
+}
+
+TEST_F(MoveTest, MovemWordPredecPutsTheLowestRegisterLowest) {
+    Start("movem_w_predec", kData + 6);
+    g_cpu.d[0] = 0xAAAA0001;
+    g_cpu.d[1] = 0xBBBB0002;
+    g_cpu.d[2] = 0xCCCC0003;
+    cpu_seam::Step();
+    EXPECT_EQ(m_.Long(kData), 0x00010002u);
+    EXPECT_EQ(m_.Word(kData + 4), 0x0003);
+    EXPECT_EQ(g_cpu.a[0], kData);
+}
+
+TEST_F(MoveTest, MovemFromPostincLeavesTheListedAnAtTheFinalAddress) {
+    Start("movem_l_postinc_an");
+    m_.SetLong(kData, 0x11111111);
+    m_.SetLong(kData + 4, 0x22222222);
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.d[0], 0x11111111u);
+    EXPECT_EQ(g_cpu.a[0], kData + 8);
+}
+
+TEST_F(MoveTest, MovemWordLoadsSignExtendIntoWholeRegisters) {
+    Start("movem_w_load");
+    m_.SetLong(kData, 0x80017FFF);
+    g_cpu.d[0] = 0x12345678;
+    g_cpu.a[1] = 0x12345678;
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.d[0], 0xFFFF8001u);
+    EXPECT_EQ(g_cpu.a[1], 0x00007FFFu);
+}
+
+TEST_F(MoveTest, MovemToAnOddAddressTakesOneAddressError) {
+    Start("movem_l_all", kData + 1);
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.pc, kHandler);
+    EXPECT_EQ(g_cpu.a[7], 0x80000u - 14);  // one group 0 frame, not one per register
+    EXPECT_EQ(m_.Long(0x80000 - 12), kData + 1);
+    for (uint32_t offset = 0; offset < 15 * 4; offset += 4) EXPECT_EQ(m_.Long(kData + offset), 0u);
+}
+
+TEST_F(MoveTest, MoveToSrFromAFaultingOperandStaysInSupervisorMode) {
+    Start("move_to_sr_mem", kData + 1);
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.pc, kHandler);
+    EXPECT_EQ(CpuGetSr() & 0xA700, 0x2700);
+    EXPECT_EQ(g_cpu.a[7], 0x80000u - 14);
+}
+
+TEST_F(MoveTest, MoveToSrLoweringTheMaskTakesAPendingInterruptAtOnce) {
+    Start("lower_mask");
+    ASSERT_EQ(CpuRaiseInterrupt(4, -1), 0);
+    EXPECT_EQ(cpu_seam::Step(), 16 + 56);  // MOVE #imm,SR, then the interrupt entry
+    EXPECT_EQ(g_cpu.pc, kHandler);
+    EXPECT_EQ(m_.Long(g_cpu.a[7] + 2), program_.Symbol("after_lower_mask"));
+    EXPECT_EQ(CpuGetSr() & kSrMask, 0x0400);
+    EXPECT_EQ(g_cpu.d[7], 0u);
+}
+
+TEST_F(MoveTest, MoveByteFromAnAddressRegisterCopiesItsLowByte) {
+    Start("move_b_an");
+    g_cpu.a[1] = 0x123456F0;
+    g_cpu.d[0] = 0xFFFFFFFF;
+    EXPECT_EQ(cpu_seam::Step(), 4);
+    EXPECT_EQ(g_cpu.d[0], 0xFFFFFFF0u);
+    EXPECT_EQ(CpuGetSr() & 0x1F, kCcrN);
+}
+
+TEST_F(MoveTest, MoveByteToPredecA7StepsByTwo) {
+    Start("move_b_predec_a7");
+    g_cpu.d[0] = 0x5A;
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.a[7], 0x80000u - 2);
+    EXPECT_EQ(m_.Byte(0x80000 - 2), 0x5A);
+}
+
+}  // namespace
+}  // namespace vexil
