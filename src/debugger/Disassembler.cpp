@@ -113,7 +113,9 @@ constexpr std::array<Disassembler::Routine, 1024> Disassembler::BuildGroupTable(
     return table;
 }
 
-const std::array<Disassembler::Routine, 1024> Disassembler::kGroups = Disassembler::BuildGroupTable();
+// Built by the compiler: no start-up work, and usable from other static initialisers.
+constinit const std::array<Disassembler::Routine, 1024> Disassembler::kGroups =
+    Disassembler::BuildGroupTable();
 
 const char* Disassembler::DisassembleOne() {
     start_ = address_;

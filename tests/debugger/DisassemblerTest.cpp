@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -191,7 +192,7 @@ bool ObjdumpInstalled() {
 }
 
 std::vector<ObjdumpInstruction> RunObjdump(const std::vector<uint8_t>& bytes, const std::string& name) {
-    const std::string path = testing::TempDir() + name;
+    const std::string path = testing::TempDir() + std::to_string(getpid()) + "-" + name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::string command =
         "m68k-linux-gnu-objdump -D -z -b binary -m m68k:68000 --insn-width=10 '" + path + "' 2>/dev/null";
