@@ -19,6 +19,11 @@
 //
 // Timer periods: the timers count a 2,457,600 Hz clock; a count of n MFP clocks is
 // n * 8021247 / 2457600 CPU cycles, truncated.
+//
+// Not yet checked against hardware: the reset sets IERA and IERB to 0xFF (the data sheet
+// clears them); a timer A control value with bit 3 set (event count, pulse width) leaves the
+// cycle timer as it was, and the scheduler goes on running it with its old period; any write
+// to IERB that does not keep both bits 4 and 5 set restarts timers C and D.
 #pragma once
 
 #include <cstdint>

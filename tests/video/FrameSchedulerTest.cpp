@@ -218,6 +218,25 @@ TEST_F(FrameSchedulerTest, FullCpuMaskLeavesTimerARequestsWaitingAndDropsTimerC)
     EXPECT_EQ(g_io.mfp.Timer(kTimerC).expiry, expiryC + 130);
 }
 
+TEST_F(FrameSchedulerTest, TimerFallenBehindStillGetsAPositiveBudget) {
+    Write(kImrb, 0x10);
+    Write(kTddr, 2);
+    Write(kTcdcr, 0x01);  // timer D: 26 cycles
+    g_refuse = true;      // the CPU has a level 6 request waiting
+    g_cpu.clock = 200;
+    const int32_t budget = s.ServiceEvents();
+    EXPECT_EQ(budget, 4);
+    EXPECT_EQ(g_io.mfp.Timer(kTimerD).expiry, 52);
+}
+
+TEST_F(FrameSchedulerTest, TimerNeverGivenAPeriodDoesNotExpire) {
+    Write(kImra, 0x20);
+    Write(kTacr, 8);  // event count: no cycle period, and no input to count
+    ASSERT_TRUE(g_io.mfp.TimerRuns(kTimerA));
+    RunFrame();
+    EXPECT_EQ(PostsAt(6).size(), 0u);
+}
+
 TEST_F(FrameSchedulerTest, KeyboardTicksEvery10016CyclesAcrossFrames) {
     std::vector<int64_t> ticks;
     s.hooks.keyboardTick = [&] {
