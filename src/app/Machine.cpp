@@ -25,6 +25,8 @@ Machine::Machine(const MachineSettings& settings)
     g_io.cartridge = block_->Cartridge();
     g_io.Machine = settings_.Machine;
     g_io.mfp.PowerOn();
+    // The chips of the I/O page, one registration each (Shifter, floppy controller, YM2149,
+    // DMA sound, Blitter and ACIAs join here); their reset runs in this order.
     IoInit();
     IoRegisterChip(MfpIoChip());
 
