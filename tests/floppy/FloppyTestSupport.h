@@ -153,3 +153,57 @@ private:
 };
 
 }  // namespace vexil::test
+
+namespace vexil::test {
+
+// Makes a zip archive with Debian's zip: each file is added under its own name (no folders),
+// stored when `store` is set, else deflated.
+struct ZipMember {
+    std::string name;
+    Bytes data;
+    bool store = false;
+};
+
+inline std::string MakeZip(const std::string& zipName, const std::vector<ZipMember>& members) {
+    const std::string zipPath = ScratchPath(zipName);
+    std::filesystem::remove(zipPath);
+    const auto dir = ScratchDir() / (zipName + ".members");
+    std::filesystem::create_directories(dir);
+    for (const ZipMember& m : members) {
+        const auto file = dir / m.name;
+        std::filesystem::create_directories(file.parent_path());
+        WriteFile(file.string(), m.data);
+        EXPECT_TRUE(Run("cd '" + dir.string() + "' && zip -q -X " + (m.store ? "-0 '" : "-9 '") + zipPath +
+                        "' '" + m.name + "'"));
+    }
+    return zipPath;
+}
+
+// One local file header and its data, written by hand, for archives zip would not make.
+inline Bytes LocalEntry(const std::string& name, const Bytes& data, uint16_t method, uint32_t crc,
+                        uint32_t uncompressedSize, uint16_t flags = 0) {
+    Bytes b;
+    auto put16 = [&](uint32_t v) {
+        b.push_back(static_cast<uint8_t>(v));
+        b.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
+    put32(0x04034B50);
+    put16(20);
+    put16(flags);
+    put16(method);
+    put32(0);
+    put32(crc);
+    put32(static_cast<uint32_t>(data.size()));
+    put32(uncompressedSize);
+    put16(static_cast<uint16_t>(name.size()));
+    put16(0);
+    b.insert(b.end(), name.begin(), name.end());
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+}  // namespace vexil::test
