@@ -101,6 +101,22 @@ TEST_F(FrameSchedulerTest, BudgetEndsAtTheNextEventAndNamesIt) {
     EXPECT_EQ(s.nextEventKind, kEventTimerB);  // the line event
 }
 
+TEST_F(FrameSchedulerTest, OnEqualTimesTheEarlierSourceInTheOrderGoesFirst) {
+    Write(kImrb, 0x10);
+    Write(kVr, 0x40);
+    Write(kTddr, 2);
+    g_cpu.clock = 502;
+    Write(kTcdcr, 0x01);  // timer D: 26 cycles, due at 528 with the second HBL
+    while (s.ServiceEvents() == 0) {
+    }
+    EXPECT_EQ(s.nextEventKind, kEventTimerD);
+    g_cpu.clock = 528;
+    EXPECT_EQ(s.ServiceEvents(), 0);
+    EXPECT_EQ(s.nextEventKind, kEventTimerD);
+    EXPECT_EQ(s.ServiceEvents(), 0);
+    EXPECT_EQ(s.nextEventKind, kEventHbl);
+}
+
 TEST_F(FrameSchedulerTest, OvershootIsCarriedIntoTheNextFrame) {
     g_cpu.clock = kCyclesPerFrame + 20;
     EXPECT_EQ(s.ServiceEvents(), -1);
