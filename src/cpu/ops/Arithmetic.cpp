@@ -11,10 +11,6 @@
 //   MULU, MULS               38 + 2n + ea, as the 68000 takes them (n: see MulBits)
 // ADD, SUB, CMP and TST charge in bus slots around their accesses; the others charge their
 // whole count after their accesses.
-//
-// A bus or address error inside an instruction has already redirected the PC when the access
-// returns. The instruction then runs to its end, but makes no further memory access and raises
-// no exception of its own, so that only the one fault frame is pushed.
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
@@ -58,38 +54,34 @@ inline uint32_t Subtract(uint32_t dst, uint32_t src, uint32_t x = 0) {
     return result;
 }
 
-// Decimal add and subtract of two bytes with X. The binary result is corrected by 6 when the
-// low digit exceeds 9 or a half carry occurred, and by 0x60 when the binary result exceeds
-// 0x99 or a carry occurred; C and X come from the adjust, N from the result, V is cleared and
-// Z is only ever cleared.
-inline uint32_t DecimalAdd(uint32_t dst, uint32_t src) {
-    const uint32_t binary = dst + src + g_run.x;
-    const uint32_t halfCarry = ((dst & 0xF) + (src & 0xF) + g_run.x) > 0xF;
-    uint32_t result = binary;
-    if (halfCarry || (binary & 0xF) > 9) result += 6;
-    const bool carry = binary > 0x99;
-    if (carry) result += 0x60;
+// Decimal add and subtract of two bytes with X, done as the 68000 does them: the binary result
+// is corrected by 6 for a digit carry (or borrow) out of the low digit, and by 0x60 for one out
+// of the high digit; an addition also carries out of a digit that exceeds 9. For packed
+// decimal operands this is the usual decimal adjust; other operands give the chip's results.
+// C and X come from the adjust, N from the result, V is cleared and Z is only ever cleared.
+inline uint32_t SetDecimalFlags(uint32_t result, uint32_t carries) {
     result &= 0xFF;
-    g_run.c = g_run.x = carry;
+    g_run.c = g_run.x = (carries >> 7) & 1;
     g_run.n = static_cast<int8_t>(result);
     g_run.z |= result;
     g_run.v = 0;
     return result;
 }
 
+inline uint32_t DecimalAdd(uint32_t dst, uint32_t src) {
+    const uint32_t binary = (dst + src + g_run.x) & 0xFF;
+    const uint32_t binaryCarries = ((dst & src) | (~binary & (dst | src))) & 0x88;
+    const uint32_t digitOver9 = (((binary + 0x66) ^ binary) & 0x110) >> 1;
+    const uint32_t carries = binaryCarries | digitOver9;
+    const uint32_t result = binary + carries - (carries >> 2);  // 0x08 -> 6, 0x80 -> 0x60
+    return SetDecimalFlags(result, binaryCarries | (binary & ~result));
+}
+
 inline uint32_t DecimalSubtract(uint32_t dst, uint32_t src) {
-    const uint32_t binary = (dst - src - g_run.x) & 0x1FF;  // bit 8: borrow
-    const uint32_t halfBorrow = (dst & 0xF) < (src & 0xF) + g_run.x;
-    uint32_t result = binary;
-    if (halfBorrow || (binary & 0xF) > 9) result -= 6;
-    const bool borrow = binary > 0x99;
-    if (borrow) result -= 0x60;
-    result &= 0xFF;
-    g_run.c = g_run.x = borrow;
-    g_run.n = static_cast<int8_t>(result);
-    g_run.z |= result;
-    g_run.v = 0;
-    return result;
+    const uint32_t binary = (dst - src - g_run.x) & 0xFF;
+    const uint32_t borrows = ((~dst & src) | (binary & ~(dst & ~src))) & 0x88;
+    const uint32_t result = binary - (borrows - (borrows >> 2));
+    return SetDecimalFlags(result, borrows | (~binary & result));
 }
 
 // Number of 2-cycle steps of a multiply: MULU takes one per 1 bit of the source, MULS one per
@@ -98,11 +90,6 @@ template <bool Signed>
 inline int MulBits(uint32_t src) {
     if constexpr (Signed) return __builtin_popcount((src ^ (src << 1)) & 0xFFFF);
     return __builtin_popcount(src & 0xFFFF);
-}
-
-// True when no bus or address error was taken since `faults` was read.
-inline bool NoFaultSince(uint32_t faults) {
-    return g_run.groupZeroCount == faults;
 }
 
 template <Size S, Mode M>
@@ -176,13 +163,12 @@ struct ArithToMem {
         constexpr int write = 4 * kWordsOf<S>;
         if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
         const uint32_t address = EaAddress<S, M>(op & 7);
-        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t result = Op::template Apply<S>(Read<S>(address), D<S>(HighRegister(op)));
         CapturePrefetch();
         Charge(RoundUp4(total - beforeRead - write));
-        if (NoFaultSince(faults)) Write<S>(address, result);
+        Write<S>(address, result);
         Charge(write);
-        if (NoFaultSince(faults)) UsePrefetch();
+        UsePrefetch();
         FinishStepped(total);
     }
 };
@@ -236,10 +222,9 @@ struct Quick {
             Finish(8);
         } else {
             const Operand<S, M> dest(op & 7);
-            const uint32_t faults = g_run.groupZeroCount;
             const uint32_t value = dest.Get();
             const uint32_t result = Subtracts ? Subtract<S>(value, data) : Add<S>(value, data);
-            if (NoFaultSince(faults)) dest.Set(result);
+            dest.Set(result);
             if constexpr (M == kDn)
                 Finish(S == kLong ? 8 : 4);
             else
@@ -254,10 +239,9 @@ struct Immediate {
     static void Run(uint16_t op) {
         const uint32_t data = FetchImmediate<S>();
         const Operand<S, M> dest(op & 7);
-        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t value = dest.Get();
         const uint32_t result = Subtracts ? Subtract<S>(value, data) : Add<S>(value, data);
-        if (NoFaultSince(faults)) dest.Set(result);
+        dest.Set(result);
         if constexpr (M == kDn)
             Finish(S == kLong ? 16 : 8);
         else
@@ -279,6 +263,18 @@ struct CompareImmediate {
 
 // ---- extended and memory-to-memory forms ------------------------------------------------------
 
+// The long operands of ADDX and SUBX -(An) are read low word first, so an odd address faults
+// at the low word's address.
+template <Size S>
+inline uint32_t ReadDescending(uint32_t address) {
+    if constexpr (S == kLong) {
+        const uint32_t low = ReadWord(address + 2);
+        return (uint32_t{ReadWord(address)} << 16) | low;
+    } else {
+        return Read<S>(address);
+    }
+}
+
 // ADDX and SUBX: Dy,Dx or -(Ay),-(Ax), with X added or subtracted.
 template <bool Subtracts, bool Memory>
 struct Extended {
@@ -287,13 +283,12 @@ struct Extended {
         const unsigned rx = HighRegister(op), ry = op & 7;
         const uint32_t z = g_run.z;
         if constexpr (Memory) {
-            const uint32_t faults = g_run.groupZeroCount;
-            const uint32_t src = Read<S>(EaAddress<S, kPreDec>(ry));
+            const uint32_t src = ReadDescending<S>(EaAddress<S, kPreDec>(ry));
             const uint32_t address = EaAddress<S, kPreDec>(rx);
-            const uint32_t dst = NoFaultSince(faults) ? Read<S>(address) : 0;
+            const uint32_t dst = ReadDescending<S>(address);
             const uint32_t result = Subtracts ? Subtract<S>(dst, src, g_run.x) : Add<S>(dst, src, g_run.x);
             g_run.z = z | result;  // Z stays set only while every part is zero
-            if (NoFaultSince(faults)) Write<S>(address, result);
+            Write<S>(address, result);
             Finish(S == kLong ? 30 : 18);
         } else {
             const uint32_t src = D<S>(ry), dst = D<S>(rx);
@@ -309,10 +304,9 @@ struct Extended {
 struct CompareMemory {
     template <Size S, Mode, Mode>
     static void Run(uint16_t op) {
-        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t src = Read<S>(EaAddress<S, kPostInc>(op & 7));
         const uint32_t address = EaAddress<S, kPostInc>(HighRegister(op));
-        const uint32_t dst = NoFaultSince(faults) ? Read<S>(address) : 0;
+        const uint32_t dst = Read<S>(address);
         Compare<S>(dst, src);
         Finish(S == kLong ? 20 : 12);
     }
@@ -350,9 +344,8 @@ struct Negate {
     template <Size S, Mode M, Mode>
     static void Run(uint16_t op) {
         const Operand<S, M> dest(op & 7);
-        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t result = Subtract<S>(0, dest.Get());
-        if (NoFaultSince(faults)) dest.Set(result);
+        dest.Set(result);
         Finish(kSingleOperandCycles<S, M>);
     }
 };
@@ -361,11 +354,10 @@ struct NegateExtended {
     template <Size S, Mode M, Mode>
     static void Run(uint16_t op) {
         const Operand<S, M> dest(op & 7);
-        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t z = g_run.z;
         const uint32_t result = Subtract<S>(0, dest.Get(), g_run.x);
         g_run.z = z | result;  // Z stays set only while every part is zero
-        if (NoFaultSince(faults)) dest.Set(result);
+        dest.Set(result);
         Finish(kSingleOperandCycles<S, M>);
     }
 };
@@ -376,9 +368,8 @@ struct Clear {
     template <Size S, Mode M, Mode>
     static void Run(uint16_t op) {
         const Operand<S, M> dest(op & 7);
-        const uint32_t faults = g_run.groupZeroCount;
         if constexpr (IsMemory(M)) dest.Get();
-        if (NoFaultSince(faults)) dest.Set(0);
+        dest.Set(0);
         SetLogicFlags<S>(0);
         if constexpr (M == kDn && S == kLong)
             Finish(8);
@@ -422,12 +413,7 @@ struct Divide {
     template <Size, Mode M, Mode>
     static void Run(uint16_t op) {
         constexpr int ea = kEaCycles<kWord, M>;
-        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t src = ReadEa<kWord, M>(op & 7);
-        if (!NoFaultSince(faults)) {
-            Finish((Signed ? 150 : 133) + ea);
-            return;
-        }
         if ((src & 0xFFFF) == 0) {
             // The PC pushed is that of the next instruction.
             g_run.c = 0;
@@ -471,14 +457,13 @@ struct CheckBounds {
     template <Size, Mode M, Mode>
     static void Run(uint16_t op) {
         constexpr int ea = kEaCycles<kWord, M>;
-        const uint32_t faults = g_run.groupZeroCount;
         const int16_t bound = static_cast<int16_t>(ReadEa<kWord, M>(op & 7));
         const int16_t value = static_cast<int16_t>(g_cpu.d[HighRegister(op)]);
         g_run.z = 1;
         g_run.v = 0;
         g_run.c = 0;
         g_run.n = 0;
-        if ((value < 0 || value > bound) && NoFaultSince(faults)) {
+        if (value < 0 || value > bound) {
             if (value < 0) g_run.n = INT32_MIN;
             EnterException(6);
             Finish(40 + ea);
