@@ -2,7 +2,6 @@
 
 #include "app/Machine.h"
 #include "cpu/Cpu.h"
-#include "io/IoDispatch.h"
 #include "io/IoState.h"
 #include "support/Asm.h"
 
@@ -54,19 +53,6 @@ TEST_F(MachineTest, ResetInstructionResetsTheIoChips) {
     EXPECT_EQ(result, kRunBudgetSpent);
     EXPECT_EQ(g_io.mfp.Register(mfp::kImra), 0);
     EXPECT_EQ(g_io.mfp.Register(mfp::kVr), 8);
-}
-
-TEST_F(MachineTest, SettingsChooseTheRamSizeAndTheModel) {
-    EXPECT_EQ(RamBytesFor(0), 0x80000u);
-    EXPECT_EQ(RamBytesFor(1), 0x100000u);
-    EXPECT_EQ(RamBytesFor(2), 0x200000u);
-    EXPECT_EQ(RamBytesFor(3), 0x200000u);
-    EXPECT_EQ(g_io.Machine, 0u);
-    machine_.reset();
-    Machine ste(MachineSettings{1, 0});
-    EXPECT_EQ(g_io.Machine, 1u);
-    EXPECT_EQ(g_cpu.supervisor.readWord->FindFirst(0x80000), nullptr);  // above 512 KB
-    EXPECT_EQ(g_cpu.resetHook, &IoReset);
 }
 
 }  // namespace

@@ -224,11 +224,5 @@ TEST_F(IoCpuTest, SteOnlyPageOnAnStRaisesABusErrorForReads) {
     EXPECT_EQ(g_cpu.d[1] & 0xFFFF, 0x3456u);
 }
 
-TEST_F(IoCpuTest, UndecodedReadGivesAllOnesWithoutABusError) {
-    g_cpu.d[1] = 0;
-    EXPECT_GE(Run("read_word", 0xFF8E00), 0);
-    EXPECT_EQ(g_cpu.d[1] & 0xFFFF, 0xFFFFu);
-}
-
 }  // namespace
 }  // namespace vexil
