@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 namespace vexil {
 
@@ -25,7 +24,6 @@ enum : unsigned {
 };
 constexpr unsigned kAll = 0xFFF;
 constexpr unsigned kData = kAll & ~kAn;
-constexpr unsigned kMemory = kData & ~kDn;
 constexpr unsigned kControl =
     kIndirect | kDisplacement | kIndexed | kAbsoluteShort | kAbsoluteLong | kPcDisplacement | kPcIndexed;
 constexpr unsigned kAlterable = kAll & ~(kPcDisplacement | kPcIndexed | kImmediate);
@@ -36,6 +34,7 @@ constexpr unsigned kControlAlterable = kControl & kAlterable;
 constexpr unsigned kByte = 1, kWord = 2, kLong = 4;
 constexpr unsigned kSizeBytes[3] = {kByte, kWord, kLong};  // by the usual size field, 0..2
 
+constexpr const char* kBitNames[4] = {"btst", "bchg", "bclr", "bset"};
 constexpr const char* kConditions[16] = {"t",  "f",  "hi", "ls", "cc", "cs", "ne", "eq",
                                          "vc", "vs", "pl", "mi", "ge", "lt", "gt", "le"};
 
@@ -224,7 +223,7 @@ void Disassembler::FormatEa(unsigned field, unsigned size, Operand& out) {
         case 4:
             std::snprintf(out, sizeof out, "#$%X", FetchImmediate(size));
             return;
-        default:
+        default:  // the routines turn these fields away before formatting
             std::snprintf(out, sizeof out, "????");
             return;
     }
@@ -265,8 +264,6 @@ void Disassembler::ImmediateToEa(uint16_t opcode) {
     FormatEa(field, kSizeBytes[sizeField], destination);
     Emit("%s  #$%X,%s", name, value, destination);
 }
-
-static constexpr const char* kBitNames[4] = {"btst", "bchg", "bclr", "bset"};
 
 // 0000 1000 oo eeeeee: bit number in the low byte of the extension word.
 void Disassembler::BitStatic(uint16_t opcode) {
