@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (disassemble[0]) {
-        return vexil::ListRom(romPath.empty() ? "roms/etos256us.img" : romPath, disassemble[0], disassemble[1],
-                              stdout, stderr);
+        return vexil::ListRom(romPath.empty() ? "roms/etos256us.img" : romPath, disassemble[0],
+                              disassemble[1], stdout, stderr);
     }
     std::fprintf(stderr, "vexil: the machine cannot run yet; only --help and --version work.\n");
     return 1;
