@@ -124,22 +124,22 @@ TEST_F(MoveTest, MovemWordLoadsSignExtendIntoWholeRegisters) {
     EXPECT_EQ(g_cpu.a[1], 0x00007FFFu);
 }
 
-TEST_F(MoveTest, MovemToAnOddAddressTakesOneAddressError) {
-    Start("movem_l_all", kData + 1);
-    cpu_seam::Step();
-    EXPECT_EQ(g_cpu.pc, kHandler);
-    EXPECT_EQ(g_cpu.a[7], 0x80000u - 14);  // one group 0 frame, not one per register
-    EXPECT_EQ(m_.Long(0x80000 - 12), kData + 1);
-    for (uint32_t offset = 0; offset < 15 * 4; offset += 4) EXPECT_EQ(m_.Long(kData + offset), 0u);
-}
+// An odd operand address: one address error, and what the instruction does after it leaves
+// the handler in supervisor mode with A7 on the 14-byte frame.
+class MoveFaultTest : public MoveTest, public ::testing::WithParamInterface<const char*> {};
 
-TEST_F(MoveTest, MoveToSrFromAFaultingOperandStaysInSupervisorMode) {
-    Start("move_to_sr_mem", kData + 1);
+TEST_P(MoveFaultTest, HandlerRunsOnItsFrame) {
+    Start(GetParam(), kData + 1);
     cpu_seam::Step();
     EXPECT_EQ(g_cpu.pc, kHandler);
     EXPECT_EQ(CpuGetSr() & 0xA700, 0x2700);
     EXPECT_EQ(g_cpu.a[7], 0x80000u - 14);
+    EXPECT_EQ(m_.Long(0x80000 - 12), kData + 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Move, MoveFaultTest,
+                         ::testing::Values("movem_l_all", "movem_l_load_a7", "move_to_sr_mem",
+                                           "move_w_to_predec_a7", "movea_to_a7"));
 
 TEST_F(MoveTest, MoveToSrLoweringTheMaskTakesAPendingInterruptAtOnce) {
     Start("lower_mask");

@@ -22,6 +22,7 @@ struct Move {
         constexpr int total = 4 + kEaCycles<S, M> + kMoveDestCycles<S, D>;
         constexpr int beforeRead = kBeforeRead<S, M>;
         if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
+        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t value = ReadEa<S, M>(op & 7);
         const unsigned dest = (op >> 9) & 7;
         if constexpr (D == kDn) {
@@ -30,7 +31,11 @@ struct Move {
             Charge(RoundUp4(total - beforeRead));
         } else {
             constexpr int write = 4 * kWordsOf<S>;
-            const uint32_t address = EaAddress<S, D>(dest);
+            // A source access that faulted has put its exception frame on the supervisor
+            // stack: the destination's (An)+ or -(An) step must not move A7 off it.
+            constexpr bool guarded = IsMemory(M) && (D == kPostInc || D == kPreDec);
+            uint32_t address = 0;
+            if (!guarded || faults == g_run.groupZeroCount) address = EaAddress<S, D>(dest);
             SetLogicFlags<S>(value);
             Charge(RoundUp4(total - beforeRead - write));
             Write<S>(address, value);
@@ -43,8 +48,11 @@ struct Move {
 struct MoveA {
     template <Size S, Mode M, Mode>
     static void Run(uint16_t op) {
+        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t value = ReadEa<S, M>(op & 7);
-        g_cpu.a[(op >> 9) & 7] = static_cast<uint32_t>(SignExtend<S>(value));
+        // After a faulting read A7 is the stack holding the exception frame: leave it be.
+        if (!IsMemory(M) || faults == g_run.groupZeroCount)
+            g_cpu.a[(op >> 9) & 7] = static_cast<uint32_t>(SignExtend<S>(value));
         Finish(4 + kEaCycles<S, M>);
     }
 };
