@@ -192,8 +192,9 @@ struct MovepToMem {
 // ---- effective addresses --------------------------------------------------------------------
 
 // LEA times: (An) 4, (d16,An) 8, (d8,An,Xn) 16, (xxx).W 8, (xxx).L 12, (d16,PC) 8, (d8,PC,Xn) 12.
-// The indexed form's two idle cycles before each of its reads push them into the next bus
-// slots, so on this machine it takes 16, not the 12 of the 68000 tables.
+// (d8,An,Xn) idles 2 cycles before each of its two bus reads, which pushes both into the next
+// slot: 16 on this machine, not the 12 of the 68000 tables. Not yet checked against hardware:
+// (d8,PC,Xn) has the same bus pattern but is charged the tables' 12.
 template <Mode M>
 constexpr int kLeaCycles = M == kInd                       ? 4
                            : (M == kIndex)                 ? 16
