@@ -1,0 +1,257 @@
+// The arithmetic group: results, condition codes (including the choices for flags the 68000
+// leaves undefined), the cycles charged and recorded, the divide-by-zero and CHK traps, the
+// prefetch of ADD and SUB to memory, and where in an instruction its accesses happen.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cpu/Cpu.h"
+#include "cpu/test_seam.h"
+#include "support/FlatMachine.h"
+
+namespace vexil {
+namespace {
+
+using test::FlatMachine;
+using test::LoadAsm;
+
+constexpr uint32_t kData = 0x3000;  // the long every memory case works on
+
+class ArithmeticTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = LoadAsm("arithmetic");
+        g_cpu.clock = 0;
+    }
+    void Start(const std::string& label, uint16_t sr = 0x2700) {
+        m_.Load(program_, label);
+        auto r = cpu_seam::GetRegisters();
+        r.sr = sr;
+        cpu_seam::SetRegisters(r);
+    }
+    test::AsmProgram program_;
+    FlatMachine m_;
+};
+
+struct ArithCase {
+    const char* label;
+    uint32_t d0, d1, a0;
+    uint16_t ccr;
+    uint32_t memory;  // long at kData
+    uint32_t d0After, a0After;
+    uint16_t ccrAfter;
+    uint32_t memoryAfter;
+    int charged;   // cycles the instruction takes from the budget
+    int recorded;  // its 68000 count, as the last instruction cycles
+};
+
+class ArithCaseTest : public ArithmeticTest, public ::testing::WithParamInterface<ArithCase> {};
+
+TEST_P(ArithCaseTest, ResultFlagsAndCycles) {
+    const ArithCase& c = GetParam();
+    Start(c.label, static_cast<uint16_t>(0x2700 | c.ccr));
+    g_cpu.d[0] = c.d0;
+    g_cpu.d[1] = c.d1;
+    g_cpu.a[0] = c.a0;
+    m_.SetLong(kData, c.memory);
+    EXPECT_EQ(cpu_seam::Step(), c.charged);
+    EXPECT_EQ(CpuLastInstructionCycles(), static_cast<uint32_t>(c.recorded));
+    EXPECT_EQ(g_cpu.d[0], c.d0After);
+    EXPECT_EQ(g_cpu.a[0], c.a0After);
+    EXPECT_EQ(CpuGetSr(), 0x2700 | c.ccrAfter);
+    EXPECT_EQ(m_.Long(kData), c.memoryAfter);
+    EXPECT_EQ(m_.Word(g_cpu.pc), 0x4E71) << "PC not on the nop after the instruction";
+}
+
+constexpr uint32_t kN = 0x08, kZ = 0x04, kV = 0x02, kC = 0x01, kX = 0x10;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arithmetic, ArithCaseTest, ::testing::Values(
+    //        label           d0          d1          a0         ccr          memory      d0 after    a0 after   ccr after           memory after chg rec
+    // Each step of ADD.L and SUB.L rounded to a bus slot on its own: 4 more than the count rounded.
+    ArithCase{"add_l_predec", 0x7FFFFFFF, 0,          kData + 4, 0,           0x00000001, 0x80000000, kData,     kN | kV,            0x00000001, 20, 16},
+    ArithCase{"add_w_to_mem", 0x00008000, 0,          kData,     0,           0x80001234, 0x00008000, kData,     kX | kZ | kV | kC,  0x00001234, 12, 12},
+    ArithCase{"sub_b_dn",     0x12345600, 1,          kData,     0,           0,          0x123456FF, kData,     kX | kN | kC,       0,           4,  4},
+    ArithCase{"sub_l_index",  0,          0,          kData,     0,           0x00000001, 0xFFFFFFFF, kData,     kX | kN | kC,       0x00000001, 24, 20},
+    // CMP leaves X alone.
+    ArithCase{"cmp_l_dn",     1,          2,          kData,     kX,          0,          1,          kData,     kX | kN | kC,       0,           8,  6},
+    ArithCase{"cmp_b_imm",    0x7F,       0,          kData,     0,           0,          0x7F,       kData,     kN | kV | kC,       0,           8,  8},
+    // Address register forms: the whole register, flags untouched (CMPA: a long compare).
+    ArithCase{"adda_w_dn",    0,          0x0000FFFF, 0x3000,    0x1F,        0,          0,          0x2FFF,    0x1F,               0,           8,  8},
+    ArithCase{"suba_l_dn",    0,          0x3001,     0x3000,    0,           0,          0,          0xFFFFFFFF, 0,                 0,           8,  8},
+    ArithCase{"cmpa_w_dn",    0,          0x8000,     0xFFFF8000, 0,          0,          0,          0xFFFF8000, kZ,                0,           8,  6},
+    ArithCase{"addq_w_an",    0,          0,          0x0000FFFF, 0x1F,       0,          0,          0x00010000, 0x1F,              0,           8,  8},
+    ArithCase{"subq_l_dn",    8,          0,          kData,     0,           0,          0,          kData,     kZ,                 0,           8,  8},
+    ArithCase{"addq_b_mem",   0,          0,          kData,     0,           0xF8123456, 0,          kData,     kX | kZ | kC,       0x00123456, 12, 12},
+    ArithCase{"addi_l_mem",   0,          0,          kData,     0,           0xFFFFFFFF, 0,          kData,     kX | kZ | kC,       0,          28, 28},
+    ArithCase{"subi_w_dn",    0x12340000, 0,          kData,     0,           0,          0x1234FFFF, kData,     kX | kN | kC,       0,           8,  8},
+    ArithCase{"cmpi_l_dn",    1,          0,          kData,     kX,          0,          1,          kData,     kX | kZ,            0,          16, 14},
+    // ADDX, SUBX, NEGX: Z is cleared by a nonzero result and otherwise kept.
+    ArithCase{"addx_l_dn",    0xFFFFFFFF, 0,          kData,     kX | kZ,     0,          0,          kData,     kX | kZ | kC,       0,           8,  8},
+    ArithCase{"subx_b_dn",    5,          3,          kData,     kZ,          0,          2,          kData,     0,                  0,           4,  4},
+    ArithCase{"addx_w_mem",   0,          0,          kData + 4, kX,          0x12340001, 0,          kData,     0,                  0x12360001, 20, 18},
+    ArithCase{"cmpm_b",       0,          0,          kData,     0,           0x34120000, 0,          kData + 2, kN | kC,            0x34120000, 12, 12},
+    ArithCase{"neg_w_dn",     0x00008000, 0,          kData,     0,           0,          0x00008000, kData,     kX | kN | kV | kC,  0,           4,  4},
+    ArithCase{"negx_b_mem",   0,          0,          kData,     kX | kZ,     0x00345678, 0,          kData,     kX | kN | kC,       0xFF345678, 12, 12},
+    // CLR.L Dn costs 8 here.
+    ArithCase{"clr_l_dn",     0xFFFFFFFF, 0,          kData,     0x1B,        0,          0,          kData,     kX | kZ,            0,           8,  8},
+    ArithCase{"clr_w_mem",    0,          0,          kData,     0x0F,        0xFFFFFFFF, 0,          kData,     kZ,                 0x0000FFFF, 12, 12},
+    ArithCase{"tst_l_absl",   0,          0,          kData,     0x13,        0x80000000, 0,          kData,     kX | kN,            0x80000000, 20, 20},
+    // Decimal: C and X from the adjust, N from the result, V cleared, Z only ever cleared.
+    ArithCase{"abcd_dn",      0x45,       0x55,       kData,     kZ | kV,     0,          0,          kData,     kX | kZ | kC,       0,           8,  6},
+    ArithCase{"sbcd_mem",     0,          0,          kData + 2, kZ,          0x10010000, 0,          kData,     0,                  0x09010000, 20, 18},
+    ArithCase{"nbcd_dn",      0x01,       0,          kData,     0,           0,          0x99,       kData,     kX | kN | kC,       0,           8,  6},
+    // MULU and MULS take 38 + 2 per 1 bit (MULU) or per change between neighbouring bits (MULS).
+    ArithCase{"mulu_dn",      0x0100,     0x00FF,     kData,     kV | kC,     0,          0xFF00,     kData,     0,                  0,          56, 54},
+    ArithCase{"muls_dn",      5,          0xFFFF,     kData,     0,           0,          0xFFFFFFFB, kData,     kN,                 0,          40, 40},
+    // DIVU 133 + ea, DIVS 150 + ea whatever the operands; on overflow Dn is kept, V set, N Z C cleared.
+    ArithCase{"divu_dn",      100001,     10,         kData,     0,           0,          0x00012710, kData,     0,                  0,         136, 133},
+    ArithCase{"divu_overflow", 0x10000,   1,          kData,     kX | kN | kZ | kC, 0,    0x10000,    kData,     kX | kV,            0,         136, 133},
+    ArithCase{"divs_imm",     0xFFFFFFF9, 0,          kData,     0,           0,          0xFFFF0003, kData,     0,                  0,         156, 154},
+    // CHK without a trap clears N, Z, V and C.
+    ArithCase{"chk_dn",       5,          10,         kData,     0x1F,        0,          5,          kData,     kX,                 0,          12, 10}),
+    [](const auto& info) { return std::string(info.param.label); });
+// clang-format on
+
+struct TrapCase {
+    const char* label;
+    uint32_t d0, d1, memory;
+    int vector;
+    bool negative;  // N as pushed
+    int charged, recorded;
+};
+
+class ArithTrapTest : public ArithmeticTest, public ::testing::WithParamInterface<TrapCase> {};
+
+TEST_P(ArithTrapTest, TrapsWithTheNextInstructionPushed) {
+    const TrapCase& c = GetParam();
+    const std::string label = c.label;
+    Start(label);
+    m_.SetLong(c.vector * 4, program_.Symbol("trapped"));
+    g_cpu.d[0] = c.d0;
+    g_cpu.d[1] = c.d1;
+    g_cpu.a[0] = kData;
+    m_.SetLong(kData, c.memory);
+    EXPECT_EQ(cpu_seam::Step(), c.charged);
+    EXPECT_EQ(CpuLastInstructionCycles(), static_cast<uint32_t>(c.recorded));
+    EXPECT_EQ(g_cpu.pc, program_.Symbol("trapped"));
+    EXPECT_EQ(g_cpu.a[7], 0x80000u - 6);
+    EXPECT_EQ(m_.Long(0x80000 - 4), program_.Symbol(label + "_next"));
+    EXPECT_EQ(m_.Word(0x80000 - 6) & 0xFF0F, 0x2700u | (c.negative ? kN : 0));
+    EXPECT_EQ(g_cpu.d[0], c.d0);  // the register is left alone
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arithmetic, ArithTrapTest, ::testing::Values(
+    //       label            d0      d1  memory      vector neg    chg rec
+    // Division by zero costs 38 + ea, the exception entry included.
+    TrapCase{"divu_zero",     5,      0,  0,           5,    false, 44, 42},
+    TrapCase{"divs_zero_mem", 5,      0,  0x0000FFFF,  5,    false, 44, 42},
+    // CHK traps at 40 + ea: N set when the register is negative, cleared when above the bound.
+    TrapCase{"chk_dn_trap",   0xFFFF, 10, 0,           6,    true,  40, 40},
+    TrapCase{"chk_mem_trap",  11,     0,  0x000A0000,  6,    false, 44, 44}),
+    [](const auto& info) { return std::string(info.param.label); });
+// clang-format on
+
+TEST_F(ArithmeticTest, CompareOfSixCyclesPairsWithATakenShortBranch) {
+    Start("cmp_bne");
+    g_cpu.d[0] = 1;
+    g_cpu.d[1] = 2;
+    EXPECT_EQ(cpu_seam::Step() + cpu_seam::Step(), 16);  // 8 + 10 - 2
+    EXPECT_EQ(g_cpu.pc, program_.Symbol("cmp_bne_target"));
+    Start("cmp_bra");
+    EXPECT_EQ(cpu_seam::Step() + cpu_seam::Step(), 20);  // BRA does not pair
+}
+
+class ArithPrefetchTest : public ArithmeticTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ArithPrefetchTest, WriteOverTheNextOpcodeDoesNotChangeIt) {
+    const std::string label = GetParam();
+    Start(label + "_into_next");
+    const uint32_t patched = program_.Symbol(label + "_patched");
+    g_cpu.a[0] = patched;
+    g_cpu.d[0] = label == "add" ? 0x0C : 0xF4;  // 0x72 -> 0x7E either way
+    g_cpu.d[1] = g_cpu.d[7] = 0;
+    cpu_seam::Step();
+    cpu_seam::Step();
+    EXPECT_EQ(m_.Word(patched), 0x7E01);
+    EXPECT_EQ(g_cpu.d[1], 1u);  // the prefetched "moveq #1,d1" ran
+    EXPECT_EQ(g_cpu.d[7], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arithmetic, ArithPrefetchTest, ::testing::Values("add", "sub"));
+
+// ---- where the accesses fall within an instruction -------------------------------------------
+
+std::string g_accesses;
+
+void Record(char kind, uint32_t address, Cycles time) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%c%u@%d ", kind, address & 0xF, static_cast<int>(time));
+    g_accesses += entry;
+}
+uint32_t WatchedRead(uint32_t address, const MemoryRegion&, Cycles time) {
+    Record('R', address, time);
+    return 0x1234;
+}
+void WatchedWrite(uint32_t address, uint32_t, const MemoryRegion&, Cycles time) {
+    Record('W', address, time);
+}
+
+struct AccessCase {
+    const char* label;
+    const char* accesses;  // R/W, address offset in the page, @ cycle within the instruction
+    int charged;
+};
+
+class ArithAccessTest : public ArithmeticTest, public ::testing::WithParamInterface<AccessCase> {
+protected:
+    void SetUp() override {
+        ArithmeticTest::SetUp();
+        // The flat map with a watched page at 0xFF8000 in front of it.
+        saved_ = g_cpu.supervisor;
+        tables_.fetch = *saved_.fetch;
+        const MemoryRegion watched{0xFF8000, 0xFF80FF, &WatchedRead, &WatchedWrite, nullptr};
+        for (auto [table, from] : {std::pair{&tables_.readByte, saved_.readByte},
+                                   {&tables_.readWord, saved_.readWord},
+                                   {&tables_.writeByte, saved_.writeByte},
+                                   {&tables_.writeWord, saved_.writeWord}}) {
+            table->Add(watched);
+            table->Add((*from)[0]);
+        }
+        g_cpu.supervisor = tables_.Set();
+        g_cpu.current = tables_.Set();
+        g_accesses.clear();
+    }
+    void TearDown() override {
+        g_cpu.supervisor = saved_;
+        g_cpu.current = saved_;
+    }
+    TableSet saved_;
+    MachineTables tables_;
+};
+
+TEST_P(ArithAccessTest, AccessesFallOnTheirBusSlots) {
+    const AccessCase& c = GetParam();
+    Start(c.label);
+    g_cpu.d[0] = 1;
+    g_cpu.clock = 0;
+    EXPECT_EQ(cpu_seam::Step(), c.charged);
+    EXPECT_EQ(g_accesses, c.accesses);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arithmetic, ArithAccessTest, ::testing::Values(
+    // ADD, SUB, CMP, TST: the read after the address calculation, the write in the last slots.
+    AccessCase{"add_w_watched", "R0@4 W0@12 ",           16},
+    AccessCase{"sub_l_watched", "R0@4 R2@8 W0@16 W2@20 ", 24},
+    AccessCase{"cmp_w_watched", "R0@4 ",                 12},
+    AccessCase{"tst_l_watched", "R0@4 R2@8 ",            16},
+    // Other families make their accesses at the start; CLR reads before it writes.
+    AccessCase{"clr_w_watched", "R0@0 W0@0 ",            16}),
+    [](const auto& info) { return std::string(info.param.label); });
+// clang-format on
+
+}  // namespace
+}  // namespace vexil
