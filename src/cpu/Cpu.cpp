@@ -196,6 +196,14 @@ uint32_t CpuRun(int32_t budget) {
             g_run.remaining += g_run.deferred;
             g_run.deferred = 0;
             if (!StartChecks()) continue;
+            if (g_run.tracePending) {
+                // A T bit the write set traces the next instruction when the budget has room
+                // for it; otherwise the next run's start checks take the trace up.
+                if (g_run.deferred > 0) continue;
+                g_run.tracePending = 0;
+                g_run.remaining += g_run.deferred;
+                g_run.deferred = 0;
+            }
             if (g_run.remaining > 0) continue;
         } else {
             if (InterruptDue()) {

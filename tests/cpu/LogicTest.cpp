@@ -151,5 +151,23 @@ TEST_F(LogicTest, LoweringTheMaskTakesAPendingInterruptAtOnce) {
     EXPECT_EQ(CpuGetSr() & kSrMask, 0x0400);
 }
 
+TEST_F(LogicTest, SettingTheTraceBitTracesTheNextInstruction) {
+    Start("set_trace");
+    m_.SetLong(9 * 4, program_.Symbol("trace_handler"));
+    g_cpu.d[6] = g_cpu.d[7] = 0;
+    cpu_seam::Run(1000);
+    EXPECT_EQ(g_cpu.d[7], 1u);
+    EXPECT_EQ(g_cpu.d[6], 3u);
+    EXPECT_EQ(m_.Long(0x80000 - 4), program_.Symbol("after_traced"));
+    EXPECT_EQ(m_.Word(0x80000 - 6), 0xA700);
+}
+
+TEST_F(LogicTest, SettingTheTraceBitAtTheEndOfTheBudgetCostsTheInstruction) {
+    Start("set_trace");
+    EXPECT_EQ(cpu_seam::Step(), 20);
+    EXPECT_EQ(g_cpu.pc, program_.Symbol("set_trace") + 4);
+    EXPECT_EQ(CpuGetSr(), 0xA700);
+}
+
 }  // namespace
 }  // namespace vexil

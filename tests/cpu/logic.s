@@ -84,3 +84,14 @@ level4_handler:
         moveq   #2, d6
 level4_loop:
         bra.s   level4_loop
+
+| Setting T traces the instruction after the ORI.
+set_trace:
+        ori.w   #0x8000, sr
+        moveq   #1, d7
+after_traced:
+        nop
+trace_handler:
+        moveq   #3, d6
+trace_loop:
+        bra.s   trace_loop
