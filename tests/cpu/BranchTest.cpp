@@ -1,0 +1,180 @@
+// Program flow: where each branch, jump and return leaves the PC and the stack, the cycles it
+// charges and records, the short-branch pairing, odd targets and jumps between fetch regions.
+#include <gtest/gtest.h>
+
+#include "cpu/Cpu.h"
+#include "cpu/test_seam.h"
+#include "support/FlatMachine.h"
+#include "support/MappedMachine.h"
+
+namespace vexil {
+namespace {
+
+using test::FlatMachine;
+using test::LoadAsm;
+
+constexpr uint32_t kStack = 0x80000;
+
+class BranchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = LoadAsm("branch");
+        g_cpu.clock = 0;
+    }
+    // Starts at `label` with the CCR given; A0 points at "target", D1 = 0, and a return frame
+    // (CCR word 0xFF1F, then the address of "target") lies below the initial stack.
+    void Start(const std::string& label, uint16_t ccr, uint32_t ssp) {
+        m_.Load(program_, label);
+        m_.SetWord(kStack - 6, 0xFF1F);
+        m_.SetLong(kStack - 4, program_.Symbol("target"));
+        auto r = cpu_seam::GetRegisters();
+        r.sr = static_cast<uint16_t>(0x2700 | ccr);
+        r.ssp = ssp;
+        r.a[0] = program_.Symbol("target");
+        r.d[1] = 0;
+        cpu_seam::SetRegisters(r);
+    }
+    test::AsmProgram program_;
+    FlatMachine m_;
+};
+
+struct FlowCase {
+    const char* label;
+    uint16_t ccr;
+    uint32_t d0;
+    uint32_t ssp;        // stack pointer at the start
+    const char* to;      // where the PC ends
+    int spDelta;         // change of A7
+    const char* pushed;  // return address expected on the stack, or ""
+    int charged;         // cycles taken from the budget
+    int recorded;        // 68000 count kept as the last instruction cycles
+    uint32_t d0After;
+    uint16_t srAfter;  // 0: the SR is unchanged
+};
+
+class FlowTest : public BranchTest, public ::testing::WithParamInterface<FlowCase> {};
+
+TEST_P(FlowTest, GoesWhereTheRowSaysInItsCycles) {
+    const FlowCase& c = GetParam();
+    Start(c.label, c.ccr, c.ssp);
+    g_cpu.d[0] = c.d0;
+    EXPECT_EQ(cpu_seam::Step(), c.charged);
+    EXPECT_EQ(CpuLastInstructionCycles(), static_cast<uint32_t>(c.recorded));
+    EXPECT_EQ(g_cpu.pc, program_.Symbol(c.to));
+    EXPECT_EQ(g_cpu.a[7], c.ssp + static_cast<uint32_t>(c.spDelta));
+    if (*c.pushed) {
+        EXPECT_EQ(m_.Long(g_cpu.a[7]), program_.Symbol(c.pushed));
+    }
+    EXPECT_EQ(g_cpu.d[0], c.d0After);
+    EXPECT_EQ(CpuGetSr(), c.srAfter ? c.srAfter : 0x2700 | c.ccr);
+}
+
+constexpr uint16_t kZ = kCcrZ;
+
+INSTANTIATE_TEST_SUITE_P(
+    Flow, FlowTest,
+    ::testing::Values(FlowCase{"bra_short", 0, 0, kStack, "bra_short_to", 0, "", 12, 10, 0, 0},
+                      FlowCase{"bne_short", 0, 0, kStack, "bne_short_to", 0, "", 12, 10, 0, 0},
+                      FlowCase{"bne_short", kZ, 0, kStack, "bne_short_next", 0, "", 8, 8, 0, 0},
+                      FlowCase{"bne_word", 0, 0, kStack, "bne_word_to", 0, "", 12, 10, 0, 0},
+                      FlowCase{"bne_word", kZ, 0, kStack, "bne_word_next", 0, "", 12, 12, 0, 0},
+                      FlowCase{"bsr_short", 0, 0, kStack, "subroutine", -4, "bsr_short_return", 20, 18, 0, 0},
+                      FlowCase{"bsr_word", 0, 0, kStack, "subroutine", -4, "bsr_word_return", 20, 18, 0, 0},
+                      // DBcc: condition true; false and counting down; false and expired (only the low
+                      // word counts).
+                      FlowCase{"dbeq_loop", kZ, 5, kStack, "dbeq_next", 0, "", 12, 12, 5, 0},
+                      FlowCase{"dbeq_loop", 0, 5, kStack, "dbeq_loop", 0, "", 12, 10, 4, 0},
+                      FlowCase{"dbeq_loop", 0, 0x12340000, kStack, "dbeq_next", 0, "", 16, 14, 0x1234FFFF, 0},
+                      FlowCase{"jmp_ind", 0, 0, kStack, "target", 0, "", 8, 8, 0, 0},
+                      FlowCase{"jmp_abs_l", 0, 0, kStack, "target", 0, "", 12, 12, 0, 0},
+                      FlowCase{"jmp_pc_index", 0, 0, kStack, "target", 0, "", 16, 14, 0, 0},
+                      FlowCase{"jsr_ind", 0, 0, kStack, "target", -4, "jsr_ind_return", 16, 16, 0, 0},
+                      FlowCase{"jsr_abs_w", 0, 0, kStack, "target", -4, "jsr_abs_w_return", 20, 18, 0, 0},
+                      FlowCase{"jsr_pc_disp", 0, 0, kStack, "target", -4, "jsr_pc_disp_return", 20, 18, 0, 0},
+                      FlowCase{"return", 0, 0, kStack - 4, "target", 4, "", 16, 16, 0, 0},
+                      // RTR takes the condition codes from the low byte; the system byte stays.
+                      FlowCase{"return_ccr", 0, 0, kStack - 6, "target", 6, "", 20, 20, 0, 0x271F}),
+    [](const auto& info) { return std::string(info.param.label) + "_" + std::to_string(info.index); });
+
+struct PairCase {
+    const char* label;
+    int cycles;  // for the CMP.L and the branch after it
+};
+
+class PairingTest : public BranchTest, public ::testing::WithParamInterface<PairCase> {};
+
+// CMP.L D0,D1 takes 6 cycles (8 charged); a taken short Bcc after it gets the 2 back.
+TEST_P(PairingTest, TakenShortBccSharesTheSlotOfA4nPlus2Instruction) {
+    const PairCase& c = GetParam();
+    Start(c.label, 0, kStack);
+    g_cpu.d[0] = 1;
+    g_cpu.d[1] = 2;
+    int total = cpu_seam::Step();
+    total += cpu_seam::Step();
+    EXPECT_EQ(g_cpu.pc, program_.Symbol("target"));
+    EXPECT_EQ(total, c.cycles);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flow, PairingTest,
+                         ::testing::Values(PairCase{"cmp_then_bne", 16}, PairCase{"cmp_then_bra", 20},
+                                           PairCase{"cmp_then_bne_word", 20}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+struct OddCase {
+    const char* label;
+    uint32_t ssp;
+    bool targetOnStack;  // the odd address is the return address instead of A0
+    int frameAt;         // the group 0 frame's position relative to the initial stack
+};
+
+class OddTargetTest : public BranchTest, public ::testing::WithParamInterface<OddCase> {};
+
+// An odd target is an address error at the target: a 14-byte frame with the target as the
+// access address and the PC past the instruction's words. JSR pushes nothing first.
+TEST_P(OddTargetTest, IsAnAddressErrorAtTheTarget) {
+    const OddCase& c = GetParam();
+    Start(c.label, 0, c.ssp);
+    const uint32_t odd = program_.Symbol("target") + 1;
+    if (c.targetOnStack)
+        m_.SetLong(c.ssp, odd);
+    else
+        g_cpu.a[0] = odd;
+    m_.SetLong(3 * 4, 0x6000);
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.pc, 0x6000u);
+    const uint32_t frame = c.ssp + static_cast<uint32_t>(c.frameAt);
+    EXPECT_EQ(g_cpu.a[7], frame);
+    EXPECT_EQ(m_.Long(frame + 2), odd);
+    EXPECT_EQ(m_.Word(frame + 8), 0x2700);
+    EXPECT_EQ(m_.Long(frame + 10), program_.Symbol(c.label) + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flow, OddTargetTest,
+                         ::testing::Values(OddCase{"jmp_ind", kStack, false, -14},
+                                           OddCase{"jsr_ind", kStack, false, -14},
+                                           OddCase{"return", kStack - 4, true, 4 - 14}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// On the machine's map: a jump into ROM runs there (the new region is looked up at dispatch),
+// and a jump to where nothing is mapped ends the run; the next run reports the fetch fault.
+TEST(BranchMapTest, JumpsRunCodeInAnotherRegionAndBack) {
+    const auto program = LoadAsm("branch");
+    test::MappedMachine m;
+    const uint32_t from = program.Symbol("rom_routine"), to = program.Symbol("rom_routine_end");
+    for (uint32_t a = from; a < to; ++a) m.SetByte(0xFC0000 + (a - from), program.bytes[a - program.origin]);
+    m.Load(program, "jmp_ind");
+    g_cpu.a[0] = 0xFC0000;
+    g_cpu.a[1] = program.Symbol("back_in_ram");
+    EXPECT_EQ(CpuRun(20), kRunBudgetSpent);  // jmp 8, moveq 4, jmp 8
+    EXPECT_EQ(g_cpu.d[7], 7u);
+    EXPECT_EQ(g_cpu.pc, program.Symbol("back_in_ram"));
+
+    m.Load(program, "jmp_ind");
+    g_cpu.a[0] = 0x500000;  // past the 512 KB of RAM
+    EXPECT_EQ(CpuRun(1000), kRunBudgetSpent);
+    EXPECT_EQ(g_cpu.pc, 0x500000u);
+    EXPECT_EQ(CpuRun(1000), kRunFetchFault);
+}
+
+}  // namespace
+}  // namespace vexil
