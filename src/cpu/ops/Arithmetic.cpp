@@ -24,7 +24,7 @@ constexpr unsigned kBitsOf = 8 * S;
 // dst + src + x at size S; sets N, Z, V, C and X.
 template <Size S>
 inline uint32_t Add(uint32_t dst, uint32_t src, uint32_t x = 0) {
-    const uint64_t sum = uint64_t{dst & kMaskOf<S>} + (src & kMaskOf<S>)+x;
+    const uint64_t sum = uint64_t{dst & kMaskOf<S>} + uint64_t{src & kMaskOf<S>} + x;
     const uint32_t result = static_cast<uint32_t>(sum) & kMaskOf<S>;
     g_run.n = SignExtend<S>(result);
     g_run.z = result;
@@ -37,7 +37,7 @@ inline uint32_t Add(uint32_t dst, uint32_t src, uint32_t x = 0) {
 // dst - src - x at size S; sets N, Z, V and C (not X: CMP leaves it alone).
 template <Size S>
 inline uint32_t Compare(uint32_t dst, uint32_t src, uint32_t x = 0) {
-    const uint64_t difference = uint64_t{dst & kMaskOf<S>} - (src & kMaskOf<S>)-x;
+    const uint64_t difference = uint64_t{dst & kMaskOf<S>} - uint64_t{src & kMaskOf<S>} - x;
     const uint32_t result = static_cast<uint32_t>(difference) & kMaskOf<S>;
     g_run.n = SignExtend<S>(result);
     g_run.z = result;
@@ -92,8 +92,10 @@ inline int MulBits(uint32_t src) {
     return __builtin_popcount(src & 0xFFFF);
 }
 
-template <Size S, Mode M>
-constexpr int kLongRegisterExtra = (M == kDn || M == kAn || M == kImm) ? 4 : 2;
+// ADD.L, SUB.L and ADDA.L take 2 more cycles than the word forms from memory, 4 more from a
+// register or an immediate.
+template <Mode M>
+constexpr int kLongExtra = (M == kDn || M == kAn || M == kImm) ? 4 : 2;
 
 // Register number in opcode bits 11-9, quick data (0 means 8) likewise.
 inline unsigned HighRegister(uint16_t op) {
@@ -112,7 +114,7 @@ struct AddOp {
         return Add<S>(dst, src);
     }
     template <Size S, Mode M>
-    static constexpr int kCycles = S == kLong ? 4 + kLongRegisterExtra<S, M> : 4;
+    static constexpr int kCycles = S == kLong ? 4 + kLongExtra<M> : 4;
 };
 
 struct SubOp {
@@ -122,7 +124,7 @@ struct SubOp {
         return Subtract<S>(dst, src);
     }
     template <Size S, Mode M>
-    static constexpr int kCycles = S == kLong ? 4 + kLongRegisterExtra<S, M> : 4;
+    static constexpr int kCycles = S == kLong ? 4 + kLongExtra<M> : 4;
 };
 
 struct CmpOp {
@@ -195,7 +197,7 @@ struct AddressArith {
         const uint32_t src = static_cast<uint32_t>(SignExtend<S>(ReadEa<S, M>(op & 7)));
         uint32_t& an = g_cpu.a[HighRegister(op)];
         an = Subtracts ? an - src : an + src;
-        Finish((S == kLong ? 4 + kLongRegisterExtra<S, M> : 8) + kEaCycles<S, M>);
+        Finish((S == kLong ? 4 + kLongExtra<M> : 8) + kEaCycles<S, M>);
     }
 };
 
@@ -335,7 +337,7 @@ struct Decimal {
 
 // ---- single-operand forms ---------------------------------------------------------------------
 
-// Cycles of NEG, NEGX, CLR and NBCD-like read-modify-write instructions.
+// Cycles of NEG, NEGX and CLR.
 template <Size S, Mode M>
 constexpr int kSingleOperandCycles = M == kDn ? (S == kLong ? 6 : 4)
                                               : (S == kLong ? 12 : 8) + kEaCycles<S, M>;
