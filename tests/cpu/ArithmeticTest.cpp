@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cpu/Cpu.h"
+#include "cpu/CpuCore.h"
 #include "cpu/test_seam.h"
 #include "support/FlatMachine.h"
 
@@ -223,6 +224,7 @@ protected:
         g_cpu.supervisor = tables_.Set();
         g_cpu.current = tables_.Set();
         g_accesses.clear();
+        g_run.busErrorRequest = 0;  // a request left by an earlier test outside a run
     }
     void TearDown() override {
         g_cpu.supervisor = saved_;
