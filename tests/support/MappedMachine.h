@@ -47,6 +47,8 @@ public:
     uint16_t Word(uint32_t address) { return LoadHostWord(Host(address)); }
     uint32_t Long(uint32_t address) { return LoadHostLong(Host(address)); }
 
+    EmulatedMemoryBlock& Block() { return *block_; }
+
     static constexpr uint32_t kRam = 0x80000;
 
 private:
