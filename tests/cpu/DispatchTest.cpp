@@ -165,14 +165,16 @@ INSTANTIATE_TEST_SUITE_P(Families, FamilyCountTest, ::testing::ValuesIn(kFamilie
 });
 
 // Each opcode once, from the same state: registers point into RAM, the extension words are
-// zero and the vectors lead to a NOP. Nothing may crash (this test also runs under the
-// sanitizers), and every opcode ends as an instruction or an exception entry.
+// zero and vector v leads to 0x2000 + 4v. Nothing may crash (this test also runs under the
+// sanitizers), each opcode ends as an instruction or an exception entry, and the opcodes that
+// are no instruction (and line A, line F) enter their vector with their own address pushed.
 TEST(OpcodeTable, EveryOpcodeRunsFromANeutralState) {
     test::FlatMachine m;
     g_cpu.resetHook = [] {};
+    const std::map<std::string, uint32_t> trapping = {
+        {"illegal", 4}, {"ILLEGAL", 4}, {"line A", 10}, {"line F", 11}};
     for (uint32_t op = 0; op < 65536; ++op) {
-        for (uint32_t v = 0; v < 256; ++v) m.SetLong(v * 4, 0x2000);
-        m.SetWord(0x2000, 0x4E71);
+        for (uint32_t v = 0; v < 256; ++v) m.SetLong(v * 4, 0x2000 + v * 4);
         m.SetWord(0x1000, static_cast<uint16_t>(op));
         for (uint32_t a = 0x1002; a < 0x1010; a += 2) m.SetWord(a, 0);
         cpu_seam::Registers r{};
@@ -188,6 +190,12 @@ TEST(OpcodeTable, EveryOpcodeRunsFromANeutralState) {
         ASSERT_GT(cycles, 0) << std::hex << "opcode " << op;
         ASSERT_LT(cycles, 400) << std::hex << "opcode " << op;
         ASSERT_FALSE(CpuHalted()) << std::hex << "opcode " << op;
+        const auto trap = trapping.find(OpcodeTableEntry(static_cast<uint16_t>(op)).family);
+        if (trap == trapping.end()) continue;
+        ASSERT_EQ(cycles, 36) << std::hex << "opcode " << op;  // 34
+        ASSERT_EQ(g_cpu.pc, 0x2000 + 4 * trap->second) << std::hex << "opcode " << op;
+        ASSERT_EQ(g_cpu.a[7], 0x8000u - 6) << std::hex << "opcode " << op;
+        ASSERT_EQ(m.Long(0x8000 - 4), 0x1000u) << std::hex << "opcode " << op;
     }
     g_cpu.resetHook = nullptr;
 }
