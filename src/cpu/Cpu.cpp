@@ -330,10 +330,13 @@ void EnterException(int vector) {
     }
     uint16_t sr;
     const uint32_t newPc = BeginEntry(vector, sr);
+    const uint32_t faults = g_run.groupZeroCount;
     WriteLong(g_cpu.a[7] - 4, g_cpu.pc);
     WriteWord(g_cpu.a[7] - 6, sr);
+    // A fault while pushing has entered the bus or address error (or halted): its frame and
+    // handler stand, this entry goes no further.
+    if (faults != g_run.groupZeroCount) return;
     g_cpu.a[7] -= 6;
-    if (g_cpu.pending & 1 && g_cpu.pc & 1) return;  // halted by a fault while pushing
     g_cpu.pc = newPc;
     FetchLookup();
 }

@@ -89,6 +89,30 @@ TEST_F(ExceptionTest, FaultWhilePushingAFrameHalts) {
     }
 }
 
+int g_failures = 0;
+void FailFirstWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {
+    if (g_failures++ == 0) CpuSignalBusError();
+}
+
+// A bus error while a TRAP pushes its frame is taken instead: its 14-byte frame and handler
+// stand, the TRAP's entry goes no further.
+TEST_F(ExceptionTest, BusErrorWhilePushingAFrameIsTakenInstead) {
+    MemoryHandlers handlers;
+    handlers.ioWriteWord = &FailFirstWrite;
+    handlers.ioWriteByte = &FailFirstWrite;
+    MappedMachine m(handlers);
+    Start(m, "trap_user", 0x2700);
+    m.SetLong(2 * 4, At("handler_loop"));
+    auto r = cpu_seam::GetRegisters();
+    r.ssp = 0xFF8A10;  // the stack in the I/O page, whose first write fails
+    cpu_seam::SetRegisters(r);
+    g_failures = 0;
+    cpu_seam::Step();
+    EXPECT_FALSE(CpuHalted());
+    EXPECT_EQ(g_cpu.pc, At("handler_loop"));
+    EXPECT_EQ(g_cpu.a[7], 0xFF8A10u - 14);
+}
+
 // An exception vector that points where nothing is mapped ends the run; the next run reports
 // the fetch fault.
 TEST_F(ExceptionTest, VectorIntoNoRegionIsAFetchFault) {
