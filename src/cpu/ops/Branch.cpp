@@ -4,8 +4,8 @@
 // leaves the current region. An odd target is an address error taken at the target.
 //
 // Instructions that push a return address or pop one check g_run.groupZeroCount: when the
-// push or pop faulted, the exception has already set PC (and may have switched stacks), so
-// the jump and the stack pointer update are skipped.
+// push or pop faulted, the bus or address error has been entered (and may have switched to the
+// supervisor stack), so the stack pointer update and the jump are skipped.
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
