@@ -94,17 +94,6 @@ TEST_F(MoveTest, MovemToPredecStoresDownwardsWithTheListedAnAsItWas) {
     EXPECT_EQ(g_cpu.a[0], kData + 4);
 }
 
-TEST_F(MoveTest, MovemWordPredecPutsTheLowestRegisterLowest) {
-    Start("movem_w_predec", kData + 6);
-    g_cpu.d[0] = 0xAAAA0001;
-    g_cpu.d[1] = 0xBBBB0002;
-    g_cpu.d[2] = 0xCCCC0003;
-    cpu_seam::Step();
-    EXPECT_EQ(m_.Long(kData), 0x00010002u);
-    EXPECT_EQ(m_.Word(kData + 4), 0x0003);
-    EXPECT_EQ(g_cpu.a[0], kData);
-}
-
 TEST_F(MoveTest, MovemFromPostincLeavesTheListedAnAtTheFinalAddress) {
     Start("movem_l_postinc_an");
     m_.SetLong(kData, 0x11111111);
@@ -113,20 +102,6 @@ TEST_F(MoveTest, MovemFromPostincLeavesTheListedAnAtTheFinalAddress) {
     EXPECT_EQ(g_cpu.d[0], 0x11111111u);
     EXPECT_EQ(g_cpu.a[0], kData + 8);
 }
-
-TEST_F(MoveTest, MovemWordLoadsSignExtendIntoWholeRegisters) {
-    Start("movem_w_load");
-    m_.SetLong(kData, 0x80017FFF);
-    g_cpu.d[0] = 0x12345678;
-    g_cpu.a[1] = 0x12345678;
-    cpu_seam::Step();
-    EXPECT_EQ(g_cpu.d[0], 0xFFFF8001u);
-    EXPECT_EQ(g_cpu.a[1], 0x00007FFFu);
-}
-
-// An odd operand address: one address error, and what the instruction does after it leaves
-// the handler in supervisor mode with A7 on the 14-byte frame.
-class MoveFaultTest : public MoveTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(MoveFaultTest, HandlerRunsOnItsFrame) {
     Start(GetParam(), kData + 1);
