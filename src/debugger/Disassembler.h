@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "memory/Memory.h"
 
@@ -39,7 +40,7 @@ public:
     // 20 words back; `address` - 2 when no start lands on it. Moves the current address.
     uint32_t PreviousInstructionAddress(uint32_t address);
 
-    // About the instruction that DisassembleOne decoded last.
+    // About the instruction that DisassembleOne decoded last (until the address is set again).
     uint32_t LastLength() const { return address_ - start_; }
     bool LastDefined() const { return defined_; }
     // An index extension word had bit 8 set. The 68000 ignores it (and the scale in bits 10..9)
