@@ -103,6 +103,10 @@ TEST_F(MoveTest, MovemFromPostincLeavesTheListedAnAtTheFinalAddress) {
     EXPECT_EQ(g_cpu.a[0], kData + 8);
 }
 
+// An odd operand address: one address error, and what the instruction does after it leaves
+// the handler in supervisor mode with A7 on the 14-byte frame.
+class MoveFaultTest : public MoveTest, public ::testing::WithParamInterface<const char*> {};
+
 TEST_P(MoveFaultTest, HandlerRunsOnItsFrame) {
     Start(GetParam(), kData + 1);
     cpu_seam::Step();
