@@ -249,15 +249,15 @@ void ExpectObjdumpAgrees(const std::vector<uint8_t>& bytes, const std::string& n
         const uint32_t ourLength = disassembler.LastLength();
         ASSERT_TRUE(ourLength >= 2 && ourLength <= 10 && ourLength % 2 == 0) << ours;
         const uint16_t opcode = static_cast<uint16_t>(buffer.Read(theirs.address));
-        bool agrees;
         if (disassembler.LastHadFullFormatIndex()) {
             ++fullFormatIndex;  // objdump reads the 68020 formats here
             continue;
-        } else if (theirs.valid && disassembler.LastDefined()) {
+        }
+        bool agrees = theirs.valid == disassembler.LastDefined();
+        if (theirs.valid && disassembler.LastDefined()) {
             ++compared;
             agrees = ourLength == theirLength;
         } else {
-            agrees = theirs.valid == disassembler.LastDefined();
             for (const KnownDifference& known : kObjdumpDifferences)
                 if ((opcode & known.mask) == known.value) agrees = true;
         }
