@@ -1,0 +1,36 @@
+// Image stream over a zip archive: walks every entry, reads it in chunks with seeks between,
+// and opens an entry by its path.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "FuzzFile.h"
+#include "floppy/ImageStream.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string& path = vexil::fuzz::ScratchFile(".zip");
+    if (!vexil::fuzz::WriteScratch(path, data, size)) return 0;
+    std::vector<uint8_t> buffer(70000);
+    auto stream = vexil::ImageStream::Open(path);
+    if (!stream) return 0;
+    int entries = 0;
+    do {
+        if (++entries > 1000) __builtin_trap();  // the walk must always move on
+        size_t total = 0;
+        while (total < (4u << 20)) {
+            const size_t n = stream->Read(buffer.data(), 1, buffer.size());
+            if (n == 0) break;
+            total += n;
+        }
+        stream->Seek(0, 0);
+        stream->Read(buffer.data(), 2, 100);
+        stream->Seek(-3, 2);
+        stream->Tell();
+    } while (stream->NextEntry() == 0);
+    stream->Close();
+    if (auto entry = vexil::OpenImageStream(path + "/GAME.ST")) {
+        entry->Read(buffer.data(), 1, buffer.size());
+        entry->Close();
+    }
+    return 0;
+}
