@@ -1,8 +1,10 @@
 // vexil: the program's entry point. Parses the command line and runs the emulator.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/Headless.h"
 #include "debugger/RomListing.h"
 
 namespace {
@@ -10,7 +12,10 @@ namespace {
 void PrintUsage() {
     std::printf(
         "Usage: vexil [options]\n"
-        "  --rom FILE        TOS ROM image to run\n"
+        "  --rom FILE        TOS ROM image to run (default roms/etos256us.img)\n"
+        "  --frames N        run N frames headless, then stop (default 250)\n"
+        "  --ste             emulate an STE instead of an ST\n"
+        "  --ram KB          512, 1024 or 2048 KB of RAM (default 2048)\n"
         "  --disassemble ADDR COUNT\n"
         "                    list COUNT instructions of the ROM from ADDR (hex)\n"
         "  --help            show this help\n"
@@ -21,6 +26,8 @@ void PrintUsage() {
 
 int main(int argc, char** argv) {
     std::string romPath;
+    vexil::HeadlessOptions headless;
+    char* end = nullptr;
     const char* disassemble[2] = {nullptr, nullptr};  // ADDR, COUNT
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -45,6 +52,33 @@ int main(int argc, char** argv) {
             disassemble[1] = argv[++i];
             continue;
         }
+        if (!std::strcmp(arg, "--frames") && i + 1 < argc) {
+            const long frames = std::strtol(argv[++i], &end, 10);
+            if (*end || frames < 0 || frames > 10000000) {
+                std::fprintf(stderr, "vexil: --frames takes a number of frames, not '%s'\n", argv[i]);
+                return 2;
+            }
+            headless.frames = static_cast<int>(frames);
+            continue;
+        }
+        if (!std::strcmp(arg, "--ste")) {
+            headless.Machine = 1;
+            continue;
+        }
+        if (!std::strcmp(arg, "--ram") && i + 1 < argc) {
+            const std::string kb = argv[++i];
+            if (kb == "512")
+                headless.RAMSize = 0;
+            else if (kb == "1024")
+                headless.RAMSize = 1;
+            else if (kb == "2048")
+                headless.RAMSize = 2;
+            else {
+                std::fprintf(stderr, "vexil: --ram takes 512, 1024 or 2048, not '%s'\n", kb.c_str());
+                return 2;
+            }
+            continue;
+        }
         std::fprintf(stderr, "vexil: unknown option '%s' (try --help)\n", arg);
         return 2;
     }
@@ -52,6 +86,6 @@ int main(int argc, char** argv) {
         return vexil::ListRom(romPath.empty() ? "roms/etos256us.img" : romPath, disassemble[0],
                               disassemble[1], stdout, stderr);
     }
-    std::fprintf(stderr, "vexil: the machine cannot run yet; only --help and --version work.\n");
-    return 1;
+    if (!romPath.empty()) headless.romPath = romPath;
+    return vexil::RunHeadless(headless, stdout, stderr);
 }

@@ -33,17 +33,14 @@ uint32_t EndRun(uint32_t result) {
     return result;
 }
 
-// Interrupt and trace checks of a run's start (also re-entered after SR writes). Returns
-// false when the PC ended up in no fetch region.
-bool StartChecks() {
+// Interrupt and trace checks of a run's start (also re-entered after SR writes).
+void StartChecks() {
     if (InterruptDue()) AcknowledgeInterrupt();
-    if (g_run.flags & kRunFlagFetchFault) return false;
     g_run.tracePending = (g_cpu.sr & kSrTrace) ? 1 : 0;
     if (g_run.tracePending) {
         g_run.deferred += g_run.remaining;
         g_run.remaining = 0;
     }
-    return true;
 }
 
 }  // namespace
@@ -67,7 +64,8 @@ void CpuEndSlice() {
 }
 
 void CpuSignalBusError() {
-    g_run.busErrorRequest = 1;
+    // Outside a run (a debug access) there is no instruction to take the exception.
+    if (g_run.flags & kRunActive) g_run.busErrorRequest = 1;
 }
 
 void CpuAddWaitStates(int32_t cycles) {
@@ -115,6 +113,7 @@ int32_t CpuReset() {
     g_run.prefetchOverride = 0;
     g_run.pairingCredit = 0;
     g_run.tracePending = 0;
+    g_run.fetchDead = 0;
     ForceSlowFetch();
     const FetchRegion* region = g_cpu.current.fetch->Find(0);
     if (region == nullptr) return 1;
@@ -145,8 +144,9 @@ uint32_t CpuRun(int32_t budget) {
     UnpackCcr(g_cpu.sr);
     g_run.flags = kRunActive;
     FetchLookup();
-    if (g_run.flags & kRunFlagFetchFault) return EndRun(kRunFetchFault);
-    if (!StartChecks()) return EndRun(kRunFetchFault);
+    // The last run found no memory at the PC, not even at its bus error handler.
+    if ((g_run.flags & kRunFlagFetchFault) && g_run.fetchDead) return EndRun(kRunFetchFault);
+    StartChecks();
 
     for (;;) {
         do {
@@ -159,7 +159,7 @@ uint32_t CpuRun(int32_t budget) {
                 g_cpu.pc += 2;
             } else {
                 opcode = FetchOpcodeSlow();
-                if (g_run.flags & kRunFlagFetchFault) break;
+                if (g_run.stop) break;
             }
             g_dispatch[opcode](opcode);
             g_run.ioMarker = 0;
@@ -172,10 +172,10 @@ uint32_t CpuRun(int32_t budget) {
             g_run.exitResult = 0;
             return EndRun(result);
         }
-        if (g_run.flags & kRunFlagFetchFault) {
-            // The PC lies in no region: the run ends; the next one reports it.
+        if (g_run.stop) {
+            // Stopped, halted, or no memory to run from: the run ends here.
+            g_run.stop = 0;
             if (g_run.remaining > 0) DropBudget();
-            g_run.flags &= ~kRunFlagFetchFault;
             return EndRun(kRunBudgetSpent);
         }
         if (g_run.tracePending && g_run.stopBeforeTrace) {
@@ -195,7 +195,7 @@ uint32_t CpuRun(int32_t budget) {
             g_run.reenter = 0;
             g_run.remaining += g_run.deferred;
             g_run.deferred = 0;
-            if (!StartChecks()) continue;
+            StartChecks();
             if (g_run.tracePending) {
                 // A T bit the write set traces the next instruction when the budget has room
                 // for it; otherwise the next run's start checks take the trace up.
@@ -230,6 +230,7 @@ void FetchLookup() {
         return;
     }
     g_run.flags &= ~kRunFlagFetchFault;
+    g_run.fetchDead = 0;
     const uint32_t top = g_cpu.pc & ~kAddressMask;
     g_run.fetchBase = region->first | top;
     // A word must fit: the last opcode address is last - 1.
@@ -245,7 +246,7 @@ uint16_t FetchOpcodeSlow() {
         // rest of the budget passes.
         g_run.remaining = 0;
         g_run.deferred = 0;
-        g_run.flags |= kRunFlagFetchFault;
+        g_run.stop = 1;
         return 0;
     }
     if (g_run.prefetchOverride) {
@@ -256,8 +257,18 @@ uint16_t FetchOpcodeSlow() {
     }
     FetchLookup();
     if (g_run.flags & kRunFlagFetchFault) {
-        DropBudget();
-        return 0;
+        // An opcode fetch from where there is no memory is a bus error, as on the machine.
+        // Only when the handler's own address has no memory either does the run stop.
+        g_run.flags &= ~kRunFlagFetchFault;
+        EnterGroupZero(2, g_cpu.pc);
+        EndSuppression();
+        if (g_cpu.pending & 1) return FetchOpcodeSlow();  // halted by a double fault
+        if (g_run.flags & kRunFlagFetchFault) {
+            g_run.fetchDead = 1;
+            g_run.stop = 1;
+            DropBudget();
+            return 0;
+        }
     }
     return FetchWord();
 }

@@ -44,8 +44,11 @@ struct CpuRunState {
     // Single-stepping for tests: the run stops before a due trace exception, which the next
     // step then takes on its own.
     uint8_t stopBeforeTrace = 0;
-    uint8_t traceDue = 0;  // nonzero: the run ends with this result (RESET without a hook)  // an SR write
-                           // asks for the interrupt and trace checks of a run's start
+    uint8_t traceDue = 0;
+    uint8_t stop = 0;  // the dispatch found nothing to run: the run ends
+    uint8_t fetchDead =
+        0;  // no memory at the PC, nor at the bus error handler  // nonzero: the run ends with this result
+            // (RESET without a hook)  // an SR write asks for the interrupt and trace checks of a run's start
 
     // Condition codes during a run: N is bit 31 of n, Z is set when z == 0, V, C and X are 0/1.
     int32_t n = 0;

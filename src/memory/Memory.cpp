@@ -79,11 +79,13 @@ void CopySwapped(uint8_t* destination, const uint8_t* source, size_t length) {
 
 // Table order of the machine's map (the indices below rely on it).
 //   fetch, read byte, read word:  RAM, ROM, cartridge[, I/O page]
-//   write byte, write word:       screen watch, RAM[, I/O page]
+//   write byte, write word:       screen watch, reset vectors, RAM[, I/O page]
 namespace {
 constexpr uint32_t kRomFirst = 0xFC0000, kRomLast = 0xFEFFFF;
 constexpr uint32_t kCartridgeFirst = 0xFA0000, kCartridgeLast = 0xFBFFFF;
 constexpr uint32_t kIoFirst = 0xFF8000, kIoLast = 0xFFFFFF;
+
+void DropWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {}
 
 FetchRegion Fetch(uint32_t first, uint32_t last, uint8_t* host) {
     return {first, last, reinterpret_cast<intptr_t>(host) - static_cast<intptr_t>(first)};
@@ -114,6 +116,10 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
         t.writeByte.Add({0, 0xFFFF, nullptr, h.screenWatchByte, nullptr});
         t.writeWord.Add({0, 0xFFFF, nullptr, h.screenWatchWord, nullptr});
     }
+    // Addresses 0-7 read the ROM's reset vectors; the machine takes writes there without a
+    // bus error (EmuTOS copies its header there at start-up) and they change nothing.
+    t.writeByte.Add({0, 7, nullptr, &DropWrite, nullptr});
+    t.writeWord.Add({0, 7, nullptr, &DropWrite, nullptr});
     t.writeByte.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
     t.writeWord.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
     if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr});

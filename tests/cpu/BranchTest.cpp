@@ -156,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(Flow, OddTargetTest,
                          [](const auto& info) { return std::string(info.param.label); });
 
 // On the machine's map: a jump into ROM runs there (the new region is looked up at dispatch),
-// and a jump to where nothing is mapped ends the run; the next run reports the fetch fault.
+// and a jump to where nothing is mapped is a bus error; with the bus error vector pointing
+// nowhere too, the run ends and the next run reports the fetch fault.
 TEST(BranchMapTest, JumpsRunCodeInAnotherRegionAndBack) {
     const auto program = LoadAsm("branch");
     test::MappedMachine m;
@@ -171,6 +172,7 @@ TEST(BranchMapTest, JumpsRunCodeInAnotherRegionAndBack) {
 
     m.Load(program, "jmp_ind");
     g_cpu.a[0] = 0x500000;  // past the 512 KB of RAM
+    m.SetLong(2 * 4, 0x500000);
     EXPECT_EQ(CpuRun(1000), kRunBudgetSpent);
     EXPECT_EQ(g_cpu.pc, 0x500000u);
     EXPECT_EQ(CpuRun(1000), kRunFetchFault);

@@ -180,15 +180,33 @@ TEST_F(CpuMapTest, OddResetPcHalts) {
     EXPECT_EQ(g_cpu.clock, before);
 }
 
-TEST_F(CpuMapTest, RunningOffTheEndOfRamIsAFetchFault) {
+// An opcode fetch from where there is no memory is a bus error; only when the handler's
+// address has no memory either does the processor stop with a fetch fault.
+TEST_F(CpuMapTest, RunningOffTheEndOfRamIsABusError) {
     const auto program = LoadAsm("engine");
     const uint32_t at = program.Symbol("run_off_end") - program.origin;
     Poke(0, {0x00, 0x00, 0x80, 0x00, 0x00, 0x07, 0xF0, 0x00});
+    Poke(8, {0x00, 0x00, 0x20, 0x00});  // bus error handler at 0x2000
+    Poke(0x2000, {0x4E, 0x71});
     for (int i = 0; i < 4; ++i) Poke(0x7F000 + i, {program.bytes[at + i]});
     EXPECT_EQ(CpuReset(), 0);
-    EXPECT_EQ(g_cpu.pc, 0x7F000u);
-    EXPECT_EQ(CpuRun(1000), kRunBudgetSpent);
+    EXPECT_EQ(CpuRun(4), kRunBudgetSpent);  // the branch
     EXPECT_EQ(g_cpu.pc, 0x86FF0u);
+    EXPECT_EQ(CpuRun(4), kRunBudgetSpent);  // the bus error, then the handler's first NOP
+    EXPECT_EQ(g_cpu.pc, 0x2002u);
+    EXPECT_EQ(g_cpu.a[7], 0x8000u - 14);
+    EXPECT_EQ(LoadHostLong(block_->Ram() + g_cpu.a[7] + 2), 0x86FF0u);  // the access address
+}
+
+TEST_F(CpuMapTest, NoMemoryAtTheBusErrorHandlerEitherIsAFetchFault) {
+    const auto program = LoadAsm("engine");
+    const uint32_t at = program.Symbol("run_off_end") - program.origin;
+    Poke(0, {0x00, 0x00, 0x80, 0x00, 0x00, 0x07, 0xF0, 0x00});
+    Poke(8, {0x00, 0x50, 0x00, 0x00});  // handler in no memory
+    for (int i = 0; i < 4; ++i) Poke(0x7F000 + i, {program.bytes[at + i]});
+    EXPECT_EQ(CpuReset(), 0);
+    EXPECT_EQ(CpuRun(1000), kRunBudgetSpent);
+    EXPECT_EQ(g_cpu.pc, 0x500000u);
     EXPECT_EQ(CpuRun(1000), kRunFetchFault);
     EXPECT_EQ(CpuRun(1000), kRunFetchFault);
 }

@@ -1,0 +1,42 @@
+#include "app/Headless.h"
+
+#include <chrono>
+
+#include "app/Machine.h"
+#include "app/Rom.h"
+#include "cpu/Cpu.h"
+
+namespace vexil {
+
+int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) {
+    Machine machine({options.Machine, options.RAMSize});
+    const RomLoad rom = LoadTosRom(machine, options.romPath);
+    if (!rom.ok) {
+        std::fprintf(err, "vexil: %s\n", rom.message.c_str());
+        return 1;
+    }
+    if (machine.Reset(true) != 0) {
+        std::fprintf(err, "vexil: the ROM's reset vectors do not start the processor\n");
+        return 1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    int frames = 0;
+    uint32_t result = kRunBudgetSpent;
+    while (frames < options.frames && result == kRunBudgetSpent) {
+        result = machine.RunFrame();
+        if (result == kRunBudgetSpent) ++frames;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
+                 frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
+    if (result == kRunBudgetSpent) return 0;
+    if (result == kRunHalted)
+        std::fprintf(err, "vexil: the processor halted after a double bus or address error\n");
+    else if (result == kRunFetchFault)
+        std::fprintf(err, "vexil: the program ran into an address with no memory\n");
+    else
+        std::fprintf(err, "vexil: RESET at $%06X with nothing to reset\n", result);
+    return 1;
+}
+
+}  // namespace vexil

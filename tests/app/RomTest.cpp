@@ -1,0 +1,114 @@
+// TOS images: the bundled EmuTOS boots headless; damaged images are refused without harm.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "app/Headless.h"
+#include "app/Machine.h"
+#include "app/Rom.h"
+#include "cpu/Cpu.h"
+
+namespace vexil {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+
+std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const fs::path path =
+        fs::temp_directory_path() / ("vexil-rom-" + std::to_string(::getpid()) + "-" + name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return path.string();
+}
+
+std::vector<uint8_t> Header(uint32_t base, size_t length) {
+    std::vector<uint8_t> bytes(length, 0x4E);
+    bytes[8] = uint8_t(base >> 24), bytes[9] = uint8_t(base >> 16), bytes[10] = uint8_t(base >> 8),
+    bytes[11] = uint8_t(base);
+    return bytes;
+}
+
+TEST(Rom, EmuTosBootsHeadlessAndSizesMemory) {
+    Machine machine;
+    const RomLoad rom = LoadTosRom(machine, kEmuTos);
+    ASSERT_TRUE(rom.ok) << rom.message;
+    EXPECT_EQ(rom.base, 0xE00000u);
+    ASSERT_EQ(machine.Reset(true), 0);
+    EXPECT_EQ(g_cpu.pc, 0xE00030u);  // the reset PC from the image's header
+    EXPECT_EQ(machine.RunFrames(100), kRunBudgetSpent);
+    // The memory configuration has run and left its three magic numbers.
+    EXPECT_EQ(machine.PeekLong(0x420), 0x752019F3u);
+    EXPECT_EQ(machine.PeekLong(0x43A), 0x237698AAu);
+    EXPECT_EQ(machine.PeekLong(0x51A), 0x5555AAAAu);
+}
+
+struct BadRom {
+    const char* name;
+    std::vector<uint8_t> bytes;
+};
+
+class RomRefused : public ::testing::TestWithParam<BadRom> {};
+
+TEST_P(RomRefused, LeavesTheMachineAsItWas) {
+    Machine machine;
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    const std::string path = WriteFile(GetParam().name, GetParam().bytes);
+    const RomLoad rom = LoadTosRom(machine, path);
+    fs::remove(path);
+    EXPECT_FALSE(rom.ok);
+    EXPECT_NE(rom.message.find(path), std::string::npos) << rom.message;
+    // The ROM loaded before is still in place.
+    EXPECT_EQ(machine.Reset(true), 0);
+    EXPECT_EQ(g_cpu.pc, 0xE00030u);
+}
+
+std::vector<uint8_t> RandomBytes(size_t n) {
+    std::mt19937 random(1234);
+    std::vector<uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<uint8_t>(random());
+    bytes[8] = 0x00;  // a base of 0x001xxxxx would lie over RAM
+    bytes[9] = 0x10;
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(Damaged, RomRefused,
+                         ::testing::Values(BadRom{"empty", {}}, BadRom{"short", Header(0xE00000, 40)},
+                                           BadRom{"oversized", Header(0xE00000, 0x40001)},
+                                           BadRom{"base_in_ram", Header(0x000000, 0x40000)},
+                                           BadRom{"base_over_io", Header(0xFC0000, 0x40000)},
+                                           BadRom{"base_wraps", Header(0xFFFFFF00, 0x40000)},
+                                           BadRom{"random", RandomBytes(0x30000)}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Rom, MissingFileIsRefused) {
+    Machine machine;
+    const RomLoad rom = LoadTosRom(machine, "/nonexistent/tos.img");
+    EXPECT_FALSE(rom.ok);
+    EXPECT_NE(rom.message.find("cannot read"), std::string::npos);
+}
+
+TEST(Headless, ReportsARefusedRomAndFails) {
+    HeadlessOptions options;
+    options.romPath = "/nonexistent/tos.img";
+    std::FILE* sink = std::tmpfile();
+    EXPECT_EQ(RunHeadless(options, sink, sink), 1);
+    std::fclose(sink);
+}
+
+TEST(Headless, RunsTheBundledRom) {
+    HeadlessOptions options;
+    options.romPath = kEmuTos;
+    options.frames = 10;
+    std::FILE* sink = std::tmpfile();
+    EXPECT_EQ(RunHeadless(options, sink, sink), 0);
+    std::fclose(sink);
+}
+
+}  // namespace
+}  // namespace vexil
