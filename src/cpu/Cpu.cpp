@@ -1,5 +1,8 @@
 #include "cpu/Cpu.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "cpu/CpuCore.h"
 #include "memory/Bus.h"
 
@@ -143,6 +146,7 @@ uint32_t CpuRun(int32_t budget) {
     g_run.exitResult = 0;
     UnpackCcr(g_cpu.sr);
     g_run.flags = kRunActive;
+    g_run.ioMarker = 0;
     FetchLookup();
     // The last run found no memory at the PC, not even at its bus error handler.
     if ((g_run.flags & kRunFlagFetchFault) && g_run.fetchDead) return EndRun(kRunFetchFault);
@@ -162,7 +166,6 @@ uint32_t CpuRun(int32_t budget) {
                 if (g_run.stop) break;
             }
             g_dispatch[opcode](opcode);
-            g_run.ioMarker = 0;
         } while (g_run.remaining > 0);
 
         // The event exit.
@@ -220,26 +223,46 @@ uint32_t CpuRun(int32_t budget) {
 
 // ---- fetch paths ----------------------------------------------------------------------------
 
+namespace {
+// Where extension words come from when the PC is near a region's end or in no region: the
+// bytes that are there, then all ones, so that an instruction never reads past host memory.
+uint8_t g_fetchTail[16];
+}  // namespace
+
 void FetchLookup() {
-    const FetchRegion* region = g_cpu.current.fetch->Find(g_cpu.pc & kAddressMask);
+    const uint32_t pc = g_cpu.pc;
+    const FetchRegion* region = g_cpu.current.fetch->Find(pc & kAddressMask);
+    g_run.fetchSpan = -1;
     if (region == nullptr) {
-        g_run.fetchBase = 0xFFFFFFFF;
-        g_run.fetchSpan = -1;
-        g_run.fetchHost = nullptr;
+        std::memset(g_fetchTail, 0xFF, sizeof g_fetchTail);
+        g_run.fetchBase = pc;
+        g_run.fetchHost = g_fetchTail;
         g_run.flags |= kRunFlagFetchFault;
         return;
     }
     g_run.flags &= ~kRunFlagFetchFault;
     g_run.fetchDead = 0;
-    const uint32_t top = g_cpu.pc & ~kAddressMask;
-    g_run.fetchBase = region->first | top;
-    // A word must fit: the last opcode address is last - 1.
-    g_run.fetchSpan = static_cast<int64_t>(region->last) - region->first - 1;
-    g_run.fetchHost = reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(region->first));
-    if (g_run.prefetchOverride || (g_cpu.pending & 1) || g_run.suppressed) g_run.fetchSpan = -1;
+    const uint8_t* host = reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(region->first));
+    // The longest instruction must fit behind its opcode, so extension words need no check.
+    const int64_t span = static_cast<int64_t>(region->last) - region->first + 1 - kLongestInstruction;
+    const uint32_t offset = (pc & kAddressMask) - region->first;
+    if (static_cast<int64_t>(offset) > span) {
+        // Near the end: this one instruction runs from a copy of the region's last bytes.
+        std::memset(g_fetchTail, 0xFF, sizeof g_fetchTail);
+        std::memcpy(g_fetchTail, host + offset,
+                    std::min<size_t>(sizeof g_fetchTail, region->last - (pc & kAddressMask) + 1));
+        g_run.fetchBase = pc;
+        g_run.fetchHost = g_fetchTail;
+        return;
+    }
+    g_run.fetchBase = region->first | (pc & ~kAddressMask);
+    g_run.fetchHost = host;
+    if (!(g_run.prefetchOverride || (g_cpu.pending & 1) || g_run.suppressed || g_run.ioMarker))
+        g_run.fetchSpan = span;
 }
 
 uint16_t FetchOpcodeSlow() {
+    g_run.ioMarker = 0;  // a new instruction begins
     EndSuppression();
     if (g_cpu.pending & 1) {
         // Stopped or halted inside a run (STOP, double fault): nothing more executes; the
@@ -271,16 +294,6 @@ uint16_t FetchOpcodeSlow() {
         }
     }
     return FetchWord();
-}
-
-uint16_t FetchWordSlow() {
-    // Extension words past the end of the current region: look the address up afresh.
-    const FetchRegion* region = g_cpu.current.fetch->Find(g_cpu.pc & kAddressMask);
-    const uint32_t address = g_cpu.pc;
-    g_cpu.pc += 2;
-    if (region == nullptr || region->last == (address & kAddressMask)) return 0xFFFF;
-    return LoadHostWord(
-        reinterpret_cast<const uint8_t*>(region->displacement + intptr_t(address & kAddressMask)));
 }
 
 uint16_t PeekProgramWord(uint32_t address) {

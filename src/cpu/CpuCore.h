@@ -17,8 +17,9 @@ struct CpuRunState {
     int32_t countdown = -1;  // remaining - 1 while an access handler runs, else -1
 
     // Current fetch region. An opcode is fetched straight from host memory when
-    // uint32_t(pc - fetchBase) <= fetchSpan; a span of -1 sends every dispatch to the slow
-    // path (prefetch override pending, halted, or no region).
+    // uint32_t(pc - fetchBase) <= fetchSpan, which leaves room for the longest instruction
+    // behind it; a span of -1 sends every dispatch to the slow path (prefetch override
+    // pending, stopped, an access handler ran, near a region's end, or no region).
     uint32_t fetchBase = 0xFFFFFFFF;
     int64_t fetchSpan = -1;
     const uint8_t* fetchHost = nullptr;  // host address of fetchBase
@@ -30,7 +31,7 @@ struct CpuRunState {
     uint32_t accessAddress = 0;
     uint32_t faultAddress = 0;
     uint32_t lastCycles = 0;
-    uintptr_t ioMarker = 0;
+    uintptr_t ioMarker = 0;  // set by an access handler, cleared when the next instruction starts
     int32_t pairingCredit = 0;
     uint16_t prefetched[2] = {};
     uint32_t groupZeroCount = 0;  // bumped by every bus or address error entry
@@ -57,6 +58,8 @@ struct CpuRunState {
     uint32_t c = 0;
     uint32_t x = 0;
 };
+
+constexpr int kLongestInstruction = 10;  // bytes: MOVE.L #imm,(xxx).L
 
 constexpr uint8_t kRunActive = 1;
 constexpr uint8_t kRunFlagFetchFault = 2;
@@ -103,14 +106,12 @@ inline void UnpackCcr(uint16_t ccr) {
 
 // ---- the opcode stream ----------------------------------------------------------------------
 
-uint16_t FetchWordSlow();
-// Reads the word at PC and advances PC past it.
+// Reads the word at PC and advances PC past it. The dispatch made sure the whole instruction
+// lies in host memory (see FetchLookup), so there is no check here.
 inline uint16_t FetchWord() {
-    const uint32_t offset = g_cpu.pc - g_run.fetchBase;
-    if (static_cast<int64_t>(offset) > g_run.fetchSpan) [[unlikely]]
-        return FetchWordSlow();
-    g_cpu.pc += 2;
-    return LoadHostWord(g_run.fetchHost + offset);
+    const uint32_t pc = g_cpu.pc;
+    g_cpu.pc = pc + 2;
+    return LoadHostWord(g_run.fetchHost + (pc - g_run.fetchBase));
 }
 inline uint32_t FetchLong() {
     const uint32_t high = FetchWord();

@@ -16,6 +16,7 @@ auto CallHandler(uint32_t address, Call call) {
         g_run.countdown = -1;
     }
     g_run.ioMarker = 1;
+    g_run.fetchSpan = -1;  // the next dispatch clears the marker
     if (g_run.busErrorRequest) {
         g_run.busErrorRequest = 0;
         EnterGroupZero(2, address);
