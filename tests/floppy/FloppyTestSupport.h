@@ -18,15 +18,23 @@ namespace vexil::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// A folder of this test process's own, removed when the process ends.
+struct ScratchFolder {
+    std::filesystem::path dir;
+    ScratchFolder()
+        : dir(std::filesystem::temp_directory_path() /
+              ("vexil-floppy-" + std::to_string(std::random_device{}()) + "-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(dir);
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
 inline std::filesystem::path ScratchDir() {
-    static const std::filesystem::path dir = [] {
-        auto d =
-            std::filesystem::temp_directory_path() /
-            ("vexil-floppy-" + std::to_string(std::random_device{}()) + "-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    return dir;
+    static const ScratchFolder folder;
+    return folder.dir;
 }
 
 inline std::string ScratchPath(const std::string& name) {
