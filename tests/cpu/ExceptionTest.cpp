@@ -219,6 +219,24 @@ TEST_F(ExceptionTest, InterruptRaisedByAnIoWriteIsTakenAfterThatInstruction) {
     EXPECT_GE(g_cpu.clock, 1000);
 }
 
+// At the event exit the trace exception comes first, then the interrupt the traced instruction
+// raised: the interrupt's frame lies on the trace frame and returns to the trace handler.
+TEST_F(ExceptionTest, TraceIsTakenBeforeAnInterruptTheTracedInstructionRaised) {
+    MemoryHandlers handlers;
+    handlers.ioWriteWord = &RaiseOnWrite;
+    handlers.ioWriteByte = &RaiseOnWrite;
+    MappedMachine m(handlers);
+    Start(m, "io_write", 0xA000);
+    m.SetLong(29 * 4, At("handler_loop"));
+    EXPECT_EQ(CpuRun(1000), kRunBudgetSpent);
+    EXPECT_EQ(g_cpu.pc, At("handler_loop"));
+    EXPECT_EQ(g_cpu.a[7], 0x70000u - 12);
+    EXPECT_EQ(m.Word(0x70000 - 6) & 0xFF00, 0xA000);  // trace frame: the traced instruction's SR
+    EXPECT_EQ(m.Long(0x70000 - 4), At("after_io"));
+    EXPECT_EQ(m.Word(0x70000 - 12) & 0xFF00, 0x2000);  // interrupt frame: T cleared by the trace
+    EXPECT_EQ(m.Long(0x70000 - 10), At("handler"));
+}
+
 // RTE ends the run at once, counting only its own cycles; when it restores T, the next run
 // runs one instruction and takes the trace exception.
 TEST_F(ExceptionTest, RteEndsTheRunAndARestoredTraceBitTracesTheNextInstruction) {
