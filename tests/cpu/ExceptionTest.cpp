@@ -237,6 +237,25 @@ TEST_F(ExceptionTest, TraceIsTakenBeforeAnInterruptTheTracedInstructionRaised) {
     EXPECT_EQ(m.Long(0x70000 - 10), At("handler"));
 }
 
+// RTE that lowers the mask lets a pending level in right after it, before the instruction it
+// returned to.
+TEST_F(ExceptionTest, RteThatLowersTheMaskTakesAPendingLevelAtOnce) {
+    FlatMachine m;
+    Start(m, "trace_return", 0x2700);
+    m.SetWord(0x80000 - 6, 0x2000);
+    m.SetLong(0x80000 - 4, At("traced"));
+    auto r = cpu_seam::GetRegisters();
+    r.ssp = 0x80000 - 6;
+    cpu_seam::SetRegisters(r);
+    EXPECT_EQ(CpuRaiseInterrupt(2, -1), 0);
+    EXPECT_EQ(CpuRun(1000), kRunBudgetSpent);
+    EXPECT_EQ(g_cpu.pc, At("handler"));
+    EXPECT_EQ(g_cpu.clock, 20 + 56);
+    EXPECT_EQ(g_cpu.d[5], 0u);
+    EXPECT_EQ(m.Word(0x80000 - 6), 0x2000);
+    EXPECT_EQ(m.Long(0x80000 - 4), At("traced"));
+}
+
 // RTE ends the run at once, counting only its own cycles; when it restores T, the next run
 // runs one instruction and takes the trace exception.
 TEST_F(ExceptionTest, RteEndsTheRunAndARestoredTraceBitTracesTheNextInstruction) {
