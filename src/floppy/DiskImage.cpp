@@ -159,16 +159,17 @@ InsertResult DiskImage::Load(const std::string& path) {
     if (!stream) return {InsertStatus::kCannotOpen, "File not found."};
     const int64_t size = MeasureStream(*stream);
     if (size < 0 || stream->Seek(0, 0) != 0) return {InsertStatus::kUnreadable, "Cannot read the image."};
-    if (static_cast<uint64_t>(size) > kMaxImageSize)
+    if (static_cast<uint64_t>(size) > kMaxImageSize) {
         return {InsertStatus::kTooLarge, "Image file too large."};
+    }
     std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[static_cast<size_t>(size) + 1]);
     if (!file) return {InsertStatus::kUnreadable, "Out of memory."};
     const size_t got = stream->Read(file.get(), 1, static_cast<size_t>(size));
     // The whole entry has been read, so the close has checked its CRC-32: a damaged download
     // must not go in as if it were good.
     const int closed = stream->Close();
-    if (got != static_cast<size_t>(size)) return {InsertStatus::kUnreadable, "The image file is truncated."};
     if (closed != 0) return {InsertStatus::kDamagedEntry, "Damaged zip entry (CRC or data error)."};
+    if (got != static_cast<size_t>(size)) return {InsertStatus::kUnreadable, "The image file is truncated."};
 
     format_ = g.format;
     sides_ = static_cast<int32_t>(g.sides);
