@@ -9,8 +9,9 @@
 //
 // The CRC-32 of an entry is checked once the whole entry has been produced (inflated, or for a
 // stored entry read from start to end); a mismatch is reported by Close, as are a damaged
-// Deflate stream and an entry that cannot be read (encrypted, or an unknown method). Reads and
-// seeks give 0 and -1 after such an error, and never reach past the entry's data.
+// Deflate stream and an entry that cannot be read. An entry that cannot be read (encrypted, an
+// unknown method) gives 0 from reads and -1 from seeks; a damaged Deflate stream stops at the
+// fault, and the bytes before it stay readable. No read reaches past the entry's data.
 #pragma once
 
 #include <cstddef>
