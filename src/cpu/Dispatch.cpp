@@ -126,6 +126,15 @@ void ClaimOpcodes(std::string_view text, const char* family, const HandlerGrid& 
     }
 }
 
+void ClaimConditionOpcodes(std::string_view text, const char* family, const OpcodeHandler (&handlers)[16]) {
+    const Pattern p = Parse(text);
+    for (uint32_t value = 0; value < 65536; ++value) {
+        const uint16_t op = static_cast<uint16_t>(value);
+        if ((op & p.fixedMask) != p.fixedValue || g_table[op].family != nullptr) continue;
+        g_table[op] = {handlers[(op >> 8) & 15], family};
+    }
+}
+
 int32_t CpuBuildDispatchTable() {
     static bool built = false;
     if (!built) {

@@ -60,6 +60,20 @@ void Row(std::string_view pattern, const char* family) {
     ClaimOpcodes(pattern, family, grid, Sizes, Modes, DModes);
 }
 
+// Rows whose opcodes carry a condition in bits 11-8: F is a struct with
+// `template <unsigned Cc> static void Run(uint16_t)`, instantiated for all sixteen conditions.
+void ClaimConditionOpcodes(std::string_view pattern, const char* family, const OpcodeHandler (&handlers)[16]);
+
+template <typename F>
+void ConditionRow(std::string_view pattern, const char* family) {
+    static const OpcodeHandler handlers[16] = {
+        &F::template Run<0>,  &F::template Run<1>,  &F::template Run<2>,  &F::template Run<3>,
+        &F::template Run<4>,  &F::template Run<5>,  &F::template Run<6>,  &F::template Run<7>,
+        &F::template Run<8>,  &F::template Run<9>,  &F::template Run<10>, &F::template Run<11>,
+        &F::template Run<12>, &F::template Run<13>, &F::template Run<14>, &F::template Run<15>};
+    ClaimConditionOpcodes(pattern, family, handlers);
+}
+
 // The rows of each instruction group (cpu/ops/*.cpp).
 void AddMoveRows();
 void AddArithmeticRows();

@@ -236,6 +236,47 @@ inline void UsePrefetch() {
 
 // ---- shared by several families ------------------------------------------------------------
 
+// A condition known when the handler is built: only the flags it needs are read.
+template <unsigned Cc>
+inline bool Condition() {
+    const auto n = [] { return g_run.n < 0; };
+    const auto z = [] { return g_run.z == 0; };
+    const auto v = [] { return g_run.v != 0; };
+    const auto c = [] { return g_run.c != 0; };
+    if constexpr (Cc == 0)
+        return true;
+    else if constexpr (Cc == 1)
+        return false;
+    else if constexpr (Cc == 2)
+        return !c() && !z();
+    else if constexpr (Cc == 3)
+        return c() || z();
+    else if constexpr (Cc == 4)
+        return !c();
+    else if constexpr (Cc == 5)
+        return c();
+    else if constexpr (Cc == 6)
+        return !z();
+    else if constexpr (Cc == 7)
+        return z();
+    else if constexpr (Cc == 8)
+        return !v();
+    else if constexpr (Cc == 9)
+        return v();
+    else if constexpr (Cc == 10)
+        return !n();
+    else if constexpr (Cc == 11)
+        return n();
+    else if constexpr (Cc == 12)
+        return n() == v();
+    else if constexpr (Cc == 13)
+        return n() != v();
+    else if constexpr (Cc == 14)
+        return !z() && n() == v();
+    else
+        return z() || n() != v();
+}
+
 // Condition codes 0-15 (T F HI LS CC CS NE EQ VC VS PL MI GE LT GT LE).
 inline bool ConditionTrue(unsigned cc) {
     const bool n = g_run.n < 0, z = g_run.z == 0, v = g_run.v != 0, c = g_run.c != 0;

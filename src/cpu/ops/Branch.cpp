@@ -21,11 +21,11 @@ inline uint32_t BranchTarget(uint16_t op, bool& wordForm) {
 }
 
 struct BranchIf {
-    template <Size, Mode, Mode>
+    template <unsigned Cc>
     static void Run(uint16_t op) {
         bool wordForm;
         const uint32_t target = BranchTarget(op, wordForm);
-        if (ConditionTrue(op >> 8)) {
+        if (Condition<Cc>()) {
             // A taken short branch shares a bus slot with an instruction of 4n+2 cycles before it.
             if (!wordForm) g_run.remaining += static_cast<int32_t>(g_run.lastCycles & 3);
             JumpTo(target);
@@ -64,11 +64,11 @@ struct BranchToSubroutine {
 //   false, counter decremented, branch  10
 //   false, counter expired (-1)         14
 struct DecrementAndBranch {
-    template <Size, Mode, Mode>
+    template <unsigned Cc>
     static void Run(uint16_t op) {
         const uint32_t base = g_cpu.pc;
         const int16_t displacement = static_cast<int16_t>(FetchWord());
-        if (ConditionTrue(op >> 8)) {
+        if (Condition<Cc>()) {
             Finish(12);
             return;
         }
@@ -153,8 +153,8 @@ struct ReturnAndRestoreCcr {
 void AddBranchRows() {
     Row<BranchAlways>("0110 0000 dddd dddd", "BRA");
     Row<BranchToSubroutine>("0110 0001 dddd dddd", "BSR");
-    Row<BranchIf>("0110 cccc dddd dddd", "Bcc");
-    Row<DecrementAndBranch>("0101 cccc 1100 1rrr", "DBcc");
+    ConditionRow<BranchIf>("0110 cccc dddd dddd", "Bcc");
+    ConditionRow<DecrementAndBranch>("0101 cccc 1100 1rrr", "DBcc");
     Row<Jump, kW, kControlModes>("0100 1110 11mm mxxx", "JMP");
     Row<JumpToSubroutine, kW, kControlModes>("0100 1110 10mm mxxx", "JSR");
     Row<ReturnFromSubroutine>("0100 1110 0111 0101", "RTS");
