@@ -67,7 +67,7 @@ constexpr uint8_t kRunGroupZero = 4;
 
 extern CpuRunState g_run;
 
-using OpcodeHandler = void (*)(uint16_t opcode);
+using OpcodeHandler = void (*)(uint32_t opcode);
 extern OpcodeHandler g_dispatch[65536];
 
 // ---- cycles ---------------------------------------------------------------------------------

@@ -99,7 +99,7 @@ int DecodeSize(const Pattern& p, uint16_t op) {
     }
 }
 
-void IllegalInstruction(uint16_t) {
+void IllegalInstruction(uint32_t) {
     RaiseInstructionException(4);
 }
 

@@ -16,7 +16,7 @@ namespace vexil {
 //   mmmxxx   effective address (mode, register) at bits 5-0
 //   XXXMMM   MOVE destination (register, mode) at bits 11-6
 //   other letters are operand bits the handler reads at run time.
-// A family is a struct with `template <Size S, Mode M, Mode D> static void Run(uint16_t)`;
+// A family is a struct with `template <Size S, Mode M, Mode D> static void Run(uint32_t)`;
 // the builder instantiates it for every size and mode the row allows.
 
 struct OpcodeInfo {

@@ -61,7 +61,7 @@ void Row(std::string_view pattern, const char* family) {
 }
 
 // Rows whose opcodes carry a condition in bits 11-8: F is a struct with
-// `template <unsigned Cc> static void Run(uint16_t)`, instantiated for all sixteen conditions.
+// `template <unsigned Cc> static void Run(uint32_t)`, instantiated for all sixteen conditions.
 void ClaimConditionOpcodes(std::string_view pattern, const char* family, const OpcodeHandler (&handlers)[16]);
 
 template <typename F>

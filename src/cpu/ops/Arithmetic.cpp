@@ -141,7 +141,7 @@ struct CmpOp {
 template <typename Op>
 struct ArithToReg {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int total = Op::template kCycles<S, M> + kEaCycles<S, M>;
         constexpr int beforeRead = kBeforeRead<S, M>;
         if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
@@ -159,7 +159,7 @@ struct ArithToReg {
 template <typename Op>
 struct ArithToMem {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int total = (S == kLong ? 12 : 8) + kEaCycles<S, M>;
         constexpr int beforeRead = kBeforeRead<S, M>;
         constexpr int write = 4 * kWordsOf<S>;
@@ -178,7 +178,7 @@ struct ArithToMem {
 // TST: N and Z from the operand, V and C cleared.
 struct Test {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int total = 4 + kEaCycles<S, M>;
         constexpr int beforeRead = kBeforeRead<S, M>;
         if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
@@ -193,7 +193,7 @@ struct Test {
 template <bool Subtracts>
 struct AddressArith {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t src = static_cast<uint32_t>(SignExtend<S>(ReadEa<S, M>(op & 7)));
         uint32_t& an = g_cpu.a[HighRegister(op)];
         an = Subtracts ? an - src : an + src;
@@ -203,7 +203,7 @@ struct AddressArith {
 
 struct CompareAddress {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t src = static_cast<uint32_t>(SignExtend<S>(ReadEa<S, M>(op & 7)));
         Compare<kLong>(g_cpu.a[HighRegister(op)], src);
         Finish(6 + kEaCycles<S, M>);
@@ -215,7 +215,7 @@ struct CompareAddress {
 template <bool Subtracts>
 struct Quick {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t data = QuickData(op);
         if constexpr (M == kAn) {
             // An address register takes the whole 32 bits at any size and keeps the flags.
@@ -238,7 +238,7 @@ struct Quick {
 template <bool Subtracts>
 struct Immediate {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t data = FetchImmediate<S>();
         const Operand<S, M> dest(op & 7);
         const uint32_t value = dest.Get();
@@ -253,7 +253,7 @@ struct Immediate {
 
 struct CompareImmediate {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t data = FetchImmediate<S>();
         Compare<S>(ReadEa<S, M>(op & 7), data);
         if constexpr (M == kDn)
@@ -281,7 +281,7 @@ inline uint32_t ReadDescending(uint32_t address) {
 template <bool Subtracts, bool Memory>
 struct Extended {
     template <Size S, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned rx = HighRegister(op), ry = op & 7;
         const uint32_t z = g_run.z;
         if constexpr (Memory) {
@@ -305,7 +305,7 @@ struct Extended {
 // CMPM (Ay)+,(Ax)+.
 struct CompareMemory {
     template <Size S, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t src = Read<S>(EaAddress<S, kPostInc>(op & 7));
         const uint32_t address = EaAddress<S, kPostInc>(HighRegister(op));
         const uint32_t dst = Read<S>(address);
@@ -318,7 +318,7 @@ struct CompareMemory {
 template <bool Subtracts, bool Memory>
 struct Decimal {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned rx = HighRegister(op), ry = op & 7;
         if constexpr (Memory) {
             const uint32_t src = ReadByte(EaAddress<kByte, kPreDec>(ry));
@@ -344,7 +344,7 @@ constexpr int kSingleOperandCycles = M == kDn ? (S == kLong ? 6 : 4)
 
 struct Negate {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const Operand<S, M> dest(op & 7);
         const uint32_t result = Subtract<S>(0, dest.Get());
         dest.Set(result);
@@ -354,7 +354,7 @@ struct Negate {
 
 struct NegateExtended {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const Operand<S, M> dest(op & 7);
         const uint32_t z = g_run.z;
         const uint32_t result = Subtract<S>(0, dest.Get(), g_run.x);
@@ -368,7 +368,7 @@ struct NegateExtended {
 // happens, and an odd address faults on the read).
 struct Clear {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const Operand<S, M> dest(op & 7);
         if constexpr (IsMemory(M)) dest.Get();
         dest.Set(0);
@@ -382,7 +382,7 @@ struct Clear {
 
 struct NegateDecimal {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const Operand<kByte, M> dest(op & 7);
         const uint32_t result = DecimalSubtract(0, dest.Get());
         dest.Set(result);
@@ -395,7 +395,7 @@ struct NegateDecimal {
 template <bool Signed>
 struct Multiply {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t src = ReadEa<kWord, M>(op & 7);
         const unsigned dn = HighRegister(op);
         uint32_t result;
@@ -413,7 +413,7 @@ struct Multiply {
 template <bool Signed>
 struct Divide {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int ea = kEaCycles<kWord, M>;
         const uint32_t src = ReadEa<kWord, M>(op & 7);
         if ((src & 0xFFFF) == 0) {
@@ -457,7 +457,7 @@ struct Divide {
 // CHK <ea>,Dn: traps (vector 6, the next instruction's PC pushed) when Dn.W < 0 or > <ea>.
 struct CheckBounds {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int ea = kEaCycles<kWord, M>;
         const int16_t bound = static_cast<int16_t>(ReadEa<kWord, M>(op & 7));
         const int16_t value = static_cast<int16_t>(g_cpu.d[HighRegister(op)]);

@@ -22,7 +22,7 @@ inline uint32_t BranchTarget(uint16_t op, bool& wordForm) {
 
 struct BranchIf {
     template <unsigned Cc>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         bool wordForm;
         const uint32_t target = BranchTarget(op, wordForm);
         if (Condition<Cc>()) {
@@ -38,7 +38,7 @@ struct BranchIf {
 
 struct BranchAlways {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         bool wordForm;
         JumpTo(BranchTarget(op, wordForm));
         Finish(10);
@@ -49,7 +49,7 @@ struct BranchAlways {
 // the return address already on the stack.
 struct BranchToSubroutine {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         bool wordForm;
         const uint32_t target = BranchTarget(op, wordForm);
         const uint32_t faults = g_run.groupZeroCount;
@@ -65,7 +65,7 @@ struct BranchToSubroutine {
 //   false, counter expired (-1)         14
 struct DecrementAndBranch {
     template <unsigned Cc>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t base = g_cpu.pc;
         const int16_t displacement = static_cast<int16_t>(FetchWord());
         if (Condition<Cc>()) {
@@ -93,7 +93,7 @@ constexpr int kJumpCycles = M == kInd                      ? 8
 
 struct Jump {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         JumpTo(EaAddress<kLong, M>(op & 7));
         Finish(kJumpCycles<M>);
     }
@@ -102,7 +102,7 @@ struct Jump {
 // An odd target faults before anything is pushed.
 struct JumpToSubroutine {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t target = EaAddress<kLong, M>(op & 7);
         if (target & 1) {
             JumpTo(target);
@@ -118,7 +118,7 @@ struct JumpToSubroutine {
 
 struct ReturnFromSubroutine {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t target = ReadLong(g_cpu.a[7]);
         if (faults == g_run.groupZeroCount) {
@@ -132,7 +132,7 @@ struct ReturnFromSubroutine {
 // Pops the condition codes (low byte of the word; the system byte is untouched), then the PC.
 struct ReturnAndRestoreCcr {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t sp = g_cpu.a[7];
         const uint16_t ccr = ReadWord(sp);

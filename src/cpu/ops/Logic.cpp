@@ -8,7 +8,7 @@ namespace {
 template <typename Op>
 struct LogicToReg {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int extra = (S == kLong) ? ((M == kDn || M == kImm) ? 4 : 2) : 0;
         constexpr int total = 4 + extra + kEaCycles<S, M>;
         constexpr int beforeRead = kBeforeRead<S, M>;
@@ -28,7 +28,7 @@ struct LogicToReg {
 template <typename Op>
 struct LogicToMem {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         constexpr int total = (S == kLong ? 12 : 8) + kEaCycles<S, M>;
         constexpr int beforeRead = kBeforeRead<S, M>;
         constexpr int write = 4 * kWordsOf<S>;
@@ -50,7 +50,7 @@ struct LogicToMem {
 template <typename Op>
 struct LogicToEa {
     template <Size S, Mode M, Mode Unused>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         if constexpr (M == kDn) {
             constexpr int total = S == kLong ? 8 : 4;
             const unsigned dn = op & 7;
@@ -70,7 +70,7 @@ struct LogicToEa {
 template <typename Op>
 struct LogicImmediate {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t imm = FetchImmediate<S>();
         if constexpr (M == kDn) {
             const unsigned dn = op & 7;
@@ -90,7 +90,7 @@ struct LogicImmediate {
 
 struct Not {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         if constexpr (M == kDn) {
             const unsigned dn = op & 7;
             const uint32_t result = ~D<S>(dn) & kMaskOf<S>;
@@ -111,7 +111,7 @@ struct Not {
 template <typename Op>
 struct LogicToCcr {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         const uint16_t imm = FetchWord();
         UnpackCcr(static_cast<uint16_t>(Op::Apply(PackCcr(), imm) & 0x1F));
         Finish(20);
@@ -123,7 +123,7 @@ struct LogicToCcr {
 template <typename Op>
 struct LogicToSr {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         if (!RequireSupervisor()) return;
         const uint16_t imm = FetchWord();
         SetSr(static_cast<uint16_t>(Op::Apply(CpuGetSr(), imm)));

@@ -15,7 +15,7 @@ constexpr int kMoveDestCycles = D == kPreDec ? kEaCycles<S, kInd> : kEaCycles<S,
 // write is the last bus cycle(s) of the instruction.
 struct Move {
     template <Size S, Mode M, Mode D>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         // An EXG just before shares its last bus slot with these source modes.
         if constexpr (M == kPreDec || M == kIndex || M == kPcIndex) g_run.remaining += g_run.pairingCredit;
         g_run.pairingCredit = 0;
@@ -47,7 +47,7 @@ struct Move {
 
 struct MoveA {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t value = ReadEa<S, M>(op & 7);
         // After a faulting read A7 is the stack holding the exception frame: leave it be.
@@ -59,7 +59,7 @@ struct MoveA {
 
 struct MoveQ {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t value = static_cast<uint32_t>(static_cast<int8_t>(op & 0xFF));
         g_cpu.d[(op >> 9) & 7] = value;
         SetLogicFlags<kLong>(value);
@@ -103,7 +103,7 @@ constexpr int kMovemToRegBase = (M == kIndex || M == kPcIndex) ? 18
 
 struct MovemToMem {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint16_t mask = FetchWord();
         const unsigned an = op & 7;
         const uint32_t faults = g_run.groupZeroCount;
@@ -134,7 +134,7 @@ struct MovemToMem {
 
 struct MovemToReg {
     template <Size S, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint16_t mask = FetchWord();
         const unsigned an = op & 7;
         const uint32_t faults = g_run.groupZeroCount;
@@ -169,7 +169,7 @@ inline uint32_t PeripheralAddress(uint16_t op) {
 
 struct MovepToReg {
     template <Size S, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         uint32_t address = PeripheralAddress(op);
         uint32_t value = 0;
         for (int i = 0; i < S; ++i, address += 2) value = (value << 8) | ReadByte(address);
@@ -180,7 +180,7 @@ struct MovepToReg {
 
 struct MovepToMem {
     template <Size S, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         uint32_t address = PeripheralAddress(op);
         const uint32_t value = g_cpu.d[(op >> 9) & 7];
         for (int shift = 8 * (S - 1); shift >= 0; shift -= 8, address += 2)
@@ -203,7 +203,7 @@ constexpr int kLeaCycles = M == kInd                       ? 4
 
 struct LoadAddress {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         g_cpu.a[(op >> 9) & 7] = EaAddress<kLong, M>(op & 7);
         Finish(kLeaCycles<M>);
     }
@@ -212,7 +212,7 @@ struct LoadAddress {
 // PEA times: the 68000 address calculation (as LEA, indexed forms 12) plus a long push.
 struct PushAddress {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t address = EaAddress<kLong, M>(op & 7);
         g_cpu.a[7] -= 4;
         WriteLong(g_cpu.a[7], address);
@@ -225,7 +225,7 @@ struct PushAddress {
 // EXT.W sign-extends the low byte into the low word, EXT.L the low word into the register.
 struct Extend {
     template <Size S, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned dn = op & 7;
         constexpr Size kFrom = S == kLong ? kWord : kByte;
         const uint32_t value = static_cast<uint32_t>(SignExtend<kFrom>(g_cpu.d[dn]));
@@ -237,7 +237,7 @@ struct Extend {
 
 struct Swap {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned dn = op & 7;
         const uint32_t value = (g_cpu.d[dn] << 16) | (g_cpu.d[dn] >> 16);
         g_cpu.d[dn] = value;
@@ -250,7 +250,7 @@ struct Swap {
 // cycle, so the byte is written back like on any 68000 system.
 struct TestAndSet {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned reg = op & 7;
         if constexpr (M == kDn) {
             SetLogicFlags<kByte>(D<kByte>(reg));
@@ -271,7 +271,7 @@ struct TestAndSet {
 // read before it is written, as on the 68000.
 struct SetIf {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint8_t value = ConditionTrue(op >> 8) ? 0xFF : 0x00;
         if constexpr (M == kDn) {
             SetD<kByte>(op & 7, value);
@@ -293,7 +293,7 @@ struct SetIf {
 // supervisor mode, and a made-up value must not take the handler out of it.
 struct MoveToSr {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         if (!RequireSupervisor()) return;
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t value = ReadEa<kWord, M>(op & 7);
@@ -305,7 +305,7 @@ struct MoveToSr {
 
 struct MoveToCcr {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t value = ReadEa<kWord, M>(op & 7);
         if (faults == g_run.groupZeroCount) UnpackCcr(static_cast<uint16_t>(value));
@@ -316,7 +316,7 @@ struct MoveToCcr {
 // Not privileged on the 68000. A memory destination is read before it is written.
 struct MoveFromSr {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint16_t sr = CpuGetSr();
         if constexpr (M == kDn) {
             SetD<kWord>(op & 7, sr);
@@ -334,7 +334,7 @@ struct MoveFromSr {
 // In supervisor mode the user stack pointer is the inactive one.
 struct MoveToUsp {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         if (!RequireSupervisor()) return;
         g_cpu.otherSp = g_cpu.a[op & 7];
         Finish(4);
@@ -343,7 +343,7 @@ struct MoveToUsp {
 
 struct MoveFromUsp {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         if (!RequireSupervisor()) return;
         g_cpu.a[op & 7] = g_cpu.otherSp;
         Finish(4);

@@ -85,7 +85,7 @@ struct ShiftOp {
 template <typename Op, bool CountInRegister>
 struct ShiftRegister {
     template <Size S, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned field = (op >> 9) & 7;
         unsigned count;
         if constexpr (CountInRegister)
@@ -103,7 +103,7 @@ struct ShiftRegister {
 template <typename Op>
 struct ShiftMemory {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const uint32_t address = EaAddress<kWord, M>(op & 7);
         const uint32_t result = Op::template Apply<kWord>(ReadWord(address), 1);
         WriteWord(address, static_cast<uint16_t>(result));
@@ -139,7 +139,7 @@ struct BitSet {
 template <typename Op, bool Static>
 struct BitOperation {
     template <Size, Mode M, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         unsigned number;
         if constexpr (Static)
             number = FetchWord();

@@ -7,14 +7,14 @@ namespace {
 
 struct Nop {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         Finish(4);
     }
 };
 
 struct Stop {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         if (!RequireSupervisor()) return;
         SetSr(FetchWord());
         g_cpu.pending |= 1;
@@ -27,7 +27,7 @@ struct Stop {
 
 struct Reset {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         if (!RequireSupervisor()) return;
         if (g_cpu.resetHook == nullptr) {
             g_cpu.pc -= 2;
@@ -51,7 +51,7 @@ struct Reset {
 // EXG's 6 cycles leave 2 unused in its last bus slot, which a following MOVE can use.
 struct Exchange {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned rx = (op >> 9) & 7, ry = op & 7;
         uint32_t* x = nullptr;
         uint32_t* y = nullptr;
@@ -82,7 +82,7 @@ struct Exchange {
 // examines the new interrupt mask and T bit; the unused budget is dropped, not counted.
 struct ReturnFromException {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         if (!RequireSupervisor()) return;
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t sp = g_cpu.a[7];
@@ -109,7 +109,7 @@ struct ReturnFromException {
 // TRAP #n: vector 32 + n, the next instruction's address pushed.
 struct Trap {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         EnterException(32 + (op & 15));
         Finish(34);
     }
@@ -119,7 +119,7 @@ struct Trap {
 //   V set    38, the exception entry included
 struct TrapOnOverflow {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         if (g_run.v) {
             EnterException(7);
             Finish(38);
@@ -132,7 +132,7 @@ struct TrapOnOverflow {
 // ILLEGAL (0x4AFC): the illegal-instruction exception, like every opcode that is no instruction.
 struct Illegal {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         RaiseInstructionException(4);
     }
 };
@@ -140,7 +140,7 @@ struct Illegal {
 // LINK An,#d: push An, An = SP, SP += d. LINK A7 pushes A7 as it was before the push.
 struct Link {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned an = op & 7;
         const uint32_t displacement = static_cast<uint32_t>(static_cast<int16_t>(FetchWord()));
         const uint32_t faults = g_run.groupZeroCount;
@@ -157,7 +157,7 @@ struct Link {
 // UNLK An: SP = An + 4 and An = the long at An; UNLK A7 leaves A7 = the long popped.
 struct Unlink {
     template <Size, Mode, Mode>
-    static void Run(uint16_t op) {
+    static void Run(uint32_t op) {
         const unsigned an = op & 7;
         const uint32_t faults = g_run.groupZeroCount;
         const uint32_t frame = g_cpu.a[an];
@@ -172,14 +172,14 @@ struct Unlink {
 
 struct LineA {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         RaiseInstructionException(10);
     }
 };
 
 struct LineF {
     template <Size, Mode, Mode>
-    static void Run(uint16_t) {
+    static void Run(uint32_t) {
         RaiseInstructionException(11);
     }
 };
