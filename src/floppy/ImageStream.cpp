@@ -172,8 +172,9 @@ bool ImageStream::FeedMore() {
 bool ImageStream::MakeAvailable(uint64_t end) {
     if (end > size_) return false;
     if (!inflater_) return end <= available_;
+    // A piece that ends in a Deflate error may still have brought enough bytes.
     while (available_ < end) {
-        if (!FeedMore()) return false;
+        if (!FeedMore()) return available_ >= end;
     }
     return true;
 }
@@ -237,7 +238,7 @@ size_t ImageStream::Read(void* buffer, size_t elementSize, size_t count) {
     uint64_t bytes = elements * elementSize;
     if (!MakeAvailable(position_ + bytes)) {
         // A damaged Deflate stream: the bytes before the fault are still good.
-        bytes = available_ > position_ ? available_ - position_ : 0;
+        bytes = std::min(bytes, available_ > position_ ? available_ - position_ : 0);
         bytes -= bytes % elementSize;
     }
     uint8_t* to = static_cast<uint8_t*>(buffer);

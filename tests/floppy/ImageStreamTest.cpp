@@ -227,6 +227,30 @@ TEST(ImageStream, HostileHeaders) {
     }
 }
 
+// A Deflate stream that breaks after 600 good bytes: a read is never given more than it asked
+// for, and the good bytes stay readable up to the fault.
+TEST(ImageStream, DeflateFaultAfterTheBytesWanted) {
+    test::DeflateWriter w;
+    w.Bits(0, 1);
+    w.Bits(1, 2);
+    for (int i = 0; i < 600; ++i) w.FixedLiteral(static_cast<uint8_t>(i));
+    w.FixedSymbol(256);
+    w.Bits(7, 3);  // final block of the reserved type
+    const std::string path = test::ScratchPath("fault.zip");
+    test::WriteFile(path, test::LocalEntry("A.ST", w.Finish(), 8, 0, 1000));
+    auto s = ImageStream::Open(path);
+    ASSERT_TRUE(s);
+    uint8_t buffer[1000] = {};
+    const uint8_t guard = 0xA5;
+    buffer[512] = guard;
+    EXPECT_EQ(s->Read(buffer, 1, 512), 512u);
+    EXPECT_EQ(buffer[512], guard);
+    EXPECT_EQ(buffer[511], static_cast<uint8_t>(511));
+    EXPECT_EQ(s->Read(buffer, 8, 100), 11u);  // 88 bytes left: 11 whole elements
+    EXPECT_EQ(s->Read(buffer, 1, 100), 0u);
+    EXPECT_EQ(s->Close(), -1);
+}
+
 // An entry claiming a compressed size that runs past the end of the file: the walk stops.
 TEST(ImageStream, SizesPastTheEndEndTheWalk) {
     Bytes archive = test::LocalEntry("A.ST", {1, 2, 3}, 0, 0, 3);
