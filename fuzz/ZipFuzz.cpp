@@ -10,20 +10,24 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = vexil::fuzz::ScratchFile(".zip");
     if (!vexil::fuzz::WriteScratch(path, data, size)) return 0;
-    std::vector<uint8_t> buffer(70000);
+    // Reads go in chunks of a size picked from the input, into a buffer of exactly that size,
+    // so that a read that returns more than it was asked for is caught.
+    const size_t chunk = 1 + size % 997;
+    std::vector<uint8_t> buffer(chunk);
     auto stream = vexil::ImageStream::Open(path);
     if (!stream) return 0;
     int entries = 0;
     do {
         if (++entries > 1000) __builtin_trap();  // the walk must always move on
         size_t total = 0;
-        while (total < (4u << 20)) {
-            const size_t n = stream->Read(buffer.data(), 1, buffer.size());
+        while (total < (1u << 18)) {
+            const size_t n = stream->Read(buffer.data(), 1, chunk);
+            if (n > chunk) __builtin_trap();
             if (n == 0) break;
             total += n;
         }
         stream->Seek(0, 0);
-        stream->Read(buffer.data(), 2, 100);
+        stream->Read(buffer.data(), 2, chunk / 2);
         stream->Seek(-3, 2);
         stream->Tell();
     } while (stream->NextEntry() == 0);
