@@ -71,8 +71,7 @@ const Mask kMasks[] = {
     {R"(^(ABCD|SBCD|NBCD) )", When::kAlways, kFlagV,
      "V is undefined after decimal arithmetic; it is cleared here (the chip sets it from the "
      "decimal adjust)"},
-    {R"(^DIV[SU] )", When::kOverflow, kFlagN,
-     "N is undefined after a division overflow; it is cleared here"},
+    {R"(^DIV[SU] )", When::kOverflow, kFlagN, "N is undefined after a division overflow; it is cleared here"},
     {R"(^DIV[SU] )", When::kAlways, kCycles,
      "DIVU costs 133 + ea and DIVS 150 + ea here whatever the operands; the chip's time depends "
      "on them and is much shorter on overflow"},
