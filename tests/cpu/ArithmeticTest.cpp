@@ -19,20 +19,10 @@ using test::LoadAsm;
 
 constexpr uint32_t kData = 0x3000;  // the long every memory case works on
 
-class ArithmeticTest : public ::testing::Test {
+class ArithmeticTest : public test::ProgramTest {
 protected:
-    void SetUp() override {
-        program_ = LoadAsm("arithmetic");
-        g_cpu.clock = 0;
-    }
-    void Start(const std::string& label, uint16_t sr = 0x2700) {
-        m_.Load(program_, label);
-        auto r = cpu_seam::GetRegisters();
-        r.sr = sr;
-        cpu_seam::SetRegisters(r);
-    }
-    test::AsmProgram program_;
-    FlatMachine m_;
+    ArithmeticTest() : ProgramTest("arithmetic") {}
+    void Start(const std::string& label, uint16_t sr = 0x2700) { StartAt(label, sr); }
 };
 
 struct ArithCase {

@@ -15,12 +15,9 @@ using test::LoadAsm;
 
 constexpr uint32_t kStack = 0x80000;
 
-class BranchTest : public ::testing::Test {
+class BranchTest : public test::ProgramTest {
 protected:
-    void SetUp() override {
-        program_ = LoadAsm("branch");
-        g_cpu.clock = 0;
-    }
+    BranchTest() : ProgramTest("branch") {}
     // Starts at `label` with the CCR given; A0 points at "target", D1 = 0, and a return frame
     // (CCR word 0xFF1F, then the address of "target") lies below the initial stack.
     void Start(const std::string& label, uint16_t ccr, uint32_t ssp) {
@@ -34,8 +31,6 @@ protected:
         r.d[1] = 0;
         cpu_seam::SetRegisters(r);
     }
-    test::AsmProgram program_;
-    FlatMachine m_;
 };
 
 struct FlowCase {

@@ -15,20 +15,10 @@ using test::LoadAsm;
 
 constexpr uint32_t kData = 0x3000;  // the long every memory case works on
 
-class LogicTest : public ::testing::Test {
+class LogicTest : public test::ProgramTest {
 protected:
-    void SetUp() override {
-        program_ = LoadAsm("logic");
-        g_cpu.clock = 0;
-    }
-    void Start(const std::string& label, uint16_t sr = 0x2700) {
-        m_.Load(program_, label);
-        auto r = cpu_seam::GetRegisters();
-        r.sr = sr;
-        cpu_seam::SetRegisters(r);
-    }
-    test::AsmProgram program_;
-    FlatMachine m_;
+    LogicTest() : ProgramTest("logic") {}
+    void Start(const std::string& label, uint16_t sr = 0x2700) { StartAt(label, sr); }
 };
 
 struct LogicCase {

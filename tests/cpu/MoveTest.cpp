@@ -16,12 +16,9 @@ using test::LoadAsm;
 constexpr uint32_t kData = 0x3000;     // the area every memory case works on
 constexpr uint32_t kHandler = 0x5000;  // address error, privilege and interrupt handlers
 
-class MoveTest : public ::testing::Test {
+class MoveTest : public test::ProgramTest {
 protected:
-    void SetUp() override {
-        program_ = LoadAsm("move");
-        g_cpu.clock = 0;
-    }
+    MoveTest() : ProgramTest("move") {}
     void Start(const std::string& label, uint32_t a0 = kData) {
         m_.Load(program_, label);
         // The assembler refuses MOVE.B from an address register: turn these sources into A1.
@@ -32,8 +29,6 @@ protected:
         for (int vector : {3, 8, 28}) m_.SetLong(vector * 4, kHandler);
         g_cpu.a[0] = a0;
     }
-    test::AsmProgram program_;
-    FlatMachine m_;
 };
 
 struct CostCase {

@@ -16,21 +16,13 @@ using test::LoadAsm;
 constexpr uint32_t kData = 0x3000;  // the word every memory case works on
 constexpr uint16_t kX = 0x10, kN = 0x08, kZ = 0x04, kV = 0x02, kC = 0x01;
 
-class ShiftBitTest : public ::testing::Test {
+class ShiftBitTest : public test::ProgramTest {
 protected:
-    void SetUp() override {
-        program_ = LoadAsm("shiftbit");
-        g_cpu.clock = 0;
-    }
+    ShiftBitTest() : ProgramTest("shiftbit") {}
     void Start(const std::string& label, uint16_t ccr) {
-        m_.Load(program_, label);
-        auto r = cpu_seam::GetRegisters();
-        r.sr = static_cast<uint16_t>(0x2700 | ccr);
-        cpu_seam::SetRegisters(r);
+        StartAt(label, static_cast<uint16_t>(0x2700 | ccr));
         g_cpu.a[0] = kData;
     }
-    test::AsmProgram program_;
-    FlatMachine m_;
 };
 
 struct ShiftBitCase {

@@ -14,12 +14,9 @@ using test::LoadAsm;
 
 constexpr uint32_t kSsp = 0x80000, kUsp = 0x70000;
 
-class SystemTest : public ::testing::Test {
+class SystemTest : public test::ProgramTest {
 protected:
-    void SetUp() override {
-        program_ = LoadAsm("system");
-        g_cpu.clock = 0;
-    }
+    SystemTest() : ProgramTest("system") {}
     // Vector v leads to 0x10000 + 4v, so the PC tells which vector was taken.
     void Start(const std::string& label, uint16_t sr) {
         m_.Load(program_, label);
@@ -29,8 +26,6 @@ protected:
         cpu_seam::SetRegisters(r);
     }
     uint32_t At(const char* label) const { return program_.Symbol(label); }
-    test::AsmProgram program_;
-    FlatMachine m_;
 };
 
 struct TrapCase {

@@ -110,12 +110,16 @@ const CycleRule kCycleRules[] = {
     {R"(^BTST D\d, # )", -4, "BTST Dn,#imm costs the 68000 tables' 4 + 4 = 8 cycles; the chip takes 10"},
 };
 
+// The patterns of a table of rows, compiled once.
+template <typename Row, size_t N>
+std::vector<std::regex> Compile(const Row (&rows)[N]) {
+    std::vector<std::regex> out;
+    for (const Row& row : rows) out.emplace_back(row.pattern);
+    return out;
+}
+
 int ExtraCycles(const std::string& name) {
-    static const std::vector<std::regex> compiled = [] {
-        std::vector<std::regex> out;
-        for (const CycleRule& r : kCycleRules) out.emplace_back(r.pattern);
-        return out;
-    }();
+    static const std::vector<std::regex> compiled = Compile(kCycleRules);
     const std::string key = InstructionText(name);
     int extra = 0;
     for (size_t i = 0; i < compiled.size(); ++i)
@@ -124,11 +128,7 @@ int ExtraCycles(const std::string& name) {
 }
 
 uint32_t MaskedFields(const std::string& name, bool addressError, bool overflow) {
-    static const std::vector<std::regex> compiled = [] {
-        std::vector<std::regex> out;
-        for (const Mask& m : kMasks) out.emplace_back(m.pattern);
-        return out;
-    }();
+    static const std::vector<std::regex> compiled = Compile(kMasks);
     const std::string text = InstructionText(name);
     uint32_t fields = 0;
     for (size_t i = 0; i < compiled.size(); ++i)

@@ -1,6 +1,8 @@
 // A CPU over 16 MB of flat RAM for instruction-level tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -33,6 +35,21 @@ public:
 private:
     uint8_t* bytes() const { return reinterpret_cast<uint8_t*>(const_cast<uint16_t*>(ram_.data())); }
     std::vector<uint16_t> ram_;
+};
+
+// A fixture that runs the labelled cases of one assembled program on flat RAM.
+class ProgramTest : public ::testing::Test {
+protected:
+    explicit ProgramTest(const char* program) : program_(LoadAsm(program)) { g_cpu.clock = 0; }
+    // Loads the program and starts at `label` in the given SR (supervisor stack 0x80000).
+    void StartAt(const std::string& label, uint16_t sr) {
+        m_.Load(program_, label);
+        auto r = cpu_seam::GetRegisters();
+        r.sr = sr;
+        cpu_seam::SetRegisters(r);
+    }
+    AsmProgram program_;
+    FlatMachine m_;
 };
 
 }  // namespace vexil::test
