@@ -94,7 +94,6 @@ int32_t CpuRaiseInterrupt(int32_t level, int32_t vector) {
         g_run.deferred += g_run.countdown + 1;
         g_run.countdown = -1;
     }
-    if (g_run.flags & kRunActive) ForceSlowFetch();
     return 0;
 }
 

@@ -129,11 +129,13 @@ struct TrapOnOverflow {
     }
 };
 
-// ILLEGAL (0x4AFC): the illegal-instruction exception, like every opcode that is no instruction.
-struct Illegal {
+// ILLEGAL (0x4AFC), line A and line F: the exception of the vector, with the instruction's own
+// PC pushed (ILLEGAL's vector is that of every opcode that is no instruction).
+template <int Vector>
+struct InstructionTrap {
     template <Size, Mode, Mode>
     static void Run(uint32_t) {
-        RaiseInstructionException(4);
+        RaiseInstructionException(Vector);
     }
 };
 
@@ -170,20 +172,6 @@ struct Unlink {
     }
 };
 
-struct LineA {
-    template <Size, Mode, Mode>
-    static void Run(uint32_t) {
-        RaiseInstructionException(10);
-    }
-};
-
-struct LineF {
-    template <Size, Mode, Mode>
-    static void Run(uint32_t) {
-        RaiseInstructionException(11);
-    }
-};
-
 }  // namespace
 
 void AddSystemRows() {
@@ -195,12 +183,12 @@ void AddSystemRows() {
     Row<Trap>("0100 1110 0100 vvvv", "TRAP");
     Row<Link>("0100 1110 0101 0rrr", "LINK");
     Row<Unlink>("0100 1110 0101 1rrr", "UNLK");
-    Row<Illegal>("0100 1010 1111 1100", "ILLEGAL");
+    Row<InstructionTrap<4>>("0100 1010 1111 1100", "ILLEGAL");
     Row<Exchange>("1100 rrr1 0100 0yyy", "EXG");
     Row<Exchange>("1100 rrr1 0100 1yyy", "EXG");
     Row<Exchange>("1100 rrr1 1000 1yyy", "EXG");
-    Row<LineA>("1010 xxxx xxxx xxxx", "line A");
-    Row<LineF>("1111 xxxx xxxx xxxx", "line F");
+    Row<InstructionTrap<10>>("1010 xxxx xxxx xxxx", "line A");
+    Row<InstructionTrap<11>>("1111 xxxx xxxx xxxx", "line F");
 }
 
 }  // namespace vexil
