@@ -13,10 +13,6 @@ CpuRunState g_run;
 
 namespace {
 
-void ForceSlowFetch() {
-    g_run.fetchSpan = -1;
-}
-
 // Ends the run after the current instruction, dropping the unused budget (the clock stays
 // exact because the run end counts budget - remaining).
 void DropBudget() {
@@ -24,8 +20,17 @@ void DropBudget() {
     g_run.budget = 0;
 }
 
+// Fetches the next opcode the slow way and runs it; false when there is nothing to run.
+[[gnu::noinline]] bool DispatchSlow() {
+    const uint32_t opcode = FetchOpcodeSlow();
+    if (g_run.stop) return false;
+    g_dispatch[opcode](opcode);
+    return true;
+}
+
 uint32_t EndRun(uint32_t result) {
     EndSuppression();
+    g_cpu.pc = Pc();
     g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
     g_cpu.clock += g_run.budget - g_run.remaining;
     g_run.flags &= ~(kRunActive | kRunGroupZero);
@@ -146,7 +151,7 @@ uint32_t CpuRun(int32_t budget) {
     UnpackCcr(g_cpu.sr);
     g_run.flags = kRunActive;
     g_run.ioMarker = 0;
-    FetchLookup();
+    FetchLookup(g_cpu.pc);
     // The last run found no memory at the PC, not even at its bus error handler.
     if ((g_run.flags & kRunFlagFetchFault) && g_run.fetchDead) return EndRun(kRunFetchFault);
     StartChecks();
@@ -155,16 +160,14 @@ uint32_t CpuRun(int32_t budget) {
         do {
             // Dispatch: the opcode straight from host memory when the PC lies in the current
             // fetch region and nothing is pending; everything else goes the slow way.
-            uint16_t opcode;
-            const uint32_t offset = g_cpu.pc - g_run.fetchBase;
-            if (static_cast<int64_t>(offset) <= g_run.fetchSpan) [[likely]] {
-                opcode = LoadHostWord(g_run.fetchHost + offset);
-                g_cpu.pc += 2;
-            } else {
-                opcode = FetchOpcodeSlow();
-                if (g_run.stop) break;
+            const uintptr_t ip = g_run.ip;
+            if (ip <= g_run.ipLimit) [[likely]] {
+                const size_t opcode = LoadHostWord(reinterpret_cast<const uint8_t*>(ip));
+                g_run.ip = ip + 2;
+                g_dispatch[opcode](static_cast<uint32_t>(opcode));
+            } else if (!DispatchSlow()) {
+                break;
             }
-            g_dispatch[opcode](opcode);
         } while (g_run.remaining > 0);
 
         // The event exit.
@@ -225,17 +228,23 @@ uint32_t CpuRun(int32_t budget) {
 namespace {
 // Where extension words come from when the PC is near a region's end or in no region: the
 // bytes that are there, then all ones, so that an instruction never reads past host memory.
-uint8_t g_fetchTail[16];
+alignas(16) uint8_t g_fetchTail[16];
+
+// Runs from `host`, the host address of `pc`, with no region behind it: every dispatch goes
+// the slow way.
+void FetchFrom(const uint8_t* host, uint32_t pc) {
+    g_run.ipBias = reinterpret_cast<uintptr_t>(host) - pc;
+    g_run.ip = reinterpret_cast<uintptr_t>(host);
+    g_run.ipLow = 0;
+    g_run.ipLimit = 0;
+}
 }  // namespace
 
-void FetchLookup() {
-    const uint32_t pc = g_cpu.pc;
+void FetchLookup(uint32_t pc) {
     const FetchRegion* region = g_cpu.current.fetch->Find(pc & kAddressMask);
-    g_run.fetchSpan = -1;
     if (region == nullptr) {
         std::memset(g_fetchTail, 0xFF, sizeof g_fetchTail);
-        g_run.fetchBase = pc;
-        g_run.fetchHost = g_fetchTail;
+        FetchFrom(g_fetchTail, pc);
         g_run.flags |= kRunFlagFetchFault;
         return;
     }
@@ -250,14 +259,16 @@ void FetchLookup() {
         std::memset(g_fetchTail, 0xFF, sizeof g_fetchTail);
         std::memcpy(g_fetchTail, host + offset,
                     std::min<size_t>(sizeof g_fetchTail, region->last - (pc & kAddressMask) + 1));
-        g_run.fetchBase = pc;
-        g_run.fetchHost = g_fetchTail;
+        FetchFrom(g_fetchTail, pc);
         return;
     }
-    g_run.fetchBase = region->first | (pc & ~kAddressMask);
-    g_run.fetchHost = host;
+    const uint32_t base = region->first | (pc & ~kAddressMask);
+    g_run.ipBias = reinterpret_cast<uintptr_t>(host) - base;
+    g_run.ip = reinterpret_cast<uintptr_t>(host) + offset;
+    g_run.ipLow = reinterpret_cast<uintptr_t>(host);
+    g_run.ipLimit = 0;
     if (!(g_run.prefetchOverride || (g_cpu.pending & 1) || g_run.suppressed || g_run.ioMarker))
-        g_run.fetchSpan = span;
+        g_run.ipLimit = reinterpret_cast<uintptr_t>(host) + static_cast<uintptr_t>(span);
 }
 
 uint16_t FetchOpcodeSlow() {
@@ -273,16 +284,16 @@ uint16_t FetchOpcodeSlow() {
     }
     if (g_run.prefetchOverride) {
         g_run.prefetchOverride = 0;
-        FetchLookup();
-        g_cpu.pc += 2;
+        FetchLookup(Pc());
+        g_run.ip += 2;
         return g_run.prefetched[0];
     }
-    FetchLookup();
+    FetchLookup(Pc());
     if (g_run.flags & kRunFlagFetchFault) {
         // An opcode fetch from where there is no memory is a bus error, as on the machine.
         // Only when the handler's own address has no memory either does the run stop.
         g_run.flags &= ~kRunFlagFetchFault;
-        EnterGroupZero(2, g_cpu.pc);
+        EnterGroupZero(2, Pc());
         EndSuppression();
         if (g_cpu.pending & 1) return FetchOpcodeSlow();  // halted by a double fault
         if (g_run.flags & kRunFlagFetchFault) {
@@ -313,6 +324,7 @@ void SetSr(uint16_t value) {
         g_cpu.a[7] = g_cpu.otherSp;
         g_cpu.otherSp = sp;
         g_cpu.current = nowSupervisor ? g_cpu.supervisor : g_cpu.user;
+        ForceSlowFetch();  // the other mode may fetch from other tables
     }
     g_cpu.sr = value;
     UnpackCcr(value);
@@ -320,8 +332,8 @@ void SetSr(uint16_t value) {
 
 void Halt() {
     g_cpu.pending |= 1;
-    g_cpu.pc |= 1;
-    g_run.fetchSpan = -1;
+    SetPc(Pc() | 1);
+    ForceSlowFetch();
 }
 
 namespace {
@@ -354,14 +366,13 @@ void EnterException(int vector) {
     uint16_t sr;
     const uint32_t newPc = BeginEntry(vector, sr);
     const uint32_t faults = g_run.groupZeroCount;
-    WriteLong(g_cpu.a[7] - 4, g_cpu.pc);
+    WriteLong(g_cpu.a[7] - 4, Pc());
     WriteWord(g_cpu.a[7] - 6, sr);
     // A fault while pushing has entered the bus or address error (or halted): its frame and
     // handler stand, this entry goes no further.
     if (faults != g_run.groupZeroCount) return;
     g_cpu.a[7] -= 6;
-    g_cpu.pc = newPc;
-    FetchLookup();
+    FetchLookup(newPc);
 }
 
 void EnterGroupZero(int vector, uint32_t accessAddress) {
@@ -377,7 +388,7 @@ void EnterGroupZero(int vector, uint32_t accessAddress) {
     uint16_t sr;
     const uint32_t newPc = BeginEntry(vector, sr);
     const uint32_t sp = g_cpu.a[7];
-    WriteLong(sp - 4, g_cpu.pc);
+    WriteLong(sp - 4, Pc());
     WriteWord(sp - 6, sr);
     WriteWord(sp - 8, 0);
     WriteLong(sp - 12, g_run.faultAddress);
@@ -391,15 +402,14 @@ void EnterGroupZero(int vector, uint32_t accessAddress) {
     g_run.suppressed = 1;
     g_run.suppressedPc = newPc;
     g_cpu.current = SuppressedTables(g_cpu.supervisor.fetch);
-    g_run.fetchSpan = -1;
+    ForceSlowFetch();
 }
 
 void EndSuppression() {
     if (!g_run.suppressed) return;
     g_run.suppressed = 0;
     g_cpu.current = Supervisor() ? g_cpu.supervisor : g_cpu.user;
-    g_cpu.pc = g_run.suppressedPc;
-    FetchLookup();
+    FetchLookup(g_run.suppressedPc);
 }
 
 void EnterExceptionBetweenRuns(int vector, int32_t cycles) {
@@ -407,6 +417,7 @@ void EnterExceptionBetweenRuns(int vector, int32_t cycles) {
     g_run.flags |= kRunActive;
     g_run.budget = 0;
     g_run.remaining = 0;
+    FetchFrom(nullptr, g_cpu.pc);
     if (vector < 0)
         AcknowledgeInterrupt();
     else {
@@ -414,6 +425,7 @@ void EnterExceptionBetweenRuns(int vector, int32_t cycles) {
         Charge(cycles);
     }
     EndSuppression();
+    g_cpu.pc = Pc();
     g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & 0xFF00) | PackCcr());
     g_cpu.clock -= g_run.remaining;
     g_run.remaining = 0;
@@ -421,7 +433,7 @@ void EnterExceptionBetweenRuns(int vector, int32_t cycles) {
 }
 
 void RaiseInstructionException(int vector) {
-    g_cpu.pc -= 2;
+    g_run.ip -= 2;
     EnterException(vector);
     Finish(34);
 }
@@ -437,6 +449,12 @@ void AcknowledgeInterrupt() {
             return;
         }
     }
+}
+
+void BranchToOddAddress(uintptr_t from, int32_t displacement, int32_t cycles) {
+    const uintptr_t ip = from + static_cast<uintptr_t>(static_cast<intptr_t>(displacement));
+    EnterGroupZero(3, static_cast<uint32_t>(ip - g_run.ipBias));
+    Finish(cycles);
 }
 
 void AfterSrWrite() {

@@ -16,27 +16,29 @@ struct CpuRunState {
     int32_t deferred = 0;
     int32_t countdown = -1;  // remaining - 1 while an access handler runs, else -1
 
-    // Current fetch region. An opcode is fetched straight from host memory when
-    // uint32_t(pc - fetchBase) <= fetchSpan, which leaves room for the longest instruction
-    // behind it; a span of -1 sends every dispatch to the slow path (prefetch override
-    // pending, stopped, an access handler ran, near a region's end, or no region).
-    uint32_t fetchBase = 0xFFFFFFFF;
-    int64_t fetchSpan = -1;
-    const uint8_t* fetchHost = nullptr;  // host address of fetchBase
+    // The PC during a run is a host address in the current fetch region: PC = ip - ipBias
+    // (mod 2^32). The dispatch takes an opcode straight from host memory while ip <= ipLimit,
+    // which leaves room for the longest instruction behind it. Running on only moves ip up,
+    // so jumps check the region's low end (ipLow). An ipLimit of 0 sends every dispatch the
+    // slow way (prefetch override pending, stopped, an access handler ran, near a region's
+    // end, or no region).
+    uintptr_t ip = 0;
+    uintptr_t ipLimit = 0;
+    uintptr_t ipLow = 0;
+    uintptr_t ipBias = 0;
 
     uint8_t flags = 0;  // kRunActive | kRunFlagFetchFault | kRunGroupZero
     uint8_t tracePending = 0;
     uint8_t busErrorRequest = 0;
     uint8_t prefetchOverride = 0;
-    uint32_t accessAddress = 0;
     uint32_t faultAddress = 0;
     uint32_t lastCycles = 0;
     uintptr_t ioMarker = 0;  // set by an access handler, cleared when the next instruction starts
     int32_t pairingCredit = 0;
     uint16_t prefetched[2] = {};
     uint32_t groupZeroCount = 0;  // bumped by every bus or address error entry
-    uint8_t reenter = 0;
-    uint32_t exitResult = 0;
+    uint8_t reenter = 0;          // an SR write asks for the interrupt and trace checks of a run's start
+    uint32_t exitResult = 0;      // nonzero: the run ends with this result (RESET without a hook)
     // After a bus or address error inside an instruction, the rest of that instruction runs
     // with its memory accesses and exceptions dropped (the data tables are swapped for a set
     // that ignores them) until the next dispatch.
@@ -46,14 +48,12 @@ struct CpuRunState {
     // step then takes on its own.
     uint8_t stopBeforeTrace = 0;
     uint8_t traceDue = 0;
-    uint8_t stop = 0;  // the dispatch found nothing to run: the run ends
-    uint8_t fetchDead =
-        0;  // no memory at the PC, nor at the bus error handler  // nonzero: the run ends with this result
-            // (RESET without a hook)  // an SR write asks for the interrupt and trace checks of a run's start
+    uint8_t stop = 0;       // the dispatch found nothing to run: the run ends
+    uint8_t fetchDead = 0;  // no memory at the PC, nor at the bus error handler
 
-    // Condition codes during a run: N is bit 31 of n, Z is set when z == 0, V, C and X are 0/1.
-    int32_t n = 0;
-    uint32_t z = 1;
+    // Condition codes during a run: N is the sign of nz, Z is set when its low 32 bits are 0
+    // (a sign-extended result gives both at once); V, C and X are 0 or 1.
+    int64_t nz = 0;
     uint32_t v = 0;
     uint32_t c = 0;
     uint32_t x = 0;
@@ -93,25 +93,36 @@ inline void FinishStepped(int32_t recorded) {
 // ---- condition codes ------------------------------------------------------------------------
 
 inline uint16_t PackCcr() {
-    return static_cast<uint16_t>((g_run.x << 4) | ((static_cast<uint32_t>(g_run.n) >> 31) << 3) |
-                                 ((g_run.z == 0) << 2) | (g_run.v << 1) | g_run.c);
+    return static_cast<uint16_t>((g_run.x << 4) | ((g_run.nz < 0) << 3) |
+                                 ((static_cast<uint32_t>(g_run.nz) == 0) << 2) | (g_run.v << 1) | g_run.c);
 }
 inline void UnpackCcr(uint16_t ccr) {
     g_run.x = (ccr >> 4) & 1;
-    g_run.n = (ccr & kCcrN) ? INT32_MIN : 0;
-    g_run.z = (ccr & kCcrZ) ? 0 : 1;
+    g_run.nz = ((ccr & kCcrN) ? INT64_MIN : 0) | ((ccr & kCcrZ) ? 0 : 1);
     g_run.v = (ccr >> 1) & 1;
     g_run.c = ccr & 1;
 }
 
 // ---- the opcode stream ----------------------------------------------------------------------
 
+inline uint32_t Pc() {
+    return static_cast<uint32_t>(g_run.ip - g_run.ipBias);
+}
+// Moves the PC without a region check: for callers that look the region up next or have
+// sent the dispatch the slow way.
+inline void SetPc(uint32_t pc) {
+    g_run.ip = g_run.ipBias + pc;
+}
+inline void ForceSlowFetch() {
+    g_run.ipLimit = 0;
+}
+
 // Reads the word at PC and advances PC past it. The dispatch made sure the whole instruction
 // lies in host memory (see FetchLookup), so there is no check here.
 inline uint16_t FetchWord() {
-    const uint32_t pc = g_cpu.pc;
-    g_cpu.pc = pc + 2;
-    return LoadHostWord(g_run.fetchHost + (pc - g_run.fetchBase));
+    const uintptr_t ip = g_run.ip;
+    g_run.ip = ip + 2;
+    return LoadHostWord(reinterpret_cast<const uint8_t*>(ip));
 }
 inline uint32_t FetchLong() {
     const uint32_t high = FetchWord();
@@ -120,8 +131,8 @@ inline uint32_t FetchLong() {
 // Reads the word at `address` of the opcode stream without moving PC (for the prefetch).
 uint16_t PeekProgramWord(uint32_t address);
 
-// Looks the PC up in the fetch table after a jump; a miss ends the run with a fetch fault.
-void FetchLookup();
+// Looks `pc` up in the fetch table and makes it the PC; a miss sets the fetch fault flag.
+void FetchLookup(uint32_t pc);
 // The opcode for the next dispatch: the captured prefetch when the override is set, else the
 // word at PC; PC advances by 2. Halted and faulted states are resolved here too.
 uint16_t FetchOpcodeSlow();
@@ -149,6 +160,9 @@ void AcknowledgeInterrupt();
 // Called by SR writes (MOVE to SR, ANDI/ORI/EORI to SR) at the end of the instruction: a
 // pending interrupt the new mask allows, or a newly set T bit, is dealt with at once.
 void AfterSrWrite();
+// A relative branch to an odd address: the address error at the target, then the branch's
+// own cycles. Kept out of line so that the branches' common path stays small.
+[[gnu::noinline, gnu::cold]] void BranchToOddAddress(uintptr_t from, int32_t displacement, int32_t cycles);
 // Halts the processor (double fault).
 void Halt();
 // Ends the dropping of accesses after a group 0 exception.

@@ -82,10 +82,14 @@ inline void SetD(unsigned n, uint32_t v) {
 // N and Z from a result of size S; V and C cleared.
 template <Size S>
 inline void SetLogicFlags(uint32_t result) {
-    g_run.n = SignExtend<S>(result);
-    g_run.z = result & kMaskOf<S>;
+    g_run.nz = SignExtend<S>(result);
     g_run.v = 0;
     g_run.c = 0;
+}
+
+// Z from a value (set when it is 0), N kept.
+inline void SetZ(uint32_t value) {
+    g_run.nz = (g_run.nz & INT64_MIN) | value;
 }
 
 // ---- effective address timing (68000 tables) -----------------------------------------------
@@ -100,7 +104,7 @@ constexpr int kEaCycles = [] {
 // ---- memory by size -------------------------------------------------------------------------
 
 template <Size S>
-inline uint32_t Read(uint32_t address) {
+[[gnu::always_inline]] inline uint32_t Read(uint32_t address) {
     if constexpr (S == kByte)
         return ReadByte(address);
     else if constexpr (S == kWord)
@@ -109,7 +113,7 @@ inline uint32_t Read(uint32_t address) {
         return ReadLong(address);
 }
 template <Size S>
-inline void Write(uint32_t address, uint32_t v) {
+[[gnu::always_inline]] inline void Write(uint32_t address, uint32_t v) {
     if constexpr (S == kByte)
         WriteByte(address, static_cast<uint8_t>(v));
     else if constexpr (S == kWord)
@@ -156,11 +160,11 @@ inline uint32_t EaAddress(unsigned reg) {
     else if constexpr (M == kAbsL)
         return FetchLong();
     else if constexpr (M == kPcDisp) {
-        const uint32_t base = g_cpu.pc;
+        const uint32_t base = Pc();
         return base + static_cast<uint32_t>(static_cast<int16_t>(FetchWord()));
     } else {
         static_assert(M == kPcIndex);
-        return IndexedAddress(g_cpu.pc);
+        return IndexedAddress(Pc());
     }
 }
 
@@ -226,12 +230,13 @@ constexpr int kBeforeRead = IsMemory(M) ? kEaCycles<S, M> - 4 * kWordsOf<S> : kE
 // Captures the two words after the instruction before a write to memory; the next dispatch
 // then takes its opcode from the capture.
 inline void CapturePrefetch() {
-    g_run.prefetched[0] = PeekProgramWord(g_cpu.pc);
-    g_run.prefetched[1] = PeekProgramWord(g_cpu.pc + 2);
+    const uint32_t pc = Pc();
+    g_run.prefetched[0] = PeekProgramWord(pc);
+    g_run.prefetched[1] = PeekProgramWord(pc + 2);
 }
 inline void UsePrefetch() {
     g_run.prefetchOverride = 1;
-    g_run.fetchSpan = -1;
+    ForceSlowFetch();
 }
 
 // ---- shared by several families ------------------------------------------------------------
@@ -239,8 +244,8 @@ inline void UsePrefetch() {
 // A condition known when the handler is built: only the flags it needs are read.
 template <unsigned Cc>
 inline bool Condition() {
-    const auto n = [] { return g_run.n < 0; };
-    const auto z = [] { return g_run.z == 0; };
+    const auto n = [] { return g_run.nz < 0; };
+    const auto z = [] { return static_cast<uint32_t>(g_run.nz) == 0; };
     const auto v = [] { return g_run.v != 0; };
     const auto c = [] { return g_run.c != 0; };
     if constexpr (Cc == 0)
@@ -279,7 +284,7 @@ inline bool Condition() {
 
 // Condition codes 0-15 (T F HI LS CC CS NE EQ VC VS PL MI GE LT GT LE).
 inline bool ConditionTrue(unsigned cc) {
-    const bool n = g_run.n < 0, z = g_run.z == 0, v = g_run.v != 0, c = g_run.c != 0;
+    const bool n = g_run.nz < 0, z = static_cast<uint32_t>(g_run.nz) == 0, v = g_run.v != 0, c = g_run.c != 0;
     switch (cc & 15) {
         case 0:
             return true;
@@ -322,7 +327,16 @@ inline void JumpTo(uint32_t target) {
         EnterGroupZero(3, target);
         return;
     }
-    g_cpu.pc = target;
+    const uintptr_t ip = g_run.ipBias + target;
+    g_run.ip = ip;
+    if (ip < g_run.ipLow) ForceSlowFetch();
+}
+// A jump by an even `displacement` from the host address `from` in the current region (the
+// relative branches).
+inline void JumpBy(uintptr_t from, int32_t displacement) {
+    const uintptr_t ip = from + static_cast<uintptr_t>(static_cast<intptr_t>(displacement));
+    g_run.ip = ip;
+    if (ip < g_run.ipLow) ForceSlowFetch();
 }
 
 // Supervisor-only instructions call this first; false means the violation was taken.

@@ -9,14 +9,17 @@ namespace {
 template <typename Call>
 auto CallHandler(uint32_t address, Call call) {
     const bool running = g_run.flags & kRunActive;
-    if (running) g_run.countdown = g_run.remaining - 1;
+    if (running) {
+        g_run.countdown = g_run.remaining - 1;
+        g_cpu.pc = Pc();  // for handlers that look at the processor
+    }
     auto value = call();
     if (running) {
         g_run.remaining = g_run.countdown + 1;
         g_run.countdown = -1;
     }
     g_run.ioMarker = 1;
-    g_run.fetchSpan = -1;  // the next dispatch clears the marker
+    ForceSlowFetch();  // the next dispatch clears the marker
     if (g_run.busErrorRequest) {
         g_run.busErrorRequest = 0;
         EnterGroupZero(2, address);

@@ -22,14 +22,14 @@ TableSet SuppressedTables(FetchTable* fetch);
 // Enters the address error for an odd access and returns the value the instruction then sees.
 uint32_t OddAccess(uint32_t address);
 
-inline uint8_t ReadByte(uint32_t address) {
+[[gnu::always_inline]] inline uint8_t ReadByte(uint32_t address) {
     const uintptr_t base = g_cpu.current.readByte->PageBase(address);
     if (base) [[likely]]
         return *reinterpret_cast<const uint8_t*>(base + ((address & kAddressMask) ^ 1));
     return ReadByteSlow(address);
 }
 
-inline uint16_t ReadWord(uint32_t address) {
+[[gnu::always_inline]] inline uint16_t ReadWord(uint32_t address) {
     if (address & 1) [[unlikely]]
         return static_cast<uint16_t>(OddAccess(address));
     const uintptr_t base = g_cpu.current.readWord->PageBase(address);
@@ -38,7 +38,7 @@ inline uint16_t ReadWord(uint32_t address) {
     return ReadWordSlow(address);
 }
 
-inline uint32_t ReadLong(uint32_t address) {
+[[gnu::always_inline]] inline uint32_t ReadLong(uint32_t address) {
     if (address & 1) [[unlikely]]
         return OddAccess(address);
     const uintptr_t base = g_cpu.current.readWord->PageBase(address);
@@ -47,7 +47,7 @@ inline uint32_t ReadLong(uint32_t address) {
     return ReadLongSlow(address);
 }
 
-inline void WriteByte(uint32_t address, uint8_t value) {
+[[gnu::always_inline]] inline void WriteByte(uint32_t address, uint8_t value) {
     const uintptr_t base = g_cpu.current.writeByte->PageBase(address);
     if (base) [[likely]] {
         *reinterpret_cast<uint8_t*>(base + ((address & kAddressMask) ^ 1)) = value;
@@ -56,7 +56,7 @@ inline void WriteByte(uint32_t address, uint8_t value) {
     WriteByteSlow(address, value);
 }
 
-inline void WriteWord(uint32_t address, uint16_t value) {
+[[gnu::always_inline]] inline void WriteWord(uint32_t address, uint16_t value) {
     if (address & 1) [[unlikely]] {
         OddAccess(address);
         return;
@@ -69,7 +69,7 @@ inline void WriteWord(uint32_t address, uint16_t value) {
     WriteWordSlow(address, value);
 }
 
-inline void WriteLong(uint32_t address, uint32_t value) {
+[[gnu::always_inline]] inline void WriteLong(uint32_t address, uint32_t value) {
     if (address & 1) [[unlikely]] {
         OddAccess(address);
         return;

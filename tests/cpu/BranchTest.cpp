@@ -165,6 +165,17 @@ TEST(BranchMapTest, JumpsRunCodeInAnotherRegionAndBack) {
     EXPECT_EQ(g_cpu.d[7], 7u);
     EXPECT_EQ(g_cpu.pc, program.Symbol("back_in_ram"));
 
+    // A branch backwards out of the start of a region runs the code where it lands.
+    const uint32_t tail = program.Symbol("cartridge_tail"), end = program.Symbol("rom_head_end");
+    for (uint32_t a = tail; a < end; ++a) m.SetByte(0xFBFFF8 + (a - tail), program.bytes[a - program.origin]);
+    ASSERT_EQ(program.Symbol("rom_head") - tail, 8u);
+    m.Load(program, "jmp_ind");
+    g_cpu.pc = 0xFC0000;
+    g_cpu.a[1] = program.Symbol("back_in_ram");
+    EXPECT_EQ(CpuRun(24), kRunBudgetSpent);  // bra 10 (12), moveq 4, jmp 8
+    EXPECT_EQ(g_cpu.d[7], 5u);
+    EXPECT_EQ(g_cpu.pc, program.Symbol("back_in_ram"));
+
     m.Load(program, "jmp_ind");
     g_cpu.a[0] = 0x500000;  // past the 512 KB of RAM
     m.SetLong(2 * 4, 0x500000);

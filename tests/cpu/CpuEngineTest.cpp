@@ -154,6 +154,23 @@ TEST_F(CpuEngineTest, TraceRunsOneInstructionThenTheTraceException) {
     EXPECT_EQ(m_.Word(0x80000 - 6), 0xA700);
 }
 
+// Leaving supervisor mode fetches through the user tables from the next instruction on: with
+// no user memory to run from, that fetch is a bus error.
+TEST_F(CpuEngineTest, ModeSwitchFetchesThroughTheNewModesTable) {
+    Start("to_user_mode");
+    FetchTable nothing;
+    const TableSet user = g_cpu.user;
+    g_cpu.user.fetch = &nothing;
+    m_.SetLong(2 * 4, 0x6000);
+    m_.SetWord(0x6000, 0x4E71);  // nop
+    m_.SetWord(0x6002, 0x60FE);  // bra.s *
+    CpuRun(200);
+    g_cpu.user = user;
+    EXPECT_EQ(g_cpu.d[0], 0u);
+    EXPECT_EQ(g_cpu.pc, 0x6002u);
+    EXPECT_EQ(m_.Long(0x80000 - 12), program_.Symbol("to_user_mode") + 4);  // the access address
+}
+
 // The engine on the machine's own map, where most addresses are not memory.
 class CpuMapTest : public ::testing::Test {
 protected:

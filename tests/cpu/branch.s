@@ -72,5 +72,15 @@ rom_routine:
         moveq   #7, d7
         jmp     (a1)
 rom_routine_end:
+| Copied to the cartridge's last 8 bytes and the ROM's first word by the test: the ROM's
+| first instruction branches back out of its region, into the cartridge.
+cartridge_tail:
+        moveq   #5, d7
+        jmp     (a1)
+        nop
+        nop
+rom_head:
+        bra.w   cartridge_tail
+rom_head_end:
 back_in_ram:
         nop

@@ -41,3 +41,6 @@ loop_forever:
         bra.s   loop_forever
 run_off_end:
         bra.w   run_off_end+0x7ff0
+to_user_mode:
+        move.w  #0x0700, sr
+        moveq   #1, d0

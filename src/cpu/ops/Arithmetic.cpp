@@ -26,8 +26,7 @@ template <Size S>
 inline uint32_t Add(uint32_t dst, uint32_t src, uint32_t x = 0) {
     const uint64_t sum = uint64_t{dst & kMaskOf<S>} + uint64_t{src & kMaskOf<S>} + x;
     const uint32_t result = static_cast<uint32_t>(sum) & kMaskOf<S>;
-    g_run.n = SignExtend<S>(result);
-    g_run.z = result;
+    g_run.nz = SignExtend<S>(result);
     g_run.v = (((src ^ result) & (dst ^ result)) & kMsbOf<S>) != 0;
     g_run.c = static_cast<uint32_t>(sum >> kBitsOf<S>) & 1;
     g_run.x = g_run.c;
@@ -39,8 +38,7 @@ template <Size S>
 inline uint32_t Compare(uint32_t dst, uint32_t src, uint32_t x = 0) {
     const uint64_t difference = uint64_t{dst & kMaskOf<S>} - uint64_t{src & kMaskOf<S>} - x;
     const uint32_t result = static_cast<uint32_t>(difference) & kMaskOf<S>;
-    g_run.n = SignExtend<S>(result);
-    g_run.z = result;
+    g_run.nz = SignExtend<S>(result);
     g_run.v = (((src ^ dst) & (dst ^ result)) & kMsbOf<S>) != 0;
     g_run.c = static_cast<uint32_t>(difference >> kBitsOf<S>) & 1;
     return result;
@@ -62,8 +60,7 @@ inline uint32_t Subtract(uint32_t dst, uint32_t src, uint32_t x = 0) {
 inline uint32_t SetDecimalFlags(uint32_t result, uint32_t carries) {
     result &= 0xFF;
     g_run.c = g_run.x = (carries >> 7) & 1;
-    g_run.n = static_cast<int8_t>(result);
-    g_run.z |= result;
+    g_run.nz = static_cast<int8_t>(result) | (g_run.nz & 0xFFFFFFFF);
     g_run.v = 0;
     return result;
 }
@@ -283,19 +280,19 @@ struct Extended {
     template <Size S, Mode, Mode>
     static void Run(uint32_t op) {
         const unsigned rx = HighRegister(op), ry = op & 7;
-        const uint32_t z = g_run.z;
+        const uint32_t z = static_cast<uint32_t>(g_run.nz);
         if constexpr (Memory) {
             const uint32_t src = ReadDescending<S>(EaAddress<S, kPreDec>(ry));
             const uint32_t address = EaAddress<S, kPreDec>(rx);
             const uint32_t dst = ReadDescending<S>(address);
             const uint32_t result = Subtracts ? Subtract<S>(dst, src, g_run.x) : Add<S>(dst, src, g_run.x);
-            g_run.z = z | result;  // Z stays set only while every part is zero
+            g_run.nz |= z;  // Z stays set only while every part is zero
             Write<S>(address, result);
             Finish(S == kLong ? 30 : 18);
         } else {
             const uint32_t src = D<S>(ry), dst = D<S>(rx);
             const uint32_t result = Subtracts ? Subtract<S>(dst, src, g_run.x) : Add<S>(dst, src, g_run.x);
-            g_run.z = z | result;  // Z stays set only while every part is zero
+            g_run.nz |= z;  // Z stays set only while every part is zero
             SetD<S>(rx, result);
             Finish(S == kLong ? 8 : 4);
         }
@@ -356,9 +353,9 @@ struct NegateExtended {
     template <Size S, Mode M, Mode>
     static void Run(uint32_t op) {
         const Operand<S, M> dest(op & 7);
-        const uint32_t z = g_run.z;
+        const uint32_t z = static_cast<uint32_t>(g_run.nz);
         const uint32_t result = Subtract<S>(0, dest.Get(), g_run.x);
-        g_run.z = z | result;  // Z stays set only while every part is zero
+        g_run.nz |= z;  // Z stays set only while every part is zero
         dest.Set(result);
         Finish(kSingleOperandCycles<S, M>);
     }
@@ -442,8 +439,7 @@ struct Divide {
         if (overflow) {
             // The register keeps its value.
             g_run.v = 1;
-            g_run.n = 0;
-            g_run.z = 1;
+            g_run.nz = 1;  // N and Z clear
             g_run.c = 0;
         } else {
             const uint32_t result = (remainder << 16) | (quotient & 0xFFFF);
@@ -461,12 +457,11 @@ struct CheckBounds {
         constexpr int ea = kEaCycles<kWord, M>;
         const int16_t bound = static_cast<int16_t>(ReadEa<kWord, M>(op & 7));
         const int16_t value = static_cast<int16_t>(g_cpu.d[HighRegister(op)]);
-        g_run.z = 1;
+        g_run.nz = 1;  // N and Z clear
         g_run.v = 0;
         g_run.c = 0;
-        g_run.n = 0;
         if (value < 0 || value > bound) {
-            if (value < 0) g_run.n = INT32_MIN;
+            if (value < 0) g_run.nz = INT64_MIN | 1;
             EnterException(6);
             Finish(40 + ea);
             return;

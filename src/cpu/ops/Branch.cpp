@@ -11,36 +11,45 @@
 namespace vexil {
 namespace {
 
-// Branch target: the displacement counts from the word after the opcode.
-inline uint32_t BranchTarget(uint16_t op, bool& wordForm) {
-    const uint32_t base = g_cpu.pc;
-    int32_t displacement = static_cast<int8_t>(op & 0xFF);
-    wordForm = displacement == 0;
-    if (wordForm) displacement = static_cast<int16_t>(FetchWord());
-    return base + static_cast<uint32_t>(displacement);
+// Branch displacement, counted from the word after the opcode (`base`).
+struct Displacement {
+    uintptr_t base;
+    int32_t bytes;
+    bool wordForm;
+};
+inline Displacement BranchDisplacement(uint32_t op) {
+    Displacement d{g_run.ip, static_cast<int8_t>(op & 0xFF), false};
+    d.wordForm = d.bytes == 0;
+    if (d.wordForm) d.bytes = static_cast<int16_t>(FetchWord());
+    return d;
 }
 
 struct BranchIf {
     template <unsigned Cc>
     static void Run(uint32_t op) {
-        bool wordForm;
-        const uint32_t target = BranchTarget(op, wordForm);
-        if (Condition<Cc>()) {
-            // A taken short branch shares a bus slot with an instruction of 4n+2 cycles before it.
-            if (!wordForm) g_run.remaining += static_cast<int32_t>(g_run.lastCycles & 3);
-            JumpTo(target);
-            Finish(10);
-        } else {
+        const bool wordForm = (op & 0xFF) == 0;
+        if (!Condition<Cc>()) {
+            if (wordForm) g_run.ip += 2;
             Finish(wordForm ? 12 : 8);
+            return;
         }
+        // A taken short branch shares a bus slot with an instruction of 4n+2 cycles before it.
+        if (!wordForm) g_run.remaining += static_cast<int32_t>(g_run.lastCycles & 3);
+        const Displacement d = BranchDisplacement(op);
+        if (d.bytes & 1) [[unlikely]]
+            return BranchToOddAddress(d.base, d.bytes, 10);
+        JumpBy(d.base, d.bytes);
+        Finish(10);
     }
 };
 
 struct BranchAlways {
     template <Size, Mode, Mode>
     static void Run(uint32_t op) {
-        bool wordForm;
-        JumpTo(BranchTarget(op, wordForm));
+        const Displacement d = BranchDisplacement(op);
+        if (d.bytes & 1) [[unlikely]]
+            return BranchToOddAddress(d.base, d.bytes, 10);
+        JumpBy(d.base, d.bytes);
         Finish(10);
     }
 };
@@ -50,12 +59,15 @@ struct BranchAlways {
 struct BranchToSubroutine {
     template <Size, Mode, Mode>
     static void Run(uint32_t op) {
-        bool wordForm;
-        const uint32_t target = BranchTarget(op, wordForm);
+        const Displacement d = BranchDisplacement(op);
         const uint32_t faults = g_run.groupZeroCount;
         g_cpu.a[7] -= 4;
-        WriteLong(g_cpu.a[7], g_cpu.pc);
-        if (faults == g_run.groupZeroCount) JumpTo(target);
+        WriteLong(g_cpu.a[7], Pc());
+        if (faults == g_run.groupZeroCount) {
+            if (d.bytes & 1) [[unlikely]]
+                return BranchToOddAddress(d.base, d.bytes, 18);
+            JumpBy(d.base, d.bytes);
+        }
         Finish(18);
     }
 };
@@ -66,7 +78,7 @@ struct BranchToSubroutine {
 struct DecrementAndBranch {
     template <unsigned Cc>
     static void Run(uint32_t op) {
-        const uint32_t base = g_cpu.pc;
+        const uintptr_t base = g_run.ip;
         const int16_t displacement = static_cast<int16_t>(FetchWord());
         if (Condition<Cc>()) {
             Finish(12);
@@ -79,7 +91,9 @@ struct DecrementAndBranch {
             Finish(14);
             return;
         }
-        JumpTo(base + static_cast<uint32_t>(displacement));
+        if (displacement & 1) [[unlikely]]
+            return BranchToOddAddress(base, displacement, 10);
+        JumpBy(base, displacement);
         Finish(10);
     }
 };
@@ -109,7 +123,7 @@ struct JumpToSubroutine {
         } else {
             const uint32_t faults = g_run.groupZeroCount;
             g_cpu.a[7] -= 4;
-            WriteLong(g_cpu.a[7], g_cpu.pc);
+            WriteLong(g_cpu.a[7], Pc());
             if (faults == g_run.groupZeroCount) JumpTo(target);
         }
         Finish(kJumpCycles<M> + 8);

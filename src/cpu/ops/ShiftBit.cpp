@@ -149,18 +149,18 @@ struct BitOperation {
         if constexpr (M == kDn) {
             const uint32_t bit = 1u << (number & 31);
             const unsigned dn = op & 7;
-            g_run.z = g_cpu.d[dn] & bit;
+            SetZ(g_cpu.d[dn] & bit);
             if constexpr (Op::kWrites) g_cpu.d[dn] = Op::Apply(g_cpu.d[dn], bit);
             Finish((Op::kWrites ? 8 : 6) + staticExtra);
         } else if constexpr (M == kImm) {
             const uint32_t value = FetchImmediate<kByte>();
-            g_run.z = value & (1u << (number & 7));
+            SetZ(value & (1u << (number & 7)));
             Finish(8 + staticExtra);
         } else {
             const uint32_t bit = 1u << (number & 7);
             const uint32_t address = EaAddress<kByte, M>(op & 7);
             const uint32_t value = ReadByte(address);
-            g_run.z = value & bit;
+            SetZ(value & bit);
             if constexpr (Op::kWrites) WriteByte(address, static_cast<uint8_t>(Op::Apply(value, bit)));
             Finish((Op::kWrites ? 8 : 4) + staticExtra + kEaCycles<kByte, M>);
         }

@@ -18,7 +18,7 @@ struct Stop {
         if (!RequireSupervisor()) return;
         SetSr(FetchWord());
         g_cpu.pending |= 1;
-        g_run.fetchSpan = -1;
+        ForceSlowFetch();
         Finish(4);
         // The rest of the budget passes while the processor waits.
         if (g_run.remaining > 0) g_run.remaining = 0;
@@ -30,19 +30,20 @@ struct Reset {
     static void Run(uint32_t) {
         if (!RequireSupervisor()) return;
         if (g_cpu.resetHook == nullptr) {
-            g_cpu.pc -= 2;
-            g_run.exitResult = g_cpu.pc & kAddressMask;
+            g_run.ip -= 2;
+            g_run.exitResult = Pc() & kAddressMask;
             g_run.remaining -= g_run.budget;  // the unused budget is dropped
             g_run.budget = 0;
             return;
         }
         g_run.countdown = g_run.remaining - 1;
+        g_cpu.pc = Pc();
         g_cpu.resetHook();
         g_run.remaining = g_run.countdown + 1;
         g_run.countdown = -1;
         if (g_run.busErrorRequest) {
             g_run.busErrorRequest = 0;
-            EnterGroupZero(2, g_cpu.pc - 2);
+            EnterGroupZero(2, Pc() - 2);
         }
         Finish(132);
     }
@@ -92,7 +93,6 @@ struct ReturnFromException {
             if (faults == g_run.groupZeroCount) {
                 g_cpu.a[7] = sp + 6;  // the supervisor stack, before SetSr may switch to the user's
                 SetSr(sr);
-                g_run.fetchSpan = -1;  // the new mode may use other fetch tables
                 JumpTo(target);
             }
         }
