@@ -22,6 +22,18 @@ TableSet SuppressedTables(FetchTable* fetch);
 // Enters the address error for an odd access and returns the value the instruction then sees.
 uint32_t OddAccess(uint32_t address);
 
+// Host address of the `bytes` bytes from the even `address` when all of them lie in directly
+// mapped memory of `table` (RAM or ROM pages, no handler), else null: block transfers then
+// run without a lookup or fault check per access.
+inline uint8_t* DirectSpan(const RegionTable& table, uint32_t address, uint32_t bytes) {
+    const uint32_t first = address & kAddressMask;
+    const uintptr_t base = table.PageBase(first);
+    if (base == 0 || (address & 1) || first + bytes - 1 > kAddressMask ||
+        table.PageBase(first + bytes - 1) != base)
+        return nullptr;
+    return reinterpret_cast<uint8_t*>(base + first);
+}
+
 [[gnu::always_inline]] inline uint8_t ReadByte(uint32_t address) {
     const uintptr_t base = g_cpu.current.readByte->PageBase(address);
     if (base) [[likely]]

@@ -1,6 +1,7 @@
 // Data movement: MOVE, MOVEA, MOVEQ, MOVEM, MOVEP, LEA, PEA, EXT, SWAP, TAS, Scc and the
 // moves to and from SR, CCR and USP.
 #include <bit>
+#include <cstddef>
 
 #include "cpu/OpcodeTable.h"
 
@@ -73,8 +74,30 @@ struct MoveQ {
 // the last instruction cycles hold the base only. A transfer that faults (address or bus
 // error) ends the instruction: one exception frame, not one per register.
 
+// D0-D7 then A0-A7: the two register arrays lie next to each other.
 inline uint32_t& MovemRegister(unsigned index) {
-    return index < 8 ? g_cpu.d[index] : g_cpu.a[index - 8];
+    static_assert(offsetof(CpuState, a) == offsetof(CpuState, d) + sizeof g_cpu.d);
+    return *reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(&g_cpu) + offsetof(CpuState, d) + 4 * index);
+}
+
+// When the largest transfer from `address` lies in directly mapped memory, the registers move
+// without a lookup per access (no access there can fault or reach a handler).
+template <Size S>
+constexpr uint32_t kMovemSpan = 16 * S;
+
+template <Size S>
+inline uint32_t LoadMovem(const uint8_t* host) {
+    if constexpr (S == kLong)
+        return LoadHostLong(host);
+    else
+        return static_cast<uint32_t>(static_cast<int16_t>(LoadHostWord(host)));
+}
+template <Size S>
+inline void StoreMovem(uint8_t* host, uint32_t value) {
+    if constexpr (S == kLong)
+        StoreHostLong(host, value);
+    else
+        StoreHostWord(host, static_cast<uint16_t>(value));
 }
 
 template <Size S>
@@ -112,6 +135,17 @@ struct MovemToMem {
             // A7 first, each register below the one before; a listed An is stored with its
             // value before the instruction.
             uint32_t address = g_cpu.a[an];
+            if (uint8_t* host =
+                    DirectSpan(*g_cpu.current.writeWord, address - kMovemSpan<S>, kMovemSpan<S>)) {
+                host += kMovemSpan<S>;
+                for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
+                    host -= S;
+                    StoreMovem<S>(host, MovemRegister(15 - std::countr_zero(bits)));
+                    ++moved;
+                }
+                g_cpu.a[an] = address - static_cast<uint32_t>(moved * S);
+                return FinishMovem<S>(kMovemToMemBase<M>, moved);
+            }
             for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
                 address -= S;
                 Write<S>(address, MovemRegister(15 - std::countr_zero(bits)));
@@ -121,6 +155,11 @@ struct MovemToMem {
             if (faults == g_run.groupZeroCount) g_cpu.a[an] = address;
         } else {
             uint32_t address = EaAddress<S, M>(an);
+            if (uint8_t* host = DirectSpan(*g_cpu.current.writeWord, address, kMovemSpan<S>)) {
+                for (unsigned bits = mask; bits != 0; bits &= bits - 1, host += S, ++moved)
+                    StoreMovem<S>(host, MovemRegister(std::countr_zero(bits)));
+                return FinishMovem<S>(kMovemToMemBase<M>, moved);
+            }
             for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
                 Write<S>(address, MovemRegister(std::countr_zero(bits)));
                 address += S;
@@ -144,6 +183,13 @@ struct MovemToReg {
         else
             address = EaAddress<S, M>(an);
         int moved = 0;
+        if (const uint8_t* host = DirectSpan(*g_cpu.current.readWord, address, kMovemSpan<S>)) {
+            // Word loads fill the whole register, data registers too.
+            for (unsigned bits = mask; bits != 0; bits &= bits - 1, host += S, ++moved)
+                MovemRegister(std::countr_zero(bits)) = LoadMovem<S>(host);
+            if constexpr (M == kPostInc) g_cpu.a[an] = address + static_cast<uint32_t>(moved * S);
+            return FinishMovem<S>(kMovemToRegBase<M>, moved);
+        }
         for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
             // Word loads fill the whole register, data registers too.
             const uint32_t value = static_cast<uint32_t>(SignExtend<S>(Read<S>(address)));
