@@ -6,6 +6,7 @@
 #include "cpu/Cpu.h"
 #include "cpu/test_seam.h"
 #include "support/FlatMachine.h"
+#include "support/MappedMachine.h"
 
 namespace vexil {
 namespace {
@@ -96,6 +97,34 @@ TEST_F(MoveTest, MovemFromPostincLeavesTheListedAnAtTheFinalAddress) {
     cpu_seam::Step();
     EXPECT_EQ(g_cpu.d[0], 0x11111111u);
     EXPECT_EQ(g_cpu.a[0], kData + 8);
+}
+
+// On the machine's map a transfer that runs off the end of memory moves the registers before
+// that point, then does what that address does: a write there is a bus error (the access
+// address of a long write is its second word), a read gives all ones.
+TEST(MovemMapTest, ATransferRunningOffTheEndOfMemory) {
+    const auto program = test::LoadAsm("move");
+    test::MappedMachine m;
+    m.SetLong(2 * 4, kHandler);
+
+    m.Load(program, "movem_l_store");  // d0-d2 to (a0); writable RAM ends at 4 MB
+    g_cpu.a[0] = 0x3FFFF8;
+    g_cpu.d[0] = 0x11111111;
+    g_cpu.d[1] = 0x22222222;
+    cpu_seam::Step();
+    EXPECT_EQ(m.Long(0x3FFFF8), 0x11111111u);
+    EXPECT_EQ(m.Long(0x3FFFFC), 0x22222222u);
+    EXPECT_EQ(g_cpu.pc, kHandler);
+    EXPECT_EQ(m.Long(g_cpu.a[7] + 2), 0x400002u);
+
+    m.Load(program, "movem_w_load");  // (a0) to d0/a1, across the end of the 512 KB of RAM
+    g_cpu.a[0] = 0x7FFFE;
+    m.SetWord(0x7FFFE, 0x8001);
+    m.SetWord(0x80000, 0x1234);  // host memory behind the end, not the machine's
+    cpu_seam::Step();
+    EXPECT_EQ(g_cpu.d[0], 0xFFFF8001u);
+    EXPECT_EQ(g_cpu.a[1], 0xFFFFFFFFu);
+    EXPECT_EQ(g_cpu.pc, program.Symbol("movem_w_load") + 4);
 }
 
 // An odd operand address: one address error, and what the instruction does after it leaves
