@@ -24,6 +24,14 @@ inline Displacement BranchDisplacement(uint32_t op) {
     return d;
 }
 
+// Jumps `bytes` from `base` and ends the instruction with `cycles`.
+inline void BranchBy(uintptr_t base, int32_t bytes, int32_t cycles) {
+    if (bytes & 1) [[unlikely]]
+        return BranchToOddAddress(base, bytes, cycles);
+    JumpBy(base, bytes);
+    Finish(cycles);
+}
+
 struct BranchIf {
     template <unsigned Cc>
     static void Run(uint32_t op) {
@@ -36,10 +44,7 @@ struct BranchIf {
         // A taken short branch shares a bus slot with an instruction of 4n+2 cycles before it.
         if (!wordForm) g_run.remaining += static_cast<int32_t>(g_run.lastCycles & 3);
         const Displacement d = BranchDisplacement(op);
-        if (d.bytes & 1) [[unlikely]]
-            return BranchToOddAddress(d.base, d.bytes, 10);
-        JumpBy(d.base, d.bytes);
-        Finish(10);
+        BranchBy(d.base, d.bytes, 10);
     }
 };
 
@@ -47,10 +52,7 @@ struct BranchAlways {
     template <Size, Mode, Mode>
     static void Run(uint32_t op) {
         const Displacement d = BranchDisplacement(op);
-        if (d.bytes & 1) [[unlikely]]
-            return BranchToOddAddress(d.base, d.bytes, 10);
-        JumpBy(d.base, d.bytes);
-        Finish(10);
+        BranchBy(d.base, d.bytes, 10);
     }
 };
 
@@ -63,12 +65,8 @@ struct BranchToSubroutine {
         const uint32_t faults = g_run.groupZeroCount;
         g_cpu.a[7] -= 4;
         WriteLong(g_cpu.a[7], Pc());
-        if (faults == g_run.groupZeroCount) {
-            if (d.bytes & 1) [[unlikely]]
-                return BranchToOddAddress(d.base, d.bytes, 18);
-            JumpBy(d.base, d.bytes);
-        }
-        Finish(18);
+        if (faults != g_run.groupZeroCount) return Finish(18);
+        BranchBy(d.base, d.bytes, 18);
     }
 };
 
@@ -91,10 +89,7 @@ struct DecrementAndBranch {
             Finish(14);
             return;
         }
-        if (displacement & 1) [[unlikely]]
-            return BranchToOddAddress(base, displacement, 10);
-        JumpBy(base, displacement);
-        Finish(10);
+        BranchBy(base, displacement, 10);
     }
 };
 
