@@ -417,7 +417,7 @@ void EnterExceptionBetweenRuns(int vector, int32_t cycles) {
     g_run.flags |= kRunActive;
     g_run.budget = 0;
     g_run.remaining = 0;
-    FetchFrom(nullptr, g_cpu.pc);
+    FetchFrom(g_fetchTail, g_cpu.pc);  // no instruction runs: only the PC is needed
     if (vector < 0)
         AcknowledgeInterrupt();
     else {
