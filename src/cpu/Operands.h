@@ -2,6 +2,7 @@
 // Handlers are templates over size and mode, so every table entry is straight-line code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "cpu/CpuCore.h"
@@ -69,6 +70,13 @@ inline int32_t SignExtend(uint32_t v) {
         return static_cast<int32_t>(v);
 }
 
+// Registers numbered as index words and MOVEM masks number them: D0-D7, then A0-A7 (the two
+// arrays lie next to each other).
+inline uint32_t& Register(unsigned index) {
+    static_assert(offsetof(CpuState, a) == offsetof(CpuState, d) + sizeof g_cpu.d);
+    return *reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(&g_cpu) + offsetof(CpuState, d) + 4 * index);
+}
+
 // Register access at an operand size: writes keep the register's upper bits.
 template <Size S>
 inline uint32_t D(unsigned n) {
@@ -127,8 +135,7 @@ template <Size S>
 // Brief extension word: index register, size and 8-bit displacement (no scale on the 68000).
 inline uint32_t IndexedAddress(uint32_t base) {
     const uint16_t ext = FetchWord();
-    const uint32_t reg = (ext >> 12) & 7;
-    const uint32_t xn = (ext & 0x8000) ? g_cpu.a[reg] : g_cpu.d[reg];
+    const uint32_t xn = Register(ext >> 12);
     const int32_t index = (ext & 0x0800) ? static_cast<int32_t>(xn) : static_cast<int16_t>(xn);
     return base + static_cast<uint32_t>(index) + static_cast<uint32_t>(static_cast<int8_t>(ext & 0xFF));
 }

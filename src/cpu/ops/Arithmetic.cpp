@@ -11,6 +11,8 @@
 //   MULU, MULS               38 + 2n + ea, as the 68000 takes them (n: see MulBits)
 // ADD, SUB, CMP and TST charge in bus slots around their accesses; the others charge their
 // whole count after their accesses.
+#include <type_traits>
+
 #include "cpu/OpcodeTable.h"
 
 namespace vexil {
@@ -22,9 +24,13 @@ template <Size S>
 constexpr unsigned kBitsOf = 8 * S;
 
 // dst + src + x at size S; sets N, Z, V, C and X.
+// Wide enough for the carry out of an operation of size S.
+template <Size S>
+using Wide = std::conditional_t<S == kLong, uint64_t, uint32_t>;
+
 template <Size S>
 inline uint32_t Add(uint32_t dst, uint32_t src, uint32_t x = 0) {
-    const uint64_t sum = uint64_t{dst & kMaskOf<S>} + uint64_t{src & kMaskOf<S>} + x;
+    const Wide<S> sum = Wide<S>{dst & kMaskOf<S>} + Wide<S>{src & kMaskOf<S>} + x;
     const uint32_t result = static_cast<uint32_t>(sum) & kMaskOf<S>;
     g_run.nz = SignExtend<S>(result);
     g_run.v = (((src ^ result) & (dst ^ result)) & kMsbOf<S>) != 0;
@@ -36,7 +42,7 @@ inline uint32_t Add(uint32_t dst, uint32_t src, uint32_t x = 0) {
 // dst - src - x at size S; sets N, Z, V and C (not X: CMP leaves it alone).
 template <Size S>
 inline uint32_t Compare(uint32_t dst, uint32_t src, uint32_t x = 0) {
-    const uint64_t difference = uint64_t{dst & kMaskOf<S>} - uint64_t{src & kMaskOf<S>} - x;
+    const Wide<S> difference = Wide<S>{dst & kMaskOf<S>} - Wide<S>{src & kMaskOf<S>} - x;
     const uint32_t result = static_cast<uint32_t>(difference) & kMaskOf<S>;
     g_run.nz = SignExtend<S>(result);
     g_run.v = (((src ^ dst) & (dst ^ result)) & kMsbOf<S>) != 0;

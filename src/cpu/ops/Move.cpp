@@ -1,7 +1,6 @@
 // Data movement: MOVE, MOVEA, MOVEQ, MOVEM, MOVEP, LEA, PEA, EXT, SWAP, TAS, Scc and the
 // moves to and from SR, CCR and USP.
 #include <bit>
-#include <cstddef>
 
 #include "cpu/OpcodeTable.h"
 
@@ -74,12 +73,6 @@ struct MoveQ {
 // the last instruction cycles hold the base only. A transfer that faults (address or bus
 // error) ends the instruction: one exception frame, not one per register.
 
-// D0-D7 then A0-A7: the two register arrays lie next to each other.
-inline uint32_t& MovemRegister(unsigned index) {
-    static_assert(offsetof(CpuState, a) == offsetof(CpuState, d) + sizeof g_cpu.d);
-    return *reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(&g_cpu) + offsetof(CpuState, d) + 4 * index);
-}
-
 // When the largest transfer from `address` lies in directly mapped memory, the registers move
 // without a lookup per access (no access there can fault or reach a handler).
 template <Size S>
@@ -140,7 +133,7 @@ struct MovemToMem {
                 host += kMovemSpan<S>;
                 for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
                     host -= S;
-                    StoreMovem<S>(host, MovemRegister(15 - std::countr_zero(bits)));
+                    StoreMovem<S>(host, Register(15 - std::countr_zero(bits)));
                     ++moved;
                 }
                 g_cpu.a[an] = address - static_cast<uint32_t>(moved * S);
@@ -148,7 +141,7 @@ struct MovemToMem {
             }
             for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
                 address -= S;
-                Write<S>(address, MovemRegister(15 - std::countr_zero(bits)));
+                Write<S>(address, Register(15 - std::countr_zero(bits)));
                 ++moved;
                 if (faults != g_run.groupZeroCount) break;
             }
@@ -157,11 +150,11 @@ struct MovemToMem {
             uint32_t address = EaAddress<S, M>(an);
             if (uint8_t* host = DirectSpan(*g_cpu.current.writeWord, address, kMovemSpan<S>)) {
                 for (unsigned bits = mask; bits != 0; bits &= bits - 1, host += S, ++moved)
-                    StoreMovem<S>(host, MovemRegister(std::countr_zero(bits)));
+                    StoreMovem<S>(host, Register(std::countr_zero(bits)));
                 return FinishMovem<S>(kMovemToMemBase<M>, moved);
             }
             for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
-                Write<S>(address, MovemRegister(std::countr_zero(bits)));
+                Write<S>(address, Register(std::countr_zero(bits)));
                 address += S;
                 ++moved;
                 if (faults != g_run.groupZeroCount) break;
@@ -186,7 +179,7 @@ struct MovemToReg {
         if (const uint8_t* host = DirectSpan(*g_cpu.current.readWord, address, kMovemSpan<S>)) {
             // Word loads fill the whole register, data registers too.
             for (unsigned bits = mask; bits != 0; bits &= bits - 1, host += S, ++moved)
-                MovemRegister(std::countr_zero(bits)) = LoadMovem<S>(host);
+                Register(std::countr_zero(bits)) = LoadMovem<S>(host);
             if constexpr (M == kPostInc) g_cpu.a[an] = address + static_cast<uint32_t>(moved * S);
             return FinishMovem<S>(kMovemToRegBase<M>, moved);
         }
@@ -194,7 +187,7 @@ struct MovemToReg {
             // Word loads fill the whole register, data registers too.
             const uint32_t value = static_cast<uint32_t>(SignExtend<S>(Read<S>(address)));
             if (faults != g_run.groupZeroCount) break;
-            MovemRegister(std::countr_zero(bits)) = value;
+            Register(std::countr_zero(bits)) = value;
             address += S;
             ++moved;
         }
