@@ -328,22 +328,24 @@ inline bool ConditionTrue(unsigned cc) {
     }
 }
 
+// Makes the host address `ip` the PC. Above the region the dispatch's own check catches it;
+// below it the next dispatch is sent the slow way, to look the new region up.
+inline void JumpToHost(uintptr_t ip) {
+    g_run.ip = ip;
+    if (ip < g_run.ipLow) ForceSlowFetch();
+}
 // A jump to an odd address is an address error at the target.
 inline void JumpTo(uint32_t target) {
     if (target & 1) [[unlikely]] {
         EnterGroupZero(3, target);
         return;
     }
-    const uintptr_t ip = g_run.ipBias + target;
-    g_run.ip = ip;
-    if (ip < g_run.ipLow) ForceSlowFetch();
+    JumpToHost(g_run.ipBias + target);
 }
 // A jump by an even `displacement` from the host address `from` in the current region (the
 // relative branches).
 inline void JumpBy(uintptr_t from, int32_t displacement) {
-    const uintptr_t ip = from + static_cast<uintptr_t>(static_cast<intptr_t>(displacement));
-    g_run.ip = ip;
-    if (ip < g_run.ipLow) ForceSlowFetch();
+    JumpToHost(from + static_cast<uintptr_t>(static_cast<intptr_t>(displacement)));
 }
 
 // Supervisor-only instructions call this first; false means the violation was taken.
