@@ -230,8 +230,8 @@ namespace {
 // bytes that are there, then all ones, so that an instruction never reads past host memory.
 alignas(16) uint8_t g_fetchTail[16];
 
-// Runs from `host`, the host address of `pc`, with no region behind it: every dispatch goes
-// the slow way.
+// Makes `host`, the host address of `pc`, the PC, with no region around it: every dispatch goes
+// the slow way until a region is opened.
 void FetchFrom(const uint8_t* host, uint32_t pc) {
     g_run.ipBias = reinterpret_cast<uintptr_t>(host) - pc;
     g_run.ip = reinterpret_cast<uintptr_t>(host);
@@ -262,11 +262,8 @@ void FetchLookup(uint32_t pc) {
         FetchFrom(g_fetchTail, pc);
         return;
     }
-    const uint32_t base = region->first | (pc & ~kAddressMask);
-    g_run.ipBias = reinterpret_cast<uintptr_t>(host) - base;
-    g_run.ip = reinterpret_cast<uintptr_t>(host) + offset;
+    FetchFrom(host + offset, pc);
     g_run.ipLow = reinterpret_cast<uintptr_t>(host);
-    g_run.ipLimit = 0;
     if (!(g_run.prefetchOverride || (g_cpu.pending & 1) || g_run.suppressed || g_run.ioMarker))
         g_run.ipLimit = reinterpret_cast<uintptr_t>(host) + static_cast<uintptr_t>(span);
 }
