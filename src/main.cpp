@@ -16,6 +16,8 @@ void PrintUsage() {
         "  --frames N        run N frames headless, then stop (default 250)\n"
         "  --ste             emulate an STE instead of an ST\n"
         "  --ram KB          512, 1024 or 2048 KB of RAM (default 2048)\n"
+        "  --load-state FILE start from a save state (its machine type and RAM hold)\n"
+        "  --save-state FILE write a save state after the last frame\n"
         "  --disassemble ADDR COUNT\n"
         "                    list COUNT instructions of the ROM from ADDR (hex)\n"
         "  --help            show this help\n"
@@ -59,6 +61,14 @@ int main(int argc, char** argv) {
                 return 2;
             }
             headless.frames = static_cast<int>(frames);
+            continue;
+        }
+        if (!std::strcmp(arg, "--load-state") && i + 1 < argc) {
+            headless.loadState = argv[++i];
+            continue;
+        }
+        if (!std::strcmp(arg, "--save-state") && i + 1 < argc) {
+            headless.saveState = argv[++i];
             continue;
         }
         if (!std::strcmp(arg, "--ste")) {
