@@ -32,6 +32,11 @@ if command -v zip >/dev/null; then
     cp "$work/stored.zip" "$work/deflated.zip" "$corpus/ZipFuzz/"
 fi
 
+# Save states: a mode byte, then overwrites of the checked sections, a cut, or a whole file.
+printf '\001\020\000\377\024\000\000\200\001\001' > "$corpus/StateFuzz/patch"
+printf '\002\100\000\000' > "$corpus/StateFuzz/cut"
+printf '\000VEXILSTA\001\000\000\000\000\000\000\000' > "$corpus/StateFuzz/header"
+
 for t in "${targets[@]}"; do
     echo "fuzz: $t for ${seconds}s"
     status=0

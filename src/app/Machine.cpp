@@ -48,6 +48,7 @@ Machine::Machine(const MachineSettings& settings)
     // The chips of the I/O page, one registration each; their resets run in this order, and
     // each adds its section to the save state (SaveState and LoadSections, in the same order).
     mfp_.PowerOn();
+    mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
     io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
     io_.RegisterChip(RegisterFileChip(floppyDma_, FloppyDmaLayout()));
@@ -165,12 +166,11 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
 bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
     StateReader check;
     if (!check.Open(file, error)) return false;
+    StateReader in = check;
     if (!LoadSections(check, false)) {
         error = "the save state holds values this machine cannot have";
         return false;
     }
-    StateReader in;
-    in.Open(file, error);
     LoadSections(in, true);
     return true;
 }
