@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 
 namespace vexil {
@@ -36,6 +37,9 @@ int32_t RomList::Add(const std::string& path) {
     for (const Entry& e : entries_) {
         if (SamePath(e.path, path)) return -1;
     }
+    // Only plain files: a device or a pipe named in the settings could block or never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return -1;
     Entry entry;
     std::ifstream file(path, std::ios::binary);
     if (!file) return -1;
