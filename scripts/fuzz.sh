@@ -67,6 +67,10 @@ INI
 head -c 16384 roms/etos256us.img > "$corpus/RomFuzz/etos-head"
 printf '\xab\xcd\xef\x42\x00\x00\x00\x00' > "$corpus/RomFuzz/application"
 printf '\xfa\x52\x23\x5f\x00\x00\x00\x00' > "$corpus/RomFuzz/diagnostic"
+# Save states: a mode byte, then overwrites of the checked sections, a cut, or a whole file.
+printf '\001\020\000\377\024\000\000\200\001\001' > "$corpus/StateFuzz/patch"
+printf '\002\100\000\000' > "$corpus/StateFuzz/cut"
+printf '\000VEXILSTA\001\000\000\000\000\000\000\000' > "$corpus/StateFuzz/header"
 
 for t in "${targets[@]}"; do
     echo "fuzz: $t for ${seconds}s"

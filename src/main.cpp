@@ -31,6 +31,9 @@ void PrintUsage() {
         "  --config FILE     settings file (default $XDG_CONFIG_HOME/vexil/vexil.ini)\n"
         "  --screenshot FILE save a screenshot at the end of the run\n"
         "  --wav FILE        record the sound of the run\n"
+        "  --load-state FILE start a headless run from a save state (its machine type and\n"
+        "                    RAM hold)\n"
+        "  --save-state FILE write a save state after the last frame of a headless run\n"
         "  -debug            offer the debugger on the control bar\n"
         "  --disassemble ADDR COUNT\n"
         "                    list COUNT instructions of the ROM from ADDR (hex)\n"
@@ -55,7 +58,8 @@ int BadArgument(const char* text, const char* arg) {
     return 2;
 }
 
-int RunHeadlessWith(const vexil::AppOptions& options) {
+int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadState,
+                    const std::string& saveState) {
     vexil::MachineConfig config;
     vexil::RomList roms;
     const std::string configPath =
@@ -77,6 +81,8 @@ int RunHeadlessWith(const vexil::AppOptions& options) {
     const vexil::MachineSettings settings = vexil::MachineSettingsOf(config);
     headless.Machine = options.machine.value_or(settings.Machine);
     headless.RAMSize = options.ramSize.value_or(settings.RAMSize);
+    headless.loadState = loadState;
+    headless.saveState = saveState;
     return vexil::RunHeadless(headless, stdout, stderr);
 }
 
@@ -85,6 +91,7 @@ int RunHeadlessWith(const vexil::AppOptions& options) {
 int main(int argc, char** argv) {
     vexil::AppOptions options;
     bool headless = false;
+    std::string loadState, saveState;
     char* end = nullptr;
     const char* disassemble[2] = {nullptr, nullptr};  // ADDR, COUNT
     for (int i = 1; i < argc; ++i) {
@@ -143,6 +150,10 @@ int main(int argc, char** argv) {
                 options.configPath = value;
             else if (!std::strcmp(arg, "--screenshot"))
                 options.screenshot = value;
+            else if (!std::strcmp(arg, "--load-state"))
+                loadState = value;
+            else if (!std::strcmp(arg, "--save-state"))
+                saveState = value;
             else
                 options.wav = value;
         } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram")) {
@@ -156,6 +167,8 @@ int main(int argc, char** argv) {
         return vexil::ListRom(vexil::ChooseTosRom(options, vexil::RomList()), disassemble[0], disassemble[1],
                               stdout, stderr);
     }
-    if (headless) return RunHeadlessWith(options);
+    // Save states belong to scripted runs: asking for one means a headless run.
+    if (headless || !loadState.empty() || !saveState.empty())
+        return RunHeadlessWith(options, loadState, saveState);
     return vexil::host::RunWindowed(options, stdout, stderr);
 }

@@ -19,6 +19,11 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: the ROM's reset vectors do not start the processor\n");
         return 1;
     }
+    std::string error;
+    if (!options.loadState.empty() && !machine.LoadStateFile(options.loadState, error)) {
+        std::fprintf(err, "vexil: %s\n", error.c_str());
+        return 1;
+    }
     const auto start = std::chrono::steady_clock::now();
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
@@ -29,7 +34,11 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
                  frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
-    if (result == kRunBudgetSpent) return 0;
+    if (result == kRunBudgetSpent) {
+        if (options.saveState.empty() || machine.SaveStateFile(options.saveState, error)) return 0;
+        std::fprintf(err, "vexil: %s\n", error.c_str());
+        return 1;
+    }
     if (result == kRunHalted)
         std::fprintf(err, "vexil: the processor halted after a double bus or address error\n");
     else if (result == kRunFetchFault)

@@ -1,12 +1,20 @@
 #include "app/Machine.h"
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <stdexcept>
 
+#include "app/SaveState.h"
 #include "cpu/Cpu.h"
-#include "io/IoDispatch.h"
-#include "io/IoState.h"
 
 namespace vexil {
+
+namespace {
+bool g_machineExists = false;
+
+constexpr uint32_t kRomRegion = 1;  // index of the ROM in the read tables (see MemoryInstall)
+}  // namespace
 
 uint32_t RamBytesFor(uint32_t ramSize) {
     constexpr uint32_t kSizes[3] = {0x80000, 0x100000, 0x200000};
@@ -14,44 +22,61 @@ uint32_t RamBytesFor(uint32_t ramSize) {
     return kSizes[index == 3 ? 2 : index];
 }
 
+bool Machine::Exists() {
+    return g_machineExists;
+}
+
+Machine::SingleInstance::SingleInstance() {
+    if (g_machineExists)
+        throw std::logic_error("a second Machine while one exists: the machine has one 68000");
+    g_machineExists = true;
+}
+
+Machine::SingleInstance::~SingleInstance() {
+    g_machineExists = false;
+}
+
 Machine::Machine(const MachineSettings& settings)
-    : settings_(settings), block_(new EmulatedMemoryBlock()), tables_(new MachineTables()) {
+    : settings_(settings),
+      block_(new EmulatedMemoryBlock()),
+      tables_(new MachineTables()),
+      bus_(*tables_),
+      io_((settings.Machine & 1) != 0) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
-    g_io = IoState{};
-    g_io.ram = block_->Ram();
-    g_io.rom = block_->Rom();
-    g_io.cartridge = block_->Cartridge();
-    g_io.Machine = settings_.Machine;
-    g_io.mfp.PowerOn();
-    // The chips of the I/O page, one registration each (Shifter, floppy controller, YM2149,
-    // DMA sound, Blitter and ACIAs join here); their reset runs in this order.
-    IoInit();
-    IoRegisterChip(MfpIoChip());
+    // The chips of the I/O page, one registration each; their resets run in this order, and
+    // each adds its section to the save state (SaveState and LoadSections, in the same order).
+    mfp_.PowerOn();
+    mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
+    io_.RegisterChip(MfpIoChip(mfp_));
+    io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
+    io_.RegisterChip(RegisterFileChip(floppyDma_, FloppyDmaLayout()));
+    io_.RegisterChip(SoundChipPortsChip(soundChip_));
+    io_.RegisterChip(RegisterFileChip(acias_, AciaLayout()));
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
-    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), IoMemoryHandlers());
+    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), io_.Handlers());
     g_cpu = CpuState{};
     g_cpu.supervisor = tables_->Set();
     g_cpu.user = tables_->Set();
     g_cpu.current = tables_->Set();
-    g_cpu.resetHook = IoReset;
+    g_cpu.resetHook = IoDispatch::ResetHook;
+    g_cpu.resetContext = &io_;
     g_cpu.clock = 0;
 
     scheduler_.PowerOn();
-    scheduler_.Attach(tables_.get(), block_->Ram());
+    scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
 }
 
 Machine::~Machine() {
     g_cpu = CpuState{};
-    g_io.ram = g_io.rom = g_io.cartridge = nullptr;
 }
 
 int32_t Machine::Reset(bool cold) {
     if (cold) std::memset(block_->Ram() + 8, 0, kRamBytes - 8);
     const int32_t status = CpuReset();
-    IoReset();
+    io_.Reset();
     return status;
 }
 
@@ -75,6 +100,115 @@ uint32_t Machine::RunFrames(int frames) {
 
 void Machine::LoadBytes(uint32_t address, const uint8_t* bytes, size_t length) {
     for (size_t i = 0; i < length; ++i) block_->bytes[((address + i) & 0x3FFFFF) ^ 1] = bytes[i];
+}
+
+// ---- save states ----------------------------------------------------------------------------
+
+std::vector<uint8_t> Machine::SaveState() const {
+    StateWriter out;
+    out.BeginSection("MACH");
+    out.Put(settings_.Machine);
+    out.Put(settings_.RAMSize);
+    out.Put((*tables_).readWord[kRomRegion].first);
+    out.Put((*tables_).readWord[kRomRegion].last);
+    out.BeginSection("MEM ");
+    out.PutBytes(block_->bytes, kEmulatedMemoryBytes);
+    CpuSaveState(out);
+    io_.Save(out);
+    mfp_.Save(out);
+    scheduler_.Save(out);
+    out.BeginSection("REGS");
+    for (const RegisterFile* file : {&shifter_, &floppyDma_, &acias_}) out.Put(file->bytes);
+    out.Put(soundChip_.regs);
+    out.Put(soundChip_.select);
+    return out.Finish();
+}
+
+// Reads every section; with `commit` false it only checks them, so that a file is taken
+// whole or not at all.
+bool Machine::LoadSections(StateReader& in, bool commit) {
+    MachineSettings settings;
+    uint32_t romFirst, romLast;
+    if (!in.BeginSection("MACH") || !in.Get(settings.Machine) || !in.Get(settings.RAMSize) ||
+        !in.Get(romFirst) || !in.Get(romLast) || !in.EndSection())
+        return false;
+    // The ROM lies in the TOS areas, below the I/O page, at most 256 KB long.
+    if (settings.Machine > 1 || settings.RAMSize > 3 || romFirst < 0x400000 || romLast >= 0xFF8000 ||
+        romLast < romFirst || romLast - romFirst >= kRomBytes)
+        return false;
+    if (!in.BeginSection("MEM ")) return false;
+    const uint8_t* memory = in.View(kEmulatedMemoryBytes);
+    if (memory == nullptr || !in.EndSection()) return false;
+    if (commit) {
+        settings_ = settings;
+        std::memcpy(block_->bytes, memory, kEmulatedMemoryBytes);
+        MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
+        MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
+    }
+    if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
+        !scheduler_.Load(in, commit))
+        return false;
+    if (!in.BeginSection("REGS")) return false;
+    RegisterFile files[3];
+    SoundChipPorts sound;
+    bool ok = true;
+    for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
+    ok = ok && in.Get(sound.regs) && in.Get(sound.select) && in.EndSection() && in.AtEnd();
+    if (!ok) return false;
+    if (commit) {
+        RegisterFile* live[3] = {&shifter_, &floppyDma_, &acias_};
+        for (int i = 0; i < 3; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
+        soundChip_ = sound;
+    }
+    return true;
+}
+
+bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
+    StateReader check;
+    if (!check.Open(file, error)) return false;
+    StateReader in = check;
+    if (!LoadSections(check, false)) {
+        error = "the save state holds values this machine cannot have";
+        return false;
+    }
+    LoadSections(in, true);
+    return true;
+}
+
+// The file is written beside its final name and renamed over it when complete, so that a
+// full disk never leaves a state that looks whole.
+bool Machine::SaveStateFile(const std::string& path, std::string& error) const {
+    const std::vector<uint8_t> bytes = SaveState();
+    const std::string partial = path + ".part";
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    if (file)
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (file) file.close();
+    if (!file || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        error = "cannot write the save state \"" + path + "\"";
+        return false;
+    }
+    return true;
+}
+
+bool Machine::LoadStateFile(const std::string& path, std::string& error) {
+    // A state is a little larger than the memory block; anything much larger is not one, and
+    // is not read whole.
+    constexpr size_t kLimit = 2 * kEmulatedMemoryBytes;
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> bytes(kLimit + 1);
+    if (file) file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!file && (file.bad() || !file.eof())) {
+        error = "cannot read the save state \"" + path + "\"";
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(file.gcount()));
+    if (!LoadState(bytes, error)) {
+        error = "\"" + path + "\": " + error;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vexil

@@ -1,13 +1,22 @@
 // One emulated ST/STE with no host devices: memory, CPU, I/O chips and the frame scheduler,
 // wired together. The headless mode and the tests drive the machine through it.
 //
-// The CPU, the region tables and the I/O state area are singletons, so only one Machine may
-// exist at a time.
+// The machine owns every chip: each keeps its state in a plain struct, is registered once on
+// the I/O page with itself as the context its routines get back, posts its timed events on the
+// scheduler, reaches RAM for DMA through the device bus, and writes and reads its state in the
+// save state. The 68000's run state stays global (the interpreter's hot path reaches it
+// directly), so only one Machine may exist at a time: a second one is refused.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "io/IoDispatch.h"
+#include "io/Mfp.h"
+#include "io/RegisterFile.h"
+#include "memory/DeviceBus.h"
 #include "memory/Memory.h"
 #include "video/FrameScheduler.h"
 
@@ -24,10 +33,12 @@ uint32_t RamBytesFor(uint32_t ramSize);
 
 class Machine {
 public:
+    // Throws std::logic_error when another Machine exists (which it leaves as it was).
     explicit Machine(const MachineSettings& settings = {});
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
+    static bool Exists();
 
     // A cold reset first clears RAM from address 8 to the end of the 4 MB area; then both
     // kinds reset the CPU and the I/O chips. Returns CpuReset's status.
@@ -37,6 +48,14 @@ public:
     uint32_t RunFrame();
     // Runs `frames` frames; stops early on a CPU stop and returns its result.
     uint32_t RunFrames(int frames);
+
+    // Save states, between frames. Load checks the whole file before it changes anything: a
+    // damaged, cut short or foreign file is refused with the reason in `error` and the machine
+    // goes on as it was.
+    std::vector<uint8_t> SaveState() const;
+    bool LoadState(const std::vector<uint8_t>& file, std::string& error);
+    bool SaveStateFile(const std::string& path, std::string& error) const;
+    bool LoadStateFile(const std::string& path, std::string& error);
 
     // Emulated RAM in host word order, and copies into it of big-endian bytes.
     uint8_t* Ram() { return block_->Ram(); }
@@ -50,13 +69,34 @@ public:
     EmulatedMemoryBlock& Memory() { return *block_; }
     MachineTables& Tables() { return *tables_; }
     FrameScheduler& Scheduler() { return scheduler_; }
+    IoDispatch& Io() { return io_; }
+    Mfp& GetMfp() { return mfp_; }
+    const DeviceBus& Bus() const { return bus_; }
     const MachineSettings& Settings() const { return settings_; }
 
 private:
+    // Marks the one machine; built first and destroyed last.
+    struct SingleInstance {
+        SingleInstance();
+        ~SingleInstance();
+        SingleInstance(const SingleInstance&) = delete;
+        SingleInstance& operator=(const SingleInstance&) = delete;
+    };
+
+    bool LoadSections(StateReader& in, bool commit);
+
+    SingleInstance instance_;
     MachineSettings settings_;
     std::unique_ptr<EmulatedMemoryBlock> block_;
     std::unique_ptr<MachineTables> tables_;
+    DeviceBus bus_;
+    IoDispatch io_;
+    Mfp mfp_;
     FrameScheduler scheduler_;
+
+    // Pages that hold their registers until their chips are emulated.
+    RegisterFile shifter_, floppyDma_, acias_;
+    SoundChipPorts soundChip_;
 };
 
 }  // namespace vexil

@@ -25,13 +25,15 @@ constexpr uint16_t kSrMask = 0x0700;
 constexpr uint16_t kSrSystemBits = kSrTrace | kSrSupervisor | kSrMask;
 constexpr uint16_t kCcrX = 0x10, kCcrN = 0x08, kCcrZ = 0x04, kCcrV = 0x02, kCcrC = 0x01;
 
-using ResetHook = void (*)();
+// Called by the RESET instruction with the state's resetContext.
+using ResetHook = void (*)(void* context);
 
 struct CpuState {
     TableSet current;     // tables in force
     TableSet supervisor;  // tables for supervisor mode
     TableSet user;        // tables for user mode
     ResetHook resetHook = nullptr;
+    void* resetContext = nullptr;
     uint32_t d[8] = {};
     uint32_t a[8] = {};    // a[7] is the active stack pointer
     uint32_t otherSp = 0;  // USP in supervisor mode, SSP in user mode
@@ -67,6 +69,23 @@ void CpuAddWaitStates(int32_t cycles);
 bool CpuRunning();
 // True when this instruction has not yet reached an access handler (the I/O access marker).
 bool CpuFirstHandlerAccess();
+
+// Where a chip posts an interrupt, in CpuRaiseInterrupt's shape (0 posted, else refused): the
+// CPU unless `raise` says otherwise (tests listen here).
+struct InterruptSink {
+    int32_t (*raise)(void* context, int32_t level, int32_t vector) = nullptr;
+    void* context = nullptr;
+    int32_t operator()(int32_t level, int32_t vector) const {
+        return raise ? raise(context, level, vector) : CpuRaiseInterrupt(level, vector);
+    }
+};
+
+// The processor's part of a save state (between runs only). Load checks the values and, with
+// `commit`, takes them; false when they are not ones the processor can have.
+class StateWriter;
+class StateReader;
+void CpuSaveState(StateWriter& out);
+bool CpuLoadState(StateReader& in, bool commit);
 
 // Packs the status register (valid during a run too).
 uint16_t CpuGetSr();

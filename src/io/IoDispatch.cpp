@@ -1,67 +1,100 @@
 #include "io/IoDispatch.h"
 
-#include <array>
-
+#include "app/SaveState.h"
 #include "cpu/Cpu.h"
-#include "io/IoState.h"
 
 namespace vexil {
 
-IoState g_io;
-
 namespace {
-
-enum class Wait : uint8_t { kNone, kMfp, kYm };
-enum class Gate : uint8_t { kBoth, kSteOnly, kSteOnlyWrites };
-
-// The pages the machine decodes, with what belongs to the page rather than to its chip.
-struct PageLayout {
-    uint32_t page;
-    Wait wait;
-    Gate gate;
-};
-constexpr PageLayout kLayout[] = {
-    // page      wait          machine
-    {0xFF8000, Wait::kNone, Gate::kBoth},           // memory configuration
-    {0xFF8200, Wait::kNone, Gate::kBoth},           // Shifter
-    {0xFF8600, Wait::kNone, Gate::kBoth},           // DMA and floppy controller
-    {0xFF8800, Wait::kYm, Gate::kBoth},             // YM2149
-    {0xFF8900, Wait::kNone, Gate::kSteOnly},        // STE DMA sound
-    {0xFF8A00, Wait::kNone, Gate::kSteOnlyWrites},  // Blitter
-    {0xFFFA00, Wait::kMfp, Gate::kBoth},            // MFP 68901
-    {0xFFFC00, Wait::kNone, Gate::kBoth},           // ACIAs
-};
 
 // Offset flags, one byte per page offset.
 constexpr uint8_t kReadByte = 1, kReadWord = 2, kWriteByte = 4, kWriteWord = 8;
-
-struct Page {
-    IoByteRead readByte = nullptr;
-    IoWordRead readWord = nullptr;
-    IoByteWrite writeByte = nullptr;
-    IoWordWrite writeWord = nullptr;
-    std::array<uint8_t, 256> decoded{};
-    Wait wait = Wait::kNone;
-    Gate gate = Gate::kBoth;
-    void (*reset)() = nullptr;
-    bool present = false;
-};
-
-Page g_pages[128];
-int g_resetOrder[128];
-int g_resetCount = 0;
 
 unsigned PageIndex(uint32_t address) {
     return (address >> 8) & 0x7F;
 }
 
+IoDispatch& Decoder(const MemoryRegion& region) {
+    return *static_cast<IoDispatch*>(region.context);
+}
+
+// The decoder's own page: the memory configuration register at 0xFF8001. It is stored only.
+IoChip MemoryConfigChip(IoDispatch::State& state) {
+    using S = IoDispatch::State;
+    IoChip chip;
+    chip.name = "memory configuration";
+    chip.page = 0xFF8000;
+    chip.context = &state;
+    chip.readByte = [](void* c, uint32_t, Cycles) -> uint8_t { return static_cast<S*>(c)->memoryConfig; };
+    chip.readWord = [](void* c, uint32_t, Cycles) -> uint16_t {
+        return static_cast<uint16_t>(0xFF00 | static_cast<S*>(c)->memoryConfig);
+    };
+    chip.writeByte = [](void* c, uint32_t, uint8_t value, Cycles) {
+        static_cast<S*>(c)->memoryConfig = value;
+    };
+    chip.writeWord = [](void* c, uint32_t, uint16_t value, Cycles) {
+        static_cast<S*>(c)->memoryConfig = static_cast<uint8_t>(value);
+    };
+    chip.readBytes.Add(0x01, 0x01);
+    chip.writeBytes.Add(0x01, 0x01);
+    chip.readWords.Add(0x00, 0x00);
+    chip.writeWords.Add(0x00, 0x00);
+    return chip;
+}
+
+}  // namespace
+
+IoDispatch::IoDispatch(bool ste) {
+    state_.Machine = ste ? 1 : 0;
+    RegisterChip(MemoryConfigChip(state_));
+}
+
+bool IoDispatch::RegisterChip(const IoChip& chip) {
+    // The pages the machine decodes, with what belongs to the page rather than to its chip.
+    struct Layout {
+        uint32_t page;
+        Wait wait;
+        Gate gate;
+    };
+    static constexpr Layout kLayout[] = {
+        // page      wait         machine
+        {0xFF8000, Wait::kNone, Gate::kBoth},     // memory configuration
+        {0xFF8200, Wait::kNone, Gate::kBoth},     // Shifter
+        {0xFF8600, Wait::kNone, Gate::kBoth},     // DMA and floppy controller
+        {0xFF8800, Wait::kYm, Gate::kBoth},       // YM2149
+        {0xFF8900, Wait::kNone, Gate::kSteOnly},  // STE DMA sound
+        {0xFF8A00, Wait::kNone, Gate::kSteOnly},  // Blitter
+        {0xFFFA00, Wait::kMfp, Gate::kBoth},      // MFP 68901
+        {0xFFFC00, Wait::kNone, Gate::kBoth},     // ACIAs
+    };
+    if ((chip.page & 0xFF) != 0 || chip.page < 0xFF8000 || chip.page > 0xFFFF00) return false;
+    const unsigned index = PageIndex(chip.page);
+    Page& page = pages_[index];
+    if (page.present) return false;
+    page.present = true;
+    page.chip = chip;
+    for (unsigned o = 0; o < 256; ++o) {
+        uint8_t flags = 0;
+        if (chip.readByte && chip.readBytes.Has(o)) flags |= kReadByte;
+        if (chip.writeByte && chip.writeBytes.Has(o)) flags |= kWriteByte;
+        if ((o & 1) == 0 && chip.readWord && chip.readWords.Has(o)) flags |= kReadWord;
+        if ((o & 1) == 0 && chip.writeWord && chip.writeWords.Has(o)) flags |= kWriteWord;
+        page.decoded[o] = flags;
+    }
+    for (const Layout& layout : kLayout) {
+        if (layout.page != chip.page) continue;
+        page.wait = layout.wait;
+        page.gate = layout.gate;
+    }
+    if (chip.reset) resetOrder_[resetCount_++] = static_cast<uint8_t>(index);
+    return true;
+}
+
 // Wait states of the YM2149 page. The first access of an instruction costs 4 cycles; a
 // counter shared by all access kinds then adds 4 more every few accesses, as the bus of a
 // block move through the sound chip's port does.
-enum class Access { kReadByte, kReadWord, kWriteByte, kWriteWord };
-
-void ChargeYmWait(Access kind) {
-    int32_t& counter = g_io.ymWaitCounter;
+void IoDispatch::ChargeYmWait(Access kind) {
+    int32_t& counter = state_.ymWaitCounter;
     const bool first = CpuFirstHandlerAccess();
     if (kind == Access::kWriteWord) {
         if (first) {
@@ -86,136 +119,74 @@ void ChargeYmWait(Access kind) {
     }
 }
 
-// Steps common to every access of a decoded page: the STE gate, then the page's wait states.
-// Returns false when the access was refused with a bus error.
-bool EnterPage(const Page& page, Access kind) {
-    const bool write = kind == Access::kWriteByte || kind == Access::kWriteWord;
-    if (!IoIsSte() && (page.gate == Gate::kSteOnly || (page.gate == Gate::kSteOnlyWrites && write))) {
+// Steps common to every access: a page with no chip and an STE page on an ST end in a bus
+// error; otherwise the page's wait states are charged. Returns the page when the offset
+// decodes for this kind of access, else null (reads then give all ones).
+const IoDispatch::Page* IoDispatch::Enter(uint32_t address, Access kind, uint8_t flag) {
+    const Page& page = pages_[PageIndex(address)];
+    if (!page.present || (page.gate == Gate::kSteOnly && !Ste())) {
         CpuSignalBusError();
-        return false;
+        return nullptr;
     }
     if (page.wait == Wait::kMfp)
         CpuAddWaitStates(4);
     else if (page.wait == Wait::kYm)
         ChargeYmWait(kind);
-    return true;
+    return (page.decoded[address & 0xFF] & flag) ? &page : nullptr;
 }
 
-// The decoder's own page: the memory configuration register at 0xFF8001. It is stored only.
-uint8_t MemoryConfigReadByte(uint32_t, Cycles) {
-    return g_io.memoryConfig;
-}
-uint16_t MemoryConfigReadWord(uint32_t, Cycles) {
-    return static_cast<uint16_t>(0xFF00 | g_io.memoryConfig);
-}
-void MemoryConfigWriteByte(uint32_t, uint8_t value, Cycles) {
-    g_io.memoryConfig = value;
-}
-void MemoryConfigWriteWord(uint32_t, uint16_t value, Cycles) {
-    g_io.memoryConfig = static_cast<uint8_t>(value);
+uint32_t IoDispatch::ReadByte(uint32_t address, const MemoryRegion& region, Cycles time) {
+    const Page* page = Decoder(region).Enter(address, Access::kReadByte, kReadByte);
+    return page ? page->chip.readByte(page->chip.context, address, time) : 0xFF;
 }
 
-IoChip MemoryConfigChip() {
-    IoChip chip;
-    chip.name = "memory configuration";
-    chip.page = 0xFF8000;
-    chip.readByte = MemoryConfigReadByte;
-    chip.readWord = MemoryConfigReadWord;
-    chip.writeByte = MemoryConfigWriteByte;
-    chip.writeWord = MemoryConfigWriteWord;
-    chip.readBytes.Add(0x01, 0x01);
-    chip.writeBytes.Add(0x01, 0x01);
-    chip.readWords.Add(0x00, 0x00);
-    chip.writeWords.Add(0x00, 0x00);
-    return chip;
+uint32_t IoDispatch::ReadWord(uint32_t address, const MemoryRegion& region, Cycles time) {
+    const Page* page = Decoder(region).Enter(address & ~1u, Access::kReadWord, kReadWord);
+    return page ? page->chip.readWord(page->chip.context, address, time) : 0xFFFF;
 }
 
-}  // namespace
-
-void IoInit() {
-    for (Page& page : g_pages) page = Page{};
-    g_resetCount = 0;
-    IoRegisterChip(MemoryConfigChip());
+void IoDispatch::WriteByte(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time) {
+    const Page* page = Decoder(region).Enter(address, Access::kWriteByte, kWriteByte);
+    if (page) page->chip.writeByte(page->chip.context, address, static_cast<uint8_t>(value), time);
 }
 
-bool IoRegisterChip(const IoChip& chip) {
-    if ((chip.page & 0xFF) != 0 || chip.page < 0xFF8000 || chip.page > 0xFFFF00) return false;
-    const int index = static_cast<int>(PageIndex(chip.page));
-    Page& page = g_pages[index];
-    if (page.present) return false;
-    page.present = true;
-    page.readByte = chip.readByte;
-    page.readWord = chip.readWord;
-    page.writeByte = chip.writeByte;
-    page.writeWord = chip.writeWord;
-    page.reset = chip.reset;
-    for (unsigned o = 0; o < 256; ++o) {
-        uint8_t flags = 0;
-        if (chip.readByte && chip.readBytes.Has(o)) flags |= kReadByte;
-        if (chip.writeByte && chip.writeBytes.Has(o)) flags |= kWriteByte;
-        if ((o & 1) == 0 && chip.readWord && chip.readWords.Has(o)) flags |= kReadWord;
-        if ((o & 1) == 0 && chip.writeWord && chip.writeWords.Has(o)) flags |= kWriteWord;
-        page.decoded[o] = flags;
-    }
-    for (const PageLayout& layout : kLayout) {
-        if (layout.page != chip.page) continue;
-        page.wait = layout.wait;
-        page.gate = layout.gate;
-    }
-    if (chip.reset) g_resetOrder[g_resetCount++] = index;
-    return true;
+void IoDispatch::WriteWord(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time) {
+    const Page* page = Decoder(region).Enter(address & ~1u, Access::kWriteWord, kWriteWord);
+    if (page) page->chip.writeWord(page->chip.context, address, static_cast<uint16_t>(value), time);
 }
 
-uint32_t IoReadByte(uint32_t address, const MemoryRegion&, Cycles time) {
-    const Page& page = g_pages[PageIndex(address)];
-    if (!page.present) return 0xFF;
-    if (!EnterPage(page, Access::kReadByte)) return 0xFF;
-    if (!(page.decoded[address & 0xFF] & kReadByte)) return 0xFF;
-    return page.readByte(address, time);
-}
-
-uint32_t IoReadWord(uint32_t address, const MemoryRegion&, Cycles time) {
-    const Page& page = g_pages[PageIndex(address)];
-    if (!page.present) return 0xFFFF;
-    if (!EnterPage(page, Access::kReadWord)) return 0xFFFF;
-    if (!(page.decoded[address & 0xFE] & kReadWord)) return 0xFFFF;
-    return page.readWord(address, time);
-}
-
-void IoWriteByte(uint32_t address, uint32_t value, const MemoryRegion&, Cycles time) {
-    const Page& page = g_pages[PageIndex(address)];
-    if (!page.present) {
-        CpuSignalBusError();
-        return;
-    }
-    if (!EnterPage(page, Access::kWriteByte)) return;
-    if (!(page.decoded[address & 0xFF] & kWriteByte)) return;
-    page.writeByte(address, static_cast<uint8_t>(value), time);
-}
-
-void IoWriteWord(uint32_t address, uint32_t value, const MemoryRegion&, Cycles time) {
-    const Page& page = g_pages[PageIndex(address)];
-    if (!page.present) {
-        CpuSignalBusError();
-        return;
-    }
-    if (!EnterPage(page, Access::kWriteWord)) return;
-    if (!(page.decoded[address & 0xFE] & kWriteWord)) return;
-    page.writeWord(address, static_cast<uint16_t>(value), time);
-}
-
-MemoryHandlers IoMemoryHandlers() {
+MemoryHandlers IoDispatch::Handlers() {
     MemoryHandlers handlers;
-    handlers.ioReadByte = IoReadByte;
-    handlers.ioReadWord = IoReadWord;
-    handlers.ioWriteByte = IoWriteByte;
-    handlers.ioWriteWord = IoWriteWord;
+    handlers.ioReadByte = ReadByte;
+    handlers.ioReadWord = ReadWord;
+    handlers.ioWriteByte = WriteByte;
+    handlers.ioWriteWord = WriteWord;
+    handlers.io = this;
     return handlers;
 }
 
-void IoReset() {
-    g_io.mfp.Reset();
-    for (int i = 0; i < g_resetCount; ++i) g_pages[g_resetOrder[i]].reset();
+void IoDispatch::Save(StateWriter& out) const {
+    out.BeginSection("IO  ");
+    out.Put(state_.Machine);
+    out.Put(state_.memoryConfig);
+    out.Put(state_.ymWaitCounter);
+}
+
+bool IoDispatch::Load(StateReader& in, bool commit) {
+    State s;
+    if (!in.BeginSection("IO  ") || !in.Get(s.Machine) || !in.Get(s.memoryConfig) ||
+        !in.Get(s.ymWaitCounter) || !in.EndSection())
+        return false;
+    if (s.Machine > 1 || s.ymWaitCounter < -16 || s.ymWaitCounter > 16) return false;
+    if (commit) state_ = s;
+    return true;
+}
+
+void IoDispatch::Reset() {
+    for (int i = 0; i < resetCount_; ++i) {
+        const IoChip& chip = pages_[resetOrder_[i]].chip;
+        chip.reset(chip.context);
+    }
 }
 
 }  // namespace vexil

@@ -5,10 +5,10 @@
 // for each of the four access kinds; the decoder adds the page's wait states, refuses the
 // STE-only pages on an ST, and answers for everything that decodes to nothing:
 //
-//   undecoded page               read 0xFF / 0xFFFF, write -> bus error
+//   undecoded page               every access -> bus error (software finds its hardware so)
 //   undecoded offset, known page read 0xFF / 0xFFFF, write ignored
 //   0xFF8900 (DMA sound) on ST   every access -> bus error
-//   0xFF8A00 (Blitter) on ST     every write  -> bus error (reads are undecoded on both)
+//   0xFF8A00 (Blitter) on ST     every access -> bus error
 //
 // Wait states, per page:
 //   0xFFFA00 MFP                 4 cycles on every access
@@ -19,6 +19,7 @@
 // There is no supervisor check: user programs reach every register.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 
@@ -26,12 +27,15 @@
 
 namespace vexil {
 
-// Register routines. Word routines get and give the word in the machine's order: the high byte
-// is the register at the even address.
-using IoByteRead = uint8_t (*)(uint32_t address, Cycles time);
-using IoWordRead = uint16_t (*)(uint32_t address, Cycles time);
-using IoByteWrite = void (*)(uint32_t address, uint8_t value, Cycles time);
-using IoWordWrite = void (*)(uint32_t address, uint16_t value, Cycles time);
+class StateWriter;
+class StateReader;
+
+// Register routines. Each gets back the context its chip registered. Word routines get and
+// give the word in the machine's order: the high byte is the register at the even address.
+using IoByteRead = uint8_t (*)(void* context, uint32_t address, Cycles time);
+using IoWordRead = uint16_t (*)(void* context, uint32_t address, Cycles time);
+using IoByteWrite = void (*)(void* context, uint32_t address, uint8_t value, Cycles time);
+using IoWordWrite = void (*)(void* context, uint32_t address, uint16_t value, Cycles time);
 
 // A set of offsets within a page (0x00-0xFF). Word sets hold the even offsets.
 class IoOffsets {
@@ -52,31 +56,70 @@ private:
 // null routine decodes no offset of its kind).
 struct IoChip {
     const char* name = "";
-    uint32_t page = 0;  // 0xFF8000-0xFFFF00, low byte 0
+    uint32_t page = 0;        // 0xFF8000-0xFFFF00, low byte 0
+    void* context = nullptr;  // handed back to every routine
     IoByteRead readByte = nullptr;
     IoWordRead readWord = nullptr;
     IoByteWrite writeByte = nullptr;
     IoWordWrite writeWord = nullptr;
     IoOffsets readBytes, readWords, writeBytes, writeWords;
-    void (*reset)() = nullptr;  // this chip's part of IoReset, in registration order
+    void (*reset)(void* context) = nullptr;  // this chip's part of Reset, in registration order
 };
 
-// Clears the page tables and registers the decoder's own page (the memory configuration
-// register). Chips register after it.
-void IoInit();
-// Installs a chip's page. Returns false (and changes nothing) for a page outside the I/O
-// area or one that is already taken.
-bool IoRegisterChip(const IoChip& chip);
+class IoDispatch {
+public:
+    // `ste`: the STE-only pages answer. Registers the decoder's own page (the memory
+    // configuration register); the chips register after it.
+    explicit IoDispatch(bool ste = false);
 
-// The four entry handlers the memory map installs over the I/O page.
-uint32_t IoReadByte(uint32_t address, const MemoryRegion& region, Cycles time);
-uint32_t IoReadWord(uint32_t address, const MemoryRegion& region, Cycles time);
-void IoWriteByte(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
-void IoWriteWord(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
-MemoryHandlers IoMemoryHandlers();
+    // Installs a chip's page. Returns false (and changes nothing) for a page outside the I/O
+    // area or one that is already taken.
+    bool RegisterChip(const IoChip& chip);
 
-// The CPU's reset hook (RESET instruction) and part of every machine reset: resets the MFP's
-// timers and registers, then each registered chip's reset in registration order.
-void IoReset();
+    // The four entry handlers the memory map installs over the I/O page; the region's context
+    // is the decoder.
+    static uint32_t ReadByte(uint32_t address, const MemoryRegion& region, Cycles time);
+    static uint32_t ReadWord(uint32_t address, const MemoryRegion& region, Cycles time);
+    static void WriteByte(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
+    static void WriteWord(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
+    MemoryHandlers Handlers();
+
+    // The CPU's reset hook (RESET instruction) and part of every machine reset: each
+    // registered chip's reset, in registration order.
+    void Reset();
+    static void ResetHook(void* context) { static_cast<IoDispatch*>(context)->Reset(); }
+
+    bool Ste() const { return (state_.Machine & 1) != 0; }
+    void SetMachine(uint32_t machine) { state_.Machine = machine; }
+
+    // The decoder's own state, as a save state stores it.
+    struct State {
+        uint32_t Machine = 0;       // the `Machine` setting: 0 ST, 1 STE
+        uint8_t memoryConfig = 0;   // 0xFF8001: stored only; not changed by Reset
+        int32_t ymWaitCounter = 0;  // spaces the YM2149 page's wait states
+    };
+    void Save(StateWriter& out) const;
+    bool Load(StateReader& in, bool commit);
+
+private:
+    enum class Wait : uint8_t { kNone, kMfp, kYm };
+    enum class Gate : uint8_t { kBoth, kSteOnly };
+    enum class Access { kReadByte, kReadWord, kWriteByte, kWriteWord };
+    struct Page {
+        IoChip chip;
+        std::array<uint8_t, 256> decoded{};  // kReadByte | kReadWord | kWriteByte | kWriteWord
+        Wait wait = Wait::kNone;
+        Gate gate = Gate::kBoth;
+        bool present = false;
+    };
+
+    const Page* Enter(uint32_t address, Access kind, uint8_t flag);
+    void ChargeYmWait(Access kind);
+
+    State state_;
+    Page pages_[128];
+    uint8_t resetOrder_[128] = {};
+    int resetCount_ = 0;
+};
 
 }  // namespace vexil

@@ -1,7 +1,6 @@
 #include "io/Mfp.h"
 
-#include "cpu/Cpu.h"
-#include "io/IoState.h"
+#include "app/SaveState.h"
 
 namespace vexil {
 
@@ -20,25 +19,25 @@ uint8_t ChannelMask(int channel) {
 }  // namespace
 
 void Mfp::PowerOn() {
-    for (unsigned o = 0; o < 256; ++o) regs_[o] = (o < 0x30 && (o & 1) == 0) ? 0x00 : 0xFF;
-    for (MfpTimer& t : timers_) t = MfpTimer{};
-    timerBCounter_ = 0;
-    inService_ = 0;
+    for (unsigned o = 0; o < 256; ++o) s_.regs[o] = (o < 0x30 && (o & 1) == 0) ? 0x00 : 0xFF;
+    for (MfpTimer& t : s_.timers) t = MfpTimer{};
+    s_.timerBCounter = 0;
+    s_.pins = 0xFF;
 }
 
 void Mfp::Reset() {
-    regs_[kIera] = 0xFF;
-    regs_[kIerb] = 0xFF;
-    for (unsigned r : {kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kTacr, kTbcr, kTcdcr}) regs_[r] = 0;
-    regs_[kVr] = 8;
-    for (MfpTimer& t : timers_) t.expiry = static_cast<Cycles>(0xFFFFFFFF);
+    s_.regs[kIera] = 0xFF;
+    s_.regs[kIerb] = 0xFF;
+    for (unsigned r : {kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kTacr, kTbcr, kTcdcr}) s_.regs[r] = 0;
+    s_.regs[kVr] = 8;
+    for (MfpTimer& t : s_.timers) t.expiry = static_cast<Cycles>(0xFFFFFFFF);
 }
 
 // ---- register reads -------------------------------------------------------------------------
 
 // A delay-mode timer's current count: the ticks left until its expiry.
 uint8_t Mfp::CountNow(MfpTimerId id, Cycles now) const {
-    const MfpTimer& t = timers_[id];
+    const MfpTimer& t = s_.timers[id];
     return static_cast<uint8_t>((t.expiry - now) / (t.tick != 0 ? t.tick : 1));
 }
 
@@ -46,22 +45,24 @@ uint8_t Mfp::ReadByte(unsigned offset, Cycles now) const {
     offset &= 0xFF;
     switch (offset) {
         case kGpip:
-            return regs_[kGpip] | 0x80;
+            return s_.regs[kGpip] | 0x80;
         case kTadr: {
-            const uint8_t c = regs_[kTacr];
-            return (c != 0 && !(c & 0x08)) ? CountNow(kTimerA, now) : regs_[kTadr];
+            const uint8_t c = s_.regs[kTacr];
+            return (c != 0 && !(c & 0x08)) ? CountNow(kTimerA, now) : s_.regs[kTadr];
         }
         case kTbdr: {
-            const uint8_t c = regs_[kTbcr];
-            if (c == 0) return regs_[kTbdr];
-            return (c & 0x08) ? timerBCounter_ : CountNow(kTimerB, now);
+            const uint8_t c = s_.regs[kTbcr];
+            if (c == 0) return s_.regs[kTbdr];
+            return (c & 0x08) ? s_.timerBCounter : CountNow(kTimerB, now);
         }
         case kTcdr:
-            return ((regs_[kIerb] & 0x20) && (regs_[kTcdcr] & 0xF0)) ? CountNow(kTimerC, now) : regs_[kTcdr];
+            return ((s_.regs[kIerb] & 0x20) && (s_.regs[kTcdcr] & 0xF0)) ? CountNow(kTimerC, now)
+                                                                         : s_.regs[kTcdr];
         case kTddr:
-            return ((regs_[kIerb] & 0x10) && (regs_[kTcdcr] & 0x0F)) ? CountNow(kTimerD, now) : regs_[kTddr];
+            return ((s_.regs[kIerb] & 0x10) && (s_.regs[kTcdcr] & 0x0F)) ? CountNow(kTimerD, now)
+                                                                         : s_.regs[kTddr];
         default:
-            return regs_[offset];
+            return s_.regs[offset];
     }
 }
 
@@ -69,7 +70,7 @@ uint16_t Mfp::ReadWord(unsigned offset, Cycles now) const {
     offset &= 0xFE;
     const uint8_t low = ReadByte(offset + 1, now);
     const bool countOrGpip = offset == 0x00 || (offset >= 0x1E && offset <= 0x24);
-    const uint8_t high = countOrGpip ? 0xFF : regs_[offset];
+    const uint8_t high = countOrGpip ? 0xFF : s_.regs[offset];
     return static_cast<uint16_t>(high << 8 | low);
 }
 
@@ -77,28 +78,28 @@ uint16_t Mfp::ReadWord(unsigned offset, Cycles now) const {
 
 void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
     offset &= 0xFF;
-    const uint8_t old = regs_[offset];
+    const uint8_t old = s_.regs[offset];
     switch (offset) {
         case kIera: {
-            regs_[kIera] = value;
+            s_.regs[kIera] = value;
             const uint8_t changed = old ^ value;
             if (changed & 0x01) {
                 if (value & 0x01)
                     StartTimerB(now);
                 else
-                    regs_[kIpra] &= ~0x01;
+                    s_.regs[kIpra] &= ~0x01;
             }
             if (changed & 0x20) {
                 if (value & 0x20)
                     StartTimerA(now);
                 else
-                    regs_[kIpra] &= ~0x20;
+                    s_.regs[kIpra] &= ~0x20;
             }
             CpuEndSlice();
             return;
         }
         case kIerb:
-            regs_[kIerb] = value;
+            s_.regs[kIerb] = value;
             if ((old & 0x30) != 0x30 || (value & 0x30) != 0x30) StartTimersDC(now);
             CpuEndSlice();
             return;
@@ -107,47 +108,47 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
         case kIsra:
         case kIsrb:
             // Writing 0 clears a bit, 1 leaves it: the CPU cannot set these.
-            regs_[offset] &= value;
+            s_.regs[offset] &= value;
             CpuEndSlice();
             return;
         case kVr:
-            regs_[kVr] = value;
-            if (!(value & kVrSoftwareEoi)) regs_[kIsra] = regs_[kIsrb] = 0;
+            s_.regs[kVr] = value;
+            if (!(value & kVrSoftwareEoi)) s_.regs[kIsra] = s_.regs[kIsrb] = 0;
             return;
         case kTacr:
             if (value != 0 && value == old) return;  // rewriting the running mode does not restart
-            regs_[kTacr] = value;
+            s_.regs[kTacr] = value;
             StartTimerA(now);
             return;
         case kTbcr:
-            regs_[kTbcr] = value;
+            s_.regs[kTbcr] = value;
             StartTimerB(now);
             return;
         case kTcdcr:
-            regs_[kTcdcr] = value;
+            s_.regs[kTcdcr] = value;
             StartTimersDC(now);
             return;
         case kTadr:
-            regs_[kTadr] = value;
+            s_.regs[kTadr] = value;
             StartTimerA(now);
             return;
         case kTbdr:  // the next reload takes it; the running count goes on
-            regs_[kTbdr] = value;
+            s_.regs[kTbdr] = value;
             return;
         case kTcdr:
-            regs_[kTcdr] = value;
-            if ((regs_[kIerb] & 0x20) && ((regs_[kTcdcr] >> 4) & 7))
-                StartDelayTimer(kTimerC, static_cast<uint8_t>((regs_[kTcdcr] >> 4) & 7), value, now);
+            s_.regs[kTcdr] = value;
+            if ((s_.regs[kIerb] & 0x20) && ((s_.regs[kTcdcr] >> 4) & 7))
+                StartDelayTimer(kTimerC, static_cast<uint8_t>((s_.regs[kTcdcr] >> 4) & 7), value, now);
             else
-                timers_[kTimerC].expiry = static_cast<Cycles>(0xFFFFFFFF);
+                s_.timers[kTimerC].expiry = static_cast<Cycles>(0xFFFFFFFF);
             CpuEndSlice();
             return;
         case kTddr:
-            regs_[kTddr] = value;
+            s_.regs[kTddr] = value;
             StartTimersDC(now);
             return;
         default:  // GPIP, AER, DDR, IMRA, IMRB, the USART and the storage bytes
-            regs_[offset] = value;
+            s_.regs[offset] = value;
             return;
     }
 }
@@ -159,17 +160,28 @@ void Mfp::WriteWord(unsigned offset, uint16_t value, Cycles now) {
         WriteByte(offset + 1, low, now);
     } else if (offset <= 0x04 || offset == 0x28 || offset == 0x2C || offset == 0x30 || offset == 0x34 ||
                offset == 0x38) {
-        regs_[offset + 1] = low;  // stored without side effects
+        s_.regs[offset + 1] = low;  // stored without side effects
     }
     // 0x26, 0x2A, 0x2E, 0x32, 0x36: ignored
 }
 
 void Mfp::SetInputLine(unsigned bit, bool high) {
-    const uint8_t mask = static_cast<uint8_t>(1u << (bit & 7));
-    if (high)
-        regs_[kGpip] |= mask;
-    else
-        regs_[kGpip] &= static_cast<uint8_t>(~mask);
+    bit &= 7;
+    const uint8_t mask = static_cast<uint8_t>(1u << bit);
+    const bool wasHigh = (s_.pins & mask) != 0;
+    if (high) {
+        s_.pins |= mask;
+        s_.regs[kGpip] |= mask;
+    } else {
+        s_.pins &= static_cast<uint8_t>(~mask);
+        s_.regs[kGpip] &= static_cast<uint8_t>(~mask);
+    }
+    if (wasHigh == high) return;
+    const bool risingIsActive = (s_.regs[kAer] & mask) != 0;
+    if (high != risingIsActive) return;
+    static constexpr int kLineChannel[8] = {0, 1, 2, 3, 6, 7, 14, 15};
+    const int channel = kLineChannel[bit];
+    if (ChannelBit(kIera, channel)) Request(channel);
 }
 
 // ---- timers ---------------------------------------------------------------------------------
@@ -179,7 +191,7 @@ void Mfp::SetInputLine(unsigned bit, bool high) {
 void Mfp::StartDelayTimer(MfpTimerId id, uint8_t control, uint8_t data, Cycles now) {
     const int64_t p = kPrescaler[control & 7];
     const int64_t d = data == 0 ? 256 : data;
-    MfpTimer& t = timers_[id];
+    MfpTimer& t = s_.timers[id];
     t.tick = TimerCycles(p);
     t.period = TimerCycles(d * p);
     t.expiry = now + t.period;
@@ -188,87 +200,90 @@ void Mfp::StartDelayTimer(MfpTimerId id, uint8_t control, uint8_t data, Cycles n
 bool Mfp::TimerRuns(MfpTimerId id) const {
     switch (id) {
         case kTimerA:
-            return (regs_[kIera] & 0x20) && regs_[kTacr] != 0 && !(regs_[kTacr] & 0x10);
+            return (s_.regs[kIera] & 0x20) && s_.regs[kTacr] != 0 && !(s_.regs[kTacr] & 0x10);
         case kTimerB:
-            return (regs_[kIera] & 0x01) && regs_[kTbcr] != 0 && !(regs_[kTbcr] & 0x10);
+            return (s_.regs[kIera] & 0x01) && s_.regs[kTbcr] != 0 && !(s_.regs[kTbcr] & 0x10);
         case kTimerC:
-            return (regs_[kIerb] & 0x20) && (regs_[kTcdcr] & 0xF0) && !(regs_[kTcdcr] & 0x80);
+            return (s_.regs[kIerb] & 0x20) && (s_.regs[kTcdcr] & 0xF0) && !(s_.regs[kTcdcr] & 0x80);
         case kTimerD:
-            return (regs_[kIerb] & 0x10) && (regs_[kTcdcr] & 0x0F) && !(regs_[kTcdcr] & 0x08);
+            return (s_.regs[kIerb] & 0x10) && (s_.regs[kTcdcr] & 0x0F) && !(s_.regs[kTcdcr] & 0x08);
     }
     return false;
 }
 
 // Timer A runs on the cycle clock in delay mode only; other modes leave it as it was.
 void Mfp::StartTimerA(Cycles now) {
-    const uint8_t c = regs_[kTacr];
-    if ((regs_[kIera] & 0x20) && c != 0 && !(c & 0x18)) StartDelayTimer(kTimerA, c, regs_[kTadr], now);
+    const uint8_t c = s_.regs[kTacr];
+    if ((s_.regs[kIera] & 0x20) && c != 0 && !(c & 0x18)) StartDelayTimer(kTimerA, c, s_.regs[kTadr], now);
     CpuEndSlice();
 }
 
 void Mfp::StartTimerB(Cycles now) {
-    const uint8_t c = regs_[kTbcr];
-    if ((regs_[kIera] & 0x01) && c != 0 && !(c & 0x10)) {
+    const uint8_t c = s_.regs[kTbcr];
+    if ((s_.regs[kIera] & 0x01) && c != 0 && !(c & 0x10)) {
         if (!(c & 0x08)) {
-            StartDelayTimer(kTimerB, c, regs_[kTbdr], now);
+            StartDelayTimer(kTimerB, c, s_.regs[kTbdr], now);
         } else if ((c & 7) == 0) {
             // Event count mode: the scheduler counts display line ends.
-            timerBCounter_ = regs_[kTbdr];
-            timers_[kTimerB].expiry = 0;
+            s_.timerBCounter = s_.regs[kTbdr];
+            s_.timers[kTimerB].expiry = 0;
         }
     }
     CpuEndSlice();
 }
 
 void Mfp::StartTimersDC(Cycles now) {
-    const uint8_t c = regs_[kTcdcr];
-    if ((regs_[kIerb] & 0x10) && (c & 7))
-        StartDelayTimer(kTimerD, c, regs_[kTddr], now);
+    const uint8_t c = s_.regs[kTcdcr];
+    if ((s_.regs[kIerb] & 0x10) && (c & 7))
+        StartDelayTimer(kTimerD, c, s_.regs[kTddr], now);
     else
-        timers_[kTimerD].expiry = static_cast<Cycles>(0xFFFFFFFF);
-    if (!(regs_[kIerb] & 0x20) || ((c >> 4) & 7) == 0)
-        timers_[kTimerC].expiry = static_cast<Cycles>(0xFFFFFFFF);
+        s_.timers[kTimerD].expiry = static_cast<Cycles>(0xFFFFFFFF);
+    if (!(s_.regs[kIerb] & 0x20) || ((c >> 4) & 7) == 0)
+        s_.timers[kTimerC].expiry = static_cast<Cycles>(0xFFFFFFFF);
     else
-        StartDelayTimer(kTimerC, static_cast<uint8_t>((c >> 4) & 7), regs_[kTcdr], now);
+        StartDelayTimer(kTimerC, static_cast<uint8_t>((c >> 4) & 7), s_.regs[kTcdr], now);
     CpuEndSlice();
 }
 
 bool Mfp::CountTimerBEvent() {
-    if (--timerBCounter_ != 0) return false;
-    timerBCounter_ = regs_[kTbdr];
+    if (--s_.timerBCounter != 0) return false;
+    s_.timerBCounter = s_.regs[kTbdr];
     return true;
 }
 
 // ---- interrupt controller -------------------------------------------------------------------
 
 bool Mfp::ChannelBit(unsigned regA, int channel) const {
-    return (regs_[PairRegister(regA, channel)] & ChannelMask(channel)) != 0;
+    return (s_.regs[PairRegister(regA, channel)] & ChannelMask(channel)) != 0;
 }
 
 void Mfp::SetChannelBit(unsigned regA, int channel, bool on) {
-    uint8_t& r = regs_[PairRegister(regA, channel)];
+    uint8_t& r = s_.regs[PairRegister(regA, channel)];
     if (on)
         r |= ChannelMask(channel);
     else
         r &= static_cast<uint8_t>(~ChannelMask(channel));
 }
 
-void Mfp::BeginService() {
-    const unsigned isr = static_cast<unsigned>(regs_[kIsra]) << 8 | regs_[kIsrb];
-    inService_ = 0;
-    for (unsigned bits = isr; bits != 0; bits >>= 1) ++inService_;
+// The number (1-16) of the highest channel in service, 0 when none: channel c may be posted
+// only while it is at most c.
+int Mfp::InServiceLevel() const {
+    int level = 0;
+    for (unsigned bits = static_cast<unsigned>(s_.regs[kIsra]) << 8 | s_.regs[kIsrb]; bits != 0; bits >>= 1)
+        ++level;
+    return level;
 }
 
 bool Mfp::Post(int channel) {
-    const int32_t vector = (regs_[kVr] & 0xF0) | channel;
-    const InterruptSink raise = sink ? sink : CpuRaiseInterrupt;
-    if (raise(6, vector) != 0) return false;
-    if (regs_[kVr] & kVrSoftwareEoi) SetChannelBit(kIsra, channel, true);
+    const int32_t vector = (s_.regs[kVr] & 0xF0) | channel;
+    if (sink(6, vector) != 0) return false;
+    if (s_.regs[kVr] & kVrSoftwareEoi) SetChannelBit(kIsra, channel, true);
+    posted_ = true;
     return true;
 }
 
 bool Mfp::Request(int channel) {
-    if (ChannelBit(kImra, channel) && inService_ <= channel && Post(channel)) return true;
+    if (ChannelBit(kImra, channel) && InServiceLevel() <= channel && Post(channel)) return true;
     SetChannelBit(kIpra, channel, true);
     return false;
 }
@@ -276,7 +291,7 @@ bool Mfp::Request(int channel) {
 bool Mfp::Retry(int channel, bool discard) {
     if (!ChannelBit(kIpra, channel) || !ChannelBit(kImra, channel) || !ChannelBit(kIera, channel))
         return false;
-    if (inService_ > channel) return false;
+    if (InServiceLevel() > channel) return false;
     if (discard) {
         SetChannelBit(kIpra, channel, false);
         return false;
@@ -288,29 +303,46 @@ bool Mfp::Retry(int channel, bool discard) {
 
 // ---- the I/O page ---------------------------------------------------------------------------
 
-namespace {
-uint8_t PageReadByte(uint32_t address, Cycles time) {
-    return g_io.mfp.ReadByte(address, time);
+void Mfp::Save(StateWriter& out) const {
+    out.BeginSection("MFP ");
+    out.Put(s_.regs);
+    out.Put(s_.timers);
+    out.Put(s_.timerBCounter);
+    out.Put(s_.pins);
 }
-uint16_t PageReadWord(uint32_t address, Cycles time) {
-    return g_io.mfp.ReadWord(address, time);
-}
-void PageWriteByte(uint32_t address, uint8_t value, Cycles time) {
-    g_io.mfp.WriteByte(address, value, time);
-}
-void PageWriteWord(uint32_t address, uint16_t value, Cycles time) {
-    g_io.mfp.WriteWord(address, value, time);
-}
-}  // namespace
 
-IoChip MfpIoChip() {
+bool Mfp::Load(StateReader& in, bool commit) {
+    State s;
+    if (!in.BeginSection("MFP ") || !in.Get(s.regs) || !in.Get(s.timers) || !in.Get(s.timerBCounter) ||
+        !in.Get(s.pins) || !in.EndSection())
+        return false;
+    for (const MfpTimer& t : s.timers) {
+        if (t.tick < 1 || t.tick > TimerCycles(kPrescaler[7]) || t.period < 0 ||
+            t.period > TimerCycles(256 * kPrescaler[7]) || !PlausibleCycles(t.expiry))
+            return false;
+    }
+    if (commit) s_ = s;
+    return true;
+}
+
+IoChip MfpIoChip(Mfp& mfp) {
     IoChip chip;
     chip.name = "MFP 68901";
     chip.page = 0xFFFA00;
-    chip.readByte = PageReadByte;
-    chip.readWord = PageReadWord;
-    chip.writeByte = PageWriteByte;
-    chip.writeWord = PageWriteWord;
+    chip.context = &mfp;
+    chip.readByte = [](void* c, uint32_t address, Cycles time) {
+        return static_cast<Mfp*>(c)->ReadByte(address, time);
+    };
+    chip.readWord = [](void* c, uint32_t address, Cycles time) {
+        return static_cast<Mfp*>(c)->ReadWord(address, time);
+    };
+    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
+        static_cast<Mfp*>(c)->WriteByte(address, value, time);
+    };
+    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
+        static_cast<Mfp*>(c)->WriteWord(address, value, time);
+    };
+    chip.reset = [](void* c) { static_cast<Mfp*>(c)->Reset(); };
     chip.readBytes.Add(0x01, 0x2F, 2);
     chip.writeBytes.Add(0x01, 0x2F, 2);
     chip.readWords.Add(0x00, 0x2E, 2);

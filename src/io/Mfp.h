@@ -20,6 +20,11 @@
 // Timer periods: the timers count a 2,457,600 Hz clock; a count of n MFP clocks is
 // n * 8021247 / 2457600 CPU cycles, truncated.
 //
+// Input lines: the chips drive GPIP 0-7 through SetInputLine. A change of level in the
+// direction the active edge register (AER) selects for the line (bit set: low to high; clear:
+// high to low) requests the line's channel when its interrupt is enabled:
+//   GPIP 0-3 -> channels 0-3   GPIP 4 -> 6   GPIP 5 -> 7   GPIP 6 -> 14   GPIP 7 -> 15
+//
 // Not yet checked against hardware: the reset sets IERA and IERB to 0xFF (the data sheet
 // clears them); a timer A control value with bit 3 set (event count, pulse width) leaves the
 // cycle timer as it was, and the scheduler goes on running it with its old period; any write
@@ -28,10 +33,14 @@
 
 #include <cstdint>
 
+#include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
 #include "memory/Memory.h"
 
 namespace vexil {
+
+class StateWriter;
+class StateReader;
 
 namespace mfp {
 constexpr unsigned kGpip = 0x01, kAer = 0x03, kDdr = 0x05, kIera = 0x07, kIerb = 0x09;
@@ -61,9 +70,6 @@ struct MfpTimer {
 
 class Mfp {
 public:
-    // CpuRaiseInterrupt's shape: 0 posted, anything else refused.
-    using InterruptSink = int32_t (*)(int32_t level, int32_t vector);
-
     // State at program start: every register 0xFF, even bytes of 0x00-0x2F 0, timers idle.
     void PowerOn();
     // The reset column: interrupt registers, VR and the timer controls; expiries to -1.
@@ -75,13 +81,11 @@ public:
     void WriteByte(unsigned offset, uint8_t value, Cycles now);
     void WriteWord(unsigned offset, uint16_t value, Cycles now);
 
-    // Input lines (GPIP bits) driven by the ACIA and the floppy controller.
+    // Input line `bit` (GPIP 0-7) driven to a level; an active edge requests its channel.
     void SetInputLine(unsigned bit, bool high);
+    bool InputLine(unsigned bit) const { return (s_.pins >> (bit & 7)) & 1; }
 
-    // --- the interrupt controller, driven by the frame scheduler --------------------------
-    // Takes the in-service level for the scheduler call that begins: the number (1-16) of the
-    // highest channel in service, 0 when none. Channel c may be posted only while it is <= c.
-    void BeginService();
+    // --- the interrupt controller ----------------------------------------------------------
     // Requests channel c: posts it at level 6 with vector (VR & 0xF0) | c when its mask bit is
     // set and no channel >= c is in service, else (or when the CPU refuses) marks it pending.
     // Returns true when posted (and sets its in-service bit in software end-of-interrupt mode).
@@ -90,22 +94,40 @@ public:
     // pending bit is then cleared. With `discard` the waiting request is dropped instead.
     bool Retry(int channel, bool discard = false);
     void SetPending(int channel) { SetChannelBit(mfp::kIpra, channel, true); }
+    // True once since the last call when a request was posted to the CPU.
+    bool TakePosted() {
+        const bool posted = posted_;
+        posted_ = false;
+        return posted;
+    }
 
     // --- timers, for the scheduler ---------------------------------------------------------
     // The scheduler's run condition: the timer's IER bit set and a control value that runs it
     // (A, B: non-zero without bit 4; C, D: the nibble non-zero without its top bit).
     bool TimerRuns(MfpTimerId id) const;
-    bool TimerBCountsEvents() const { return (regs_[mfp::kTbcr] & 0x08) != 0; }
+    bool TimerBCountsEvents() const { return (s_.regs[mfp::kTbcr] & 0x08) != 0; }
     // Counts one timer B event; returns true when the counter ran out (it is then reloaded).
     bool CountTimerBEvent();
-    MfpTimer& Timer(MfpTimerId id) { return timers_[id]; }
-    const MfpTimer& Timer(MfpTimerId id) const { return timers_[id]; }
-    uint8_t TimerBCounter() const { return timerBCounter_; }
+    MfpTimer& Timer(MfpTimerId id) { return s_.timers[id]; }
+    const MfpTimer& Timer(MfpTimerId id) const { return s_.timers[id]; }
+    uint8_t TimerBCounter() const { return s_.timerBCounter; }
 
-    uint8_t Register(unsigned offset) const { return regs_[offset & 0xFF]; }
+    uint8_t Register(unsigned offset) const { return s_.regs[offset & 0xFF]; }
     bool ChannelBit(unsigned regA, int channel) const;
 
-    InterruptSink sink = nullptr;  // null: CpuRaiseInterrupt
+    // Everything a save state keeps: plain values only.
+    struct State {
+        uint8_t regs[256];
+        MfpTimer timers[4];
+        uint8_t timerBCounter;
+        uint8_t pins;  // the levels of the input lines
+    };
+    void Save(StateWriter& out) const;
+    // Checks the values and, with `commit`, takes them; false when they are not ones the chip
+    // can have.
+    bool Load(StateReader& in, bool commit);
+
+    InterruptSink sink;  // where level 6 is posted (the CPU unless a test says otherwise)
 
 private:
     void SetChannelBit(unsigned regA, int channel, bool on);
@@ -114,15 +136,14 @@ private:
     void StartTimersDC(Cycles now);
     void StartDelayTimer(MfpTimerId id, uint8_t control, uint8_t data, Cycles now);
     uint8_t CountNow(MfpTimerId id, Cycles now) const;
+    int InServiceLevel() const;
     bool Post(int channel);
 
-    uint8_t regs_[256] = {};
-    MfpTimer timers_[4];
-    uint8_t timerBCounter_ = 0;
-    int inService_ = 0;
+    State s_{};
+    bool posted_ = false;
 };
 
-// The MFP's page for the I/O decoder (the machine's MFP, in the I/O state area).
-IoChip MfpIoChip();
+// The MFP's page for the I/O decoder.
+IoChip MfpIoChip(Mfp& mfp);
 
 }  // namespace vexil

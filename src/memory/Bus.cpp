@@ -62,16 +62,24 @@ uint32_t OddAccess(uint32_t address) {
     return 0;
 }
 
+namespace {
+// A read that no region serves: all ones, and a bus error above the RAM area.
+uint32_t UnservedRead(uint32_t address, uint32_t ones) {
+    if ((address & kAddressMask) >= kFirstFaultingRead) EnterGroupZero(2, address);
+    return ones;
+}
+}  // namespace
+
 uint8_t ReadByteSlow(uint32_t address) {
     const MemoryRegion* r = g_cpu.current.readByte->FindFirst(address);
-    if (r == nullptr) return 0xFF;
+    if (r == nullptr) return static_cast<uint8_t>(UnservedRead(address, 0xFF));
     if (r->read) return static_cast<uint8_t>(CallRead(*r, address, CpuCurrentCycle()));
     return *reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(HostAt(*r, address)) ^ 1);
 }
 
 uint16_t ReadWordSlow(uint32_t address) {
     const MemoryRegion* r = g_cpu.current.readWord->FindFirst(address);
-    if (r == nullptr) return 0xFFFF;
+    if (r == nullptr) return static_cast<uint16_t>(UnservedRead(address, 0xFFFF));
     if (r->read) return static_cast<uint16_t>(CallRead(*r, address, CpuCurrentCycle()));
     if ((address & kAddressMask) == r->last) return static_cast<uint16_t>(HostAt(*r, address)[1] << 8 | 0xFF);
     return LoadHostWord(HostAt(*r, address));
@@ -79,7 +87,7 @@ uint16_t ReadWordSlow(uint32_t address) {
 
 uint32_t ReadLongSlow(uint32_t address) {
     const MemoryRegion* r = g_cpu.current.readWord->FindFirst(address);
-    if (r == nullptr) return 0xFFFFFFFF;
+    if (r == nullptr) return UnservedRead(address, 0xFFFFFFFF);
     const uint32_t masked = address & kAddressMask;
     const bool whole = masked + 2 <= r->last;
     if (r->read) {

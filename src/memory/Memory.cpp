@@ -107,14 +107,14 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
         table->Add({kRomFirst, kRomLast, nullptr, nullptr, block.Rom()});
         table->Add({kCartridgeFirst, kCartridgeLast, nullptr, nullptr, block.Cartridge()});
     }
-    if (h.ioReadByte) t.readByte.Add({kIoFirst, kIoLast, h.ioReadByte, nullptr, nullptr});
-    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr});
+    if (h.ioReadByte) t.readByte.Add({kIoFirst, kIoLast, h.ioReadByte, nullptr, nullptr, h.io});
+    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr, h.io});
 
     // The screen watch starts over the first 64 KB; the frame start moves it.
     const bool watch = h.screenWatchByte && h.screenWatchWord;
     if (watch) {
-        t.writeByte.Add({0, 0xFFFF, nullptr, h.screenWatchByte, nullptr});
-        t.writeWord.Add({0, 0xFFFF, nullptr, h.screenWatchWord, nullptr});
+        t.writeByte.Add({0, 0xFFFF, nullptr, h.screenWatchByte, nullptr, h.screenWatch});
+        t.writeWord.Add({0, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
     }
     // Addresses 0-7 read the ROM's reset vectors; the machine takes writes there without a
     // bus error (EmuTOS copies its header there at start-up) and they change nothing.
@@ -122,8 +122,8 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
     t.writeWord.Add({0, 7, nullptr, &DropWrite, nullptr});
     t.writeByte.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
     t.writeWord.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
-    if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr});
-    if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr});
+    if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr, h.io});
+    if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr, h.io});
 
     g_cpu.supervisor = t.Set();
     g_cpu.user = t.Set();

@@ -33,6 +33,7 @@ struct MemoryRegion {
     ReadHandler read = nullptr;    // set in read tables for handled regions
     WriteHandler write = nullptr;  // set in write tables for handled regions
     uint8_t* host = nullptr;       // host address of `first` for direct regions
+    void* context = nullptr;       // handed back to the handler through the region
 
     bool Contains(uint32_t address) const { return first <= address && address <= last; }
     bool IsTerminator() const { return first == 0xFFFFFFFF; }
@@ -144,16 +145,24 @@ struct MachineTables {
     TableSet Set() { return {&fetch, &readByte, &readWord, &writeByte, &writeWord}; }
 };
 
-// Handlers for the regions that the memory map cannot serve itself. Null handlers leave the
-// I/O page out of the map (reads of it then return all ones, writes raise bus errors).
+// Handlers for the regions that the memory map cannot serve itself, with the objects they
+// reach through their region's context. Null handlers leave the I/O page out of the map (an
+// access there then raises a bus error, as for any address with nothing behind it).
 struct MemoryHandlers {
     ReadHandler ioReadByte = nullptr;
     ReadHandler ioReadWord = nullptr;
     WriteHandler ioWriteByte = nullptr;
     WriteHandler ioWriteWord = nullptr;
+    void* io = nullptr;
     WriteHandler screenWatchByte = nullptr;
     WriteHandler screenWatchWord = nullptr;
+    void* screenWatch = nullptr;
 };
+
+// Reads of addresses that no region serves: below this address (RAM beyond the installed size)
+// they give all ones, as the memory sizing of TOS expects; from it upwards they are bus errors,
+// as writes with nothing behind them are everywhere.
+constexpr uint32_t kFirstFaultingRead = 0x400000;
 
 // Builds the machine's map over `block` into `tables` and installs it as both the supervisor
 // and user set of the CPU. `ramBytes` is 512 KB, 1 MB or 2 MB (the last readable RAM address

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/SaveState.h"
 #include "cpu/Cpu.h"
-#include "io/IoState.h"
 
 namespace vexil {
 
@@ -36,7 +36,7 @@ void FrameScheduler::PowerOn() {
     lineCount = 0;
     displayEnable = topBorderOpen = bottomBorderOpen = 0;
     nextEventKind = kEventNone;
-    floppy = FloppyEvent{};
+    armed_ = 0;
     interlaceParity_ = false;
     std::memset(snapshot_.get(), 0, kScreenSnapshotBytes);
 }
@@ -52,8 +52,8 @@ int32_t FrameScheduler::ServiceEvents() {
     const Cycles now = g_cpu.clock;
     if (now >= kCyclesPerFrame) return EndFrame();
 
-    Mfp& mfp = g_io.mfp;
-    mfp.BeginService();
+    Mfp& mfp = *mfp_;
+    mfp.TakePosted();  // from here on it tells whether a chip event posted
     Cycles earliest = kCyclesPerFrame;
     nextEventKind = kEventNone;
 
@@ -87,8 +87,11 @@ int32_t FrameScheduler::ServiceEvents() {
     if (mfp.TimerRuns(kTimerA) && RunDelayTimer(kTimerA, mfp::kChannelTimerA, kEventTimerA, now, earliest))
         return 0;
 
-    // 4-5. The floppy controller and the keyboard processor.
-    if (RunFloppy(now, earliest)) return 0;
+    // 4-5. The floppy controller and the ACIAs with the keyboard processor.
+    if (mfp.Retry(mfp::kChannelFloppy)) return Posted(kEventFdc);
+    if (RunChipEvents(kEventFdc, now, earliest)) return 0;
+    if (mfp.Retry(mfp::kChannelAcia)) return Posted(kEventAcia);
+    if (RunChipEvents(kEventAcia, now, earliest)) return 0;
     if (RunKeyboard(now, earliest)) return 0;
 
     // 6-7. Timers C and D.
@@ -100,16 +103,15 @@ int32_t FrameScheduler::ServiceEvents() {
         return 0;
 
     // 8-9. VBL and HBL. A refused one (its level still waiting) is dropped.
-    const Mfp::InterruptSink raise = interruptSink ? interruptSink : CpuRaiseInterrupt;
     if (now >= nextVbl) {
         nextVbl += kCyclesPerFrame;
-        if (raise(4, -1) == 0) return Posted(kEventVbl);
+        if (interruptSink(4, -1) == 0) return Posted(kEventVbl);
     } else {
         Compete(nextVbl, kEventVbl, earliest);
     }
     if (now >= nextHbl) {
         nextHbl += kCyclesPerLine;
-        if (raise(2, -1) == 0) return Posted(kEventHbl);
+        if (interruptSink(2, -1) == 0) return Posted(kEventHbl);
     } else {
         Compete(nextHbl, kEventHbl, earliest);
     }
@@ -121,7 +123,7 @@ int32_t FrameScheduler::ServiceEvents() {
 }
 
 bool FrameScheduler::RunDelayTimer(int timerId, int channel, int32_t kind, Cycles now, Cycles& earliest) {
-    Mfp& mfp = g_io.mfp;
+    Mfp& mfp = *mfp_;
     const auto id = static_cast<MfpTimerId>(timerId);
     MfpTimer& timer = mfp.Timer(id);
     if (timer.period <= 0) return false;  // never started: nothing to time
@@ -139,55 +141,47 @@ bool FrameScheduler::RunDelayTimer(int timerId, int channel, int32_t kind, Cycle
     return false;
 }
 
-bool FrameScheduler::RunFloppy(Cycles now, Cycles& earliest) {
-    Mfp& mfp = g_io.mfp;
-    if (mfp.Retry(mfp::kChannelFloppy)) {
-        nextEventKind = kEventFdc;
-        return true;
-    }
-    if (floppy.phase != FloppyEvent::kNone && now >= floppy.time) {
-        Call(hooks.floppyApplyDma);
-        switch (floppy.phase) {
-            case FloppyEvent::kCommandDone:
-                Call(hooks.floppyCommandDone);
-                floppy.phase = FloppyEvent::kIdle;
-                floppy.time = now + kFloppyIdleCycles;
-                mfp.SetInputLine(mfp::kGpipFloppy, false);  // the interrupt line is active low
-                if ((mfp.Register(mfp::kIerb) & 0x80) && mfp.Request(mfp::kChannelFloppy)) {
-                    nextEventKind = kEventFdc;
-                    return true;
-                }
-                break;
-            case FloppyEvent::kStep:
-                if (hooks.floppyStep)
-                    hooks.floppyStep(floppy.time);
-                else
-                    floppy.phase = FloppyEvent::kNone;
-                break;
-            default:  // idle time over (or a phase nobody handles)
-                floppy.phase = FloppyEvent::kNone;
-                Call(hooks.floppyIdle);
-                break;
+int FrameScheduler::RegisterEvent(EventKind kind, EventHandler handler, void* context) {
+    if (eventCount_ == kMaxChipEvents || handler == nullptr) return -1;
+    events_[eventCount_] = ChipEvent{handler, context, kind, 0};
+    return eventCount_++;
+}
+
+void FrameScheduler::Schedule(int event, Cycles due) {
+    events_[event].due = due;
+    armed_ |= 1u << event;
+}
+
+void FrameScheduler::Cancel(int event) {
+    armed_ &= ~(1u << event);
+}
+
+// Runs the due events of one source. A chip whose event made the MFP post an interrupt ends
+// the call, as the scheduler's own sources do.
+bool FrameScheduler::RunChipEvents(int32_t kind, Cycles now, Cycles& earliest) {
+    for (int n = 0; n < eventCount_; ++n) {
+        ChipEvent& event = events_[n];
+        if (event.kind != kind || !Scheduled(n)) continue;
+        if (now >= event.due) {
+            Cancel(n);
+            event.handler(event.context, event.due);
+            if (mfp_->TakePosted()) {
+                nextEventKind = kind;
+                return true;
+            }
         }
+        if (Scheduled(n)) Compete(event.due, kind, earliest);
     }
-    if (floppy.phase != FloppyEvent::kNone) Compete(floppy.time, kEventFdc, earliest);
     return false;
 }
 
 bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
-    Mfp& mfp = g_io.mfp;
-    if (mfp.Retry(mfp::kChannelAcia)) {
-        nextEventKind = kEventAcia;
-        return true;
-    }
     if (now >= nextKeyboardTick) {
         nextKeyboardTick += kKeyboardTickCycles;
-        if (hooks.keyboardTick && hooks.keyboardTick()) {
-            mfp.SetInputLine(mfp::kGpipAcia, false);
-            if ((mfp.Register(mfp::kIerb) & 0x40) && mfp.Request(mfp::kChannelAcia)) {
-                nextEventKind = kEventAcia;
-                return true;
-            }
+        Call(hooks.keyboardTick);
+        if (mfp_->TakePosted()) {
+            nextEventKind = kEventAcia;
+            return true;
         }
     }
     Compete(nextKeyboardTick, kEventAcia, earliest);
@@ -195,11 +189,52 @@ bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
 }
 
 void FrameScheduler::CarryTimers() {
-    Mfp& mfp = g_io.mfp;
+    Mfp& mfp = *mfp_;
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) {
         if (!mfp.TimerRuns(id) || (id == kTimerB && mfp.TimerBCountsEvents())) continue;
         mfp.Timer(id).expiry -= kCyclesPerFrame;
     }
+}
+
+void FrameScheduler::Save(StateWriter& out) const {
+    out.BeginSection("SCHD");
+    for (int32_t v : {nextLineEvent, lineCount, frameCount, nextHbl, nextVbl, nextKeyboardTick, nextEventKind,
+                      frameSampleCount, synthesisedSampleCount})
+        out.Put(v);
+    for (uint32_t v : {displayEnable, topBorderOpen, bottomBorderOpen, armed_}) out.Put(v);
+    out.Put(static_cast<uint8_t>(interlaceParity_));
+    out.Put(eventCount_);
+    for (int n = 0; n < eventCount_; ++n) out.Put(events_[n].due);
+    out.PutBytes(snapshot_.get(), kScreenSnapshotBytes);
+}
+
+bool FrameScheduler::Load(StateReader& in, bool commit) {
+    int32_t lineEvent, lines, frames, hbl, vbl, keyboard, kind, samples, synthesised, count;
+    uint32_t display, top, bottom, armed;
+    uint8_t parity;
+    Cycles due[kMaxChipEvents] = {};
+    if (!in.BeginSection("SCHD")) return false;
+    bool ok = in.Get(lineEvent) && in.Get(lines) && in.Get(frames) && in.Get(hbl) && in.Get(vbl) &&
+              in.Get(keyboard) && in.Get(kind) && in.Get(samples) && in.Get(synthesised) && in.Get(display) &&
+              in.Get(top) && in.Get(bottom) && in.Get(armed) && in.Get(parity) && in.Get(count) &&
+              count == eventCount_;
+    for (int n = 0; ok && n < eventCount_; ++n) ok = in.Get(due[n]) && PlausibleCycles(due[n]);
+    const uint8_t* snapshot = ok ? in.View(kScreenSnapshotBytes) : nullptr;
+    if (snapshot == nullptr || !in.EndSection()) return false;
+    for (int32_t v : {lineEvent, hbl, vbl, keyboard, frames})
+        if (!PlausibleCycles(v)) return false;
+    if (lines < 0 || lines > kLinesPerFrame + 1 || kind < kEventVbl || kind > kEventNone || samples < 0 ||
+        samples > 4096 || synthesised < 0 || synthesised > 4096 || (armed >> eventCount_) != 0)
+        return false;
+    if (!commit) return true;
+    nextLineEvent = lineEvent, lineCount = lines, frameCount = frames, nextHbl = hbl, nextVbl = vbl;
+    nextKeyboardTick = keyboard, nextEventKind = kind, frameSampleCount = samples;
+    synthesisedSampleCount = synthesised;
+    displayEnable = display, topBorderOpen = top, bottomBorderOpen = bottom, armed_ = armed;
+    interlaceParity_ = parity != 0;
+    for (int n = 0; n < eventCount_; ++n) events_[n].due = due[n];
+    std::memcpy(snapshot_.get(), snapshot, kScreenSnapshotBytes);
+    return true;
 }
 
 void FrameScheduler::TakeSnapshot(uint32_t videoBase) {
@@ -247,7 +282,8 @@ int32_t FrameScheduler::EndFrame() {
     // Carry the cycles over into the next frame.
     g_cpu.clock -= kCyclesPerFrame;
     CarryTimers();
-    if (floppy.phase != FloppyEvent::kNone) floppy.time -= kCyclesPerFrame;
+    for (int n = 0; n < eventCount_; ++n)
+        if (Scheduled(n)) events_[n].due -= kCyclesPerFrame;
     nextHbl -= kCyclesPerFrame;
     nextKeyboardTick -= kCyclesPerFrame;
     nextVbl = kVblPosition;

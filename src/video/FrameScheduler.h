@@ -8,24 +8,35 @@
 // Sources, in the order they are checked (on equal times the earlier one ends the budget):
 //   line event   display-end point of each line, 432 + 512 n plus jitter; counts timer B
 //   timer B      MFP channel 8       timer A      MFP channel 13
-//   floppy       the controller's pending action, MFP channel 7
-//   keyboard     one tick every 10016 cycles, free-running across frames; MFP channel 6
+//   floppy       the floppy controller's and its DMA's events; MFP channel 7
+//   keyboard     the ACIAs' events, then one keyboard processor tick every 10016 cycles,
+//                free-running across frames; MFP channel 6
 //   timer C      MFP channel 5       timer D      MFP channel 4
 //   VBL          frame cycle 80, level 4 autovector
 //   HBL          cycle 16 of every line, level 2 autovector
 //
-// Parts of the machine that are not emulated here (floppy controller, keyboard processor,
-// Shifter, renderer, display, sound, joystick, overlay) are reached through the hooks below;
-// an empty hook is skipped, so a bare machine runs frame after frame with none set.
+// Chips post timed events of their own (floppy command phases, DMA transfers, keyboard bytes,
+// ACIA transmission): each registers its events once, with the source whose place in the order
+// above they take, and then schedules and cancels them. A due event runs at its source's place
+// in the order; events of one source run in registration order.
+//
+// The frame end and the keyboard tick reach the parts of the machine that are not emulated
+// here (keyboard processor, renderer, display, sound, joystick, overlay) through the hooks
+// below; an empty hook is skipped, so a bare machine runs frame after frame with none set.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+#include "cpu/Cpu.h"
+#include "io/Mfp.h"
 #include "memory/Memory.h"
 
 namespace vexil {
+
+class StateWriter;
+class StateReader;
 
 enum EventKind : int32_t {
     kEventVbl = 0,
@@ -48,7 +59,6 @@ constexpr Cycles kLineEventPosition = 432;
 constexpr int32_t kFirstCountedLine = 64;
 constexpr int32_t kLastCountedLine = 263;
 constexpr Cycles kKeyboardTickCycles = 10016;
-constexpr Cycles kFloppyIdleCycles = 14400000;
 constexpr int32_t kSamplesPerFrame = 881;
 constexpr uint32_t kScreenSnapshotBytes = 0x10000;
 
@@ -57,13 +67,10 @@ constexpr uint32_t kScreenSnapshotBytes = 0x10000;
 constexpr int32_t kLineEventJitter[33] = {0, 0, 0, 0, 4, 0, 4, 0, 0, 4, 0, 4, 0, 4, 0, 0, 4,
                                           0, 4, 0, 4, 0, 0, 4, 0, 4, 0, 4, 0, 0, 4, 0, 4};
 
-// The floppy controller's scheduled action. The controller sets it; the scheduler runs it
-// when `time` is reached and moves `time` back at each frame end while `phase` is not 0.
-struct FloppyEvent {
-    enum Phase : int32_t { kNone = 0, kCommandDone = 1, kIdle = 2, kStep = 3 };
-    int32_t phase = kNone;
-    Cycles time = 0;
-};
+constexpr int kMaxChipEvents = 16;
+// A chip's timed event, called with its context and the cycle it was due at; it may schedule
+// itself again.
+using EventHandler = void (*)(void* context, Cycles due);
 
 // The host back buffer, as the display's lock hands it out; null pixels when it is not there.
 struct BackBuffer {
@@ -74,14 +81,8 @@ struct BackBuffer {
 enum class ProfileMark { kGraphicsStart, kGraphicsStop, kSoundStart, kSoundStop, kFrameStop, kFrameStart };
 
 struct SchedulerHooks {
-    // During the frame.
-    std::function<void()> floppyApplyDma;        // a deferred DMA address update, before the action
-    std::function<void()> floppyCommandDone;     // pending status becomes the status
-    std::function<void(Cycles due)> floppyStep;  // the controller's own step; may reschedule
-    std::function<void()> floppyIdle;            // idle time over: busy, status, drive sound reset
-    // One keyboard processor tick; returns true when it put a byte into the ACIA's receive
-    // register (the ACIA then pulls MFP input 4 low).
-    std::function<bool()> keyboardTick;
+    // One keyboard processor tick (it hands its bytes to the ACIA, which drives MFP input 4).
+    std::function<void()> keyboardTick;
 
     // At the frame end, in call order.
     std::function<void(ProfileMark)> profile;
@@ -112,15 +113,31 @@ public:
     // at once; -1: the frame ended and its frame-end work is done.
     int32_t ServiceEvents();
 
-    // Where the frame end finds emulated RAM (the screen snapshot) and the screen-watch window.
-    void Attach(MachineTables* tables, const uint8_t* ram) {
+    // The MFP whose timers and channels it serves, and where the frame end finds emulated RAM
+    // (the screen snapshot) and the screen-watch window.
+    void Attach(Mfp* mfp, MachineTables* tables, const uint8_t* ram) {
+        mfp_ = mfp;
         tables_ = tables;
         ram_ = ram;
     }
     const uint8_t* ScreenSnapshot() const { return snapshot_.get(); }  // host word order
 
+    // Chip events. RegisterEvent returns the event's number, or -1 when all slots are taken;
+    // `kind` is the source whose place in the order the event takes. Due times are frame
+    // cycles (the CPU's clock); an event scheduled in the past runs at the next call.
+    int RegisterEvent(EventKind kind, EventHandler handler, void* context);
+    void Schedule(int event, Cycles due);
+    void Cancel(int event);
+    bool Scheduled(int event) const { return (armed_ >> event) & 1; }
+    Cycles Due(int event) const { return events_[event].due; }
+
+    // The state a save state keeps: the counters below, the chip events' times, the screen
+    // snapshot. Load returns false (and changes nothing) when the values are not ones a
+    // running machine can have.
+    void Save(StateWriter& out) const;
+    bool Load(StateReader& in, bool commit);
+
     SchedulerHooks hooks;
-    FloppyEvent floppy;
 
     Cycles nextLineEvent = kLineEventPosition;  // without this line's jitter
     int32_t lineCount = 0;                      // line events passed in this frame
@@ -135,8 +152,7 @@ public:
     int32_t frameSampleCount = kSamplesPerFrame;
     int32_t synthesisedSampleCount = 0;
 
-    // Where VBL and HBL are posted (CpuRaiseInterrupt's shape); null: the CPU.
-    int32_t (*interruptSink)(int32_t level, int32_t vector) = nullptr;
+    InterruptSink interruptSink;  // where VBL and HBL are posted
 
     // Copies of the display settings `g_softwareMode` (2: interlace) and `bUseTexture`.
     int32_t softwareMode = 0;
@@ -149,17 +165,28 @@ private:
         nextEventKind = kind;
         return 0;
     }
-    bool RunFloppy(Cycles now, Cycles& earliest);
+    bool RunChipEvents(int32_t kind, Cycles now, Cycles& earliest);
     bool RunKeyboard(Cycles now, Cycles& earliest);
     bool RunDelayTimer(int timerId, int channel, int32_t kind, Cycles now, Cycles& earliest);
     void Compete(Cycles due, int32_t kind, Cycles& earliest);
     void CarryTimers();
     void TakeSnapshot(uint32_t videoBase);
 
+    struct ChipEvent {
+        EventHandler handler = nullptr;
+        void* context = nullptr;
+        int32_t kind = kEventNone;
+        Cycles due = 0;
+    };
+
+    Mfp* mfp_ = nullptr;
     MachineTables* tables_ = nullptr;
     const uint8_t* ram_ = nullptr;
     std::unique_ptr<uint8_t[]> snapshot_;
     bool interlaceParity_ = false;
+    ChipEvent events_[kMaxChipEvents];
+    int eventCount_ = 0;
+    uint32_t armed_ = 0;  // bit n: event n is scheduled
 };
 
 }  // namespace vexil

@@ -2,7 +2,6 @@
 
 #include "app/Machine.h"
 #include "cpu/Cpu.h"
-#include "io/IoState.h"
 #include "support/Asm.h"
 
 namespace vexil {
@@ -38,21 +37,21 @@ TEST_F(MachineTest, InterruptHandlersRunAsOftenAsTheMachineRaisesThem) {
     EXPECT_EQ(Counter("timer_bs"), 50u * 200);  // counted lines 64-263 of every frame
     // Timer A: 6400 MFP clocks = 20888 cycles, started within the first few hundred cycles;
     // 383 periods fit into 50 frames from any start before cycle 12696.
-    EXPECT_EQ(g_io.mfp.Timer(kTimerA).period, 20888);
+    EXPECT_EQ(machine_->GetMfp().Timer(kTimerA).period, 20888);
     EXPECT_EQ(Counter("timer_as"), 383u);
     EXPECT_LT(g_cpu.clock, 200);  // only the last instruction's overshoot is carried
 }
 
 TEST_F(MachineTest, ResetInstructionResetsTheIoChips) {
     g_cpu.pc = program_.Symbol("do_reset");
-    g_io.mfp.WriteByte(mfp::kVr, 0x40, 0);
+    machine_->GetMfp().WriteByte(mfp::kVr, 0x40, 0);
     CpuRun(4);
-    if (g_io.mfp.Register(mfp::kImra) != 0x55) GTEST_SKIP() << "MOVE to the MFP not executed yet";
+    if (machine_->GetMfp().Register(mfp::kImra) != 0x55) GTEST_SKIP() << "MOVE to the MFP not executed yet";
     const uint32_t result = CpuRun(4);
     if (g_cpu.pc != program_.Symbol("reset_done")) GTEST_SKIP() << "RESET not executed yet: " << result;
     EXPECT_EQ(result, kRunBudgetSpent);
-    EXPECT_EQ(g_io.mfp.Register(mfp::kImra), 0);
-    EXPECT_EQ(g_io.mfp.Register(mfp::kVr), 8);
+    EXPECT_EQ(machine_->GetMfp().Register(mfp::kImra), 0);
+    EXPECT_EQ(machine_->GetMfp().Register(mfp::kVr), 8);
 }
 
 }  // namespace

@@ -34,19 +34,36 @@ std::vector<uint8_t> Header(uint32_t base, size_t length) {
     return bytes;
 }
 
-TEST(Rom, EmuTosBootsHeadlessAndSizesMemory) {
-    Machine machine;
+// EmuTOS runs: its 200 Hz system timer (_hz_200 at 0x4BA) and its VBL counter (_vbl_count at
+// 0x462... counted at 0x466 as frclock) advance with machine time, and its crash handler never
+// leaves its marker (0x12345678 at 0x380).
+class EmuTosRuns : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(EmuTosRuns, TimersAdvanceWithMachineTimeAndNothingCrashes) {
+    Machine machine({GetParam(), 2});
     const RomLoad rom = LoadTosRom(machine, kEmuTos);
     ASSERT_TRUE(rom.ok) << rom.message;
     EXPECT_EQ(rom.base, 0xE00000u);
     ASSERT_EQ(machine.Reset(true), 0);
     EXPECT_EQ(g_cpu.pc, 0xE00030u);  // the reset PC from the image's header
-    EXPECT_EQ(machine.RunFrames(100), kRunBudgetSpent);
+    ASSERT_EQ(machine.RunFrames(100), kRunBudgetSpent);
     // The memory configuration has run and left its three magic numbers.
     EXPECT_EQ(machine.PeekLong(0x420), 0x752019F3u);
     EXPECT_EQ(machine.PeekLong(0x43A), 0x237698AAu);
     EXPECT_EQ(machine.PeekLong(0x51A), 0x5555AAAAu);
+    const uint32_t hz200 = machine.PeekLong(0x4BA), frames = machine.PeekLong(0x466);
+    for (int frame = 0; frame < 100; ++frame) {
+        ASSERT_EQ(machine.RunFrame(), kRunBudgetSpent) << "frame " << frame;
+        ASSERT_FALSE(CpuHalted());
+    }
+    // Two seconds of machine time.
+    EXPECT_NEAR(static_cast<double>(machine.PeekLong(0x4BA) - hz200), 400.0, 4.0);
+    EXPECT_EQ(machine.PeekLong(0x466) - frames, 100u);
+    EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
 }
+
+INSTANTIATE_TEST_SUITE_P(Machines, EmuTosRuns, ::testing::Values(0u, 1u),
+                         [](const auto& info) { return info.param ? "Ste" : "St"; });
 
 struct BadRom {
     const char* name;

@@ -117,7 +117,7 @@ TEST_F(CpuEngineTest, ResetWithoutHookEndsTheRunAtTheInstruction) {
 }
 
 int g_resets = 0;
-void CountReset() {
+void CountReset(void*) {
     ++g_resets;
 }
 

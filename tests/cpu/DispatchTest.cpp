@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Families, FamilyCountTest, ::testing::ValuesIn(kFamilie
 // are no instruction (and line A, line F) enter their vector with their own address pushed.
 TEST(OpcodeTable, EveryOpcodeRunsFromANeutralState) {
     test::FlatMachine m;
-    g_cpu.resetHook = [] {};
+    g_cpu.resetHook = [](void*) {};
     const std::map<std::string, uint32_t> trapping = {
         {"illegal", 4}, {"ILLEGAL", 4}, {"line A", 10}, {"line F", 11}};
     for (uint32_t op = 0; op < 65536; ++op) {
@@ -205,7 +205,7 @@ TEST(OpcodeTable, EveryOpcodeRunsFromANeutralState) {
 // extension words. Odd stacks may halt the processor; nothing may crash.
 TEST(OpcodeTable, EveryOpcodeRunsFromARandomState) {
     test::FlatMachine m;
-    g_cpu.resetHook = [] {};
+    g_cpu.resetHook = [](void*) {};
     std::mt19937 random(68000);
     for (uint32_t op = 0; op < 65536; ++op) {
         m.SetWord(0x1000, static_cast<uint16_t>(op));

@@ -221,7 +221,7 @@ class VectorRunner {
 public:
     VectorRunner() : ram_(0x800000) {
         cpu_seam::MapFlatRam(ram_.data());
-        g_cpu.resetHook = [] {};  // RESET resets the chips and goes on, as on the machine
+        g_cpu.resetHook = [](void*) {};  // RESET resets the chips and goes on, as on the machine
     }
 
     // Returns the mismatches, empty when the vector passes.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "io/Mfp.h"
@@ -15,7 +16,7 @@ struct Post {
 std::vector<Post> g_posts;
 int32_t g_refuse = 0;  // what the fake CPU answers
 
-int32_t FakeRaise(int32_t level, int32_t vector) {
+int32_t FakeRaise(void*, int32_t level, int32_t vector) {
     if (g_refuse) return g_refuse;
     g_posts.push_back({level, vector});
     return 0;
@@ -28,7 +29,7 @@ protected:
         g_refuse = 0;
         mfp.PowerOn();
         mfp.Reset();
-        mfp.sink = FakeRaise;
+        mfp.sink.raise = FakeRaise;
     }
     Mfp mfp;
 };
@@ -76,19 +77,6 @@ TEST_P(MfpPeriodTest, EveryTimerTakesTheConvertedPeriod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MfpPeriodTest, ::testing::ValuesIn(kPeriods));
-
-TEST_F(MfpTest, PeriodsOfAllPrescalersAndDataValuesFollowTheClockRatio) {
-    const int prescaler[8] = {1, 4, 10, 16, 50, 64, 100, 200};
-    for (int c = 1; c < 8; ++c) {
-        for (int d = 0; d < 256; ++d) {
-            mfp.WriteByte(kTadr, static_cast<uint8_t>(d), 0);
-            mfp.WriteByte(kTacr, static_cast<uint8_t>(c), 0);
-            const int64_t counts = int64_t(d == 0 ? 256 : d) * prescaler[c];
-            ASSERT_EQ(mfp.Timer(kTimerA).period, counts * 8021247 / 2457600) << c << " " << d;
-            ASSERT_EQ(mfp.Timer(kTimerA).tick, prescaler[c] * 8021247 / 2457600);
-        }
-    }
-}
 
 // ---- timer modes ----------------------------------------------------------------------------
 
@@ -173,7 +161,6 @@ TEST_F(MfpTest, TimersCAndDStopWithTheirNibbleOrInterruptEnable) {
 
 TEST_F(MfpTest, MaskedChannelIsLeftPendingAndPostedByTheRetry) {
     mfp.WriteByte(kVr, 0x40, 0);
-    mfp.BeginService();
     EXPECT_FALSE(mfp.Request(kChannelTimerA));
     EXPECT_EQ(mfp.Register(kIpra), 0x20);
     EXPECT_TRUE(g_posts.empty());
@@ -191,11 +178,9 @@ TEST_F(MfpTest, InServiceChannelBlocksItselfAndLowerChannelsButNotHigher) {
     mfp.WriteByte(kVr, 0x48, 0);  // software end of interrupt
     mfp.WriteByte(kImra, 0xFF, 0);
     mfp.WriteByte(kImrb, 0xFF, 0);
-    mfp.BeginService();
     ASSERT_TRUE(mfp.Request(kChannelTimerB));  // channel 8
     EXPECT_EQ(mfp.Register(kIsra), 0x01);
 
-    mfp.BeginService();
     EXPECT_FALSE(mfp.Request(kChannelTimerB));
     EXPECT_FALSE(mfp.Request(kChannelTimerC));
     EXPECT_EQ(mfp.Register(kIpra), 0x01);
@@ -207,16 +192,13 @@ TEST_F(MfpTest, InServiceChannelBlocksItselfAndLowerChannelsButNotHigher) {
     mfp.WriteByte(kIsra, 0xDF, 0);
     EXPECT_EQ(mfp.Register(kIsra), 0x01);
     mfp.WriteByte(kIsra, 0xFE, 0);
-    mfp.BeginService();
     EXPECT_TRUE(mfp.Retry(kChannelTimerB));
     EXPECT_EQ(g_posts.back().vector, 0x48);
-    mfp.BeginService();
     EXPECT_FALSE(mfp.Retry(kChannelTimerC));  // channel 8 in service again
 }
 
 TEST_F(MfpTest, RefusedPostStaysPending) {
     mfp.WriteByte(kImrb, 0xFF, 0);
-    mfp.BeginService();
     g_refuse = 1;
     EXPECT_FALSE(mfp.Request(kChannelTimerD));
     EXPECT_EQ(mfp.Register(kIprb), 0x10);
@@ -237,7 +219,6 @@ TEST_F(MfpTest, RegisterWriteRules) {
     EXPECT_EQ(mfp.Register(kIsra), 0);
     mfp.WriteByte(kVr, 0x48, 0);
     mfp.WriteByte(kImra, 0xFF, 0);
-    mfp.BeginService();
     mfp.Request(kChannelTimerA);
     mfp.WriteByte(kVr, 0x48, 0);
     EXPECT_EQ(mfp.Register(kIsra), 0x20);
@@ -253,9 +234,52 @@ TEST_F(MfpTest, RegisterWriteRules) {
 
     mfp.WriteByte(kGpip, 0x00, 0);
     EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0x80);
+    mfp.SetInputLine(kGpipAcia, false);
     mfp.SetInputLine(kGpipAcia, true);
     EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0x90);
 }
+
+// Input 4 (the ACIAs' line, channel 6) through the active edge register: the interrupt comes
+// on the active edge only, and only while the channel is enabled and unmasked.
+struct EdgeRow {
+    const char* name;
+    uint8_t aer, ierb, imrb;
+    bool toHigh;      // the edge driven: low to high, or high to low
+    uint8_t pending;  // IPRB afterwards
+    bool posted;
+};
+
+class MfpInputEdgeTest : public MfpTest, public ::testing::WithParamInterface<EdgeRow> {};
+
+TEST_P(MfpInputEdgeTest, InterruptOnlyOnTheActiveEdgeWhenEnabledAndUnmasked) {
+    const EdgeRow row = GetParam();
+    mfp.WriteByte(kVr, 0x40, 0);
+    mfp.WriteByte(kAer, row.aer, 0);
+    mfp.WriteByte(kIerb, row.ierb, 0);
+    mfp.WriteByte(kImrb, row.imrb, 0);
+    mfp.SetInputLine(kGpipAcia, !row.toHigh);  // the level before the edge: no edge when unchanged
+    mfp.WriteByte(kIprb, 0, 0);
+    g_posts.clear();
+    mfp.SetInputLine(kGpipAcia, row.toHigh);
+    mfp.SetInputLine(kGpipAcia, row.toHigh);  // no change, no edge
+    EXPECT_EQ(mfp.Register(kIprb), row.pending);
+    ASSERT_EQ(g_posts.size(), row.posted ? 1u : 0u);
+    if (row.posted) {
+        EXPECT_EQ(g_posts[0].vector, 0x46);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MfpInputEdgeTest,
+                         ::testing::Values(
+                             //      name                 AER   IERB  IMRB  to high pending posted
+                             EdgeRow{"falling_active", 0x00, 0x40, 0x40, false, 0x00, true},
+                             EdgeRow{"rising_inactive", 0x00, 0x40, 0x40, true, 0x00, false},
+                             EdgeRow{"rising_active", 0x10, 0x40, 0x40, true, 0x00, true},
+                             EdgeRow{"falling_inactive", 0x10, 0x40, 0x40, false, 0x00, false},
+                             EdgeRow{"disabled", 0x00, 0x00, 0x40, false, 0x00, false},
+                             EdgeRow{"masked_waits_pending", 0x00, 0x40, 0x00, false, 0x40, false},
+                             EdgeRow{"other_lines_rising", 0xEF, 0x40, 0x40, false, 0x00, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MfpTest, WordAccessesUseTheLowByteAndTheEvenStorage) {
     mfp.WriteWord(0x16, 0x1240, 0);  // VR

@@ -160,10 +160,13 @@ TEST_F(MemoryMapTest, LongWriteIntoScreenWatchGivesTwoWordEvents) {
     EXPECT_EQ(Long(0x10000), 0xAABBCCDDu);
 }
 
-TEST_F(MemoryMapTest, UnmappedReadIsAllOnesWithoutException) {
+// Above the RAM area nothing answers a read: a bus error, as for a write (TOS finds absent
+// hardware so). Below it, reads beyond the installed RAM give all ones (see above).
+TEST_F(MemoryMapTest, UnmappedReadAboveTheRamAreaIsABusError) {
     RunCase("read_unmapped");
-    EXPECT_EQ(g_cpu.d[1] & 0xFFFF, 0xFFFFu);
-    EXPECT_EQ(g_cpu.a[7], kStack);
+    EXPECT_EQ(g_cpu.pc, kBusErrorHandler);
+    EXPECT_EQ(g_cpu.a[7], kStack - 14);
+    EXPECT_EQ(Long(kStack - 14 + 2), 0x500000u);  // the access address
 }
 
 TEST_F(MemoryMapTest, LongReadAcrossTheEndOfRamTakesItsLowWordFromBeyond) {

@@ -7,7 +7,6 @@
 
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
-#include "io/IoState.h"
 #include "video/FrameScheduler.h"
 
 namespace vexil {
@@ -23,7 +22,7 @@ std::vector<Post> g_posts;
 int64_t g_frameBase = 0;
 bool g_refuse = false;
 
-int32_t FakeRaise(int32_t level, int32_t vector) {
+int32_t FakeRaise(void*, int32_t level, int32_t vector) {
     if (g_refuse) return 1;
     g_posts.push_back({level, vector, g_frameBase + g_cpu.clock});
     return 0;
@@ -37,18 +36,15 @@ protected:
         g_posts.clear();
         g_frameBase = 0;
         g_refuse = false;
-        IoInit();
-        g_io.mfp.PowerOn();
-        g_io.mfp.Reset();
-        g_io.mfp.sink = FakeRaise;
+        mfp.PowerOn();
+        mfp.Reset();
+        mfp.sink.raise = FakeRaise;
         g_cpu = CpuState{};
         g_cpu.sr = 0x2000;
-        s.interruptSink = FakeRaise;
+        s.interruptSink.raise = FakeRaise;
+        s.Attach(&mfp, nullptr, nullptr);
     }
-    void TearDown() override {
-        g_io.mfp.sink = nullptr;
-        g_cpu = CpuState{};
-    }
+    void TearDown() override { g_cpu = CpuState{}; }
 
     // Runs one frame; returns the budgets handed out.
     std::vector<int32_t> RunFrame() {
@@ -70,8 +66,9 @@ protected:
             if (p.level == level && (vector == -1 || p.vector == vector)) cycles.push_back(p.cycle);
         return cycles;
     }
-    void Write(unsigned reg, uint8_t value) { g_io.mfp.WriteByte(reg, value, g_cpu.clock); }
+    void Write(unsigned reg, uint8_t value) { mfp.WriteByte(reg, value, g_cpu.clock); }
 
+    Mfp mfp;
     FrameScheduler s;
 };
 
@@ -177,7 +174,7 @@ TEST_F(FrameSchedulerTest, DelayTimerExpiresEveryPeriodAcrossFrames) {
     g_cpu.clock = 1000;
     Write(kTacr, 3);  // divide by 16: period 4096 counts
     const Cycles period = 4096 * int64_t(8021247) / 2457600;
-    ASSERT_EQ(g_io.mfp.Timer(kTimerA).period, period);
+    ASSERT_EQ(mfp.Timer(kTimerA).period, period);
     RunFrame();  // starts at cycle 1000, as if the CPU had run that far
     RunFrame();
     const std::vector<int64_t> timerA = PostsAt(6, 0x4D);
@@ -196,8 +193,8 @@ TEST_F(FrameSchedulerTest, SoftwareEndOfInterruptHoldsTheChannelUntilServiceEnds
     RunFrame();
     // Timer A stays in service: its own later expiries wait in IPRA.
     EXPECT_EQ(PostsAt(6, 0x4D).size(), 1u);
-    EXPECT_EQ(g_io.mfp.Register(kIpra) & 0x20, 0x20);
-    EXPECT_EQ(g_io.mfp.Register(kIsra), 0x20);
+    EXPECT_EQ(mfp.Register(kIpra) & 0x20, 0x20);
+    EXPECT_EQ(mfp.Register(kIsra), 0x20);
     // Ending the service lets the waiting request through at the next call.
     Write(kIsra, 0xDF);
     g_posts.clear();
@@ -225,13 +222,13 @@ TEST_F(FrameSchedulerTest, FullCpuMaskLeavesTimerARequestsWaitingAndDropsTimerC)
     Write(kTacr, 1);
     Write(kTcdr, 10);
     Write(kTcdcr, 0x10);
-    const Cycles expiryC = g_io.mfp.Timer(kTimerC).expiry;
+    const Cycles expiryC = mfp.Timer(kTimerC).expiry;
     g_cpu.clock = 200;
     s.ServiceEvents();
     EXPECT_TRUE(PostsAt(6).empty());
-    EXPECT_EQ(g_io.mfp.Register(kIpra), 0x20);
-    EXPECT_EQ(g_io.mfp.Register(kIprb), 0x00);
-    EXPECT_EQ(g_io.mfp.Timer(kTimerC).expiry, expiryC + 130);
+    EXPECT_EQ(mfp.Register(kIpra), 0x20);
+    EXPECT_EQ(mfp.Register(kIprb), 0x00);
+    EXPECT_EQ(mfp.Timer(kTimerC).expiry, expiryC + 130);
 }
 
 TEST_F(FrameSchedulerTest, TimerFallenBehindStillGetsAPositiveBudget) {
@@ -242,13 +239,13 @@ TEST_F(FrameSchedulerTest, TimerFallenBehindStillGetsAPositiveBudget) {
     g_cpu.clock = 200;
     const int32_t budget = s.ServiceEvents();
     EXPECT_EQ(budget, 4);
-    EXPECT_EQ(g_io.mfp.Timer(kTimerD).expiry, 52);
+    EXPECT_EQ(mfp.Timer(kTimerD).expiry, 52);
 }
 
 TEST_F(FrameSchedulerTest, TimerNeverGivenAPeriodDoesNotExpire) {
     Write(kImra, 0x20);
     Write(kTacr, 8);  // event count: no cycle period, and no input to count
-    ASSERT_TRUE(g_io.mfp.TimerRuns(kTimerA));
+    ASSERT_TRUE(mfp.TimerRuns(kTimerA));
     RunFrame();
     EXPECT_EQ(PostsAt(6).size(), 0u);
 }
@@ -257,8 +254,9 @@ TEST_F(FrameSchedulerTest, KeyboardTicksEvery10016CyclesAcrossFrames) {
     std::vector<int64_t> ticks;
     s.hooks.keyboardTick = [&] {
         ticks.push_back(g_frameBase + g_cpu.clock);
-        return ticks.size() == 3;  // the third tick delivers a byte
+        if (ticks.size() == 3) mfp.SetInputLine(kGpipAcia, false);  // the ACIA has a byte
     };
+    Write(kAer, 0x00);
     Write(kImrb, 0x40);
     Write(kVr, 0x40);
     RunFrame();
@@ -266,70 +264,84 @@ TEST_F(FrameSchedulerTest, KeyboardTicksEvery10016CyclesAcrossFrames) {
     ASSERT_EQ(ticks.size(), 31u);  // 160256 = 16 x 10016; the 32nd falls on the third frame
     for (size_t k = 0; k < ticks.size(); ++k) ASSERT_EQ(ticks[k], 10016 * int64_t(k + 1));
     EXPECT_EQ(PostsAt(6, 0x46), (std::vector<int64_t>{3 * 10016}));
-    EXPECT_EQ(g_io.mfp.ReadByte(kGpip, 0) & 0x10, 0);
 }
 
-TEST_F(FrameSchedulerTest, FloppyCommandCompletesThenGoesIdle) {
-    std::vector<std::string> calls;
-    s.hooks.floppyApplyDma = [&] { calls.push_back("dma"); };
-    s.hooks.floppyCommandDone = [&] { calls.push_back("done"); };
-    s.hooks.floppyIdle = [&] { calls.push_back("idle"); };
+// A chip's events: run at their due cycle in their source's place in the order, carried over
+// the frame end, cancelled and rescheduled by the chip; an interrupt one raises ends the call.
+struct FakeChip {
+    FakeChip(FrameScheduler* s, Mfp* m) : scheduler(s), mfp(m) {}
+    FrameScheduler* scheduler;
+    Mfp* mfp;
+    int event = -1;
+    std::vector<int64_t> runs;
+    int again = 0;  // reschedule this many times, 70000 cycles apart
+};
+
+void FakeChipEvent(void* context, Cycles due) {
+    auto* chip = static_cast<FakeChip*>(context);
+    chip->runs.push_back(g_frameBase + due);
+    if (chip->again-- > 0) chip->scheduler->Schedule(chip->event, due + 70000);
+    chip->mfp->SetInputLine(kGpipFloppy, chip->runs.size() % 2 == 0);
+}
+
+TEST_F(FrameSchedulerTest, ChipEventsRunAtTheirTimeAndCarryOverTheFrameEnd) {
+    FakeChip chip(&s, &mfp);
+    chip.event = s.RegisterEvent(kEventFdc, FakeChipEvent, &chip);
+    ASSERT_EQ(chip.event, 0);
+    Write(kAer, 0x00);  // falling edges are active
     Write(kImrb, 0x80);
     Write(kVr, 0x40);
-    s.floppy = {FloppyEvent::kCommandDone, 5000};
+    chip.again = 3;
+    s.Schedule(chip.event, 5000);
     RunFrame();
-    EXPECT_EQ(calls, (std::vector<std::string>{"dma", "done"}));
-    EXPECT_EQ(PostsAt(6, 0x47), (std::vector<int64_t>{5000}));
-    EXPECT_EQ(g_io.mfp.ReadByte(kGpip, 0) & 0x20, 0);
-    EXPECT_EQ(s.floppy.phase, FloppyEvent::kIdle);
-    EXPECT_EQ(s.floppy.time, 5000 + kFloppyIdleCycles - kCyclesPerFrame);
-    for (int frame = 1; frame < 91 && s.floppy.phase != FloppyEvent::kNone; ++frame) RunFrame();
-    EXPECT_EQ(calls.back(), "idle");
-    EXPECT_EQ(s.floppy.phase, FloppyEvent::kNone);
+    RunFrame();
+    EXPECT_EQ(chip.runs, (std::vector<int64_t>{5000, 75000, 145000, 215000}));
+    // Input 5 falls on every odd run: the floppy channel is posted then, at the event's cycle.
+    EXPECT_EQ(PostsAt(6, 0x47), (std::vector<int64_t>{5000, 145000}));
+    EXPECT_FALSE(s.Scheduled(chip.event));
+
+    s.Schedule(chip.event, 1000);
+    s.Cancel(chip.event);
+    RunFrame();
+    EXPECT_EQ(chip.runs.size(), 4u);
 }
 
-TEST_F(FrameSchedulerTest, FrameEndRunsItsWorkInOrderAndSnapsTheScreen) {
+TEST_F(FrameSchedulerTest, ChipEventsTakeTheirSourcesPlaceOnEqualTimes) {
+    FakeChip floppy(&s, &mfp), acia(&s, &mfp);
+    acia.event = s.RegisterEvent(kEventAcia, FakeChipEvent, &acia);
+    floppy.event = s.RegisterEvent(kEventFdc, FakeChipEvent, &floppy);
+    s.Schedule(acia.event, 528);
+    s.Schedule(floppy.event, 528);  // with the second HBL
+    g_cpu.clock = 520;
+    int32_t budget;
+    while ((budget = s.ServiceEvents()) == 0) {  // the first HBL and the VBL, late
+    }
+    EXPECT_EQ(budget, 8);
+    EXPECT_EQ(s.nextEventKind, kEventFdc);  // the floppy comes before the ACIAs and the HBL
+    g_cpu.clock = 528;
+    while (s.ServiceEvents() == 0) {
+    }
+    EXPECT_EQ(floppy.runs, (std::vector<int64_t>{528}));
+    EXPECT_EQ(acia.runs, (std::vector<int64_t>{528}));
+    EXPECT_EQ(PostsAt(2).back(), 528);
+}
+
+TEST_F(FrameSchedulerTest, EventSlotsAreLimited) {
+    FakeChip chip(&s, &mfp);
+    for (int n = 0; n < kMaxChipEvents; ++n) ASSERT_EQ(s.RegisterEvent(kEventAcia, FakeChipEvent, &chip), n);
+    EXPECT_EQ(s.RegisterEvent(kEventAcia, FakeChipEvent, &chip), -1);
+}
+
+TEST_F(FrameSchedulerTest, ScreenSnapshotWrapsAtTheTopOfRam) {
     auto ram = std::make_unique<uint8_t[]>(kRamBytes);
     for (uint32_t i = 0; i < kRamBytes; ++i) ram[i] = static_cast<uint8_t>(i >> 8);
-    s.Attach(nullptr, ram.get());
-    std::vector<std::string> calls;
-    auto note = [&](const char* name) { return [&calls, name] { calls.push_back(name); }; };
-    uint16_t pixels[4];
-    s.hooks.terminateVideoLog = note("terminate video");
-    s.hooks.lockBackBuffer = [&] {
-        calls.push_back("lock");
-        return BackBuffer{pixels, 4};
-    };
-    s.hooks.renderFrame = [&](BackBuffer) { calls.push_back("render"); };
-    s.hooks.drawOverlays = [&](BackBuffer) { calls.push_back("overlays"); };
-    s.hooks.unlockAndDraw = note("draw");
-    s.hooks.present = note("present");
-    s.hooks.terminateSoundLog = note("terminate sound");
-    s.hooks.runDmaSound = note("dma sound");
-    s.hooks.produceSound = [&](int32_t n) { calls.push_back("sound " + std::to_string(n)); };
-    s.hooks.pollJoystick = note("joystick");
-    s.hooks.startVideoFrame = note("start video");
-    s.hooks.startSoundFrame = note("start sound");
-    s.hooks.videoBase = [&] {
-        calls.push_back("base");
-        return 0x3FF800u;  // 2 KB below the top of RAM: the copy wraps
-    };
-    s.hooks.resetLineWindows = note("windows");
+    s.Attach(&mfp, nullptr, ram.get());
+    s.hooks.videoBase = [] { return 0x3FF800u; };  // 2 KB below the top of RAM: the copy wraps
     g_cpu.clock = kCyclesPerFrame;
     EXPECT_EQ(s.ServiceEvents(), -1);
-    EXPECT_EQ(calls, (std::vector<std::string>{"terminate video", "lock", "render", "overlays", "draw",
-                                               "present", "terminate sound", "dma sound", "sound 881",
-                                               "joystick", "start video", "start sound", "base", "windows"}));
     EXPECT_EQ(s.ScreenSnapshot()[0], 0xF8);
     EXPECT_EQ(s.ScreenSnapshot()[0x800], 0x00);
     EXPECT_EQ(s.ScreenSnapshot()[0xFFFF], 0xF7);
-
-    // A sample count outside 1-4096 skips the sound.
-    calls.clear();
-    s.hooks.chooseSampleCount = [] { return 0; };
-    g_cpu.clock = kCyclesPerFrame;
-    s.ServiceEvents();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "sound 881"), 0);
 }
 
 }  // namespace

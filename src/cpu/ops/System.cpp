@@ -38,7 +38,7 @@ struct Reset {
         }
         g_run.countdown = g_run.remaining - 1;
         g_cpu.pc = Pc();
-        g_cpu.resetHook();
+        g_cpu.resetHook(g_cpu.resetContext);
         g_run.remaining = g_run.countdown + 1;
         g_run.countdown = -1;
         if (g_run.busErrorRequest) {

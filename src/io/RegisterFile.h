@@ -1,0 +1,43 @@
+// Stand-ins for the chips whose pages the machine decodes before their own emulation exists:
+// each keeps what is written to its registers and reads it back, so that software which sets a
+// register up and checks it finds the chip there (TOS does so for the Shifter, the floppy DMA,
+// the sound chip and the ACIAs). They do nothing else: no picture, no sound, no disk, no keys.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "io/IoDispatch.h"
+
+namespace vexil {
+
+// A page of byte registers, one per page offset. Word accesses reach the byte at the even
+// offset (high byte) and the odd one (low byte). `writeMask` keeps only the bits the register
+// has.
+struct RegisterFile {
+    uint8_t bytes[256] = {};
+    uint8_t writeMask[256] = {};  // not state: fixed by the chip's layout
+};
+
+struct RegisterLayout {
+    const char* name;
+    uint32_t page;
+    IoOffsets readBytes, readWords, writeBytes, writeWords;
+    std::array<uint8_t, 256> writeMask;
+};
+IoChip RegisterFileChip(RegisterFile& file, const RegisterLayout& layout);
+
+// The Shifter's, the floppy DMA's and the ACIAs' pages as the machine decodes them.
+RegisterLayout ShifterLayout();
+RegisterLayout FloppyDmaLayout();
+RegisterLayout AciaLayout();
+
+// The YM2149's page: a select port at offsets 0 mod 4 and a data port at 2 mod 4 over sixteen
+// registers of the chip's widths; reading the select port gives the selected register.
+struct SoundChipPorts {
+    uint8_t regs[16] = {};
+    uint8_t select = 0;
+};
+IoChip SoundChipPortsChip(SoundChipPorts& ports);
+
+}  // namespace vexil
