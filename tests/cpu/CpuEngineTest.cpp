@@ -1,4 +1,4 @@
-// The run engine: cycle accounting, bus slots, pairing, prefetch and the run states.
+// The run engine: cycle accounting, bus slots, pairing and the run states.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -71,18 +71,6 @@ TEST_F(CpuEngineTest, LargeBudgetOvershootIsCounted) {
     EXPECT_EQ(g_cpu.clock, 32);
 }
 
-TEST_F(CpuEngineTest, WriteOverNextOpcodeDoesNotChangeIt) {
-    Start("or_into_next");
-    m_.RunTo(program_.Symbol("patched") - 2);
-    g_cpu.d[1] = g_cpu.d[7] = 0;
-    cpu_seam::Step();
-    cpu_seam::Step();
-    // Memory now holds the patched opcode, but the prefetched moveq #1,d1 runs.
-    EXPECT_EQ(m_.Word(program_.Symbol("patched")), 0x7E01);
-    EXPECT_EQ(g_cpu.d[1], 1u);
-    EXPECT_EQ(g_cpu.d[7], 0u);
-}
-
 TEST_F(CpuEngineTest, StopWaitsUntilAnInterruptIsRaised) {
     Start("stop_here");
     EXPECT_EQ(CpuRun(4), kRunBudgetSpent);
@@ -128,17 +116,6 @@ TEST_F(CpuEngineTest, ResetWithHookCallsItAndCosts132) {
     EXPECT_EQ(cpu_seam::Step(), 132);
     EXPECT_EQ(g_resets, 1);
     g_cpu.resetHook = nullptr;
-}
-
-TEST_F(CpuEngineTest, ResetInUserModeIsAPrivilegeViolation) {
-    Start("reset_here");
-    m_.SetLong(8 * 4, 0x5000);
-    auto r = cpu_seam::GetRegisters();
-    r.sr = 0x0000;
-    cpu_seam::SetRegisters(r);
-    EXPECT_EQ(cpu_seam::Step(), 36);  // 34, rounded
-    EXPECT_EQ(g_cpu.pc, 0x5000u);
-    EXPECT_EQ(m_.Long(g_cpu.a[7] + 2), program_.Symbol("reset_here"));
 }
 
 TEST_F(CpuEngineTest, TraceRunsOneInstructionThenTheTraceException) {

@@ -1,6 +1,6 @@
 // The data-movement group: MOVEM order and final addresses, the cycles charged and recorded
 // (MOVEM and Scc record only their constant part, LEA's indexed form), the EXG pairing credit,
-// MOVE.B from an address register, and the SR writes with a faulting operand or a lowered mask.
+// MOVE.B from an address register, and the SR write with a lowered mask.
 #include <gtest/gtest.h>
 
 #include "cpu/Cpu.h"
@@ -126,23 +126,6 @@ TEST(MovemMapTest, ATransferRunningOffTheEndOfMemory) {
     EXPECT_EQ(g_cpu.a[1], 0xFFFFFFFFu);
     EXPECT_EQ(g_cpu.pc, program.Symbol("movem_w_load") + 4);
 }
-
-// An odd operand address: one address error, and what the instruction does after it leaves
-// the handler in supervisor mode with A7 on the 14-byte frame.
-class MoveFaultTest : public MoveTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(MoveFaultTest, HandlerRunsOnItsFrame) {
-    Start(GetParam(), kData + 1);
-    cpu_seam::Step();
-    EXPECT_EQ(g_cpu.pc, kHandler);
-    EXPECT_EQ(CpuGetSr() & 0xA700, 0x2700);
-    EXPECT_EQ(g_cpu.a[7], 0x80000u - 14);
-    EXPECT_EQ(m_.Long(0x80000 - 12), kData + 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Move, MoveFaultTest,
-                         ::testing::Values("movem_l_all", "movem_l_load_a7", "move_to_sr_mem",
-                                           "move_w_to_predec_a7", "movea_to_a7"));
 
 TEST_F(MoveTest, MoveToSrLoweringTheMaskTakesAPendingInterruptAtOnce) {
     Start("lower_mask");

@@ -63,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TrapCase{"illegal_here", 0x2704, 4, "illegal_here", 36},
                       // Privileged instructions in user mode push their own address.
                       TrapCase{"rte_here", 0x0000, 8, "rte_here", 36},
+                      TrapCase{"reset_here", 0x0000, 8, "reset_here", 36},
                       TrapCase{"stop_here", 0x8000, 8, "stop_here", 36}),
     [](const auto& info) { return std::string(info.param.label) + "_" + std::to_string(info.index); });
 

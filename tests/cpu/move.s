@@ -84,18 +84,6 @@ move_b_an:
 move_b_predec_a7:
         move.b  d0, -(a7)
         nop
-move_to_sr_mem:
-        move.w  (a0), sr
-        nop
-move_w_to_predec_a7:
-        move.w  (a0), -(a7)
-        nop
-movea_to_a7:
-        movea.l (a0), a7
-        nop
-movem_l_load_a7:
-        movem.l (a0), d0/a7
-        nop
 lower_mask:
         move.w  #0x2300, sr
 after_lower_mask:

@@ -13,6 +13,9 @@ trap_on_overflow_next:
 illegal_here:
         illegal
         nop
+reset_here:
+        reset
+        nop
 rte_here:
         rte
         nop
