@@ -55,71 +55,41 @@ TEST_P(AluCaseTest, ResultFlagsAndCycles) {
 
 constexpr uint32_t kN = 0x08, kZ = 0x04, kV = 0x02, kC = 0x01, kX = 0x10;
 
+// The cases where this machine's choices show: the cycles it charges, the count it records when
+// that is not the charged one, the flags the 68000 leaves undefined. Plain results and flags of
+// every form are the single-step vectors' (VectorTest).
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Alu, AluCaseTest, ::testing::Values(
     //        label           d0          d1          a0         ccr          memory      d0 after    a0 after   ccr after           memory after chg rec
     // Each step of ADD.L and SUB.L rounded to a bus slot on its own: 4 more than the count rounded.
     AluCase{"add_l_predec", 0x7FFFFFFF, 0,          kData + 4, 0,           0x00000001, 0x80000000, kData,     kN | kV,            0x00000001, 20, 16},
-    AluCase{"add_w_to_mem", 0x00008000, 0,          kData,     0,           0x80001234, 0x00008000, kData,     kX | kZ | kV | kC,  0x00001234, 12, 12},
-    AluCase{"sub_b_dn",     0x12345600, 1,          kData,     0,           0,          0x123456FF, kData,     kX | kN | kC,       0,           4,  4},
     AluCase{"sub_l_index",  0,          0,          kData,     0,           0x00000001, 0xFFFFFFFF, kData,     kX | kN | kC,       0x00000001, 24, 20},
     // CMP leaves X alone.
     AluCase{"cmp_l_dn",     1,          2,          kData,     kX,          0,          1,          kData,     kX | kN | kC,       0,           8,  6},
-    AluCase{"cmp_b_imm",    0x7F,       0,          kData,     0,           0,          0x7F,       kData,     kN | kV | kC,       0,           8,  8},
-    // Address register forms: the whole register, flags untouched (CMPA: a long compare).
-    AluCase{"adda_w_dn",    0,          0x0000FFFF, 0x3000,    0x1F,        0,          0,          0x2FFF,    0x1F,               0,           8,  8},
-    AluCase{"suba_l_dn",    0,          0x3001,     0x3000,    0,           0,          0,          0xFFFFFFFF, 0,                 0,           8,  8},
+    // CMPA compares the whole register with the sign-extended operand.
     AluCase{"cmpa_w_dn",    0,          0x8000,     0xFFFF8000, 0,          0,          0,          0xFFFF8000, kZ,                0,           8,  6},
-    AluCase{"addq_w_an",    0,          0,          0x0000FFFF, 0x1F,       0,          0,          0x00010000, 0x1F,              0,           8,  8},
-    AluCase{"subq_l_dn",    8,          0,          kData,     0,           0,          0,          kData,     kZ,                 0,           8,  8},
-    AluCase{"addq_b_mem",   0,          0,          kData,     0,           0xF8123456, 0,          kData,     kX | kZ | kC,       0x00123456, 12, 12},
-    AluCase{"addi_l_mem",   0,          0,          kData,     0,           0xFFFFFFFF, 0,          kData,     kX | kZ | kC,       0,          28, 28},
-    AluCase{"subi_w_dn",    0x12340000, 0,          kData,     0,           0,          0x1234FFFF, kData,     kX | kN | kC,       0,           8,  8},
     AluCase{"cmpi_l_dn",    1,          0,          kData,     kX,          0,          1,          kData,     kX | kZ,            0,          16, 14},
     // ADDX, SUBX, NEGX: Z is cleared by a nonzero result and otherwise kept.
-    AluCase{"addx_l_dn",    0xFFFFFFFF, 0,          kData,     kX | kZ,     0,          0,          kData,     kX | kZ | kC,       0,           8,  8},
-    AluCase{"subx_b_dn",    5,          3,          kData,     kZ,          0,          2,          kData,     0,                  0,           4,  4},
     AluCase{"addx_w_mem",   0,          0,          kData + 4, kX,          0x12340001, 0,          kData,     0,                  0x12360001, 20, 18},
-    AluCase{"cmpm_b",       0,          0,          kData,     0,           0x34120000, 0,          kData + 2, kN | kC,            0x34120000, 12, 12},
-    AluCase{"neg_w_dn",     0x00008000, 0,          kData,     0,           0,          0x00008000, kData,     kX | kN | kV | kC,  0,           4,  4},
-    AluCase{"negx_b_mem",   0,          0,          kData,     kX | kZ,     0x00345678, 0,          kData,     kX | kN | kC,       0xFF345678, 12, 12},
     // CLR.L Dn costs 8 here.
     AluCase{"clr_l_dn",     0xFFFFFFFF, 0,          kData,     0x1B,        0,          0,          kData,     kX | kZ,            0,           8,  8},
-    AluCase{"clr_w_mem",    0,          0,          kData,     0x0F,        0xFFFFFFFF, 0,          kData,     kZ,                 0x0000FFFF, 12, 12},
-    AluCase{"tst_l_absl",   0,          0,          kData,     0x13,        0x80000000, 0,          kData,     kX | kN,            0x80000000, 20, 20},
     // Decimal: C and X from the adjust, N from the result, V cleared, Z only ever cleared.
     AluCase{"abcd_dn",      0x45,       0x55,       kData,     kZ | kV,     0,          0,          kData,     kX | kZ | kC,       0,           8,  6},
     AluCase{"sbcd_mem",     0,          0,          kData + 2, kZ,          0x10010000, 0,          kData,     0,                  0x09010000, 20, 18},
     AluCase{"nbcd_dn",      0x01,       0,          kData,     0,           0,          0x99,       kData,     kX | kN | kC,       0,           8,  6},
     // MULU and MULS take 38 + 2 per 1 bit (MULU) or per change between neighbouring bits (MULS).
     AluCase{"mulu_dn",      0x0100,     0x00FF,     kData,     kV | kC,     0,          0xFF00,     kData,     0,                  0,          56, 54},
-    AluCase{"muls_dn",      5,          0xFFFF,     kData,     0,           0,          0xFFFFFFFB, kData,     kN,                 0,          40, 40},
     // DIVU 133 + ea, DIVS 150 + ea whatever the operands; on overflow Dn is kept, V set, N Z C cleared.
     AluCase{"divu_dn",      100001,     10,         kData,     0,           0,          0x00012710, kData,     0,                  0,         136, 133},
     AluCase{"divu_overflow", 0x10000,   1,          kData,     kX | kN | kZ | kC, 0,    0x10000,    kData,     kX | kV,            0,         136, 133},
     AluCase{"divs_imm",     0xFFFFFFF9, 0,          kData,     0,           0,          0xFFFF0003, kData,     0,                  0,         156, 154},
     // CHK without a trap clears N, Z, V and C.
     AluCase{"chk_dn",       5,          10,         kData,     0x1F,        0,          5,          kData,     kX,                 0,          12, 10},
-    // Logic: N and Z from the result, V and C cleared.
-    AluCase{"andi_l_dn", 0x12345678, 0, kData, 0x13, 0, 0x12005600, kData, 0x10, 0, 16, 14},
-    AluCase{"ori_l_dn", 0, 0, kData, 0, 0, 0x80000000, kData, 0x08, 0, 16, 16},
-    AluCase{"eori_b_dn", 0x12345600, 0, kData, 0, 0, 0x123456FF, kData, 0x08, 0, 8, 8},
-    AluCase{"and_l_dn", 0xFFFF8000, 0x0000FFFF, kData, 0, 0, 0x00008000, kData, 0x00, 0, 8, 8},
-    // Each step rounded to a bus slot on its own: 4 more than the count rounded.
-    AluCase{"and_l_predec", 0xFFFF0000, 0, kData + 4, 0, 0x0F0F0F0F, 0x0F0F0000, kData, 0x00, 0x0F0F0F0F, 20, 16},
-    AluCase{"or_l_index", 0x80000000, 0, kData, 0, 0x00000001, 0x80000001, kData, 0x08, 0x00000001, 24, 20},
-    AluCase{"and_w_to_mem", 0x00008421, 0, kData, 0x1F, 0xFFFF1234, 0x00008421, kData, 0x18, 0x84211234, 12, 12},
-    AluCase{"eor_l_to_mem", 0xFFFFFFFF, 0, kData, 0, 0xFFFFFFFF, 0xFFFFFFFF, kData + 4, 0x04, 0, 20, 20},
-    AluCase{"eor_l_dn", 0x0F0F0F0F, 0xFFFFFFFF, kData, 0, 0, 0xF0F0F0F0, kData, 0x08, 0, 8, 8},
-    AluCase{"not_l_dn", 0, 0, kData, 0x03, 0, 0xFFFFFFFF, kData, 0x08, 0, 8, 6},
-    AluCase{"not_b_mem", 0, 0, kData, 0, 0x0F000000, 0, kData, 0x08, 0xF0000000, 12, 12},
-    AluCase{"andi_b_mem", 0, 0, kData, 0, 0xF0FFFFFF, 0, kData, 0x04, 0x00FFFFFF, 16, 16},
-    AluCase{"eori_w_absl", 0, 0, kData, 0, 0x00001234, 0, kData, 0x08, 0xFFFF1234, 24, 24},
-    AluCase{"ori_to_ccr", 0, 0, kData, 0, 0, 0, kData, 0x1F, 0, 20, 20},
-    AluCase{"andi_to_ccr", 0, 0, kData, 0x1F, 0, 0, kData, 0x04, 0, 20, 20},
-    AluCase{"eori_to_ccr", 0, 0, kData, 0x01, 0, 0, kData, 0x10, 0, 20, 20},
-    AluCase{"andi_to_sr", 0, 0, kData, 0x1F, 0, 0, kData, 0x1E, 0, 20, 20},
-    AluCase{"ori_to_sr", 0, 0, kData, 0, 0, 0, kData, 0x01, 0, 20, 20}),
+    // Logic: N and Z from the result, V and C cleared; ANDI.L to Dn costs 14, ORI and EORI 16.
+    AluCase{"andi_l_dn",    0x12345678, 0,          kData,     0x13,        0,          0x12005600, kData,     kX,                 0,          16, 14},
+    AluCase{"and_l_predec", 0xFFFF0000, 0,          kData + 4, 0,           0x0F0F0F0F, 0x0F0F0000, kData,     0,                  0x0F0F0F0F, 20, 16},
+    AluCase{"or_l_index",   0x80000000, 0,          kData,     0,           0x00000001, 0x80000001, kData,     kN,                 0x00000001, 24, 20},
+    AluCase{"not_l_dn",     0,          0,          kData,     kV | kC,     0,          0xFFFFFFFF, kData,     kN,                 0,           8,  6}),
     [](const auto& info) { return std::string(info.param.label); });
 // clang-format on
 

@@ -7,74 +7,23 @@ _start:
 add_l_predec:
         add.l   -(a0), d0
         nop
-add_w_to_mem:
-        add.w   d0, (a0)
-        nop
-sub_b_dn:
-        sub.b   d1, d0
-        nop
 sub_l_index:
         sub.l   0(a0,d1.w), d0
         nop
 cmp_l_dn:
         cmp.l   d1, d0
         nop
-cmp_b_imm:
-        cmp.b   #0x80, d0
-        nop
-adda_w_dn:
-        adda.w  d1, a0
-        nop
-suba_l_dn:
-        suba.l  d1, a0
-        nop
 cmpa_w_dn:
         cmpa.w  d1, a0
-        nop
-addq_w_an:
-        addq.w  #1, a0
-        nop
-subq_l_dn:
-        subq.l  #8, d0
-        nop
-addq_b_mem:
-        addq.b  #8, (a0)
-        nop
-addi_l_mem:
-        addi.l  #1, (a0)
-        nop
-subi_w_dn:
-        subi.w  #1, d0
         nop
 cmpi_l_dn:
         cmpi.l  #1, d0
         nop
-addx_l_dn:
-        addx.l  d1, d0
-        nop
-subx_b_dn:
-        subx.b  d1, d0
-        nop
 addx_w_mem:
         addx.w  -(a0), -(a0)
         nop
-cmpm_b:
-        cmpm.b  (a0)+, (a0)+
-        nop
-neg_w_dn:
-        neg.w   d0
-        nop
-negx_b_mem:
-        negx.b  (a0)
-        nop
 clr_l_dn:
         clr.l   d0
-        nop
-clr_w_mem:
-        clr.w   (a0)
-        nop
-tst_l_absl:
-        tst.l   0x3000.l
         nop
 abcd_dn:
         abcd    d1, d0
@@ -87,9 +36,6 @@ nbcd_dn:
         nop
 mulu_dn:
         mulu.w  d1, d0
-        nop
-muls_dn:
-        muls.w  d1, d0
         nop
 divu_dn:
         divu.w  d1, d0
@@ -107,50 +53,14 @@ chk_dn:
 andi_l_dn:
         andi.l  #0xff00ff00, d0
         nop
-ori_l_dn:
-        ori.l   #0x80000000, d0
-        nop
-eori_b_dn:
-        eori.b  #0xff, d0
-        nop
-and_l_dn:
-        and.l   d1, d0
-        nop
 and_l_predec:
         and.l   -(a0), d0
         nop
 or_l_index:
         or.l    0(a0,d1.w), d0
         nop
-and_w_to_mem:
-        and.w   d0, (a0)
-        nop
-eor_l_to_mem:
-        eor.l   d0, (a0)+
-        nop
-eor_l_dn:
-        eor.l   d1, d0
-        nop
 not_l_dn:
         not.l   d0
-        nop
-not_b_mem:
-        not.b   (a0)
-        nop
-andi_b_mem:
-        andi.b  #0x0f, (a0)
-        nop
-eori_w_absl:
-        eori.w  #0xffff, 0x3000.l
-        nop
-ori_to_ccr:
-        ori.b   #0xff, ccr
-        nop
-andi_to_ccr:
-        andi.b  #0x04, ccr
-        nop
-eori_to_ccr:
-        eori.b  #0x11, ccr
         nop
 andi_to_sr:
         andi.w  #0xfffe, sr
