@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cpu/Cpu.h"
@@ -86,12 +87,6 @@ protected:
     // entered (2 or 3), or 0. `otherVector` is that of another exception, else -1. A jump into
     // the faulting region takes one more step, whose opcode fetch is the bus error (`target`).
     int RunOnce(const FaultSetup& s, uint16_t opcode, uint16_t sr, int* otherVector, uint32_t* target) {
-        if (s.busErrors) {
-            g_cpu.supervisor = g_cpu.user = g_cpu.current = busMap_.Set();
-        } else {
-            cpu_seam::MapFlatRam(ram_.data());
-        }
-        g_cpu.resetHook = nullptr;
         for (int v = 0; v < 64; ++v) {
             SetWord(4 * v, static_cast<uint16_t>(Handler(v) >> 16));
             SetWord(4 * v + 2, static_cast<uint16_t>(Handler(v)));
@@ -155,22 +150,31 @@ protected:
     // Sweeps all 65536 opcodes in user mode, and the privileged ones again in supervisor mode.
     // Returns the opcodes that faulted; every check that failed goes to `failures`.
     std::set<uint16_t> Sweep(const FaultSetup& s, std::vector<std::string>& failures) {
+        if (s.busErrors) {
+            g_cpu.supervisor = g_cpu.user = g_cpu.current = busMap_.Set();
+        } else {
+            cpu_seam::MapFlatRam(ram_.data());
+        }
+        g_cpu.resetHook = nullptr;
         std::set<uint16_t> faulted;
         for (uint32_t value = 0; value < 65536; ++value) {
             const auto op = static_cast<uint16_t>(value);
-            const std::string family = OpcodeTableEntry(op).family;
+            const std::string_view family = OpcodeTableEntry(op).family;
             for (const uint16_t sr : {uint16_t{0x0000}, uint16_t{0x2000}}) {
                 int other;
                 uint32_t target;
                 const int vector = RunOnce(s, op, sr, &other, &target);
-                std::ostringstream where;
-                where << s.name << ": " << family << " " << std::hex << op << (sr ? " (supervisor)" : "")
-                      << ":";
-                if (CpuHalted()) failures.push_back(where.str() + " halted");
+                const auto fail = [&](const std::string& problem) {
+                    std::ostringstream where;
+                    where << s.name << ": " << family << " " << std::hex << op << (sr ? " (supervisor)" : "")
+                          << ":" << problem;
+                    failures.push_back(where.str());
+                };
+                if (CpuHalted()) fail(" halted");
                 if (vector != 0) {
                     faulted.insert(op);
                     const std::string problems = CheckFault(s, vector, sr, target);
-                    if (!problems.empty()) failures.push_back(where.str() + problems);
+                    if (!problems.empty()) fail(problems);
                 }
                 // Opcodes that are no instruction push their own address.
                 const int own = family == "line A"                             ? 10
@@ -178,7 +182,7 @@ protected:
                                 : (family == "illegal" || family == "ILLEGAL") ? 4
                                                                                : -1;
                 if (own >= 0 && (other != own || Long(kSsp - 4) != kProgram))
-                    failures.push_back(where.str() + " not entered through its vector");
+                    fail(" not entered through its vector");
                 // Only a privilege violation is worth a second run in supervisor mode.
                 if (other != 8) break;
             }
