@@ -1,7 +1,7 @@
 // The arithmetic and logic groups: results, condition codes (including the choices for flags
 // the 68000 leaves undefined), the cycles charged and recorded, the divide-by-zero and CHK
 // traps, the prefetch of the read-modify-write forms, where in an instruction its accesses
-// happen, and the SR writes' privilege, stack switch, interrupt and trace checks.
+// happen, and the SR writes' interrupt and trace checks.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -239,29 +239,6 @@ INSTANTIATE_TEST_SUITE_P(Alu, AluAccessTest, ::testing::Values(
 // clang-format on
 
 // ---- SR writes ------------------------------------------------------------------------------
-
-class AluPrivilegeTest : public AluTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(AluPrivilegeTest, SrWriteInUserModeIsAPrivilegeViolation) {
-    const uint32_t at = program_.Symbol(GetParam());
-    Start(GetParam(), 0x0000);
-    m_.SetLong(8 * 4, 0x5000);
-    EXPECT_EQ(cpu_seam::Step(), 36);  // 34, rounded
-    EXPECT_EQ(g_cpu.pc, 0x5000u);
-    EXPECT_EQ(CpuGetSr(), 0x2000);
-    EXPECT_EQ(m_.Word(g_cpu.a[7]), 0x0000);  // the SR pushed
-    EXPECT_EQ(m_.Long(g_cpu.a[7] + 2), at);  // the PC of the instruction itself
-}
-
-INSTANTIATE_TEST_SUITE_P(Alu, AluPrivilegeTest, ::testing::Values("andi_to_sr", "ori_to_sr", "eori_to_sr"));
-
-TEST_F(AluTest, EoriToSrLeavingSupervisorModeSwitchesStacks) {
-    Start("eori_to_sr");
-    EXPECT_EQ(cpu_seam::Step(), 20);
-    EXPECT_EQ(CpuGetSr(), 0x0700);
-    EXPECT_EQ(g_cpu.a[7], 0x70000u);  // the user stack pointer
-    EXPECT_EQ(g_cpu.otherSp, 0x80000u);
-}
 
 TEST_F(AluTest, LoweringTheMaskTakesAPendingInterruptAtOnce) {
     Start("unmask");

@@ -62,15 +62,6 @@ or_l_index:
 not_l_dn:
         not.l   d0
         nop
-andi_to_sr:
-        andi.w  #0xfffe, sr
-        nop
-ori_to_sr:
-        ori.w   #0x0001, sr
-        nop
-eori_to_sr:
-        eori.w  #0x2000, sr
-        nop
 
 | Instructions that trap: the handler is at "trapped".
 divu_zero:
