@@ -21,6 +21,12 @@ protected:
         m_.Load(program_);
         g_cpu.clock = 0;
     }
+    // The reset hook and the user tables are the CPU's globals: a test that sets them has them
+    // put back here, failed or not.
+    void TearDown() override {
+        g_cpu.resetHook = nullptr;
+        g_cpu.user = g_cpu.supervisor;
+    }
     void Start(const std::string& label) {
         m_.Load(program_, label);
         g_cpu.a[0] = 0x3000;
@@ -115,7 +121,6 @@ TEST_F(CpuEngineTest, ResetWithHookCallsItAndCosts132) {
     g_resets = 0;
     EXPECT_EQ(cpu_seam::Step(), 132);
     EXPECT_EQ(g_resets, 1);
-    g_cpu.resetHook = nullptr;
 }
 
 TEST_F(CpuEngineTest, TraceRunsOneInstructionThenTheTraceException) {
@@ -135,14 +140,12 @@ TEST_F(CpuEngineTest, TraceRunsOneInstructionThenTheTraceException) {
 // no user memory to run from, that fetch is a bus error.
 TEST_F(CpuEngineTest, ModeSwitchFetchesThroughTheNewModesTable) {
     Start("to_user_mode");
-    FetchTable nothing;
-    const TableSet user = g_cpu.user;
+    static FetchTable nothing;  // outlives the test: the fixture puts the user tables back
     g_cpu.user.fetch = &nothing;
     m_.SetLong(2 * 4, 0x6000);
     m_.SetWord(0x6000, 0x4E71);  // nop
     m_.SetWord(0x6002, 0x60FE);  // bra.s *
     CpuRun(200);
-    g_cpu.user = user;
     EXPECT_EQ(g_cpu.d[0], 0u);
     EXPECT_EQ(g_cpu.pc, 0x6002u);
     EXPECT_EQ(m_.Long(0x80000 - 12), program_.Symbol("to_user_mode") + 4);  // the access address

@@ -299,7 +299,10 @@ std::vector<std::string> VectorFiles() {
     return names;
 }
 
-class Vectors : public ::testing::TestWithParam<std::string> {};
+class Vectors : public ::testing::TestWithParam<std::string> {
+protected:
+    void TearDown() override { g_cpu.resetHook = nullptr; }  // the runner sets its own
+};
 
 TEST_P(Vectors, MatchTheReferenceCore) {
     const std::string file = GetParam();
