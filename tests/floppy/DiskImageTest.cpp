@@ -9,16 +9,7 @@ namespace vexil {
 namespace {
 
 using test::Bytes;
-
-// The sector buffer holds 68000 words: word i = byte 2i × 256 + byte 2i + 1.
-::testing::AssertionResult SectorIs(const DiskImage& d, const uint8_t* expected, size_t size = 512) {
-    if (d.SectorSize() != size) return ::testing::AssertionFailure() << "sector size " << d.SectorSize();
-    for (size_t i = 0; i < size / 2; ++i) {
-        const uint16_t want = static_cast<uint16_t>(expected[2 * i] << 8 | expected[2 * i + 1]);
-        if (d.SectorBuffer()[i] != want) return ::testing::AssertionFailure() << "word " << i;
-    }
-    return ::testing::AssertionSuccess();
-}
+using test::SectorIs;
 
 // A raw image whose every sector is different, with a boot sector that describes it when
 // `bootSector` is set (and all zero otherwise).
@@ -382,14 +373,19 @@ TEST(DiskImage, FilesAreNeverWritten) {
     EXPECT_TRUE(test::ReadFile(path) == raw);
 }
 
-TEST(DiskImage, DriveAIsLoadedDriveBStaysEmpty) {
+// The drive A the machine reads from is a global: the fixture leaves it empty.
+class DriveATest : public testing::Test {
+protected:
+    void TearDown() override { DriveA().EjectImage(); }
+};
+
+TEST_F(DriveATest, IsLoadedAndDriveBStaysEmpty) {
     const std::string path = test::ScratchPath("drivea.st");
     test::WriteFile(path, RawImage(720, 9, 1, 720));
     EXPECT_NE(&DriveA(), &DriveB());
     ASSERT_TRUE(InsertDriveA(path));
     EXPECT_TRUE(DriveA().Inserted());
     EXPECT_FALSE(DriveB().Inserted());
-    DriveA().EjectImage();
 }
 
 }  // namespace
