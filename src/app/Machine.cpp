@@ -53,7 +53,18 @@ Machine::Machine(const MachineSettings& settings)
     io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
     io_.RegisterChip(RegisterFileChip(floppyDma_, FloppyDmaLayout()));
     io_.RegisterChip(SoundChipPortsChip(soundChip_));
-    io_.RegisterChip(RegisterFileChip(acias_, AciaLayout()));
+    acias_.wiring = {
+        .transmit = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->keyboard_.Write(byte); },
+        .interruptLine =
+            [](void* c, bool asserted) {
+                static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipAcia, !asserted);
+            },
+        .reset = [](void* c) { static_cast<Machine*>(c)->keyboard_.MachineReset(); },
+        .context = this,
+    };
+    acias_.PowerOn();
+    keyboard_.PowerOn();
+    io_.RegisterChip(AciaIoChip(acias_));
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
     MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), io_.Handlers());
@@ -69,6 +80,13 @@ Machine::Machine(const MachineSettings& settings)
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
+    scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
+}
+
+// The keyboard processor's tick hands at most one byte to the keyboard ACIA.
+void Machine::KeyboardTick() {
+    const int byte = keyboard_.Tick();
+    if (byte >= 0) acias_.Receive(static_cast<uint8_t>(byte));
 }
 
 Machine::~Machine() {
@@ -119,8 +137,10 @@ std::vector<uint8_t> Machine::SaveState() const {
     io_.Save(out);
     mfp_.Save(out);
     scheduler_.Save(out);
+    acias_.Save(out);
+    keyboard_.Save(out);
     out.BeginSection("REGS");
-    for (const RegisterFile* file : {&shifter_, &floppyDma_, &acias_}) out.Put(file->bytes);
+    for (const RegisterFile* file : {&shifter_, &floppyDma_}) out.Put(file->bytes);
     out.Put(soundChip_.regs);
     out.Put(soundChip_.select);
     return out.Finish();
@@ -148,18 +168,18 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit))
+        !scheduler_.Load(in, commit) || !acias_.Load(in, commit) || !keyboard_.Load(in, commit))
         return false;
     if (!in.BeginSection("REGS")) return false;
-    RegisterFile files[3];
+    RegisterFile files[2];
     SoundChipPorts sound;
     bool ok = true;
     for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
     ok = ok && in.Get(sound.regs) && in.Get(sound.select) && in.EndSection() && in.AtEnd();
     if (!ok) return false;
     if (commit) {
-        RegisterFile* live[3] = {&shifter_, &floppyDma_, &acias_};
-        for (int i = 0; i < 3; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
+        RegisterFile* live[2] = {&shifter_, &floppyDma_};
+        for (int i = 0; i < 2; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
         soundChip_ = sound;
     }
     return true;

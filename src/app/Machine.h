@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "input/Acia.h"
+#include "input/Ikbd.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
 #include "io/RegisterFile.h"
@@ -71,6 +73,8 @@ public:
     FrameScheduler& Scheduler() { return scheduler_; }
     IoDispatch& Io() { return io_; }
     Mfp& GetMfp() { return mfp_; }
+    Acias& GetAcias() { return acias_; }
+    Ikbd& Keyboard() { return keyboard_; }
     const DeviceBus& Bus() const { return bus_; }
     const MachineSettings& Settings() const { return settings_; }
 
@@ -84,6 +88,7 @@ private:
     };
 
     bool LoadSections(StateReader& in, bool commit);
+    void KeyboardTick();
 
     SingleInstance instance_;
     MachineSettings settings_;
@@ -93,9 +98,11 @@ private:
     IoDispatch io_;
     Mfp mfp_;
     FrameScheduler scheduler_;
+    Acias acias_;
+    Ikbd keyboard_;
 
     // Pages that hold their registers until their chips are emulated.
-    RegisterFile shifter_, floppyDma_, acias_;
+    RegisterFile shifter_, floppyDma_;
     SoundChipPorts soundChip_;
 };
 
