@@ -102,6 +102,7 @@ public:
 private:
     void TurnRunning();
     void TurnDebugRun();
+    void FeedInput();
     bool BuildMachine();
     MachineSettings WantedSettings() const;
     std::string WantedCartridge() const;

@@ -5,10 +5,17 @@
 #include "app/Machine.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "input/InputScript.h"
 
 namespace vexil {
 
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) {
+    InputScript script;
+    std::string error;
+    if (!options.inputScript.empty() && !script.Load(options.inputScript, error)) {
+        std::fprintf(err, "vexil: %s\n", error.c_str());
+        return 2;
+    }
     Machine machine({options.Machine, options.RAMSize});
     const RomLoad rom = LoadTosRom(machine, options.romPath);
     if (!rom.ok) {
@@ -19,7 +26,6 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: the ROM's reset vectors do not start the processor\n");
         return 1;
     }
-    std::string error;
     if (!options.loadState.empty() && !machine.LoadStateFile(options.loadState, error)) {
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;
@@ -28,6 +34,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
     while (frames < options.frames && result == kRunBudgetSpent) {
+        script.Apply(frames, machine.Keyboard());
         result = machine.RunFrame();
         if (result == kRunBudgetSpent) ++frames;
     }

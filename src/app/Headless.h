@@ -1,4 +1,6 @@
-// The batch mode: runs the machine without a window or sound for a number of frames.
+// The batch mode: runs the machine without a window or sound for a number of frames, with the
+// input of a script if one is given. A run is the same every time: the keyboard processor's
+// clock starts at a fixed time (2000-01-01 12:00:00) unless the script sets it.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +11,16 @@ namespace vexil {
 
 struct HeadlessOptions {
     std::string romPath = "roms/etos256us.img";
-    int frames = 250;       // 5 seconds of the machine's time
-    uint32_t Machine = 0;   // 0 ST, 1 STE
-    uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB
-    std::string loadState;  // start from this save state (its machine and RAM size hold)
-    std::string saveState;  // write the state here after the last frame
+    int frames = 250;         // 5 seconds of the machine's time
+    uint32_t Machine = 0;     // 0 ST, 1 STE
+    uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 2 MB
+    std::string loadState;    // start from this save state (its machine and RAM size hold)
+    std::string saveState;    // write the state here after the last frame
+    std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
 };
 
-// Returns the process exit status: 0 when every frame ran, 1 when the ROM or a save state was
+// Returns the process exit status: 0 when every frame ran, 2 when the input script is
+// unreadable or has a bad line (nothing runs), 1 when the ROM or a save state was
 // refused, a save state could not be written, or the processor stopped (the reason goes to
 // `err`). A line of state goes to `out` at the end.
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err);
