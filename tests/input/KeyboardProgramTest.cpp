@@ -36,7 +36,8 @@ protected:
         std::vector<uint8_t> bytes;
         const uint32_t count = machine_.PeekByte(program_.Symbol("count")) << 8 |
                                machine_.PeekByte(program_.Symbol("count") + 1);
-        for (uint32_t i = 0; i < count; ++i) bytes.push_back(machine_.PeekByte(program_.Symbol("received") + i));
+        for (uint32_t i = 0; i < count; ++i)
+            bytes.push_back(machine_.PeekByte(program_.Symbol("received") + i));
         return bytes;
     }
 
@@ -45,12 +46,12 @@ protected:
 };
 
 TEST_F(KeyboardProgram, ReceivesTheResetReplyKeyCodesAndMousePackets) {
-    const std::vector<uint8_t> bytes = Run(
-        "2 key down A\n"
-        "4 key up A\n"
-        "6 mouse 5 -3 left\n"
-        "8 mouse 300 0\n",  // more than one packet carries; the left button goes up
-        12);
+    const std::vector<uint8_t> bytes =
+        Run("2 key down A\n"
+            "4 key up A\n"
+            "6 mouse 5 -3 left\n"
+            "8 mouse 300 0\n",  // more than one packet carries; the left button goes up
+            12);
     const std::vector<uint8_t> expected = {0xF0, 0x1E, 0x9E, 0xFA, 0x05, 0xFD, 0xF8, 0x7F,
                                            0x00, 0xF8, 0x7F, 0x00, 0xF8, 0x2E, 0x00};
     EXPECT_EQ(bytes, expected);
