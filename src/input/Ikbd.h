@@ -28,7 +28,7 @@
 //   0x1C      read clock (0xFC + 6 BCD)      0x20 ah al n x n  memory load (ignored)
 //   0x21 ah al memory read (ignored)         0x22 ah al execute (ignored)
 //   0x87-0x9A status inquiries: 0xF6 and seven bytes describing the mode asked for
-//   0x03 b    reset, as 0x80 (older software sends it)
+//   0x03 b    a reset as well, whatever b is
 // The clock counts seconds in the machine's time; the host sets it (its local time, or a
 // fixed time in scripted runs) and the 68000 may set it.
 #pragma once
@@ -93,8 +93,7 @@ public:
     bool Load(StateReader& in, bool commit);
 
     IkbdInput input;
-    // The cursor keys and left Control also drive joystick 1 (they are then taken off the
-    // keyboard by the host's key table, except Control).
+    // The clock at power-on: 2000-01-01 12:00:00 (the host sets its own time where it has one).
     static constexpr int64_t kDefaultClock = 946684800 + 12 * 3600;  // 2000-01-01 12:00:00
 
 private:

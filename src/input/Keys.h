@@ -3,7 +3,7 @@
 // Host keys are numbered by their PC (set 1) scan codes, 0xE0-prefixed keys with bit 7 set
 // (Home 0xC7, keypad Enter 0x9C, ...): the 256-entry key state of the host layer. The
 // scancode table maps each to the ST key in the same place, or 0 for a key the ST does not get
-// (F11, F12, Num Lock's neighbours the application keeps). Keys the PC lacks sit where they
+// (F11 and F12, which the application keeps, and right Alt). Keys the PC lacks sit where they
 // are easiest to find: Undo on Page Up, Help on Page Down, the keypad's "(" and ")" on Num Lock
 // and End, Clr/Home on Home, the ISO key left of Z on the key there.
 #pragma once
