@@ -231,12 +231,13 @@ TEST_F(IkbdTest, StateRoundTripsAndDamageIsRefused) {
     std::vector<uint8_t> damaged = file;
     const size_t count = 16 + 8 + 1024 + 4;
     damaged[count] = 0xFF, damaged[count + 1] = 0xFF;
+    // Wrapped again in a whole file (the reader keeps pointing into it).
     StateWriter again;
-    StateReader bad;
-    // Re-sign the damaged payload through a fresh writer: copy the section body.
     again.BeginSection("IKBD");
     again.PutBytes(damaged.data() + 16 + 8, file.size() - 16 - 8 - 4);
-    ASSERT_TRUE(bad.Open(again.Finish(), error)) << error;
+    const std::vector<uint8_t> rewrapped = again.Finish();
+    StateReader bad;
+    ASSERT_TRUE(bad.Open(rewrapped, error)) << error;
     EXPECT_FALSE(other.Load(bad, false));
 }
 
