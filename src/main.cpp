@@ -18,6 +18,9 @@ void PrintUsage() {
         "  --ram KB          512, 1024 or 2048 KB of RAM (default 2048)\n"
         "  --load-state FILE start from a save state (its machine type and RAM hold)\n"
         "  --save-state FILE write a save state after the last frame\n"
+        "  --disk FILE       insert a disk image into drive A (raw, MSA, DIM, FDI, or zipped)\n"
+        "  --disk-b FILE     insert a disk image into drive B\n"
+        "  --wav FILE        write the machine's sound to a WAV file (44100 Hz, mono, 16-bit)\n"
         "  --disassemble ADDR COUNT\n"
         "                    list COUNT instructions of the ROM from ADDR (hex)\n"
         "  --help            show this help\n"
@@ -69,6 +72,18 @@ int main(int argc, char** argv) {
         }
         if (!std::strcmp(arg, "--save-state") && i + 1 < argc) {
             headless.saveState = argv[++i];
+            continue;
+        }
+        if (!std::strcmp(arg, "--disk") && i + 1 < argc) {
+            headless.DriveA = argv[++i];
+            continue;
+        }
+        if (!std::strcmp(arg, "--disk-b") && i + 1 < argc) {
+            headless.DriveB = argv[++i];
+            continue;
+        }
+        if (!std::strcmp(arg, "--wav") && i + 1 < argc) {
+            headless.wavPath = argv[++i];
             continue;
         }
         if (!std::strcmp(arg, "--ste")) {

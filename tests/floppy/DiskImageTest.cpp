@@ -382,15 +382,5 @@ TEST(DiskImage, FilesAreNeverWritten) {
     EXPECT_TRUE(test::ReadFile(path) == raw);
 }
 
-TEST(DiskImage, DriveAIsLoadedDriveBStaysEmpty) {
-    const std::string path = test::ScratchPath("drivea.st");
-    test::WriteFile(path, RawImage(720, 9, 1, 720));
-    EXPECT_NE(&DriveA(), &DriveB());
-    ASSERT_TRUE(InsertDriveA(path));
-    EXPECT_TRUE(DriveA().Inserted());
-    EXPECT_FALSE(DriveB().Inserted());
-    DriveA().EjectImage();
-}
-
 }  // namespace
 }  // namespace vexil
