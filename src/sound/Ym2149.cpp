@@ -152,12 +152,11 @@ Ym2149::Ym2149() {
     FullReset();
 }
 
-const uint16_t* Ym2149::VolumeTable() {
-    return kVolume.data();
-}
-
-uint8_t Ym2149::EnvelopeStep(unsigned shape, unsigned step) {
-    return kEnvelope[shape & 15][step & 63];
+// The chip's 17-bit shift register with feedback from bits 0 and 3 runs through all 131,071
+// non-zero values before it repeats; its bit 0 is the noise.
+uint32_t Ym2149::NextNoise(uint32_t shift) {
+    const uint32_t bit = (shift ^ (shift >> 3)) & 1;
+    return (shift >> 1) | (bit << 16);
 }
 
 // Mixer and volumes to silence; periods, phases and the envelope are kept.
@@ -258,10 +257,8 @@ void Ym2149::ReadRegisters(uint8_t out[14], bool* shapeWritten) {
 
 inline int32_t Ym2149::Sample() {
     if (s_.noiseAccumulator >= 0x10000) {
-        // 17-bit shift register, taps 0 and 2; the output flips when the bit shifted in is 0.
-        const uint32_t bit = (s_.noiseShift ^ (s_.noiseShift >> 2)) & 1;
-        s_.noiseShift = (s_.noiseShift >> 1) | (bit << 16);
-        if (bit == 0) s_.noiseOutput ^= 0xFFFF;
+        s_.noiseShift = NextNoise(s_.noiseShift);
+        s_.noiseOutput = (s_.noiseShift & 1) ? 0xFFFF : 0;
         s_.noiseAccumulator &= 0xFFFF;
     }
     s_.envelopeLevel = kVolume[kEnvelope[s_.shape][s_.envelopeRepeat * 32 + (s_.envelopePhase >> 27)]];

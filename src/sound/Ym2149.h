@@ -111,10 +111,8 @@ public:
     void WriteRegister(unsigned reg, uint8_t value);
     uint32_t Register(unsigned reg) const { return s_.regs[reg]; }
 
-    // The volume table (16 levels) and the envelope level of `shape` at `step` of the first
-    // run (0-31) or the repeating part (32-63).
-    static const uint16_t* VolumeTable();
-    static uint8_t EnvelopeStep(unsigned shape, unsigned step);
+    // One step of the noise generator's shift register (17 bits; bit 0 is the output).
+    static uint32_t NextNoise(uint32_t shift);
 
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);
