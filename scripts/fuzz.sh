@@ -4,17 +4,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-10}
+only=${2:-}  # one target's name, to run that one alone
 build=build/fuzz
 corpus=$build/corpus
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXIL_FUZZ=ON -DVEXIL_TESTS=OFF \
     -DVEXIL_BENCH=OFF >/dev/null
 targets=()
-for f in fuzz/*Fuzz.cpp; do targets+=("$(basename "$f" .cpp)"); done
+for f in fuzz/*Fuzz.cpp; do
+    name=$(basename "$f" .cpp)
+    if [ -z "$only" ] || [ "$only" = "$name" ]; then targets+=("$name"); fi
+done
 cmake --build "$build" -j "$(nproc)" --target MakeFuzzSeeds "${targets[@]}" >/dev/null
 
 # Seeds: hand-made disk images, Deflate data from gzip, and zip archives from zip.
-for t in "${targets[@]}"; do mkdir -p "$corpus/$t"; done
+for f in fuzz/*Fuzz.cpp; do mkdir -p "$corpus/$(basename "$f" .cpp)"; done
 "$build/fuzz/MakeFuzzSeeds" "$corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -32,6 +36,37 @@ if command -v zip >/dev/null; then
     cp "$work/stored.zip" "$work/deflated.zip" "$corpus/ZipFuzz/"
 fi
 
+# Seeds for the settings file and the ROM loaders: a settings file as the program writes it,
+# the head of the bundled EmuTOS, and the two cartridge headers.
+cat > "$corpus/SettingsFuzz/saved.ini" <<'INI'
+; Vexil settings
+
+[ROMS]
+Count = 2
+ROM1 = "roms/etos256us.img"
+Active1 = 1
+ROM0 = "/nonexistent/cart.img"
+Active0 = 0
+
+[Graphics]
+FrameSkip = 0
+bFullscreen = 0
+bAskFullscreen = 1
+
+[Machine]
+RAMSize = 0x3
+bDACSound = 1
+Machine = 1
+g_softwareMode = 1
+
+[Disks]
+DriveA = "/home/me/disks/\"game\".st"
+DriveB = ""
+AutoInsertDiskA = 1
+INI
+head -c 16384 roms/etos256us.img > "$corpus/RomFuzz/etos-head"
+printf '\xab\xcd\xef\x42\x00\x00\x00\x00' > "$corpus/RomFuzz/application"
+printf '\xfa\x52\x23\x5f\x00\x00\x00\x00' > "$corpus/RomFuzz/diagnostic"
 # Save states: a mode byte, then overwrites of the checked sections, a cut, or a whole file.
 printf '\001\020\000\377\024\000\000\200\001\001' > "$corpus/StateFuzz/patch"
 printf '\002\100\000\000' > "$corpus/StateFuzz/cut"

@@ -65,6 +65,8 @@ Machine::Machine(const MachineSettings& settings)
     g_cpu.current = tables_->Set();
     g_cpu.resetHook = IoDispatch::ResetHook;
     g_cpu.resetContext = &io_;
+    g_cpu.acknowledge[6] = Mfp::AcknowledgeHook;  // the MFP names its channel's vector
+    g_cpu.acknowledgeContext[6] = &mfp_;
     g_cpu.clock = 0;
 
     scheduler_.PowerOn();

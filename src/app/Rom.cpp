@@ -21,8 +21,9 @@ bool ReadFile(const std::string& path, uint32_t limit, std::vector<uint8_t>& out
     return !file.bad();
 }
 
-constexpr uint32_t kRamLimit = 0x400000;  // RAM and its write window end here
-constexpr uint32_t kIoPage = 0xFF8000;
+constexpr uint32_t kLowRomBase = 0xFC0000;
+constexpr uint32_t kLowRomBytes = 0x30000;
+constexpr uint32_t kHighRomBase = 0xE00000;
 
 }  // namespace
 
@@ -51,10 +52,20 @@ RomLoad LoadTosRom(Machine& machine, const std::string& path) {
     const uint32_t base =
         uint32_t(bytes[8]) << 24 | uint32_t(bytes[9]) << 16 | uint32_t(bytes[10]) << 8 | bytes[11];
     const uint32_t length = static_cast<uint32_t>(bytes.size());
-    if (base < kRamLimit || base > kIoPage || kIoPage - base < length) {
-        char text[160];
-        std::snprintf(text, sizeof text, "the ROM image \"%s\" names base address $%08X, where it cannot lie",
+    // The machine decodes ROM in two places only: 192 KB from 0xFC0000 (up to the I/O page's
+    // 64 KB below it) and 256 KB from 0xE00000.
+    char text[240];
+    if (base != kLowRomBase && base != kHighRomBase) {
+        std::snprintf(text, sizeof text,
+                      "the ROM image \"%s\" names base address $%08X; a TOS image lies at $FC0000 or $E00000",
                       path.c_str(), base);
+        result.message = text;
+        return result;
+    }
+    if (base == kLowRomBase && length > kLowRomBytes) {
+        std::snprintf(text, sizeof text,
+                      "the ROM image \"%s\" is %u KB, more than the 192 KB that fit at its base $FC0000",
+                      path.c_str(), (length + 1023) / 1024);
         result.message = text;
         return result;
     }
@@ -67,6 +78,26 @@ RomLoad LoadTosRom(Machine& machine, const std::string& path) {
     result.ok = true;
     result.base = base;
     result.length = length;
+    return result;
+}
+
+RomLoad LoadCartridge(Machine& machine, const std::string& path) {
+    RomLoad result;
+    std::vector<uint8_t> bytes;
+    if (!ReadFile(path, kCartridgeBytes, bytes)) {
+        result.message = "cannot read the cartridge image \"" + path + "\"";
+        return result;
+    }
+    if (bytes.empty() || bytes.size() > kCartridgeBytes) {
+        result.message =
+            "the cartridge image \"" + path + "\" is " + (bytes.empty() ? "empty" : "larger than 128 KB");
+        return result;
+    }
+    std::memset(machine.Memory().Cartridge(), 0xFF, kCartridgeBytes);
+    CopySwapped(machine.Memory().Cartridge(), bytes.data(), bytes.size());
+    result.ok = true;
+    result.base = 0xFA0000;
+    result.length = static_cast<uint32_t>(bytes.size());
     return result;
 }
 

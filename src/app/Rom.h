@@ -23,8 +23,13 @@ struct RomLoad {
 
 // Loads a TOS image into the ROM area, moves the ROM region to the base address its header
 // names, and copies its first 8 bytes (reset stack pointer and PC) to addresses 0-7.
-// A damaged image (unreadable, empty, shorter than its header, larger than the ROM area, or
-// with a base address where it would cover RAM or the I/O page) is refused and changes nothing.
+// Only the two places the machine decodes ROM are accepted: base 0xFC0000 with at most 192 KB,
+// or base 0xE00000 with at most 256 KB. Any other image (unreadable, empty, shorter than its
+// header, another base, too long for its base) is refused with the reason and changes nothing.
 RomLoad LoadTosRom(Machine& machine, const std::string& path);
+
+// Loads a cartridge image (at most 128 KB) into the cartridge area, the rest of which reads as
+// 0xFF. An unreadable, empty or oversized image is refused and changes nothing.
+RomLoad LoadCartridge(Machine& machine, const std::string& path);
 
 }  // namespace vexil

@@ -439,8 +439,15 @@ void AcknowledgeInterrupt() {
     const uint32_t mask = (g_cpu.sr >> 8) & 7;
     for (int level = 7; level > static_cast<int>(mask) || level == 7; --level) {
         if (g_cpu.pending & (1u << level)) {
-            g_cpu.pending &= static_cast<uint8_t>(~(1u << level) & ~1u);
-            EnterException(g_cpu.levelVector[level]);
+            g_cpu.pending &= static_cast<uint8_t>(~(1u << level));
+            int32_t vector = g_cpu.levelVector[level];
+            if (g_cpu.acknowledge[level]) {
+                // The device may ask again from inside: its level is then pending once more.
+                vector = g_cpu.acknowledge[level](g_cpu.acknowledgeContext[level]);
+                if (vector < 0) continue;
+            }
+            g_cpu.pending &= static_cast<uint8_t>(~1u);
+            EnterException(vector);
             g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & ~kSrMask) | (level << 8));
             Charge(56);
             return;

@@ -27,6 +27,9 @@ constexpr uint16_t kCcrX = 0x10, kCcrN = 0x08, kCcrZ = 0x04, kCcrV = 0x02, kCcrC
 
 // Called by the RESET instruction with the state's resetContext.
 using ResetHook = void (*)(void* context);
+// A device that names its vector at the acknowledge of its level (the MFP at level 6): the
+// vector, or -1 when it no longer asks, and no interrupt is taken at that level then.
+using AcknowledgeHook = int32_t (*)(void* context);
 
 struct CpuState {
     TableSet current;     // tables in force
@@ -41,7 +44,9 @@ struct CpuState {
     Cycles clock = 0;
     uint8_t pending = 0;          // bit 0: stopped (or halted, with an odd PC); bits 1-7: levels pending
     uint8_t levelVector[8] = {};  // [1..7]
-    uint16_t sr = 0x2700;         // outside a run holds the true CCR; during a run see CpuFlags
+    AcknowledgeHook acknowledge[8] = {};
+    void* acknowledgeContext[8] = {};
+    uint16_t sr = 0x2700;  // outside a run holds the true CCR; during a run see CpuFlags
 };
 
 extern CpuState g_cpu;

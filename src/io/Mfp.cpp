@@ -1,5 +1,8 @@
 #include "io/Mfp.h"
 
+#include <algorithm>
+#include <bit>
+
 #include "app/SaveState.h"
 
 namespace vexil {
@@ -7,22 +10,17 @@ namespace vexil {
 using namespace mfp;
 
 namespace {
-
-// Register A of a pair holds channels 15-8, register B (two bytes on) channels 7-0.
-unsigned PairRegister(unsigned regA, int channel) {
-    return channel >= 8 ? regA : regA + 2;
+int32_t Counts(uint8_t data) {
+    return data == 0 ? 256 : data;
 }
-uint8_t ChannelMask(int channel) {
-    return static_cast<uint8_t>(1u << (channel & 7));
-}
-
+constexpr int kTimerChannel[4] = {kChannelTimerA, kChannelTimerB, kChannelTimerC, kChannelTimerD};
 }  // namespace
 
 void Mfp::PowerOn() {
     for (unsigned o = 0; o < 256; ++o) s_.regs[o] = (o < 0x30 && (o & 1) == 0) ? 0x00 : 0xFF;
-    for (MfpTimer& t : s_.timers) t = MfpTimer{};
-    s_.timerBCounter = 0;
     s_.pins = 0xFF;
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD})
+        s_.timers[id] = MfpTimer{0, Counts(Data(id)), Counts(Data(id))};
 }
 
 void Mfp::Reset() {
@@ -30,37 +28,151 @@ void Mfp::Reset() {
     s_.regs[kIerb] = 0xFF;
     for (unsigned r : {kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kTacr, kTbcr, kTcdcr}) s_.regs[r] = 0;
     s_.regs[kVr] = 8;
-    for (MfpTimer& t : s_.timers) t.expiry = static_cast<Cycles>(0xFFFFFFFF);
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) s_.timers[id].counter = Counts(Data(id));
 }
 
-// ---- register reads -------------------------------------------------------------------------
+// ---- timers ---------------------------------------------------------------------------------
 
-// A delay-mode timer's current count: the ticks left until its expiry.
-uint8_t Mfp::CountNow(MfpTimerId id, Cycles now) const {
+uint8_t Mfp::Control(MfpTimerId id) const {
+    switch (id) {
+        case kTimerA:
+            return s_.regs[kTacr] & 0x0F;
+        case kTimerB:
+            return s_.regs[kTbcr] & 0x0F;
+        case kTimerC:
+            return (s_.regs[kTcdcr] >> 4) & 7;
+        case kTimerD:
+            return s_.regs[kTcdcr] & 7;
+    }
+    return 0;
+}
+
+uint8_t Mfp::Data(MfpTimerId id) const {
+    return s_.regs[kTadr + 2 * id];
+}
+
+bool Mfp::CountsClock(MfpTimerId id) const {
+    const uint8_t c = Control(id);
+    return c >= 1 && c <= 7;
+}
+
+// The main counter now, under control value `c`. While the clock counts it, it is the
+// prescaled counts left until the timeout, rounded up: from the cycle's start value down to 1.
+int32_t Mfp::CountUnder(MfpTimerId id, uint8_t c, Cycles now) const {
     const MfpTimer& t = s_.timers[id];
-    return static_cast<uint8_t>((t.expiry - now) / (t.tick != 0 ? t.tick : 1));
+    if (c < 1 || c > 7) return t.counter;
+    const int64_t left = std::max<int64_t>(0, int64_t{t.expiry} - now);
+    const int64_t perCount = kCpuClock * kPrescaler[c];
+    const int64_t n = (left * kTimerClock + perCount - 1) / perCount;
+    return static_cast<int32_t>(std::clamp<int64_t>(n, 1, t.cycleMax));
 }
+
+// After a control write: the timer goes on from its current count in its new mode.
+void Mfp::SetControl(MfpTimerId id, uint8_t oldControl, Cycles now) {
+    const uint8_t c = Control(id);
+    if (c == oldControl) return;
+    MfpTimer& t = s_.timers[id];
+    const int32_t n = CountUnder(id, oldControl, now);
+    if (CountsClock(id)) {
+        t.expiry = now + TimerCycles(int64_t{n} * kPrescaler[c]);
+        t.cycleMax = n;
+        CpuEndSlice();  // the scheduler takes up the new timeout
+    } else {
+        t.counter = n;
+    }
+}
+
+void Mfp::SetData(MfpTimerId id, uint8_t value) {
+    s_.regs[kTadr + 2 * id] = value;
+    if (Control(id) == 0) s_.timers[id].counter = Counts(value);  // a stopped timer loads it
+}
+
+void Mfp::Timeout(MfpTimerId id) {
+    MfpTimer& t = s_.timers[id];
+    t.cycleMax = Counts(Data(id));
+    t.expiry += TimerCycles(int64_t{t.cycleMax} * kPrescaler[Control(id)]);
+    Event(kTimerChannel[id]);
+}
+
+void Mfp::CountEvent(MfpTimerId id) {
+    if (!CountsEvents(id)) return;
+    MfpTimer& t = s_.timers[id];
+    if (--t.counter > 0) return;
+    t.counter = Counts(Data(id));
+    Event(kTimerChannel[id]);
+}
+
+void Mfp::CarryTimers(Cycles cycles) {
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD})
+        if (CountsClock(id)) s_.timers[id].expiry -= cycles;
+}
+
+// ---- interrupt controller -------------------------------------------------------------------
+
+namespace {
+uint16_t Pair(const uint8_t* regs, unsigned regA) {
+    return static_cast<uint16_t>(regs[regA] << 8 | regs[regA + 2]);
+}
+}  // namespace
+
+void Mfp::Event(int channel) {
+    const unsigned reg = channel >= 8 ? kIpra : kIprb;
+    const uint8_t bit = static_cast<uint8_t>(1u << (channel & 7));
+    if (!(s_.regs[reg - kIpra + kIera] & bit)) return;  // disabled: the event is lost
+    s_.regs[reg] |= bit;
+    UpdateRequest();
+}
+
+// The highest channel that is pending, unmasked and above every channel in service; -1 when
+// none is.
+int Mfp::Qualifying() const {
+    unsigned candidates = Pair(s_.regs, kIpra) & Pair(s_.regs, kImra);
+    const unsigned inService = Pair(s_.regs, kIsra);
+    candidates &= ~((1u << std::bit_width(inService)) - 1);
+    return candidates ? static_cast<int>(std::bit_width(candidates)) - 1 : -1;
+}
+
+void Mfp::UpdateRequest() {
+    if (Qualifying() >= 0 && sink(6, -1) == 0) posted_ = true;
+}
+
+int32_t Mfp::Acknowledge() {
+    const int channel = Qualifying();
+    if (channel < 0) return -1;
+    const uint8_t bit = static_cast<uint8_t>(1u << (channel & 7));
+    s_.regs[channel >= 8 ? kIpra : kIprb] &= static_cast<uint8_t>(~bit);
+    if (s_.regs[kVr] & kVrSoftwareEoi) s_.regs[channel >= 8 ? kIsra : kIsrb] |= bit;
+    const int32_t vector = (s_.regs[kVr] & 0xF0) | channel;
+    UpdateRequest();  // another channel may still ask
+    return vector;
+}
+
+void Mfp::SetInputLine(unsigned bit, bool high) {
+    bit &= 7;
+    const uint8_t mask = static_cast<uint8_t>(1u << bit);
+    const bool wasHigh = (s_.pins & mask) != 0;
+    s_.pins = high ? (s_.pins | mask) : (s_.pins & ~mask);
+    if (wasHigh == high || high != ((s_.regs[kAer] & mask) != 0)) return;
+    static constexpr int kLineChannel[8] = {0, 1, 2, 3, 6, 7, 14, 15};
+    Event(kLineChannel[bit]);
+}
+
+// ---- registers ------------------------------------------------------------------------------
 
 uint8_t Mfp::ReadByte(unsigned offset, Cycles now) const {
     offset &= 0xFF;
     switch (offset) {
-        case kGpip:
-            return s_.regs[kGpip] | 0x80;
-        case kTadr: {
-            const uint8_t c = s_.regs[kTacr];
-            return (c != 0 && !(c & 0x08)) ? CountNow(kTimerA, now) : s_.regs[kTadr];
-        }
-        case kTbdr: {
-            const uint8_t c = s_.regs[kTbcr];
-            if (c == 0) return s_.regs[kTbdr];
-            return (c & 0x08) ? s_.timerBCounter : CountNow(kTimerB, now);
-        }
+        case kGpip:  // the pins for inputs, the latch for outputs
+            return (s_.pins & ~s_.regs[kDdr]) | (s_.regs[kGpip] & s_.regs[kDdr]);
+        case kTadr:
+        case kTbdr:
         case kTcdr:
-            return ((s_.regs[kIerb] & 0x20) && (s_.regs[kTcdcr] & 0xF0)) ? CountNow(kTimerC, now)
-                                                                         : s_.regs[kTcdr];
-        case kTddr:
-            return ((s_.regs[kIerb] & 0x10) && (s_.regs[kTcdcr] & 0x0F)) ? CountNow(kTimerD, now)
-                                                                         : s_.regs[kTddr];
+        case kTddr: {
+            const auto id = static_cast<MfpTimerId>((offset - kTadr) / 2);
+            return static_cast<uint8_t>(CountUnder(id, Control(id), now));
+        }
+        case kTsr:  // nothing is connected: the transmitter is always empty
+            return s_.regs[kTsr] | 0x80;
         default:
             return s_.regs[offset];
     }
@@ -74,80 +186,56 @@ uint16_t Mfp::ReadWord(unsigned offset, Cycles now) const {
     return static_cast<uint16_t>(high << 8 | low);
 }
 
-// ---- register writes ------------------------------------------------------------------------
-
 void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
     offset &= 0xFF;
-    const uint8_t old = s_.regs[offset];
     switch (offset) {
-        case kIera: {
-            s_.regs[kIera] = value;
-            const uint8_t changed = old ^ value;
-            if (changed & 0x01) {
-                if (value & 0x01)
-                    StartTimerB(now);
-                else
-                    s_.regs[kIpra] &= ~0x01;
-            }
-            if (changed & 0x20) {
-                if (value & 0x20)
-                    StartTimerA(now);
-                else
-                    s_.regs[kIpra] &= ~0x20;
-            }
-            CpuEndSlice();
-            return;
-        }
+        case kIera:
         case kIerb:
-            s_.regs[kIerb] = value;
-            if ((old & 0x30) != 0x30 || (value & 0x30) != 0x30) StartTimersDC(now);
-            CpuEndSlice();
+            // A disabled channel loses what was pending; the timers go on counting.
+            s_.regs[offset] = value;
+            s_.regs[offset - kIera + kIpra] &= value;
             return;
         case kIpra:
         case kIprb:
         case kIsra:
         case kIsrb:
-            // Writing 0 clears a bit, 1 leaves it: the CPU cannot set these.
+            // Writing 0 clears a bit, 1 leaves it: the CPU cannot set these. A cleared
+            // in-service bit may let a waiting channel through.
             s_.regs[offset] &= value;
-            CpuEndSlice();
+            UpdateRequest();
+            return;
+        case kImra:
+        case kImrb:
+            s_.regs[offset] = value;
+            UpdateRequest();
             return;
         case kVr:
             s_.regs[kVr] = value;
             if (!(value & kVrSoftwareEoi)) s_.regs[kIsra] = s_.regs[kIsrb] = 0;
+            UpdateRequest();
             return;
         case kTacr:
-            if (value != 0 && value == old) return;  // rewriting the running mode does not restart
-            s_.regs[kTacr] = value;
-            StartTimerA(now);
+        case kTbcr: {
+            const auto id = offset == kTacr ? kTimerA : kTimerB;
+            const uint8_t old = Control(id);
+            s_.regs[offset] = value;
+            SetControl(id, old, now);
             return;
-        case kTbcr:
-            s_.regs[kTbcr] = value;
-            StartTimerB(now);
-            return;
-        case kTcdcr:
+        }
+        case kTcdcr: {
+            const uint8_t oldC = Control(kTimerC), oldD = Control(kTimerD);
             s_.regs[kTcdcr] = value;
-            StartTimersDC(now);
+            SetControl(kTimerC, oldC, now);
+            SetControl(kTimerD, oldD, now);
             return;
+        }
         case kTadr:
-            s_.regs[kTadr] = value;
-            StartTimerA(now);
-            return;
-        case kTbdr:  // the next reload takes it; the running count goes on
-            s_.regs[kTbdr] = value;
-            return;
+        case kTbdr:
         case kTcdr:
-            s_.regs[kTcdr] = value;
-            if ((s_.regs[kIerb] & 0x20) && ((s_.regs[kTcdcr] >> 4) & 7))
-                StartDelayTimer(kTimerC, static_cast<uint8_t>((s_.regs[kTcdcr] >> 4) & 7), value, now);
-            else
-                s_.timers[kTimerC].expiry = static_cast<Cycles>(0xFFFFFFFF);
-            CpuEndSlice();
-            return;
         case kTddr:
-            s_.regs[kTddr] = value;
-            StartTimersDC(now);
+            SetData(static_cast<MfpTimerId>((offset - kTadr) / 2), value);
             return;
-        default:  // GPIP, AER, DDR, IMRA, IMRB, the USART and the storage bytes
+        default:  // GPIP (the output latch), AER, DDR, the USART and the storage bytes
             s_.regs[offset] = value;
             return;
     }
@@ -165,160 +253,21 @@ void Mfp::WriteWord(unsigned offset, uint16_t value, Cycles now) {
     // 0x26, 0x2A, 0x2E, 0x32, 0x36: ignored
 }
 
-void Mfp::SetInputLine(unsigned bit, bool high) {
-    bit &= 7;
-    const uint8_t mask = static_cast<uint8_t>(1u << bit);
-    const bool wasHigh = (s_.pins & mask) != 0;
-    if (high) {
-        s_.pins |= mask;
-        s_.regs[kGpip] |= mask;
-    } else {
-        s_.pins &= static_cast<uint8_t>(~mask);
-        s_.regs[kGpip] &= static_cast<uint8_t>(~mask);
-    }
-    if (wasHigh == high) return;
-    const bool risingIsActive = (s_.regs[kAer] & mask) != 0;
-    if (high != risingIsActive) return;
-    static constexpr int kLineChannel[8] = {0, 1, 2, 3, 6, 7, 14, 15};
-    const int channel = kLineChannel[bit];
-    if (ChannelBit(kIera, channel)) Request(channel);
-}
-
-// ---- timers ---------------------------------------------------------------------------------
-
-// A timer in delay mode counts the prescaled MFP clock down from its data register (0 counts
-// as 256) and expires when it reaches zero.
-void Mfp::StartDelayTimer(MfpTimerId id, uint8_t control, uint8_t data, Cycles now) {
-    const int64_t p = kPrescaler[control & 7];
-    const int64_t d = data == 0 ? 256 : data;
-    MfpTimer& t = s_.timers[id];
-    t.tick = TimerCycles(p);
-    t.period = TimerCycles(d * p);
-    t.expiry = now + t.period;
-}
-
-bool Mfp::TimerRuns(MfpTimerId id) const {
-    switch (id) {
-        case kTimerA:
-            return (s_.regs[kIera] & 0x20) && s_.regs[kTacr] != 0 && !(s_.regs[kTacr] & 0x10);
-        case kTimerB:
-            return (s_.regs[kIera] & 0x01) && s_.regs[kTbcr] != 0 && !(s_.regs[kTbcr] & 0x10);
-        case kTimerC:
-            return (s_.regs[kIerb] & 0x20) && (s_.regs[kTcdcr] & 0xF0) && !(s_.regs[kTcdcr] & 0x80);
-        case kTimerD:
-            return (s_.regs[kIerb] & 0x10) && (s_.regs[kTcdcr] & 0x0F) && !(s_.regs[kTcdcr] & 0x08);
-    }
-    return false;
-}
-
-// Timer A runs on the cycle clock in delay mode only; other modes leave it as it was.
-void Mfp::StartTimerA(Cycles now) {
-    const uint8_t c = s_.regs[kTacr];
-    if ((s_.regs[kIera] & 0x20) && c != 0 && !(c & 0x18)) StartDelayTimer(kTimerA, c, s_.regs[kTadr], now);
-    CpuEndSlice();
-}
-
-void Mfp::StartTimerB(Cycles now) {
-    const uint8_t c = s_.regs[kTbcr];
-    if ((s_.regs[kIera] & 0x01) && c != 0 && !(c & 0x10)) {
-        if (!(c & 0x08)) {
-            StartDelayTimer(kTimerB, c, s_.regs[kTbdr], now);
-        } else if ((c & 7) == 0) {
-            // Event count mode: the scheduler counts display line ends.
-            s_.timerBCounter = s_.regs[kTbdr];
-            s_.timers[kTimerB].expiry = 0;
-        }
-    }
-    CpuEndSlice();
-}
-
-void Mfp::StartTimersDC(Cycles now) {
-    const uint8_t c = s_.regs[kTcdcr];
-    if ((s_.regs[kIerb] & 0x10) && (c & 7))
-        StartDelayTimer(kTimerD, c, s_.regs[kTddr], now);
-    else
-        s_.timers[kTimerD].expiry = static_cast<Cycles>(0xFFFFFFFF);
-    if (!(s_.regs[kIerb] & 0x20) || ((c >> 4) & 7) == 0)
-        s_.timers[kTimerC].expiry = static_cast<Cycles>(0xFFFFFFFF);
-    else
-        StartDelayTimer(kTimerC, static_cast<uint8_t>((c >> 4) & 7), s_.regs[kTcdr], now);
-    CpuEndSlice();
-}
-
-bool Mfp::CountTimerBEvent() {
-    if (--s_.timerBCounter != 0) return false;
-    s_.timerBCounter = s_.regs[kTbdr];
-    return true;
-}
-
-// ---- interrupt controller -------------------------------------------------------------------
-
-bool Mfp::ChannelBit(unsigned regA, int channel) const {
-    return (s_.regs[PairRegister(regA, channel)] & ChannelMask(channel)) != 0;
-}
-
-void Mfp::SetChannelBit(unsigned regA, int channel, bool on) {
-    uint8_t& r = s_.regs[PairRegister(regA, channel)];
-    if (on)
-        r |= ChannelMask(channel);
-    else
-        r &= static_cast<uint8_t>(~ChannelMask(channel));
-}
-
-// The number (1-16) of the highest channel in service, 0 when none: channel c may be posted
-// only while it is at most c.
-int Mfp::InServiceLevel() const {
-    int level = 0;
-    for (unsigned bits = static_cast<unsigned>(s_.regs[kIsra]) << 8 | s_.regs[kIsrb]; bits != 0; bits >>= 1)
-        ++level;
-    return level;
-}
-
-bool Mfp::Post(int channel) {
-    const int32_t vector = (s_.regs[kVr] & 0xF0) | channel;
-    if (sink(6, vector) != 0) return false;
-    if (s_.regs[kVr] & kVrSoftwareEoi) SetChannelBit(kIsra, channel, true);
-    posted_ = true;
-    return true;
-}
-
-bool Mfp::Request(int channel) {
-    if (ChannelBit(kImra, channel) && InServiceLevel() <= channel && Post(channel)) return true;
-    SetChannelBit(kIpra, channel, true);
-    return false;
-}
-
-bool Mfp::Retry(int channel, bool discard) {
-    if (!ChannelBit(kIpra, channel) || !ChannelBit(kImra, channel) || !ChannelBit(kIera, channel))
-        return false;
-    if (InServiceLevel() > channel) return false;
-    if (discard) {
-        SetChannelBit(kIpra, channel, false);
-        return false;
-    }
-    if (!Post(channel)) return false;
-    SetChannelBit(kIpra, channel, false);
-    return true;
-}
-
-// ---- the I/O page ---------------------------------------------------------------------------
-
 void Mfp::Save(StateWriter& out) const {
     out.BeginSection("MFP ");
     out.Put(s_.regs);
     out.Put(s_.timers);
-    out.Put(s_.timerBCounter);
     out.Put(s_.pins);
 }
 
 bool Mfp::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("MFP ") || !in.Get(s.regs) || !in.Get(s.timers) || !in.Get(s.timerBCounter) ||
-        !in.Get(s.pins) || !in.EndSection())
+    if (!in.BeginSection("MFP ") || !in.Get(s.regs) || !in.Get(s.timers) || !in.Get(s.pins) ||
+        !in.EndSection())
         return false;
     for (const MfpTimer& t : s.timers) {
-        if (t.tick < 1 || t.tick > TimerCycles(kPrescaler[7]) || t.period < 0 ||
-            t.period > TimerCycles(256 * kPrescaler[7]) || !PlausibleCycles(t.expiry))
+        if (!PlausibleCycles(t.expiry) || t.counter < 1 || t.counter > 256 || t.cycleMax < 0 ||
+            t.cycleMax > 256)
             return false;
     }
     if (commit) s_ = s;

@@ -19,10 +19,6 @@ void Call(const Hook& hook, Args... args) {
     if (hook) hook(args...);
 }
 
-bool CpuMaskedAll() {
-    return (CpuGetSr() & kSrMask) == kSrMask;
-}
-
 }  // namespace
 
 FrameScheduler::FrameScheduler() : snapshot_(new uint8_t[kScreenSnapshotBytes]()) {}
@@ -38,6 +34,7 @@ void FrameScheduler::PowerOn() {
     nextEventKind = kEventNone;
     armed_ = 0;
     interlaceParity_ = false;
+    lineStartCounted_ = false;
     std::memset(snapshot_.get(), 0, kScreenSnapshotBytes);
 }
 
@@ -57,50 +54,55 @@ int32_t FrameScheduler::ServiceEvents() {
     Cycles earliest = kCyclesPerFrame;
     nextEventKind = kEventNone;
 
-    // 1. The display-end point of the line.
-    bool linePassed = false;
+    // 1. The display-end point of the line: the display enable signal falls there on the lines
+    // that show picture (timer B's input).
+    bool lineShownEnded = false;
     Cycles lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     if (now >= lineDue) {
         nextLineEvent += kCyclesPerLine;
         ++lineCount;
-        linePassed = true;
+        lineStartCounted_ = false;
         if (lineCount == kFirstCountedLine) displayEnable = 1;
+        lineShownEnded = displayEnable != 0;
+        if (lineCount == kLastCountedLine && !bottomBorderOpen) displayEnable = 0;
         lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     }
     Compete(lineDue, kEventTimerB, earliest);
 
-    // 2. Timer B: counts the display lines' ends in event count mode.
-    if (mfp.Retry(mfp::kChannelTimerB)) return Posted(kEventTimerB);
-    if (mfp.TimerRuns(kTimerB)) {
-        if (mfp.TimerBCountsEvents()) {
-            if (displayEnable && linePassed) {
-                if (lineCount == kLastCountedLine && !bottomBorderOpen) displayEnable = 0;
-                if (mfp.CountTimerBEvent() && mfp.Request(mfp::kChannelTimerB)) return Posted(kEventTimerB);
+    // 2. Timer B: in event count mode it counts the display enable signal's falling edges, or
+    // with AER bit 3 its rising edges, kDisplayCycles before the line's end.
+    if (mfp.CountsEvents(kTimerB)) {
+        if (mfp.Register(mfp::kAer) & mfp::kAerTimerB) {
+            const int32_t line = lineCount + 1;  // the line whose display starts next
+            const bool shown = (line >= kFirstCountedLine || topBorderOpen) &&
+                               (line <= kLastCountedLine || bottomBorderOpen);
+            const Cycles startDue = lineDue - kDisplayCycles;
+            if (shown && !lineStartCounted_) {
+                if (now >= startDue) {
+                    lineStartCounted_ = true;
+                    mfp.CountEvent(kTimerB);
+                } else {
+                    Compete(startDue, kEventTimerB, earliest);
+                }
             }
-        } else if (RunDelayTimer(kTimerB, mfp::kChannelTimerB, kEventTimerB, now, earliest)) {
-            return 0;
+        } else if (lineShownEnded) {
+            mfp.CountEvent(kTimerB);
         }
+        if (mfp.TakePosted()) return Posted(kEventTimerB);
     }
+    if (RunClockTimer(kTimerB, kEventTimerB, now, earliest)) return 0;
 
-    // 3. Timer A. A request still waiting while the CPU masks everything is dropped.
-    if (mfp.Retry(mfp::kChannelTimerA, CpuMaskedAll())) return Posted(kEventTimerA);
-    if (mfp.TimerRuns(kTimerA) && RunDelayTimer(kTimerA, mfp::kChannelTimerA, kEventTimerA, now, earliest))
-        return 0;
+    // 3. Timer A.
+    if (RunClockTimer(kTimerA, kEventTimerA, now, earliest)) return 0;
 
     // 4-5. The floppy controller and the ACIAs with the keyboard processor.
-    if (mfp.Retry(mfp::kChannelFloppy)) return Posted(kEventFdc);
     if (RunChipEvents(kEventFdc, now, earliest)) return 0;
-    if (mfp.Retry(mfp::kChannelAcia)) return Posted(kEventAcia);
     if (RunChipEvents(kEventAcia, now, earliest)) return 0;
     if (RunKeyboard(now, earliest)) return 0;
 
     // 6-7. Timers C and D.
-    if (mfp.Retry(mfp::kChannelTimerC)) return Posted(kEventTimerC);
-    if (mfp.TimerRuns(kTimerC) && RunDelayTimer(kTimerC, mfp::kChannelTimerC, kEventTimerC, now, earliest))
-        return 0;
-    if (mfp.Retry(mfp::kChannelTimerD)) return Posted(kEventTimerD);
-    if (mfp.TimerRuns(kTimerD) && RunDelayTimer(kTimerD, mfp::kChannelTimerD, kEventTimerD, now, earliest))
-        return 0;
+    if (RunClockTimer(kTimerC, kEventTimerC, now, earliest)) return 0;
+    if (RunClockTimer(kTimerD, kEventTimerD, now, earliest)) return 0;
 
     // 8-9. VBL and HBL. A refused one (its level still waiting) is dropped.
     if (now >= nextVbl) {
@@ -122,22 +124,18 @@ int32_t FrameScheduler::ServiceEvents() {
     return std::max<int32_t>((earliest - now + 3) & ~3, 4);
 }
 
-bool FrameScheduler::RunDelayTimer(int timerId, int channel, int32_t kind, Cycles now, Cycles& earliest) {
+// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets.
+bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest) {
     Mfp& mfp = *mfp_;
-    const auto id = static_cast<MfpTimerId>(timerId);
-    MfpTimer& timer = mfp.Timer(id);
-    if (timer.period <= 0) return false;  // never started: nothing to time
-    if (now >= timer.expiry) {
-        timer.expiry += timer.period;
-        if (CpuMaskedAll()) {
-            // Timers A and B leave their request waiting; C and D let this expiry pass.
-            if (id == kTimerA || id == kTimerB) mfp.SetPending(channel);
-        } else if (mfp.Request(channel)) {
+    if (!mfp.CountsClock(id)) return false;
+    if (now >= mfp.Expiry(id)) {
+        mfp.Timeout(id);
+        if (mfp.TakePosted()) {
             nextEventKind = kind;
             return true;
         }
     }
-    Compete(timer.expiry, kind, earliest);
+    Compete(mfp.Expiry(id), kind, earliest);
     return false;
 }
 
@@ -188,14 +186,6 @@ bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
     return false;
 }
 
-void FrameScheduler::CarryTimers() {
-    Mfp& mfp = *mfp_;
-    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) {
-        if (!mfp.TimerRuns(id) || (id == kTimerB && mfp.TimerBCountsEvents())) continue;
-        mfp.Timer(id).expiry -= kCyclesPerFrame;
-    }
-}
-
 void FrameScheduler::Save(StateWriter& out) const {
     out.BeginSection("SCHD");
     for (int32_t v : {nextLineEvent, lineCount, frameCount, nextHbl, nextVbl, nextKeyboardTick, nextEventKind,
@@ -203,6 +193,7 @@ void FrameScheduler::Save(StateWriter& out) const {
         out.Put(v);
     for (uint32_t v : {displayEnable, topBorderOpen, bottomBorderOpen, armed_}) out.Put(v);
     out.Put(static_cast<uint8_t>(interlaceParity_));
+    out.Put(static_cast<uint8_t>(lineStartCounted_));
     out.Put(eventCount_);
     for (int n = 0; n < eventCount_; ++n) out.Put(events_[n].due);
     out.PutBytes(snapshot_.get(), kScreenSnapshotBytes);
@@ -211,13 +202,13 @@ void FrameScheduler::Save(StateWriter& out) const {
 bool FrameScheduler::Load(StateReader& in, bool commit) {
     int32_t lineEvent, lines, frames, hbl, vbl, keyboard, kind, samples, synthesised, count;
     uint32_t display, top, bottom, armed;
-    uint8_t parity;
+    uint8_t parity, startCounted;
     Cycles due[kMaxChipEvents] = {};
     if (!in.BeginSection("SCHD")) return false;
     bool ok = in.Get(lineEvent) && in.Get(lines) && in.Get(frames) && in.Get(hbl) && in.Get(vbl) &&
               in.Get(keyboard) && in.Get(kind) && in.Get(samples) && in.Get(synthesised) && in.Get(display) &&
-              in.Get(top) && in.Get(bottom) && in.Get(armed) && in.Get(parity) && in.Get(count) &&
-              count == eventCount_;
+              in.Get(top) && in.Get(bottom) && in.Get(armed) && in.Get(parity) && in.Get(startCounted) &&
+              in.Get(count) && count == eventCount_;
     for (int n = 0; ok && n < eventCount_; ++n) ok = in.Get(due[n]) && PlausibleCycles(due[n]);
     const uint8_t* snapshot = ok ? in.View(kScreenSnapshotBytes) : nullptr;
     if (snapshot == nullptr || !in.EndSection()) return false;
@@ -232,6 +223,7 @@ bool FrameScheduler::Load(StateReader& in, bool commit) {
     synthesisedSampleCount = synthesised;
     displayEnable = display, topBorderOpen = top, bottomBorderOpen = bottom, armed_ = armed;
     interlaceParity_ = parity != 0;
+    lineStartCounted_ = startCounted != 0;
     for (int n = 0; n < eventCount_; ++n) events_[n].due = due[n];
     std::memcpy(snapshot_.get(), snapshot, kScreenSnapshotBytes);
     return true;
@@ -281,7 +273,7 @@ int32_t FrameScheduler::EndFrame() {
 
     // Carry the cycles over into the next frame.
     g_cpu.clock -= kCyclesPerFrame;
-    CarryTimers();
+    mfp_->CarryTimers(kCyclesPerFrame);
     for (int n = 0; n < eventCount_; ++n)
         if (Scheduled(n)) events_[n].due -= kCyclesPerFrame;
     nextHbl -= kCyclesPerFrame;

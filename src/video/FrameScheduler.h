@@ -6,12 +6,12 @@
 // frame cycle counter is the CPU's cycle clock (g_cpu.clock), carried over at each frame end.
 //
 // Sources, in the order they are checked (on equal times the earlier one ends the budget):
-//   line event   display-end point of each line, 432 + 512 n plus jitter; counts timer B
-//   timer B      MFP channel 8       timer A      MFP channel 13
+//   line event   display-end point of each line, 432 + 512 n plus jitter; timer B's input
+//   timer B      the MFP's timer B   timer A      the MFP's timer A
 //   floppy       the floppy controller's and its DMA's events; MFP channel 7
 //   keyboard     the ACIAs' events, then one keyboard processor tick every 10016 cycles,
 //                free-running across frames; MFP channel 6
-//   timer C      MFP channel 5       timer D      MFP channel 4
+//   timer C      the MFP's timer C   timer D      the MFP's timer D
 //   VBL          frame cycle 80, level 4 autovector
 //   HBL          cycle 16 of every line, level 2 autovector
 //
@@ -58,6 +58,7 @@ constexpr Cycles kHblPosition = 16;
 constexpr Cycles kLineEventPosition = 432;
 constexpr int32_t kFirstCountedLine = 64;
 constexpr int32_t kLastCountedLine = 263;
+constexpr Cycles kDisplayCycles = 320;  // the display enable signal is high this long per line
 constexpr Cycles kKeyboardTickCycles = 10016;
 constexpr int32_t kSamplesPerFrame = 881;
 constexpr uint32_t kScreenSnapshotBytes = 0x10000;
@@ -167,9 +168,8 @@ private:
     }
     bool RunChipEvents(int32_t kind, Cycles now, Cycles& earliest);
     bool RunKeyboard(Cycles now, Cycles& earliest);
-    bool RunDelayTimer(int timerId, int channel, int32_t kind, Cycles now, Cycles& earliest);
+    bool RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest);
     void Compete(Cycles due, int32_t kind, Cycles& earliest);
-    void CarryTimers();
     void TakeSnapshot(uint32_t videoBase);
 
     struct ChipEvent {
@@ -184,6 +184,7 @@ private:
     const uint8_t* ram_ = nullptr;
     std::unique_ptr<uint8_t[]> snapshot_;
     bool interlaceParity_ = false;
+    bool lineStartCounted_ = false;  // timer B counting line starts: this line's is counted
     ChipEvent events_[kMaxChipEvents];
     int eventCount_ = 0;
     uint32_t armed_ = 0;  // bit n: event n is scheduled

@@ -99,9 +99,41 @@ INSTANTIATE_TEST_SUITE_P(Damaged, RomRefused,
                                            BadRom{"oversized", Header(0xE00000, 0x40001)},
                                            BadRom{"base_in_ram", Header(0x000000, 0x40000)},
                                            BadRom{"base_over_io", Header(0xFC0000, 0x40000)},
+                                           BadRom{"low_base_too_long", Header(0xFC0000, 0x30001)},
+                                           BadRom{"base_elsewhere", Header(0xF00000, 0x10000)},
+                                           BadRom{"base_in_cartridge", Header(0xFA0000, 0x20000)},
                                            BadRom{"base_wraps", Header(0xFFFFFF00, 0x40000)},
                                            BadRom{"random", RandomBytes(0x30000)}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Rom, TheTwoPlacesOfRomAcceptTheirFullSize) {
+    for (const auto& [base, length] : {std::pair{0xFC0000u, 0x30000u}, std::pair{0xE00000u, 0x40000u}}) {
+        Machine machine;
+        const std::string path = WriteFile("fits", Header(base, length));
+        const RomLoad rom = LoadTosRom(machine, path);
+        fs::remove(path);
+        EXPECT_TRUE(rom.ok) << rom.message;
+        EXPECT_EQ(rom.base, base);
+    }
+}
+
+TEST(Rom, CartridgeFillsItsAreaAndOversizedIsRefused) {
+    Machine machine;
+    std::vector<uint8_t> image = {0xAB, 0xCD, 0xEF, 0x42, 0x12};
+    std::string path = WriteFile("cart", image);
+    ASSERT_TRUE(LoadCartridge(machine, path).ok);
+    const uint8_t* area = machine.Memory().Cartridge();
+    EXPECT_EQ(area[0 ^ 1], 0xAB);
+    EXPECT_EQ(area[4 ^ 1], 0x12);
+    EXPECT_EQ(area[5 ^ 1], 0xFF);
+    image.assign(kCartridgeBytes + 1, 0);
+    path = WriteFile("cart", image);
+    const RomLoad refused = LoadCartridge(machine, path);
+    fs::remove(path);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.message.find("128 KB"), std::string::npos);
+    EXPECT_EQ(area[0 ^ 1], 0xAB);  // the loaded one stays
+}
 
 TEST(Rom, MissingFileIsRefused) {
     Machine machine;

@@ -1,3 +1,4 @@
+// The MC68901 on its own: timers, data register reads, the interrupt controller, input lines.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,26 +11,27 @@ namespace {
 
 using namespace mfp;
 
-struct Post {
-    int32_t level, vector;
-};
-std::vector<Post> g_posts;
-int32_t g_refuse = 0;  // what the fake CPU answers
+int g_requests = 0;  // level 6 asked for
+int32_t g_refuse = 0;
 
-int32_t FakeRaise(void*, int32_t level, int32_t vector) {
-    if (g_refuse) return g_refuse;
-    g_posts.push_back({level, vector});
+int32_t FakeRaise(void*, int32_t level, int32_t) {
+    if (level != 6 || g_refuse) return 1;
+    ++g_requests;
     return 0;
 }
 
 class MfpTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_posts.clear();
+        g_requests = 0;
         g_refuse = 0;
         mfp.PowerOn();
         mfp.Reset();
         mfp.sink.raise = FakeRaise;
+    }
+    // Runs the scheduler's part for one timer up to `now`.
+    void RunTo(MfpTimerId id, Cycles now) {
+        while (mfp.CountsClock(id) && mfp.Expiry(id) <= now) mfp.Timeout(id);
     }
     Mfp mfp;
 };
@@ -39,179 +41,156 @@ protected:
 struct PeriodRow {
     uint8_t control;  // prescaler index 1-7
     uint8_t data;     // 0 counts 256
-    Cycles tick, period;
+    Cycles period;
 };
 
 // Worked by hand: counts x 8021247 / 2457600, truncated.
-const PeriodRow kPeriods[] = {
-    {1, 1, 13, 13},       {1, 2, 13, 26},   {2, 0, 32, 8355},    {3, 255, 52, 13316}, {4, 7, 163, 1142},
-    {5, 100, 208, 20888}, {6, 3, 326, 979}, {7, 0, 652, 167109}, {7, 1, 652, 652},
-};
+const PeriodRow kPeriods[] = {{1, 1, 13},   {1, 2, 26},      {2, 0, 8355}, {3, 255, 13316},
+                              {4, 7, 1142}, {5, 100, 20888}, {6, 3, 979},  {7, 0, 167109}};
 
-class MfpPeriodTest : public ::testing::TestWithParam<PeriodRow> {};
+class MfpPeriodTest : public MfpTest, public ::testing::WithParamInterface<PeriodRow> {};
 
-TEST_P(MfpPeriodTest, EveryTimerTakesTheConvertedPeriod) {
+TEST_P(MfpPeriodTest, EveryTimerTimesOutAfterItsPeriodThenAfterEachReload) {
     const PeriodRow row = GetParam();
-    Mfp mfp;
-    mfp.PowerOn();
-    mfp.Reset();
-    // Timer A by its data and control registers.
-    mfp.WriteByte(kTadr, row.data, 0);
-    mfp.WriteByte(kTacr, row.control, 1000);
-    mfp.WriteByte(kIera, 0xFF, 1000);  // already enabled by the reset: no restart
-    EXPECT_EQ(mfp.Timer(kTimerA).tick, row.tick);
-    EXPECT_EQ(mfp.Timer(kTimerA).period, row.period);
-    EXPECT_EQ(mfp.Timer(kTimerA).expiry, 1000 + row.period);
-    // Timer B in delay mode.
-    mfp.WriteByte(kTbdr, row.data, 0);
-    mfp.WriteByte(kTbcr, row.control, 2000);
-    EXPECT_EQ(mfp.Timer(kTimerB).period, row.period);
-    EXPECT_EQ(mfp.Timer(kTimerB).expiry, 2000 + row.period);
-    // Timers C and D share a control register.
-    mfp.WriteByte(kTcdr, row.data, 0);
-    mfp.WriteByte(kTddr, row.data, 0);
-    mfp.WriteByte(kTcdcr, static_cast<uint8_t>(row.control << 4 | row.control), 3000);
-    EXPECT_EQ(mfp.Timer(kTimerC).period, row.period);
-    EXPECT_EQ(mfp.Timer(kTimerD).period, row.period);
-    EXPECT_EQ(mfp.Timer(kTimerD).expiry, 3000 + row.period);
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) {
+        const unsigned data = kTadr + 2 * id;
+        mfp.WriteByte(data, row.data, 0);
+        if (id == kTimerA) mfp.WriteByte(kTacr, row.control, 1000);
+        if (id == kTimerB) mfp.WriteByte(kTbcr, row.control, 1000);
+        if (id == kTimerC) mfp.WriteByte(kTcdcr, static_cast<uint8_t>(row.control << 4), 1000);
+        if (id == kTimerD) mfp.WriteByte(kTcdcr, row.control, 1000);
+        ASSERT_EQ(mfp.Expiry(id), 1000 + row.period) << id;
+        mfp.Timeout(id);
+        EXPECT_EQ(mfp.Expiry(id), 1000 + 2 * row.period) << id;
+        mfp.WriteByte(kTcdcr, 0, 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MfpPeriodTest, ::testing::ValuesIn(kPeriods));
 
-// ---- timer modes ----------------------------------------------------------------------------
+// ---- what the registers do to a running timer ---------------------------------------------
 
-TEST_F(MfpTest, RewritingTheSameControlDoesNotRestartButTheDataRegisterDoes) {
+TEST_F(MfpTest, DataWritesToARunningTimerOnlySetTheReload) {
     mfp.WriteByte(kTadr, 10, 0);
-    mfp.WriteByte(kTacr, 7, 100);
-    const Cycles expiry = mfp.Timer(kTimerA).expiry;
-    mfp.WriteByte(kTacr, 7, 500);
-    EXPECT_EQ(mfp.Timer(kTimerA).expiry, expiry);
-    mfp.WriteByte(kTadr, 10, 900);
-    EXPECT_EQ(mfp.Timer(kTimerA).expiry, 900 + 6527);  // 2000 counts
+    mfp.WriteByte(kTacr, 7, 100);  // 652 cycles a count
+    const Cycles first = mfp.Expiry(kTimerA);
+    EXPECT_EQ(first, 100 + 6527);
+    mfp.WriteByte(kTadr, 20, 900);
+    mfp.WriteByte(kTacr, 7, 1000);  // the same mode again
+    EXPECT_EQ(mfp.Expiry(kTimerA), first);
+    mfp.Timeout(kTimerA);
+    EXPECT_EQ(mfp.Expiry(kTimerA), first + 13055);  // the next cycle takes the new value
 }
 
-TEST_F(MfpTest, DataRegisterReadsTheCountLeftInDelayMode) {
-    mfp.WriteByte(kTadr, 100, 0);
-    mfp.WriteByte(kTacr, 7, 0);  // tick 652
-    const Cycles expiry = mfp.Timer(kTimerA).expiry;
-    EXPECT_EQ(mfp.ReadByte(kTadr, 0), 100);
-    EXPECT_EQ(mfp.ReadByte(kTadr, expiry - 652 * 60), 60);
-    EXPECT_EQ(mfp.ReadByte(kTadr, expiry - 652 * 60 + 1), 59);
-    mfp.WriteByte(kTacr, 0, 0);  // stopped: the stored value
-    EXPECT_EQ(mfp.ReadByte(kTadr, 652 * 40), 100);
-    // C and D count only while their interrupt is enabled.
-    mfp.WriteByte(kTddr, 50, 0);
-    mfp.WriteByte(kTcdcr, 0x07, 0);
-    EXPECT_EQ(mfp.ReadByte(kTddr, 652 * 10), 40);
-    mfp.WriteByte(kIerb, 0xEF, 0);
-    EXPECT_EQ(mfp.ReadByte(kTddr, 652 * 10), 50);
+TEST_F(MfpTest, InterruptEnableNeverStopsATimer) {
+    mfp.WriteByte(kTcdr, 192, 0);
+    mfp.WriteByte(kTcdcr, 0x50, 0);  // timer C, 200 Hz
+    const Cycles expiry = mfp.Expiry(kTimerC);
+    mfp.WriteByte(kIerb, 0x00, 10);
+    mfp.WriteByte(kIerb, 0xFF, 20);
+    mfp.WriteByte(kTddr, 5, 30);
+    mfp.WriteByte(kTcdcr, 0x51, 40);  // timer D started beside it
+    EXPECT_EQ(mfp.Expiry(kTimerC), expiry);
+    EXPECT_TRUE(mfp.CountsClock(kTimerD));
 }
+
+TEST_F(MfpTest, AControlChangeGoesOnFromTheCurrentCount) {
+    mfp.WriteByte(kTadr, 100, 0);
+    mfp.WriteByte(kTacr, 1, 0);  // divide by 4: 13.05 cycles a count
+    EXPECT_EQ(mfp.ReadByte(kTadr, 653), 50);
+    mfp.WriteByte(kTacr, 0, 653);  // stopped: the count holds
+    EXPECT_EQ(mfp.ReadByte(kTadr, 5000), 50);
+    mfp.WriteByte(kTacr, 7, 6000);  // divide by 200 from 50 counts: 50 x 652.6
+    EXPECT_EQ(mfp.Expiry(kTimerA), 6000 + 32638);
+}
+
+// Reads while counting: from d down to 1, never above d, 0 only for a data value of 0.
+struct ReadRow {
+    uint8_t data;
+    Cycles at;  // after the start, divide by 4 (13.05 cycles a count)
+    uint8_t expected;
+};
+
+class MfpReadTest : public MfpTest, public ::testing::WithParamInterface<ReadRow> {};
+
+TEST_P(MfpReadTest, DataRegisterReadsTheCountLeft) {
+    const ReadRow row = GetParam();
+    mfp.WriteByte(kTbdr, row.data, 0);
+    mfp.WriteByte(kTbcr, 1, 0);
+    RunTo(kTimerB, row.at);
+    EXPECT_EQ(mfp.ReadByte(kTbdr, row.at), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MfpReadTest,
+                         ::testing::Values(ReadRow{10, 0, 10}, ReadRow{10, 12, 10}, ReadRow{10, 13, 9},
+                                           ReadRow{10, 129, 1},
+                                           ReadRow{10, 130, 10},  // timed out at 130: reloaded
+                                           ReadRow{0, 0, 0}, ReadRow{0, 14, 255}, ReadRow{1, 12, 1}));
 
 TEST_F(MfpTest, TimerBEventCountModeCountsAndReloadsFromTheDataRegister) {
     mfp.WriteByte(kTbdr, 3, 0);
     mfp.WriteByte(kTbcr, 8, 0);
-    EXPECT_TRUE(mfp.TimerRuns(kTimerB));
-    EXPECT_TRUE(mfp.TimerBCountsEvents());
+    EXPECT_TRUE(mfp.CountsEvents(kTimerB));
     EXPECT_EQ(mfp.ReadByte(kTbdr, 0), 3);
-    EXPECT_FALSE(mfp.CountTimerBEvent());
+    mfp.CountEvent(kTimerB);
     mfp.WriteByte(kTbdr, 5, 0);  // the count goes on; the next reload takes it
     EXPECT_EQ(mfp.ReadByte(kTbdr, 0), 2);
-    EXPECT_FALSE(mfp.CountTimerBEvent());
-    EXPECT_TRUE(mfp.CountTimerBEvent());
+    mfp.CountEvent(kTimerB);
+    EXPECT_EQ(mfp.Register(kIpra), 0);
+    mfp.CountEvent(kTimerB);
+    EXPECT_EQ(mfp.Register(kIpra), 0x01);
     EXPECT_EQ(mfp.ReadByte(kTbdr, 0), 5);
-    // Data 0 counts 256 events.
-    mfp.WriteByte(kTbdr, 0, 0);
-    mfp.WriteByte(kTbcr, 8, 0);
-    for (int i = 0; i < 255; ++i) ASSERT_FALSE(mfp.CountTimerBEvent());
-    EXPECT_TRUE(mfp.CountTimerBEvent());
 }
 
-TEST_F(MfpTest, PulseAndEventModesLeaveTheCycleTimerAsItWas) {
+TEST_F(MfpTest, PulseWidthAndEventModesWithNoInputDoNotCount) {
     mfp.WriteByte(kTadr, 10, 0);
-    mfp.WriteByte(kTacr, 1, 0);
-    const MfpTimer before = mfp.Timer(kTimerA);
-    mfp.WriteByte(kTacr, 9, 5000);  // pulse width, divide by 4
-    EXPECT_EQ(mfp.Timer(kTimerA).expiry, before.expiry);
-    mfp.WriteByte(kTacr, 8, 6000);  // event count
-    EXPECT_EQ(mfp.Timer(kTimerA).expiry, before.expiry);
-    mfp.WriteByte(kTbdr, 4, 0);
-    mfp.WriteByte(kTbcr, 8, 0);
-    mfp.WriteByte(kTbcr, 9, 0);  // pulse width on timer B: the event counter is not reloaded
-    EXPECT_EQ(mfp.TimerBCounter(), 4);
-    mfp.WriteByte(kTacr, 0x10, 0);  // bit 4 (output reset) stops it
-    EXPECT_FALSE(mfp.TimerRuns(kTimerA));
-}
-
-TEST_F(MfpTest, TimersCAndDStopWithTheirNibbleOrInterruptEnable) {
-    mfp.WriteByte(kTddr, 2, 0);
-    mfp.WriteByte(kTcdr, 2, 0);
-    mfp.WriteByte(kTcdcr, 0x51, 0);  // C divide by 64, D by 4
-    EXPECT_EQ(mfp.Timer(kTimerD).period, 26);
-    EXPECT_EQ(mfp.Timer(kTimerC).period, 2 * 64 * 8021247 / 2457600);
-    mfp.WriteByte(kTcdcr, 0x50, 0);
-    EXPECT_EQ(mfp.Timer(kTimerD).expiry, static_cast<Cycles>(0xFFFFFFFF));
-    EXPECT_FALSE(mfp.TimerRuns(kTimerD));
-    EXPECT_TRUE(mfp.TimerRuns(kTimerC));
-    mfp.WriteByte(kIerb, 0xDF, 0);  // timer C's enable off
-    EXPECT_EQ(mfp.Timer(kTimerC).expiry, static_cast<Cycles>(0xFFFFFFFF));
-    EXPECT_FALSE(mfp.TimerRuns(kTimerC));
+    mfp.WriteByte(kTacr, 9, 0);  // pulse width: no input drives it
+    EXPECT_FALSE(mfp.CountsClock(kTimerA));
+    EXPECT_EQ(mfp.ReadByte(kTadr, 100000), 10);
+    mfp.WriteByte(kTacr, 8, 0);
+    EXPECT_EQ(mfp.ReadByte(kTadr, 200000), 10);
 }
 
 // ---- interrupt controller -------------------------------------------------------------------
 
-TEST_F(MfpTest, MaskedChannelIsLeftPendingAndPostedByTheRetry) {
-    mfp.WriteByte(kVr, 0x40, 0);
-    EXPECT_FALSE(mfp.Request(kChannelTimerA));
-    EXPECT_EQ(mfp.Register(kIpra), 0x20);
-    EXPECT_TRUE(g_posts.empty());
-    EXPECT_FALSE(mfp.Retry(kChannelTimerA));  // still masked
-    mfp.WriteByte(kImra, 0x20, 0);
-    EXPECT_TRUE(mfp.Retry(kChannelTimerA));
-    ASSERT_EQ(g_posts.size(), 1u);
-    EXPECT_EQ(g_posts[0].level, 6);
-    EXPECT_EQ(g_posts[0].vector, 0x4D);
-    EXPECT_EQ(mfp.Register(kIpra), 0);
-    EXPECT_EQ(mfp.Register(kIsra), 0);  // automatic end of interrupt
-}
-
-TEST_F(MfpTest, InServiceChannelBlocksItselfAndLowerChannelsButNotHigher) {
+TEST_F(MfpTest, TheChannelIsChosenAtAcknowledge) {
     mfp.WriteByte(kVr, 0x48, 0);  // software end of interrupt
     mfp.WriteByte(kImra, 0xFF, 0);
     mfp.WriteByte(kImrb, 0xFF, 0);
-    ASSERT_TRUE(mfp.Request(kChannelTimerB));  // channel 8
+    mfp.WriteByte(kTcdr, 1, 0);
+    mfp.WriteByte(kTcdcr, 0x10, 0);
+    mfp.Timeout(kTimerC);  // channel 5 first
+    EXPECT_EQ(g_requests, 1);
+    mfp.WriteByte(kTbdr, 1, 0);
+    mfp.WriteByte(kTbcr, 1, 0);
+    mfp.Timeout(kTimerB);                // then channel 8
+    EXPECT_EQ(mfp.Acknowledge(), 0x48);  // the higher channel goes first
     EXPECT_EQ(mfp.Register(kIsra), 0x01);
-
-    EXPECT_FALSE(mfp.Request(kChannelTimerB));
-    EXPECT_FALSE(mfp.Request(kChannelTimerC));
-    EXPECT_EQ(mfp.Register(kIpra), 0x01);
-    EXPECT_EQ(mfp.Register(kIprb), 0x20);
-    EXPECT_TRUE(mfp.Request(kChannelTimerA));  // 13 is above 8
-    EXPECT_EQ(g_posts.back().vector, 0x4D);
-
-    // The handler ends its service by clearing the in-service bits; the waiting ones follow.
-    mfp.WriteByte(kIsra, 0xDF, 0);
-    EXPECT_EQ(mfp.Register(kIsra), 0x01);
-    mfp.WriteByte(kIsra, 0xFE, 0);
-    EXPECT_TRUE(mfp.Retry(kChannelTimerB));
-    EXPECT_EQ(g_posts.back().vector, 0x48);
-    EXPECT_FALSE(mfp.Retry(kChannelTimerC));  // channel 8 in service again
+    EXPECT_EQ(mfp.Acknowledge(), -1);  // channel 5 is below the one in service
+    mfp.WriteByte(kIsra, 0xFE, 0);     // end of service
+    EXPECT_EQ(mfp.Acknowledge(), 0x45);
+    EXPECT_EQ(mfp.Register(kIprb), 0x00);
+    EXPECT_EQ(mfp.Register(kIsrb), 0x20);
 }
 
-TEST_F(MfpTest, RefusedPostStaysPending) {
-    mfp.WriteByte(kImrb, 0xFF, 0);
-    g_refuse = 1;
-    EXPECT_FALSE(mfp.Request(kChannelTimerD));
-    EXPECT_EQ(mfp.Register(kIprb), 0x10);
-    EXPECT_FALSE(mfp.Retry(kChannelTimerD));
-    EXPECT_EQ(mfp.Register(kIprb), 0x10);
-    g_refuse = 0;
-    EXPECT_TRUE(mfp.Retry(kChannelTimerD));
-    EXPECT_EQ(mfp.Register(kIprb), 0);
-    mfp.WriteByte(kIpra, 0, 0);
-    mfp.SetPending(kChannelTimerA);
-    mfp.WriteByte(kImra, 0xFF, 0);
-    EXPECT_FALSE(mfp.Retry(kChannelTimerA, true));  // discarded
-    EXPECT_EQ(mfp.Register(kIpra), 0);
+TEST_F(MfpTest, DisabledOrMaskedAfterTheRequestNothingIsTaken) {
+    mfp.WriteByte(kVr, 0x40, 0);
+    mfp.WriteByte(kImra, 0x20, 0);
+    mfp.WriteByte(kTadr, 1, 0);
+    mfp.WriteByte(kTacr, 1, 0);
+    mfp.Timeout(kTimerA);
+    EXPECT_EQ(mfp.Register(kIpra), 0x20);
+    mfp.WriteByte(kImra, 0x00, 0);  // masked: stays pending, not taken
+    EXPECT_EQ(mfp.Acknowledge(), -1);
+    EXPECT_EQ(mfp.Register(kIpra), 0x20);
+    g_requests = 0;
+    mfp.WriteByte(kImra, 0x20, 0);  // unmasked: asks again
+    EXPECT_EQ(g_requests, 1);
+    mfp.WriteByte(kIera, 0xDF, 0);  // disabled: the pending bit goes
+    EXPECT_EQ(mfp.Register(kIpra), 0x00);
+    EXPECT_EQ(mfp.Acknowledge(), -1);
+    mfp.Timeout(kTimerA);  // an event while disabled is lost
+    EXPECT_EQ(mfp.Register(kIpra), 0x00);
 }
 
 TEST_F(MfpTest, RegisterWriteRules) {
@@ -219,24 +198,34 @@ TEST_F(MfpTest, RegisterWriteRules) {
     EXPECT_EQ(mfp.Register(kIsra), 0);
     mfp.WriteByte(kVr, 0x48, 0);
     mfp.WriteByte(kImra, 0xFF, 0);
-    mfp.Request(kChannelTimerA);
-    mfp.WriteByte(kVr, 0x48, 0);
+    mfp.WriteByte(kTacr, 1, 0);
+    mfp.Timeout(kTimerA);
+    mfp.Acknowledge();
     EXPECT_EQ(mfp.Register(kIsra), 0x20);
-    mfp.WriteByte(kVr, 0x40, 0);
+    mfp.WriteByte(kVr, 0x40, 0);  // automatic end of interrupt clears the in-service bits
     EXPECT_EQ(mfp.Register(kIsra), 0);
+    EXPECT_EQ(mfp.ReadByte(kTsr, 0) & 0x80, 0x80);  // nothing connected: always empty
+}
 
-    mfp.SetPending(kChannelTimerA);
-    mfp.SetPending(kChannelAcia);
-    mfp.WriteByte(kIera, 0xDF, 0);
-    EXPECT_EQ(mfp.Register(kIpra), 0);
-    mfp.WriteByte(kIerb, 0xBF, 0);
-    EXPECT_EQ(mfp.Register(kIprb), 0x40);
-
+TEST_F(MfpTest, GpipReadsPinsForInputsAndTheLatchForOutputs) {
+    mfp.WriteByte(kDdr, 0x00, 0);
     mfp.WriteByte(kGpip, 0x00, 0);
-    EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0x80);
+    EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0xFF);
     mfp.SetInputLine(kGpipAcia, false);
-    mfp.SetInputLine(kGpipAcia, true);
-    EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0x90);
+    EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0xEF);
+    mfp.WriteByte(kDdr, 0x0F, 0);  // low four bits outputs: the latch
+    EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0xE0);
+    EXPECT_EQ(mfp.ReadWord(0x00, 0), 0xFFE0);
+}
+
+TEST_F(MfpTest, WordAccessesUseTheLowByteAndTheEvenStorage) {
+    mfp.WriteWord(0x16, 0x1240, 0);  // VR
+    EXPECT_EQ(mfp.Register(kVr), 0x40);
+    EXPECT_EQ(mfp.ReadWord(0x16, 0), 0x0040);  // even storage byte 0
+    mfp.WriteWord(0x30, 0xAA55, 0);            // storage past the USART
+    EXPECT_EQ(mfp.Register(0x31), 0x55);
+    mfp.WriteByte(kTadr, 7, 0);
+    EXPECT_EQ(mfp.ReadWord(0x1E, 0), 0xFF07);
 }
 
 // Input 4 (the ACIAs' line, channel 6) through the active edge register: the interrupt comes
@@ -246,7 +235,7 @@ struct EdgeRow {
     uint8_t aer, ierb, imrb;
     bool toHigh;      // the edge driven: low to high, or high to low
     uint8_t pending;  // IPRB afterwards
-    bool posted;
+    bool requested;
 };
 
 class MfpInputEdgeTest : public MfpTest, public ::testing::WithParamInterface<EdgeRow> {};
@@ -257,21 +246,19 @@ TEST_P(MfpInputEdgeTest, InterruptOnlyOnTheActiveEdgeWhenEnabledAndUnmasked) {
     mfp.WriteByte(kAer, row.aer, 0);
     mfp.WriteByte(kIerb, row.ierb, 0);
     mfp.WriteByte(kImrb, row.imrb, 0);
-    mfp.SetInputLine(kGpipAcia, !row.toHigh);  // the level before the edge: no edge when unchanged
+    mfp.SetInputLine(kGpipAcia, !row.toHigh);  // the level before the edge
     mfp.WriteByte(kIprb, 0, 0);
-    g_posts.clear();
+    g_requests = 0;
     mfp.SetInputLine(kGpipAcia, row.toHigh);
     mfp.SetInputLine(kGpipAcia, row.toHigh);  // no change, no edge
-    EXPECT_EQ(mfp.Register(kIprb), row.pending);
-    ASSERT_EQ(g_posts.size(), row.posted ? 1u : 0u);
-    if (row.posted) {
-        EXPECT_EQ(g_posts[0].vector, 0x46);
-    }
+    EXPECT_EQ(mfp.Register(kIprb), row.pending | (row.requested ? 0x40 : 0));
+    EXPECT_EQ(g_requests, row.requested ? 1 : 0);
+    EXPECT_EQ(mfp.Acknowledge(), row.requested ? 0x46 : -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MfpInputEdgeTest,
                          ::testing::Values(
-                             //      name                 AER   IERB  IMRB  to high pending posted
+                             //      name                  AER   IERB  IMRB  to high pending requested
                              EdgeRow{"falling_active", 0x00, 0x40, 0x40, false, 0x00, true},
                              EdgeRow{"rising_inactive", 0x00, 0x40, 0x40, true, 0x00, false},
                              EdgeRow{"rising_active", 0x10, 0x40, 0x40, true, 0x00, true},
@@ -280,36 +267,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, MfpInputEdgeTest,
                              EdgeRow{"masked_waits_pending", 0x00, 0x40, 0x00, false, 0x40, false},
                              EdgeRow{"other_lines_rising", 0xEF, 0x40, 0x40, false, 0x00, true}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(MfpTest, WordAccessesUseTheLowByteAndTheEvenStorage) {
-    mfp.WriteWord(0x16, 0x1240, 0);  // VR
-    EXPECT_EQ(mfp.Register(kVr), 0x40);
-    EXPECT_EQ(mfp.ReadWord(0x16, 0), 0x0040);  // even storage byte 0
-    mfp.WriteWord(0x30, 0xAA55, 0);            // storage past the USART
-    EXPECT_EQ(mfp.Register(0x31), 0x55);
-    mfp.WriteByte(kTadr, 7, 0);
-    EXPECT_EQ(mfp.ReadWord(0x1E, 0), 0xFF07);
-    EXPECT_EQ(mfp.ReadWord(0x00, 0) & 0xFF80, 0xFF80);
-}
-
-TEST_F(MfpTest, PowerOnAndResetValues) {
-    Mfp fresh;
-    fresh.PowerOn();
-    EXPECT_EQ(fresh.Register(kGpip), 0xFF);
-    EXPECT_EQ(fresh.Register(0x00), 0x00);
-    EXPECT_EQ(fresh.Register(0x40), 0xFF);
-    EXPECT_EQ(fresh.Timer(kTimerA).tick, 1);
-    fresh.WriteByte(kImra, 0x55, 0);
-    fresh.WriteByte(kTadr, 9, 0);
-    fresh.Reset();
-    EXPECT_EQ(fresh.Register(kIera), 0xFF);
-    EXPECT_EQ(fresh.Register(kImra), 0);
-    EXPECT_EQ(fresh.Register(kVr), 8);
-    EXPECT_EQ(fresh.Register(kTadr), 9);    // data registers survive
-    EXPECT_EQ(fresh.Register(kDdr), 0xFF);  // as do GPIP, AER, DDR
-    for (auto id : {kTimerA, kTimerB, kTimerC, kTimerD})
-        EXPECT_EQ(fresh.Timer(id).expiry, static_cast<Cycles>(0xFFFFFFFF));
-}
 
 }  // namespace
 }  // namespace vexil

@@ -22,8 +22,15 @@ std::vector<Post> g_posts;
 int64_t g_frameBase = 0;
 bool g_refuse = false;
 
+bool g_level6 = false;  // the MFP asks for level 6
+
 int32_t FakeRaise(void*, int32_t level, int32_t vector) {
     if (g_refuse) return 1;
+    if (level == 6) {
+        if (g_level6) return 1;
+        g_level6 = true;
+        return 0;
+    }
     g_posts.push_back({level, vector, g_frameBase + g_cpu.clock});
     return 0;
 }
@@ -36,6 +43,7 @@ protected:
         g_posts.clear();
         g_frameBase = 0;
         g_refuse = false;
+        g_level6 = false;
         mfp.PowerOn();
         mfp.Reset();
         mfp.sink.raise = FakeRaise;
@@ -51,6 +59,7 @@ protected:
         std::vector<int32_t> budgets;
         for (;;) {
             const int32_t r = s.ServiceEvents();
+            TakeInterrupts();
             if (r == -1) break;
             if (r > 0) {
                 budgets.push_back(r);
@@ -59,6 +68,14 @@ protected:
         }
         g_frameBase += kCyclesPerFrame;
         return budgets;
+    }
+    // The CPU takes what the MFP asks for at once, unless its mask keeps level 6 out.
+    void TakeInterrupts() {
+        while (g_level6 && (g_cpu.sr & kSrMask) < 0x600) {
+            g_level6 = false;
+            const int32_t vector = mfp.Acknowledge();
+            if (vector >= 0) g_posts.push_back({6, vector, g_frameBase + g_cpu.clock});
+        }
     }
     std::vector<int64_t> PostsAt(int32_t level, int32_t vector = -1) {
         std::vector<int64_t> cycles;
@@ -130,6 +147,7 @@ TEST_F(FrameSchedulerTest, RefusedHblIsDropped) {
 }
 
 TEST_F(FrameSchedulerTest, TimerBCountsDisplayLinesAtTheJitteredLineEnds) {
+    Write(kAer, 0x00);
     Write(kImra, 0x01);
     Write(kVr, 0x40);
     Write(kTbdr, 1);
@@ -173,8 +191,7 @@ TEST_F(FrameSchedulerTest, DelayTimerExpiresEveryPeriodAcrossFrames) {
     Write(kTadr, 0);  // 256 counts
     g_cpu.clock = 1000;
     Write(kTacr, 3);  // divide by 16: period 4096 counts
-    const Cycles period = 4096 * int64_t(8021247) / 2457600;
-    ASSERT_EQ(mfp.Timer(kTimerA).period, period);
+    const Cycles period = 13368;
     RunFrame();  // starts at cycle 1000, as if the CPU had run that far
     RunFrame();
     const std::vector<int64_t> timerA = PostsAt(6, 0x4D);
@@ -195,10 +212,10 @@ TEST_F(FrameSchedulerTest, SoftwareEndOfInterruptHoldsTheChannelUntilServiceEnds
     EXPECT_EQ(PostsAt(6, 0x4D).size(), 1u);
     EXPECT_EQ(mfp.Register(kIpra) & 0x20, 0x20);
     EXPECT_EQ(mfp.Register(kIsra), 0x20);
-    // Ending the service lets the waiting request through at the next call.
+    // Ending the service lets the waiting request through.
     Write(kIsra, 0xDF);
     g_posts.clear();
-    s.ServiceEvents();
+    TakeInterrupts();
     EXPECT_EQ(PostsAt(6, 0x4D).size(), 1u);
 }
 
@@ -214,22 +231,54 @@ TEST_F(FrameSchedulerTest, AutomaticEndOfInterruptPostsEveryExpiry) {
     EXPECT_EQ(PostsAt(6, 0x44).size(), static_cast<size_t>(kCyclesPerFrame / periodD));
 }
 
-TEST_F(FrameSchedulerTest, FullCpuMaskLeavesTimerARequestsWaitingAndDropsTimerC) {
+TEST_F(FrameSchedulerTest, UnderAFullCpuMaskTimeoutsWaitAndTheHigherChannelGoesFirst) {
     g_cpu.sr = 0x2700;
+    Write(kVr, 0x40);
     Write(kImra, 0x20);
     Write(kImrb, 0x20);
-    Write(kTadr, 10);
-    Write(kTacr, 1);
     Write(kTcdr, 10);
-    Write(kTcdcr, 0x10);
-    const Cycles expiryC = mfp.Timer(kTimerC).expiry;
-    g_cpu.clock = 200;
-    s.ServiceEvents();
+    Write(kTcdcr, 0x10);  // timer C first: 130 cycles
+    Write(kTadr, 20);
+    Write(kTacr, 1);  // then timer A: 261 cycles
+    g_cpu.clock = 300;
+    while (s.ServiceEvents() == 0) {
+    }
     EXPECT_TRUE(PostsAt(6).empty());
     EXPECT_EQ(mfp.Register(kIpra), 0x20);
-    EXPECT_EQ(mfp.Register(kIprb), 0x00);
-    EXPECT_EQ(mfp.Timer(kTimerC).expiry, expiryC + 130);
+    EXPECT_EQ(mfp.Register(kIprb), 0x20);
+    g_cpu.sr = 0x2000;
+    TakeInterrupts();
+    EXPECT_EQ(PostsAt(6, 0x4D), (std::vector<int64_t>{300}));
+    EXPECT_EQ(PostsAt(6, 0x45), (std::vector<int64_t>{300}));
+    std::vector<int32_t> order;
+    for (const Post& p : g_posts)
+        if (p.level == 6) order.push_back(p.vector);
+    EXPECT_EQ(order, (std::vector<int32_t>{0x4D, 0x45}));
 }
+
+// Timer B's split lands at the end of the counted line, or with AER bit 3 at its start.
+class TimerBEdgeTest : public FrameSchedulerTest, public ::testing::WithParamInterface<uint8_t> {};
+
+TEST_P(TimerBEdgeTest, SplitLandsOnTheLineAtTheChosenEdge) {
+    Write(kAer, GetParam());
+    Write(kImra, 0x01);
+    Write(kVr, 0x40);
+    Write(kTbdr, 100);
+    Write(kTbcr, 8);
+    const int32_t frameCount = s.frameCount;
+    RunFrame();
+    // Every hundredth counted line: lines 163 and 263, counted from line 64.
+    std::vector<int64_t> expected;
+    for (int line : {163, 263}) {
+        const Cycles end =
+            432 + 512 * (line - 1) + kLineEventJitter[((frameCount - (line - 1)) % 33 + 33) % 33];
+        expected.push_back(GetParam() & kAerTimerB ? end - 320 : end);
+    }
+    EXPECT_EQ(PostsAt(6, 0x48), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Aer, TimerBEdgeTest, ::testing::Values(0x00, 0x08),
+                         [](const auto& info) { return info.param ? "LineStart" : "LineEnd"; });
 
 TEST_F(FrameSchedulerTest, TimerFallenBehindStillGetsAPositiveBudget) {
     Write(kImrb, 0x10);
@@ -239,13 +288,13 @@ TEST_F(FrameSchedulerTest, TimerFallenBehindStillGetsAPositiveBudget) {
     g_cpu.clock = 200;
     const int32_t budget = s.ServiceEvents();
     EXPECT_EQ(budget, 4);
-    EXPECT_EQ(mfp.Timer(kTimerD).expiry, 52);
+    EXPECT_EQ(mfp.Expiry(kTimerD), 52);
 }
 
 TEST_F(FrameSchedulerTest, TimerNeverGivenAPeriodDoesNotExpire) {
     Write(kImra, 0x20);
     Write(kTacr, 8);  // event count: no cycle period, and no input to count
-    ASSERT_TRUE(mfp.TimerRuns(kTimerA));
+    ASSERT_TRUE(mfp.CountsEvents(kTimerA));
     RunFrame();
     EXPECT_EQ(PostsAt(6).size(), 0u);
 }

@@ -1,0 +1,20 @@
+// TOS ROM and cartridge images: the loaders into the machine's memory, the ROM list's
+// recognition of an image, and a reset from whatever ROM was accepted.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzFile.h"
+#include "app/Machine.h"
+#include "app/Rom.h"
+#include "app/RomList.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string& path = vexil::fuzz::ScratchFile(".img");
+    if (!vexil::fuzz::WriteScratch(path, data, size)) return 0;
+    static vexil::Machine machine;
+    if (vexil::LoadTosRom(machine, path).ok) machine.Reset(false);
+    vexil::LoadCartridge(machine, path);
+    vexil::RomList roms;
+    roms.SetActive(roms.Add(path));
+    return 0;
+}

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Checks the window run under a virtual X server (Xvfb): the window "Vexil 1.00" opens with the
+# control bar, its Run item starts the machine, and a quit saves the settings. Needs no display
+# of its own. Usage: window-check.sh [path/to/vexil]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+vexil=$(realpath "${1:-build/release/vexil}")
+if [ -z "${VEXIL_IN_XVFB:-}" ]; then
+    exec env VEXIL_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$vexil"
+fi
+export SDL_AUDIODRIVER=dummy
+tmp=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() {
+    echo "window check: FAIL: $*"
+    cat "$tmp/err" 2>/dev/null || true
+    exit 1
+}
+export XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data
+settings=$XDG_CONFIG_HOME/vexil/vexil.ini
+mkdir -p "$(dirname "$settings")"
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+
+# start ARGS...: starts vexil from another folder and waits for its window.
+start() {
+    (cd "$tmp" && exec "$vexil" "$@" >"$tmp/out" 2>"$tmp/err") &
+    pid=$!
+    window=$(timeout 20 xdotool search --sync --name '^Vexil 1\.00$' | head -n 1) || fail "no window"
+    sleep 1
+}
+# finish: waits up to 30 s for vexil to end, then gives its status.
+finish() {
+    for _ in $(seq 1 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+    local status=0
+    wait "$pid" || status=$?
+    pid=
+    return "$status"
+}
+
+# 1. Run (the fifth item of the bar) starts the bundled EmuTOS; --frames ends the run.
+start --frames 50
+[ "$(xdotool getwindowgeometry "$window" | awk '/Geometry/ {print $2}')" = 800x600 ] || fail "window size"
+xdotool mousemove --window "$window" 415 24 click 1
+finish || fail "the run after Run exited $?"
+grep -q '^50 frames' "$tmp/out" || fail "Run did not start the machine: $(cat "$tmp/out")"
+grep -q '^\[ROMS\]' "$settings" || fail "settings not saved after the run"
+
+# 2. A quit from the window (the window system's request to close reaches the program as a quit
+# event, as SIGTERM does) ends the run cleanly and saves the settings.
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+start
+kill -TERM "$pid"
+finish || fail "closing the window exited $?"
+grep -q '^\[ROMS\]' "$settings" || fail "settings not saved after closing the window"
+echo "window check: all checks passed"

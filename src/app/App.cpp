@@ -1,0 +1,300 @@
+#include "app/App.h"
+
+#include <filesystem>
+#include <new>
+
+#include "app/Rom.h"
+#include "cpu/Cpu.h"
+
+namespace vexil {
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+std::string ChooseTosRom(const AppOptions& options, const RomList& roms) {
+    if (!options.rom.empty()) return options.rom;
+    if (const RomList::Entry* active = roms.Find(roms.FindActive(false))) return active->path;
+    if (FileExists("VexilDefault.ROM")) return "VexilDefault.ROM";
+    for (const std::string& bundled : options.bundledRoms) {
+        if (FileExists(bundled)) return bundled;
+    }
+    return "VexilDefault.ROM";
+}
+
+App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err)
+    : options_(options), devices_(devices), err_(err), bar_(options.debug) {
+    configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
+}
+
+App::~App() {
+    if (state_ != kStateShutDown || devicesUp_) ShutDown(false);
+}
+
+void App::Report(const std::string& text) {
+    if (err_) std::fprintf(err_, "vexil: %s\n", text.c_str());
+}
+
+MachineSettings App::WantedSettings() const {
+    MachineSettings settings = MachineSettingsOf(config_);
+    if (options_.machine) settings.Machine = *options_.machine;
+    if (options_.ramSize) settings.RAMSize = *options_.ramSize;
+    // The machine's drives take the images start-up chose.
+    settings.DriveA = driveA_.Inserted() ? (options_.disk.empty() ? config_.DriveA : options_.disk) : "";
+    if (!options_.diskB.empty()) settings.DriveB = options_.diskB;
+    return settings;
+}
+
+std::string App::WantedCartridge() const {
+    const RomList::Entry* active = roms_.Find(roms_.FindActive(true));
+    return active ? active->path : std::string();
+}
+
+// Builds the machine from the settings and loads its TOS ROM and cartridge. False only when
+// the ROM given on the command line cannot be loaded.
+bool App::BuildMachine() {
+    machine_.reset();  // one machine at a time
+    machine_ = std::make_unique<Machine>(WantedSettings());
+    loadedTos_ = ChooseTosRom(options_, roms_);
+    const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
+    romLoaded_ = rom.ok;
+    if (!rom.ok) {
+        Report(rom.message);
+        if (!options_.rom.empty()) return false;
+    }
+    // Without an active cartridge the area stays all 0xFF, as the machine was built.
+    loadedCartridge_ = WantedCartridge();
+    if (!loadedCartridge_.empty()) {
+        const RomLoad cartridge = LoadCartridge(*machine_, loadedCartridge_);
+        if (!cartridge.ok) Report(cartridge.message);
+    }
+    return true;
+}
+
+int App::StartUp() {
+    // 1. One copy at a time per settings file.
+    std::string error;
+    switch (lock_.Take(configPath_ + ".lock", &error)) {
+        case SingleInstanceLock::Result::kTaken:
+            break;
+        case SingleInstanceLock::Result::kHeldElsewhere:
+            Report("Vexil is already running!");
+            devices_.dialogs->Message("Already Running...", "Vexil is already running!");
+            return 1;
+        case SingleInstanceLock::Result::kUnavailable:
+            Report(error);
+            break;
+    }
+    // 2-3. The command line was read by the caller; the settings now.
+    const ConfigLoad load = LoadConfig(configPath_, config_, roms_);
+    if (load.status == ConfigStatus::kDamaged) {
+        Report(load.message);
+        bar_.notice = load.message;
+    }
+    // 4.
+    if (config_.bAskFullscreen)
+        config_.bFullscreen =
+            devices_.dialogs->AskYesNo(kWindowTitle, "Do you want to run Vexil in fullscreen ?");
+    // 5-8. The machine, with its memory block, tables and RAM size.
+    const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
+    MakeDirectories(data + "/shot");
+    MakeDirectories(data + "/sound");
+    // 9. Drive A: the command line's disk, else the stored one, else "VexilDefault.ST".
+    if (!options_.disk.empty()) {
+        const InsertResult inserted = driveA_.InsertImage(options_.disk);
+        if (!inserted) {
+            Report(inserted.message);
+            return 1;
+        }
+    } else if (!driveA_.InsertImage(config_.DriveA)) {
+        config_.DriveA = "VexilDefault.ST";
+        driveA_.InsertImage(config_.DriveA);
+    }
+    // 10-11. TOS ROM and cartridge.
+    try {
+        if (!BuildMachine()) return 1;
+    } catch (const std::bad_alloc&) {
+        Report("Insufficient RAM to run Vexil!");
+        devices_.dialogs->Message("Memory Error...", "Insufficient RAM to run Vexil!");
+        return 1;
+    }
+    // 12-15. The window and the devices on it.
+    devicesUp_ = true;
+    if (!devices_.window->Create(config_.bFullscreen, &error) || !devices_.display->InitDisplay(&error) ||
+        !devices_.input->InitInput(&error)) {
+        Report(error);
+        ShutDown(false);
+        return 1;
+    }
+    if (!devices_.sound->InitSound(&error)) {
+        Report(error);
+        devices_.dialogs->Message("Audio Error", error);
+    }
+    // 16-18.
+    ResetMachine(true);
+    SetAppState(kStateMenu);
+    return -1;
+}
+
+int App::Run() {
+    const int status = StartUp();
+    if (status >= 0) return status;
+    while (Turn()) {
+    }
+    ShutDown(true);
+    return 0;
+}
+
+void App::SetAppState(int32_t state) {
+    if (state == state_) return;
+    const auto running = [](int32_t s) {
+        return s == kStateRunning || s == kStateResetHeld || s == kStateDebugRun;
+    };
+    if (running(state)) {
+        devices_.sound->StartSound();
+        devices_.input->Acquire();
+    } else if (state_ == kStateRunning || state_ == kStateDebugRun) {
+        devices_.sound->StopSound();
+        devices_.input->Unacquire();
+    }
+    state_ = state;
+    entered_ = kStateShutDown;
+}
+
+void App::ResetMachine(bool cold) {
+    if (cold) {
+        ++coldResets_;
+        const MachineSettings wanted = WantedSettings();
+        const MachineSettings& built = machine_->Settings();
+        if (wanted.Machine != built.Machine || wanted.RAMSize != built.RAMSize ||
+            ChooseTosRom(options_, roms_) != loadedTos_ || WantedCartridge() != loadedCartridge_) {
+            BuildMachine();
+        }
+    }
+    machine_->Reset(cold);
+}
+
+void App::Pick(int item) {
+    if (!bar_.Offers(item)) return;
+    if (item <= kItemRecord) {
+        bar_.PickPage(item);
+    } else if (item == kItemRun) {
+        if (romLoaded_) {
+            bar_.ShowPage(-1);
+            devices_.input->PollInput();
+            SetAppState(kStateRunning);
+        } else {
+            devices_.dialogs->Message(
+                "Can't run...",
+                "Unable to run, no TOS ROM selected!\nPlease select a TOS ROM in the options.");
+        }
+    } else if (item == kItemQuit) {
+        if (devices_.dialogs->AskYesNo("Quit...", "Do you really want to quit Vexil?")) quit_ = true;
+    }
+}
+
+bool App::Turn() {
+    if (devices_.window->PumpMessages()) quit_ = true;
+    if (quit_) return false;
+    switch (state_) {
+        case kStateMenu:
+            if (entered_ != kStateMenu) {
+                devices_.display->ClearScreen();
+                bar_.ShowPage(bar_.LastPage());
+                entered_ = kStateMenu;
+            }
+            Pick(devices_.controlBar->Draw(bar_));
+            break;
+        case kStateRunning:
+            TurnRunning();
+            break;
+        case kStateResetHeld:
+        case kStateDebugResetHeld:
+            devices_.input->PollInput();
+            if (!devices_.input->KeyDown(host::kKeyF11))
+                SetAppState(state_ == kStateResetHeld ? kStateRunning : kStateDebugRun);
+            break;
+        case kStateDebugRun:
+            TurnDebugRun();
+            break;
+        default:
+            break;
+    }
+    return !quit_;
+}
+
+void App::TurnRunning() {
+    if (entered_ != kStateRunning) {
+        devices_.display->ClearScreen();
+        entered_ = kStateRunning;
+    }
+    host::Input& input = *devices_.input;
+    input.PollInput();
+    if (input.KeyDown(host::kKeyF11)) {
+        ResetMachine(input.KeyDown(host::kKeyLeftShift) || input.KeyDown(host::kKeyRightShift));
+        devices_.display->ClearScreen();
+        SetAppState(kStateResetHeld);
+        return;
+    }
+    if (input.KeyDown(host::kKeyF12)) {
+        SetAppState(kStateMenu);
+        return;
+    }
+    if (machine_->RunFrame() != kRunBudgetSpent) {
+        ResetMachine(true);
+        return;
+    }
+    devices_.display->PresentFrame();
+    ++framesRun_;
+    if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
+}
+
+// One instruction per turn. The debugger's stop conditions (run-to address, breakpoints, NOP
+// target, break on interrupt) join here with the debugger page.
+void App::TurnDebugRun() {
+    FrameScheduler& scheduler = machine_->Scheduler();
+    int32_t budget = scheduler.ServiceEvents();
+    if (budget < 0) return;
+    if (budget == 0) {
+        CpuTakeInterrupt();
+        budget = scheduler.ServiceEvents();
+        if (budget < 0) return;
+    }
+    if (CpuRun(4) != kRunBudgetSpent) {
+        ResetMachine(true);
+        return;
+    }
+    host::Input& input = *devices_.input;
+    input.PollInput();
+    if (input.KeyDown(host::kKeyF12)) {
+        SetAppState(kStateMenu);
+    } else if (input.KeyDown(host::kKeyF11)) {
+        ResetMachine(input.KeyDown(host::kKeyLeftShift) || input.KeyDown(host::kKeyRightShift));
+        devices_.display->ClearScreen();
+        SetAppState(kStateDebugResetHeld);
+    }
+}
+
+void App::ShutDown(bool normalQuit) {
+    SetAppState(kStateShutDown);
+    if (devicesUp_) {
+        devices_.sound->ReleaseSound();
+        devices_.input->ReleaseInput();
+        devices_.display->ShutdownDisplay();
+        bar_.ShowPage(-1);
+        devices_.window->Destroy();
+        devicesUp_ = false;
+    }
+    machine_.reset();
+    if (normalQuit) {
+        std::string error;
+        if (!SaveConfig(configPath_, config_, roms_, &error)) Report("settings not saved: " + error);
+    }
+}
+
+}  // namespace vexil

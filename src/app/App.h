@@ -1,0 +1,132 @@
+// The application: start-up, the application loop with its states, and shutdown.
+//
+// Start-up takes the single-instance lock, loads the settings, builds the machine, inserts
+// drive A, loads the TOS ROM and the cartridge, brings up the window, display, input and
+// sound, cold-resets the machine and enters the menu. Each turn of the loop pumps the window's
+// events and then acts on the state:
+//
+//   state  meaning                                   leaves for
+//   0      menu: control bar shown, machine stopped  3 (Run), 6 (debugger)
+//   3      running: one frame per turn               0 (F12), 4 (F11, Shift+F11 cold)
+//   4      reset key held                            3 once F11 is released
+//   5      reset key held in a debugger run          6 once F11 is released
+//   6      debugger run: one instruction per turn    0 (F12), 5 (F11)
+//
+// Shutdown releases everything in the reverse order and, after a normal quit, saves the
+// settings. Settings that shape the machine (model, RAM size, TOS ROM, cartridge) take effect
+// at the next cold reset, which rebuilds the machine when they changed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Config.h"
+#include "app/ControlBar.h"
+#include "app/Instance.h"
+#include "app/Machine.h"
+#include "app/RomList.h"
+#include "floppy/DiskImage.h"
+#include "host/Host.h"
+
+namespace vexil {
+
+enum AppState : int32_t {
+    kStateShutDown = -1,
+    kStateMenu = 0,
+    kStateRunning = 3,
+    kStateResetHeld = 4,
+    kStateDebugResetHeld = 5,
+    kStateDebugRun = 6,
+};
+
+constexpr const char* kWindowTitle = "Vexil 1.00";
+
+// What the command line asked for. Overrides hold for this run only and are never saved.
+struct AppOptions {
+    std::string configPath;           // empty: DefaultConfigPath()
+    std::string dataDirectory;        // empty: DataDirectory()
+    std::string rom;                  // TOS ROM instead of the active one
+    std::string disk;                 // drive A instead of the stored one
+    std::string diskB;                // drive B instead of the stored one
+    std::optional<uint32_t> machine;  // Machine
+    std::optional<uint32_t> ramSize;  // RAMSize
+    bool debug = false;
+    int frames = -1;  // quit after this many frames (-1: no limit)
+    std::string screenshot;
+    std::string wav;
+    // Where the bundled ROM may lie, tried in order when no ROM is active and there is no
+    // "VexilDefault.ROM" in the current directory.
+    std::vector<std::string> bundledRoms;
+};
+
+// The TOS ROM start-up loads: the override, else the active TOS entry, else
+// "VexilDefault.ROM" in the current directory, else the first bundled image that exists.
+std::string ChooseTosRom(const AppOptions& options, const RomList& roms);
+
+class App {
+public:
+    // Messages for the user that have no window to go to are written to `err`.
+    App(const AppOptions& options, const host::Devices& devices, std::FILE* err);
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // Start-up, the loop until a quit, shutdown. Returns the exit status.
+    int Run();
+
+    // The steps of Run, for tests. StartUp returns -1 when it went through, else the exit
+    // status. Turn returns false once the loop must end.
+    int StartUp();
+    bool Turn();
+    void ShutDown(bool normalQuit);
+
+    void SetAppState(int32_t state);
+    // Cold: clears RAM and rebuilds the machine first when the settings that shape it changed.
+    void ResetMachine(bool cold);
+    // Acts on an item picked on the control bar.
+    void Pick(int item);
+
+    int32_t State() const { return state_; }
+    Machine* CurrentMachine() { return machine_.get(); }
+    MachineConfig& Config() { return config_; }
+    RomList& Roms() { return roms_; }
+    const ControlBar& Bar() const { return bar_; }
+    bool RomLoaded() const { return romLoaded_; }
+    int64_t FramesRun() const { return framesRun_; }
+    int64_t ColdResets() const { return coldResets_; }
+    const DiskImage& DriveA() const { return driveA_; }
+
+private:
+    void TurnRunning();
+    void TurnDebugRun();
+    bool BuildMachine();
+    MachineSettings WantedSettings() const;
+    std::string WantedCartridge() const;
+    void Report(const std::string& text);
+
+    AppOptions options_;
+    host::Devices devices_;
+    std::FILE* err_;
+    std::string configPath_;
+    SingleInstanceLock lock_;
+    MachineConfig config_;
+    RomList roms_;
+    ControlBar bar_;
+    DiskImage driveA_;
+    std::unique_ptr<Machine> machine_;
+    std::string loadedTos_;
+    std::string loadedCartridge_;
+    bool romLoaded_ = false;
+    int32_t state_ = kStateShutDown;
+    int32_t entered_ = kStateShutDown;  // the state whose entry actions have run
+    bool quit_ = false;
+    bool devicesUp_ = false;
+    int64_t framesRun_ = 0;
+    int64_t coldResets_ = 0;
+};
+
+}  // namespace vexil

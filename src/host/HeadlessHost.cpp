@@ -1,0 +1,53 @@
+#include "host/HeadlessHost.h"
+
+#include "app/ControlBar.h"
+
+namespace vexil::host {
+
+bool HeadlessHost::Create(bool, std::string*) {
+    windowOpen = true;
+    return true;
+}
+
+bool HeadlessHost::InitDisplay(std::string* error) {
+    if (failDisplay) {
+        if (error) *error = "no display device";
+        return false;
+    }
+    frame_.assign(static_cast<size_t>(kFrameWidth) * kFrameHeight, 0);
+    return true;
+}
+
+uint16_t* HeadlessHost::LockFrame(int* pitch) {
+    if (frame_.empty()) return nullptr;
+    if (pitch) *pitch = kFrameWidth;
+    return frame_.data();
+}
+
+bool HeadlessHost::InitSound(std::string* error) {
+    if (failSound) {
+        if (error) *error = "no sound device";
+        return false;
+    }
+    return true;
+}
+
+void HeadlessHost::Message(const std::string& caption, const std::string& text) {
+    shownMessages.push_back(caption + ": " + text);
+    if (messages_) std::fprintf(messages_, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+bool HeadlessHost::AskYesNo(const std::string& caption, const std::string& text) {
+    shownMessages.push_back(caption + ": " + text);
+    return answer;
+}
+
+int HeadlessHost::Draw(const ControlBar&) {
+    ++barDraws;
+    if (picks_.empty()) return -1;
+    const int item = picks_.front();
+    picks_.pop_front();
+    return item;
+}
+
+}  // namespace vexil::host

@@ -1,0 +1,81 @@
+// The headless back end: every device exists and does nothing visible. Scripted runs use it,
+// and tests drive the application through it: they hold keys down, pick control bar items,
+// answer questions and close the window, and read back what the application asked for.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+namespace vexil::host {
+
+class HeadlessHost final : public Window,
+                           public Display,
+                           public Input,
+                           public SoundOutput,
+                           public Dialogs,
+                           public ControlBarView {
+public:
+    explicit HeadlessHost(std::FILE* messages = nullptr) : messages_(messages) {}
+    Devices AllDevices() { return {this, this, this, this, this, this}; }
+
+    // What the tests set.
+    void SetKey(uint8_t scanCode, bool down) { keys_[scanCode] = down; }
+    void RequestQuit() { quit_ = true; }
+    void QueuePick(int item) { picks_.push_back(item); }
+    bool answer = true;        // to every yes/no question
+    bool failDisplay = false;  // InitDisplay fails
+    bool failSound = false;    // InitSound fails
+
+    // What the tests read.
+    int presents = 0;
+    int clears = 0;
+    int barDraws = 0;
+    bool acquired = false;
+    bool soundPlaying = false;
+    bool windowOpen = false;
+    std::vector<std::string> shownMessages;  // caption: text
+
+    // Window
+    bool Create(bool fullscreen, std::string* error) override;
+    void Destroy() override { windowOpen = false; }
+    bool PumpMessages() override { return quit_; }
+    // Display
+    bool InitDisplay(std::string* error) override;
+    void ShutdownDisplay() override {}
+    uint16_t* LockFrame(int* pitch) override;
+    void PresentFrame() override { ++presents; }
+    void ClearScreen() override { ++clears; }
+    // Input
+    bool InitInput(std::string*) override { return true; }
+    void ReleaseInput() override { acquired = false; }
+    void Acquire() override { acquired = true; }
+    void Unacquire() override { acquired = false; }
+    void PollInput() override { sampled_ = keys_; }
+    bool KeyDown(uint8_t scanCode) const override { return sampled_[scanCode]; }
+    // Sound
+    bool InitSound(std::string* error) override;
+    void ReleaseSound() override { soundPlaying = false; }
+    void StartSound() override { soundPlaying = true; }
+    void StopSound() override { soundPlaying = false; }
+    void WriteFrame(const int16_t*, int) override {}
+    // Dialogs
+    void Message(const std::string& caption, const std::string& text) override;
+    bool AskYesNo(const std::string& caption, const std::string& text) override;
+    // Control bar
+    int Draw(const ControlBar& bar) override;
+
+private:
+    std::FILE* messages_;
+    bool quit_ = false;
+    std::array<bool, 256> keys_{};
+    std::array<bool, 256> sampled_{};
+    std::deque<int> picks_;
+    std::vector<uint16_t> frame_;
+};
+
+}  // namespace vexil::host

@@ -1,0 +1,106 @@
+// The host devices the application drives, each behind a narrow interface: the window and its
+// message pump, the display, the keyboard and mouse, the sound output, message boxes, and the
+// control bar drawn over the picture while the machine is stopped.
+//
+// Two back ends implement them: SDL2 with Dear ImGui (src/host/sdl/, linked only into the
+// program) and a headless one (HeadlessHost.h) for scripted runs and tests. Nothing else in
+// the emulator knows which it talks to.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vexil {
+class ControlBar;
+}
+
+namespace vexil::host {
+
+// The keys the application itself reads, as PC (set 1) scan codes; the keyboard processor
+// maps the others to the ST's.
+constexpr uint8_t kKeyLeftShift = 0x2A;
+constexpr uint8_t kKeyRightShift = 0x36;
+constexpr uint8_t kKeyF11 = 0x57;
+constexpr uint8_t kKeyF12 = 0x58;
+
+// The emulated picture: 800 x 600 host pixels, R5G6B5.
+constexpr int kFrameWidth = 800;
+constexpr int kFrameHeight = 600;
+
+class Window {
+public:
+    virtual ~Window() = default;
+    // Creates and shows the main window, "Vexil 1.00". False with the reason on failure.
+    virtual bool Create(bool fullscreen, std::string* error) = 0;
+    virtual void Destroy() = 0;
+    // Handles every pending window event; true once the user has asked to quit (the window
+    // was closed).
+    virtual bool PumpMessages() = 0;
+};
+
+class Display {
+public:
+    virtual ~Display() = default;
+    virtual bool InitDisplay(std::string* error) = 0;
+    virtual void ShutdownDisplay() = 0;
+    // The back buffer the renderer fills, `pitch` in pixels; null when there is none.
+    virtual uint16_t* LockFrame(int* pitch) = 0;
+    // Shows the finished frame. A window back end holds the machine to 50 frames a second here
+    // until the sound output takes over the pacing.
+    virtual void PresentFrame() = 0;
+    // Clears the picture to black and shows it.
+    virtual void ClearScreen() = 0;
+};
+
+class Input {
+public:
+    virtual ~Input() = default;
+    virtual bool InitInput(std::string* error) = 0;
+    virtual void ReleaseInput() = 0;
+    // While acquired (the machine runs) the keyboard and mouse belong to the machine.
+    virtual void Acquire() = 0;
+    virtual void Unacquire() = 0;
+    // Samples the keyboard; KeyDown answers from the last sample.
+    virtual void PollInput() = 0;
+    virtual bool KeyDown(uint8_t scanCode) const = 0;
+};
+
+class SoundOutput {
+public:
+    virtual ~SoundOutput() = default;
+    // False with the reason when there is no usable device; the program then runs silent.
+    virtual bool InitSound(std::string* error) = 0;
+    virtual void ReleaseSound() = 0;
+    virtual void StartSound() = 0;
+    virtual void StopSound() = 0;
+    // Queues one frame of mono 16-bit samples at 44100 Hz.
+    virtual void WriteFrame(const int16_t* samples, int count) = 0;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual void Message(const std::string& caption, const std::string& text) = 0;
+    virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+};
+
+// The control bar with its six items and the page below it.
+class ControlBarView {
+public:
+    virtual ~ControlBarView() = default;
+    // Draws the bar and its current page over the picture for one turn of the menu and shows
+    // them. Returns the item the user picked during this turn, or -1.
+    virtual int Draw(const ControlBar& bar) = 0;
+};
+
+// The devices of one back end. The application owns none of them.
+struct Devices {
+    Window* window = nullptr;
+    Display* display = nullptr;
+    Input* input = nullptr;
+    SoundOutput* sound = nullptr;
+    Dialogs* dialogs = nullptr;
+    ControlBarView* controlBar = nullptr;
+};
+
+}  // namespace vexil::host

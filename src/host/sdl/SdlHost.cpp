@@ -1,0 +1,303 @@
+#include "host/sdl/SdlHost.h"
+
+#include <SDL.h>
+#include <imgui.h>
+#include <imgui_impl_sdl.h>
+#include <imgui_impl_sdlrenderer.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/ControlBar.h"
+
+namespace vexil::host {
+
+namespace {
+
+// The host keys the application reads, by SDL scan code (the keyboard issue adds the rest).
+struct KeyMapping {
+    SDL_Scancode sdl;
+    uint8_t code;
+};
+constexpr KeyMapping kKeys[] = {
+    {SDL_SCANCODE_LSHIFT, kKeyLeftShift},
+    {SDL_SCANCODE_RSHIFT, kKeyRightShift},
+    {SDL_SCANCODE_F11, kKeyF11},
+    {SDL_SCANCODE_F12, kKeyF12},
+};
+
+constexpr uint32_t kFrameMilliseconds = 20;  // 50 frames a second
+constexpr uint32_t kMenuMilliseconds = 16;
+
+class SdlHost final : public Window,
+                      public Display,
+                      public Input,
+                      public SoundOutput,
+                      public Dialogs,
+                      public ControlBarView {
+public:
+    Devices AllDevices() { return {this, this, this, this, this, this}; }
+    ~SdlHost() override {
+        ShutdownDisplay();
+        ReleaseSound();
+        Destroy();
+    }
+
+    bool Create(bool fullscreen, std::string* error) override {
+        const Uint32 flags = SDL_WINDOW_RESIZABLE | (fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        window_ = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                   kFrameWidth, kFrameHeight, flags);
+        if (!window_) *error = std::string("cannot create the window: ") + SDL_GetError();
+        return window_ != nullptr;
+    }
+    void Destroy() override {
+        if (window_) SDL_DestroyWindow(window_);
+        window_ = nullptr;
+    }
+    bool PumpMessages() override {
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+            if (imgui_) ImGui_ImplSDL2_ProcessEvent(&event);
+            if (event.type == SDL_QUIT) quit_ = true;
+            if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) quit_ = true;
+        }
+        return quit_;
+    }
+
+    bool InitDisplay(std::string* error) override {
+        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED);
+        if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+        if (renderer_)
+            texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                         kFrameWidth, kFrameHeight);
+        if (!texture_) {
+            *error = std::string("cannot start the display: ") + SDL_GetError();
+            ShutdownDisplay();
+            return false;
+        }
+        frame_.assign(static_cast<size_t>(kFrameWidth) * kFrameHeight, 0);
+        IMGUI_CHECKVERSION();
+        ImGui::CreateContext();
+        ImGui::GetIO().IniFilename = nullptr;  // the bar's layout is fixed
+        ImGui::StyleColorsDark();
+        ImGui_ImplSDL2_InitForSDLRenderer(window_);
+        ImGui_ImplSDLRenderer_Init(renderer_);
+        imgui_ = true;
+        return true;
+    }
+    void ShutdownDisplay() override {
+        if (imgui_) {
+            ImGui_ImplSDLRenderer_Shutdown();
+            ImGui_ImplSDL2_Shutdown();
+            ImGui::DestroyContext();
+            imgui_ = false;
+        }
+        if (texture_) SDL_DestroyTexture(texture_);
+        if (renderer_) SDL_DestroyRenderer(renderer_);
+        texture_ = nullptr;
+        renderer_ = nullptr;
+    }
+    uint16_t* LockFrame(int* pitch) override {
+        if (frame_.empty()) return nullptr;
+        *pitch = kFrameWidth;
+        return frame_.data();
+    }
+    void PresentFrame() override {
+        DrawPicture();
+        SDL_RenderPresent(renderer_);
+        Pace(kFrameMilliseconds);
+    }
+    void ClearScreen() override {
+        std::fill(frame_.begin(), frame_.end(), 0);
+        DrawPicture();
+        SDL_RenderPresent(renderer_);
+    }
+
+    bool InitInput(std::string*) override { return true; }
+    void ReleaseInput() override { acquired_ = false; }
+    void Acquire() override {
+        acquired_ = true;
+        keys_.fill(false);
+    }
+    void Unacquire() override { acquired_ = false; }
+    void PollInput() override {
+        const Uint8* state = SDL_GetKeyboardState(nullptr);
+        keys_.fill(false);
+        for (const KeyMapping& k : kKeys) keys_[k.code] = state[k.sdl] != 0;
+    }
+    bool KeyDown(uint8_t scanCode) const override { return keys_[scanCode]; }
+
+    bool InitSound(std::string* error) override {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            *error = std::string("no sound device: ") + SDL_GetError();
+            return false;
+        }
+        SDL_AudioSpec want{};
+        want.freq = 44100;
+        want.format = AUDIO_S16SYS;
+        want.channels = 1;
+        want.samples = 1024;
+        audio_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        if (audio_ == 0) {
+            *error = std::string("no sound device: ") + SDL_GetError();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        return true;
+    }
+    void ReleaseSound() override {
+        if (audio_ != 0) {
+            SDL_CloseAudioDevice(audio_);
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
+        audio_ = 0;
+    }
+    void StartSound() override {
+        if (audio_ == 0) return;
+        SDL_ClearQueuedAudio(audio_);
+        SDL_PauseAudioDevice(audio_, 0);
+    }
+    void StopSound() override {
+        if (audio_ != 0) SDL_PauseAudioDevice(audio_, 1);
+    }
+    void WriteFrame(const int16_t* samples, int count) override {
+        if (audio_ != 0) SDL_QueueAudio(audio_, samples, static_cast<Uint32>(count) * sizeof(int16_t));
+    }
+
+    void Message(const std::string& caption, const std::string& text) override {
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, caption.c_str(), text.c_str(), window_);
+    }
+    bool AskYesNo(const std::string& caption, const std::string& text) override {
+        const SDL_MessageBoxButtonData buttons[] = {
+            {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "No"},
+            {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "Yes"},
+        };
+        const SDL_MessageBoxData box{
+            SDL_MESSAGEBOX_INFORMATION, window_, caption.c_str(), text.c_str(), 2, buttons, nullptr};
+        int answer = 0;
+        return SDL_ShowMessageBox(&box, &answer) == 0 && answer == 1;
+    }
+
+    int Draw(const ControlBar& bar) override {
+        ImGui_ImplSDLRenderer_NewFrame();
+        ImGui_ImplSDL2_NewFrame();
+        ImGui::NewFrame();
+        int picked = -1;
+        const ImGuiWindowFlags fixed = ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                                       ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings;
+        const float width = ImGui::GetIO().DisplaySize.x;
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(width, 0));
+        ImGui::Begin("Vexil", nullptr,
+                     fixed | ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_AlwaysAutoResize);
+        ImGui::TextUnformatted("VEXIL");
+        for (int item = 0; item < kControlItems; ++item) {
+            if (!bar.Offers(item)) continue;
+            ImGui::SameLine();
+            const bool current = item == bar.CurrentPage();
+            if (current)
+                ImGui::PushStyleColor(ImGuiCol_Button, ImGui::GetStyleColorVec4(ImGuiCol_ButtonActive));
+            if (ImGui::Button(ControlBar::Caption(item), ImVec2(96, 32))) picked = item;
+            if (current) ImGui::PopStyleColor();
+        }
+        const float barHeight = ImGui::GetWindowHeight();
+        ImGui::End();
+        if (bar.CurrentPage() >= 0) {
+            ImGui::SetNextWindowPos(ImVec2(16, barHeight + 8));
+            ImGui::SetNextWindowSize(ImVec2(width - 32, 0));
+            ImGui::Begin(ControlBar::Caption(bar.CurrentPage()), nullptr,
+                         fixed | ImGuiWindowFlags_AlwaysAutoResize);
+            if (!bar.notice.empty()) ImGui::TextWrapped("%s", bar.notice.c_str());
+            ImGui::TextUnformatted("This page is not built yet.");
+            ImGui::End();
+        }
+        ImGui::Render();
+        DrawPicture();
+        ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
+        SDL_RenderPresent(renderer_);
+        Pace(kMenuMilliseconds);
+        return picked;
+    }
+
+private:
+    // The picture fills the window as far as its 4:3 shape allows, centred on black.
+    void DrawPicture() {
+        SDL_UpdateTexture(texture_, nullptr, frame_.data(), kFrameWidth * 2);
+        int w = 0, h = 0;
+        SDL_GetRendererOutputSize(renderer_, &w, &h);
+        SDL_Rect target{0, 0, w, h};
+        if (w * kFrameHeight > h * kFrameWidth)
+            target.w = h * kFrameWidth / kFrameHeight;
+        else
+            target.h = w * kFrameHeight / kFrameWidth;
+        target.x = (w - target.w) / 2;
+        target.y = (h - target.h) / 2;
+        SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+        SDL_RenderClear(renderer_);
+        SDL_RenderCopy(renderer_, texture_, nullptr, &target);
+    }
+    // Holds the loop to one turn per period.
+    void Pace(uint32_t milliseconds) {
+        const Uint32 due = lastTurn_ + milliseconds;
+        const Uint32 now = SDL_GetTicks();
+        if (static_cast<int32_t>(due - now) > 0 &&
+            static_cast<int32_t>(due - now) <= static_cast<int32_t>(milliseconds))
+            SDL_Delay(due - now);
+        lastTurn_ = SDL_GetTicks();
+    }
+
+    SDL_Window* window_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Texture* texture_ = nullptr;
+    SDL_AudioDeviceID audio_ = 0;
+    bool imgui_ = false;
+    bool quit_ = false;
+    bool acquired_ = false;
+    std::array<bool, 256> keys_{};
+    std::vector<uint16_t> frame_;
+    Uint32 lastTurn_ = 0;
+};
+
+}  // namespace
+
+int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
+    // SDL falls back to drivers that draw nowhere; only a user who asks for one gets it.
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    bool ready = SDL_Init(SDL_INIT_VIDEO) == 0;
+    std::string why = ready ? "" : SDL_GetError();
+    if (ready && !(asked && *asked)) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        if (!driver || !std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) {
+            ready = false;
+            why = "no window system found";
+            SDL_Quit();
+        }
+    }
+    if (!ready) {
+        std::fprintf(err, "vexil: no display available (%s); use --headless to run without a window\n",
+                     why.c_str());
+        return 1;
+    }
+    int status = 0;
+    int64_t frames = 0;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        SdlHost host;
+        App app(options, host.AllDevices(), err);
+        status = app.Run();
+        frames = app.FramesRun();
+    }
+    SDL_Quit();
+    if (options.frames >= 0 && status == 0) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::fprintf(out, "%lld frames (%.1f s of machine time) in %.2f s\n", static_cast<long long>(frames),
+                     static_cast<double>(frames) / 50.0, seconds);
+    }
+    return status;
+}
+
+}  // namespace vexil::host

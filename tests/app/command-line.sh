@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The program's command line: exit statuses, messages and the closing line of a headless run.
+# Usage: command-line.sh path/to/vexil
+set -u
+vexil=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data
+fail() {
+    echo "FAIL: $*"
+    cat "$tmp/err" 2>/dev/null
+    exit 1
+}
+# expect STATUS ARGS...: runs vexil, checks the status and that stderr has at most one line.
+expect() {
+    local want=$1
+    shift
+    "$vexil" "$@" >"$tmp/out" 2>"$tmp/err"
+    local status=$?
+    [ "$status" -eq "$want" ] || fail "vexil $* exited $status, not $want"
+    [ "$(wc -l <"$tmp/err")" -le 1 ] || fail "vexil $* wrote more than one line of errors"
+}
+
+expect 0 --headless --frames 100
+grep -Eq '^100 frames \(2\.0 s of machine time\) in [0-9.]+ s; PC \$[0-9A-F]{6} SR \$[0-9A-F]{4}$' "$tmp/out" ||
+    fail "closing line: $(cat "$tmp/out")"
+[ ! -e "$tmp/config/vexil/vexil.ini" ] || fail "a headless run wrote the settings file"
+
+expect 1 --headless --rom /nonexistent
+grep -q '/nonexistent' "$tmp/err" || fail "the refused ROM is not named"
+expect 1 --headless --disk /nonexistent.st
+grep -q 'nonexistent.st' "$tmp/err" || fail "the refused disk is not named"
+
+for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4096" "--rom" "--disk" "--config" \
+    "--disassemble 0"; do
+    # shellcheck disable=SC2086
+    expect 2 $args
+done
+
+# A damaged settings file is reported, the run goes on, and the file stays as it was.
+mkdir -p "$tmp/config/vexil"
+printf '[Machine]\nRAMSize = 1\n[Dis' >"$tmp/config/vexil/vexil.ini"
+expect 0 --headless --frames 1
+grep -q 'not usable' "$tmp/err" || fail "the damaged settings file is not reported"
+[ "$(cat "$tmp/config/vexil/vexil.ini")" = "$(printf '[Machine]\nRAMSize = 1\n[Dis')" ] || fail "settings file changed"
+
+# Without a display the window run says so and suggests --headless.
+env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$vexil" --frames 1 >"$tmp/out" 2>"$tmp/err"
+[ $? -eq 1 ] || fail "a window run without a display did not exit 1"
+grep -q -- '--headless' "$tmp/err" || fail "no hint at --headless"
+echo "command line: all checks passed"
