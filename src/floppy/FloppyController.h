@@ -37,6 +37,12 @@
 // write sector and write track end after their timing with write protect (0xC0), writing
 // nothing. Not modelled: read address and read track data (both complete after 1,024 cycles
 // with no data), CRC errors, lost data, the DMA's FIFO and sector counting, the hard-disk bus.
+//
+// The disk images are not part of a save state. A state keeps the registers, the head
+// position and the command in progress; a sector read in flight is read again from the image
+// inserted when it falls due, so a state loaded with another disk goes on with that disk (or
+// ends the read with record not found where the disk has no such sector), and TOS, which sees
+// the write-protect bit, checks the disk's boot sector before it trusts its cached FAT.
 #pragma once
 
 #include <cstdint>

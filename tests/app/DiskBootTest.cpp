@@ -134,20 +134,60 @@ TEST_F(DiskBoot, TheSquareWaveOfChannelAIsHeardAtItsPeriodsFrequency) {
     EXPECT_TRUE(std::all_of(start.begin(), start.end(), [](int16_t s) { return s == 0; }));
 }
 
-TEST(DiskBootRefused, AnImageThatCannotBeInsertedEndsTheRunWithItsReason) {
+TEST(DiskBootRefused, ASoundFileThatCannotBeWrittenEndsTheRun) {
     HeadlessOptions options;
     options.romPath = kEmuTos;
-    options.DriveA = "/nonexistent/disk.st";
+    options.frames = 2;
+    options.wavPath = "/nonexistent/folder/sound.wav";
+    std::FILE* sink = std::tmpfile();
+    EXPECT_EQ(RunHeadless(options, sink, sink), 1);
+    std::fclose(sink);
+}
+
+struct BadDisk {
+    const char* name;
+    std::vector<uint8_t> bytes;  // empty: no file at all
+};
+
+std::vector<uint8_t> RandomBytes(size_t n) {
+    std::vector<uint8_t> bytes(n);
+    uint32_t x = 12345;
+    for (auto& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    return bytes;
+}
+
+std::vector<uint8_t> CutShort() {
+    std::vector<uint8_t> disk = test::MakeRawDisk(80, 2, 9, false);
+    disk.resize(disk.size() - 4096);
+    return disk;
+}
+
+class DiskRefused : public ::testing::TestWithParam<BadDisk> {};
+
+TEST_P(DiskRefused, TheRunEndsAtOnceWithTheReason) {
+    const fs::path path = fs::temp_directory_path() / ("vexil-bad-" + std::to_string(::getpid()) + ".st");
+    if (!GetParam().bytes.empty())
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(GetParam().bytes.data()), GetParam().bytes.size());
+    HeadlessOptions options;
+    options.romPath = kEmuTos;
+    options.DriveA = path.string();
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     EXPECT_EQ(RunHeadless(options, out, err), 1);
     std::rewind(err);
     char line[512] = {};
     ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
-    EXPECT_NE(std::string(line).find("disk.st"), std::string::npos) << line;
+    EXPECT_NE(std::string(line).find("drive A"), std::string::npos) << line;
     std::fclose(out);
     std::fclose(err);
+    fs::remove(path);
 }
+
+INSTANTIATE_TEST_SUITE_P(Images, DiskRefused,
+                         ::testing::Values(BadDisk{"Missing", {}}, BadDisk{"Random", RandomBytes(100001)},
+                                           BadDisk{"CutShort", CutShort()}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vexil

@@ -345,7 +345,11 @@ TEST_P(WriteTiming, AWriteIsHeardFromTheSampleOfItsCycle) {
 INSTANTIATE_TEST_SUITE_P(Cycles, WriteTiming,
                          ::testing::Values(TimingCase{182, 881, 1}, TimingCase{80000, 881, 439},
                                            TimingCase{160000, 881, 879}, TimingCase{80000, 1762, 879},
-                                           TimingCase{80000, 441, 220}));
+                                           TimingCase{80000, 441, 220}),
+                         [](const auto& info) {
+                             return "Cycle" + std::to_string(info.param.cycle) + "Of" +
+                                    std::to_string(info.param.count) + "Samples";
+                         });
 
 TEST(WriteList, AFrameWithMoreWritesThanTheListHoldsEndsWithEveryRegisterAsWritten) {
     YmPorts ports;
