@@ -157,9 +157,8 @@ std::vector<uint8_t> RandomBytes(size_t n) {
 }
 
 std::vector<uint8_t> CutShort() {
-    std::vector<uint8_t> disk = test::MakeRawDisk(80, 2, 9, false);
-    disk.resize(disk.size() - 4096);
-    return disk;
+    const std::vector<uint8_t> disk = test::MakeRawDisk(80, 2, 9, false);
+    return std::vector<uint8_t>(disk.begin(), disk.end() - 4096);
 }
 
 class DiskRefused : public ::testing::TestWithParam<BadDisk> {};
