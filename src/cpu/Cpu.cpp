@@ -405,6 +405,9 @@ void EnterGroupZero(int vector, uint32_t accessAddress) {
 void EndSuppression() {
     if (!g_run.suppressed) return;
     g_run.suppressed = 0;
+    // The handler's first opcode is the handler's, not one the faulting instruction captured
+    // for its own next instruction (see UsePrefetch).
+    g_run.prefetchOverride = 0;
     g_cpu.current = Supervisor() ? g_cpu.supervisor : g_cpu.user;
     FetchLookup(g_run.suppressedPc);
 }

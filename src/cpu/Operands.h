@@ -175,6 +175,16 @@ inline uint32_t EaAddress(unsigned reg) {
     }
 }
 
+// The address of an instruction's second memory operand. When an access before it faulted,
+// the exception frame lies on the supervisor stack, and the (An)+ or -(An) step must not move A7
+// off it: the operand is not addressed (its accesses are dropped anyway).
+template <Size S, Mode M>
+inline uint32_t SecondEaAddress(unsigned reg, uint32_t faults) {
+    if (faults != g_run.groupZeroCount) [[unlikely]]
+        return 0;
+    return EaAddress<S, M>(reg);
+}
+
 // An immediate operand of size S.
 template <Size S>
 inline uint32_t FetchImmediate() {
@@ -235,7 +245,8 @@ template <Size S, Mode M>
 constexpr int kBeforeRead = IsMemory(M) ? kEaCycles<S, M> - 4 * kWordsOf<S> : kEaCycles<S, M>;
 
 // Captures the two words after the instruction before a write to memory; the next dispatch
-// then takes its opcode from the capture.
+// then takes its opcode from the capture. When an access of the instruction has entered a bus
+// or address error, the end of the suppression drops the capture, so the handler runs next.
 inline void CapturePrefetch() {
     const uint32_t pc = Pc();
     g_run.prefetched[0] = PeekProgramWord(pc);

@@ -113,18 +113,6 @@ TEST_F(ExceptionTest, BusErrorWhilePushingAFrameIsTakenInstead) {
     EXPECT_EQ(g_cpu.a[7], 0xFF8A10u - 14);
 }
 
-// An exception vector that points where nothing is mapped is a bus error at the new PC; when
-// the bus error vector points nowhere too, the run ends and the next run reports the fetch fault.
-TEST_F(ExceptionTest, VectorIntoNoRegionIsAFetchFault) {
-    MappedMachine m;
-    Start(m, "trap_user", 0x2700);
-    m.SetLong(35 * 4, 0xF00000);
-    m.SetLong(2 * 4, 0xF00000);
-    EXPECT_EQ(CpuRun(100), kRunBudgetSpent);
-    EXPECT_EQ(g_cpu.pc, 0xF00000u);
-    EXPECT_EQ(CpuRun(100), kRunFetchFault);
-}
-
 struct InterruptCase {
     const char* name;
     uint16_t mask;

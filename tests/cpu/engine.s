@@ -21,13 +21,6 @@ exg_nop_move:
 long_move:
         move.l  0x2000.l, 0x2004.l
         nop
-or_into_next:
-        movea.l #patched, a0
-        move.b  #0x0c, d0           | turns "moveq #1,d1" (0x7201) into "moveq #1,d7" (0x7e01)
-        or.b    d0, (a0)
-patched:
-        moveq   #1, d1
-        nop
 stop_here:
         stop    #0x2300
 after_stop:

@@ -12,32 +12,14 @@ movem_l_store:
 movem_l_index_load:
         movem.l 0(a0,d7.w), d0-d1
         nop
-movem_w_predec:
-        movem.w d0-d2, -(a0)
-        nop
-movem_l_predec_an:
-        movem.l d0/a0/a1, -(a0)
-        nop
-movem_l_postinc_an:
-        movem.l (a0)+, d0/a0
-        nop
-movem_l_all:
-        movem.l d0-d7/a0-a6, (a0)
-        nop
 lea_index:
         lea     2(a0,d0.w), a1
-        nop
-lea_pc_index:
-        lea     lea_pc_index(pc,d0.w), a1
         nop
 pea_index:
         pea     2(a0,d0.w)
         nop
 st_dn:
         st      d0
-        nop
-sf_dn:
-        sf      d0
         nop
 st_index:
         st      2(a0,d0.w)
@@ -51,14 +33,8 @@ st_then_bne_target:
 tas_mem:
         tas     (a0)
         nop
-movep_l:
-        movep.l d0, 0(a0)
-        nop
 move_from_sr_dn:
         move.w  sr, d1
-        nop
-move_to_sr_dn:
-        move.w  d0, sr
         nop
 exg_movea_move:
         exg     d0, d1
@@ -83,18 +59,6 @@ move_b_an:
         nop
 move_b_predec_a7:
         move.b  d0, -(a7)
-        nop
-move_to_sr_mem:
-        move.w  (a0), sr
-        nop
-move_w_to_predec_a7:
-        move.w  (a0), -(a7)
-        nop
-movea_to_a7:
-        movea.l (a0), a7
-        nop
-movem_l_load_a7:
-        movem.l (a0), d0/a7
         nop
 lower_mask:
         move.w  #0x2300, sr

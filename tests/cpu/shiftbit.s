@@ -15,14 +15,8 @@ asl_b_imm1:
 asl_b_reg:
         asl.b   d1, d0
         nop
-asl_w_reg:
-        asl.w   d1, d0
-        nop
 asl_l_reg:
         asl.l   d1, d0
-        nop
-asr_b_reg:
-        asr.b   d1, d0
         nop
 lsr_l_reg:
         lsr.l   d1, d0
@@ -30,29 +24,8 @@ lsr_l_reg:
 roxl_w_reg:
         roxl.w  d1, d0
         nop
-roxr_b_imm1:
-        roxr.b  #1, d0
-        nop
-rol_b_reg:
-        rol.b   d1, d0
-        nop
-ror_l_imm1:
-        ror.l   #1, d0
-        nop
-asl_mem:
-        asl.w   (a0)
-        nop
-roxr_mem:
-        roxr.w  (a0)
-        nop
-lsr_mem_absw:
-        lsr.w   0x3000.w
-        nop
 btst_dn_dn:
         btst    d1, d0
-        nop
-btst_imm_dn:
-        btst    #3, d0
         nop
 bclr_dn_dn:
         bclr    d1, d0
@@ -65,9 +38,6 @@ bchg_imm_dn:
         nop
 bset_dn_mem:
         bset    d1, (a0)
-        nop
-bclr_imm_absw:
-        bclr    #12, 0x3000.w
         nop
 btst_dn_imm:
         btst    d1, #5

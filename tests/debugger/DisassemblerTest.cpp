@@ -288,9 +288,5 @@ TEST(DisassemblerObjdump, AgreesOnTheBundledRom) {
     ExpectObjdumpAgrees(bytes, "disassembler-rom.bin");
 }
 
-TEST(DisassemblerObjdump, AgreesOnTheCases) {
-    ExpectObjdumpAgrees(Cases().bytes, "disassembler-cases.bin");
-}
-
 }  // namespace
 }  // namespace vexil

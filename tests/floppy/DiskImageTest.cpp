@@ -9,16 +9,7 @@ namespace vexil {
 namespace {
 
 using test::Bytes;
-
-// The sector buffer holds 68000 words: word i = byte 2i × 256 + byte 2i + 1.
-::testing::AssertionResult SectorIs(const DiskImage& d, const uint8_t* expected, size_t size = 512) {
-    if (d.SectorSize() != size) return ::testing::AssertionFailure() << "sector size " << d.SectorSize();
-    for (size_t i = 0; i < size / 2; ++i) {
-        const uint16_t want = static_cast<uint16_t>(expected[2 * i] << 8 | expected[2 * i + 1]);
-        if (d.SectorBuffer()[i] != want) return ::testing::AssertionFailure() << "word " << i;
-    }
-    return ::testing::AssertionSuccess();
-}
+using test::SectorIs;
 
 // A raw image whose every sector is different, with a boot sector that describes it when
 // `bootSector` is set (and all zero otherwise).

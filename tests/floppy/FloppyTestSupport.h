@@ -164,6 +164,18 @@ private:
 
 namespace vexil::test {
 
+// The sector buffer holds 68000 words: word i = byte 2i x 256 + byte 2i + 1. `Disk` is a
+// DiskImage (the header stays free of the floppy sources).
+template <typename Disk>
+::testing::AssertionResult SectorIs(const Disk& d, const uint8_t* expected, size_t size = 512) {
+    if (d.SectorSize() != size) return ::testing::AssertionFailure() << "sector size " << d.SectorSize();
+    for (size_t i = 0; i < size / 2; ++i) {
+        if (d.SectorBuffer()[i] != (expected[2 * i] << 8 | expected[2 * i + 1]))
+            return ::testing::AssertionFailure() << "word " << i;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Makes a zip archive with Debian's zip: each file is added under its own name (no folders),
 // stored when `store` is set, else deflated.
 struct ZipMember {

@@ -145,20 +145,6 @@ TEST(Inflate, WindowReachesBack32KBAndNoFurther) {
     EXPECT_EQ(d.out.size(), 1u);  // the bytes before the fault still come out
 }
 
-// Long outputs go through the window many times over; references across the slide stay right.
-TEST(Inflate, LongRunsAcrossManyWindows) {
-    Bytes original;
-    for (int i = 0; i < 40; ++i) {
-        const Bytes chunk = test::RandomBytes(3000, 10 + i % 3);
-        original.insert(original.end(), chunk.begin(), chunk.end());
-        original.insert(original.end(), 2000 + i * 97, static_cast<uint8_t>(i));
-    }
-    const test::Gzipped gz = test::Gzip(original, 6);
-    const Decoded d = Inflate(gz.deflate, 333);
-    EXPECT_EQ(d.end, 0);
-    EXPECT_TRUE(d.out == original);
-}
-
 struct BadStream {
     const char* name;
     Bytes (*make)();

@@ -13,7 +13,7 @@
 // whole count after their accesses.
 #include <type_traits>
 
-#include "cpu/OpcodeTable.h"
+#include "cpu/ops/DataShapes.h"
 
 namespace vexil {
 namespace {
@@ -95,11 +95,6 @@ inline int MulBits(uint32_t src) {
     return __builtin_popcount(src & 0xFFFF);
 }
 
-// ADD.L, SUB.L and ADDA.L take 2 more cycles than the word forms from memory, 4 more from a
-// register or an immediate.
-template <Mode M>
-constexpr int kLongExtra = (M == kDn || M == kAn || M == kImm) ? 4 : 2;
-
 // Register number in opcode bits 11-9, quick data (0 means 8) likewise.
 inline unsigned HighRegister(uint16_t op) {
     return (op >> 9) & 7;
@@ -108,7 +103,7 @@ inline uint32_t QuickData(uint16_t op) {
     return (((op >> 9) - 1) & 7u) + 1;
 }
 
-// ---- ADD, SUB, CMP: the families charged in bus slots ----------------------------------------
+// ---- ADD, SUB, CMP: the families charged in bus slots (shapes in DataShapes.h) -------------
 
 struct AddOp {
     static constexpr bool kWritesBack = true;
@@ -117,7 +112,7 @@ struct AddOp {
         return Add<S>(dst, src);
     }
     template <Size S, Mode M>
-    static constexpr int kCycles = S == kLong ? 4 + kLongExtra<M> : 4;
+    static constexpr int kToRegCycles = kAluToRegCycles<S, M>;
 };
 
 struct SubOp {
@@ -127,7 +122,7 @@ struct SubOp {
         return Subtract<S>(dst, src);
     }
     template <Size S, Mode M>
-    static constexpr int kCycles = S == kLong ? 4 + kLongExtra<M> : 4;
+    static constexpr int kToRegCycles = kAluToRegCycles<S, M>;
 };
 
 struct CmpOp {
@@ -137,45 +132,7 @@ struct CmpOp {
         return Compare<S>(dst, src);
     }
     template <Size S, Mode>
-    static constexpr int kCycles = S == kLong ? 6 : 4;
-};
-
-// <ea> op Dn -> Dn. The read is timed after the address calculation.
-template <typename Op>
-struct ArithToReg {
-    template <Size S, Mode M, Mode>
-    static void Run(uint32_t op) {
-        constexpr int total = Op::template kCycles<S, M> + kEaCycles<S, M>;
-        constexpr int beforeRead = kBeforeRead<S, M>;
-        if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
-        const uint32_t src = ReadEa<S, M>(op & 7);
-        const unsigned dn = HighRegister(op);
-        const uint32_t result = Op::template Apply<S>(D<S>(dn), src);
-        if constexpr (Op::kWritesBack) SetD<S>(dn, result);
-        Charge(RoundUp4(total - beforeRead));
-        FinishStepped(total);
-    }
-};
-
-// Dn op <ea> -> <ea>: read, modify, write; the write is the last bus cycle(s). The next
-// opcode was prefetched before the write, so a write over it does not change what runs next.
-template <typename Op>
-struct ArithToMem {
-    template <Size S, Mode M, Mode>
-    static void Run(uint32_t op) {
-        constexpr int total = (S == kLong ? 12 : 8) + kEaCycles<S, M>;
-        constexpr int beforeRead = kBeforeRead<S, M>;
-        constexpr int write = 4 * kWordsOf<S>;
-        if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
-        const uint32_t address = EaAddress<S, M>(op & 7);
-        const uint32_t result = Op::template Apply<S>(Read<S>(address), D<S>(HighRegister(op)));
-        CapturePrefetch();
-        Charge(RoundUp4(total - beforeRead - write));
-        Write<S>(address, result);
-        Charge(write);
-        UsePrefetch();
-        FinishStepped(total);
-    }
+    static constexpr int kToRegCycles = S == kLong ? 6 : 4;
 };
 
 // TST: N and Z from the operand, V and C cleared.
@@ -193,13 +150,15 @@ struct Test {
 
 // ---- address register forms: the whole register, no flags (CMPA: flags of a long compare) ----
 
+// A read that faulted leaves An alone: A7 is then the stack holding the exception frame.
 template <bool Subtracts>
 struct AddressArith {
     template <Size S, Mode M, Mode>
     static void Run(uint32_t op) {
+        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t src = static_cast<uint32_t>(SignExtend<S>(ReadEa<S, M>(op & 7)));
         uint32_t& an = g_cpu.a[HighRegister(op)];
-        an = Subtracts ? an - src : an + src;
+        if (!IsMemory(M) || faults == g_run.groupZeroCount) an = Subtracts ? an - src : an + src;
         Finish((S == kLong ? 4 + kLongExtra<M> : 8) + kEaCycles<S, M>);
     }
 };
@@ -280,7 +239,8 @@ inline uint32_t ReadDescending(uint32_t address) {
     }
 }
 
-// ADDX and SUBX: Dy,Dx or -(Ay),-(Ax), with X added or subtracted.
+// ADDX and SUBX: Dy,Dx or -(Ay),-(Ax), with X added or subtracted. In the memory forms, as in
+// CMPM, ABCD and SBCD, a faulting source access leaves Ax unstepped (SecondEaAddress).
 template <bool Subtracts, bool Memory>
 struct Extended {
     template <Size S, Mode, Mode>
@@ -288,8 +248,9 @@ struct Extended {
         const unsigned rx = HighRegister(op), ry = op & 7;
         const uint32_t z = static_cast<uint32_t>(g_run.nz);
         if constexpr (Memory) {
+            const uint32_t faults = g_run.groupZeroCount;
             const uint32_t src = ReadDescending<S>(EaAddress<S, kPreDec>(ry));
-            const uint32_t address = EaAddress<S, kPreDec>(rx);
+            const uint32_t address = SecondEaAddress<S, kPreDec>(rx, faults);
             const uint32_t dst = ReadDescending<S>(address);
             const uint32_t result = Subtracts ? Subtract<S>(dst, src, g_run.x) : Add<S>(dst, src, g_run.x);
             g_run.nz |= z;  // Z stays set only while every part is zero
@@ -309,8 +270,9 @@ struct Extended {
 struct CompareMemory {
     template <Size S, Mode, Mode>
     static void Run(uint32_t op) {
+        const uint32_t faults = g_run.groupZeroCount;
         const uint32_t src = Read<S>(EaAddress<S, kPostInc>(op & 7));
-        const uint32_t address = EaAddress<S, kPostInc>(HighRegister(op));
+        const uint32_t address = SecondEaAddress<S, kPostInc>(HighRegister(op), faults);
         const uint32_t dst = Read<S>(address);
         Compare<S>(dst, src);
         Finish(S == kLong ? 20 : 12);
@@ -324,8 +286,9 @@ struct Decimal {
     static void Run(uint32_t op) {
         const unsigned rx = HighRegister(op), ry = op & 7;
         if constexpr (Memory) {
+            const uint32_t faults = g_run.groupZeroCount;
             const uint32_t src = ReadByte(EaAddress<kByte, kPreDec>(ry));
-            const uint32_t address = EaAddress<kByte, kPreDec>(rx);
+            const uint32_t address = SecondEaAddress<kByte, kPreDec>(rx, faults);
             const uint32_t dst = ReadByte(address);
             WriteByte(address,
                       static_cast<uint8_t>(Subtracts ? DecimalSubtract(dst, src) : DecimalAdd(dst, src)));
@@ -480,14 +443,14 @@ struct CheckBounds {
 
 void AddArithmeticRows() {
     // ADD, SUB, CMP; a byte operation cannot take an address register as its source.
-    Row<ArithToReg<AddOp>, kB, kDataModes>("1101 rrr0 ssmm mxxx", "ADD");
-    Row<ArithToReg<AddOp>, kWL, kAllModes>("1101 rrr0 ssmm mxxx", "ADD");
-    Row<ArithToMem<AddOp>, kBWL, kMemoryAlterableModes>("1101 rrr1 ssmm mxxx", "ADD");
-    Row<ArithToReg<SubOp>, kB, kDataModes>("1001 rrr0 ssmm mxxx", "SUB");
-    Row<ArithToReg<SubOp>, kWL, kAllModes>("1001 rrr0 ssmm mxxx", "SUB");
-    Row<ArithToMem<SubOp>, kBWL, kMemoryAlterableModes>("1001 rrr1 ssmm mxxx", "SUB");
-    Row<ArithToReg<CmpOp>, kB, kDataModes>("1011 rrr0 ssmm mxxx", "CMP");
-    Row<ArithToReg<CmpOp>, kWL, kAllModes>("1011 rrr0 ssmm mxxx", "CMP");
+    Row<ToRegister<AddOp>, kB, kDataModes>("1101 rrr0 ssmm mxxx", "ADD");
+    Row<ToRegister<AddOp>, kWL, kAllModes>("1101 rrr0 ssmm mxxx", "ADD");
+    Row<ToMemory<AddOp>, kBWL, kMemoryAlterableModes>("1101 rrr1 ssmm mxxx", "ADD");
+    Row<ToRegister<SubOp>, kB, kDataModes>("1001 rrr0 ssmm mxxx", "SUB");
+    Row<ToRegister<SubOp>, kWL, kAllModes>("1001 rrr0 ssmm mxxx", "SUB");
+    Row<ToMemory<SubOp>, kBWL, kMemoryAlterableModes>("1001 rrr1 ssmm mxxx", "SUB");
+    Row<ToRegister<CmpOp>, kB, kDataModes>("1011 rrr0 ssmm mxxx", "CMP");
+    Row<ToRegister<CmpOp>, kWL, kAllModes>("1011 rrr0 ssmm mxxx", "CMP");
 
     Row<AddressArith<false>, kWL, kAllModes>("1101 rrra 11mm mxxx", "ADDA");
     Row<AddressArith<true>, kWL, kAllModes>("1001 rrra 11mm mxxx", "SUBA");

@@ -1,52 +1,25 @@
 // Logic: AND, OR, EOR, NOT and their immediate forms, including those to CCR and SR.
-#include "cpu/OpcodeTable.h"
+#include "cpu/ops/DataShapes.h"
 
 namespace vexil {
 namespace {
 
-// <ea> op Dn -> Dn. The read is timed after the address calculation.
-template <typename Op>
-struct LogicToReg {
-    template <Size S, Mode M, Mode>
-    static void Run(uint32_t op) {
-        constexpr int extra = (S == kLong) ? ((M == kDn || M == kImm) ? 4 : 2) : 0;
-        constexpr int total = 4 + extra + kEaCycles<S, M>;
-        constexpr int beforeRead = kBeforeRead<S, M>;
-        if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
-        const uint32_t src = ReadEa<S, M>(op & 7);
-        const unsigned dn = (op >> 9) & 7;
-        const uint32_t result = Op::Apply(D<S>(dn), src) & kMaskOf<S>;
-        SetD<S>(dn, result);
+// AND, OR and EOR in the shapes of ADD and SUB (DataShapes.h): N and Z from the result, V and
+// C cleared; the register form from memory costs as ADD's.
+template <typename Bitwise>
+struct LogicOp {
+    static constexpr bool kWritesBack = true;
+    template <Size S>
+    static uint32_t Apply(uint32_t dst, uint32_t src) {
+        const uint32_t result = Bitwise::Apply(dst, src) & kMaskOf<S>;
         SetLogicFlags<S>(result);
-        Charge(RoundUp4(total - beforeRead));
-        FinishStepped(total);
+        return result;
     }
+    template <Size S, Mode M>
+    static constexpr int kToRegCycles = kAluToRegCycles<S, M>;
 };
 
-// Dn op <ea> -> <ea>: read, modify, write; the write is the last bus cycle(s). The next
-// opcode was prefetched before the write, so a write over it does not change what runs next.
-template <typename Op>
-struct LogicToMem {
-    template <Size S, Mode M, Mode>
-    static void Run(uint32_t op) {
-        constexpr int total = (S == kLong ? 12 : 8) + kEaCycles<S, M>;
-        constexpr int beforeRead = kBeforeRead<S, M>;
-        constexpr int write = 4 * kWordsOf<S>;
-        if constexpr (beforeRead != 0) Charge(RoundUp4(beforeRead));
-        const uint32_t address = EaAddress<S, M>(op & 7);
-        const uint32_t faults = g_run.groupZeroCount;
-        const uint32_t result = Op::Apply(Read<S>(address), D<S>((op >> 9) & 7)) & kMaskOf<S>;
-        SetLogicFlags<S>(result);
-        CapturePrefetch();
-        Charge(RoundUp4(total - beforeRead - write));
-        Write<S>(address, result);
-        Charge(write);
-        if (faults == g_run.groupZeroCount) UsePrefetch();
-        FinishStepped(total);
-    }
-};
-
-// EOR Dn,<ea>: the register form costs 4 (8 long); memory forms are those of LogicToMem.
+// EOR Dn,<ea>: the register form costs 4 (8 long); memory forms are those of AND and OR.
 template <typename Op>
 struct LogicToEa {
     template <Size S, Mode M, Mode Unused>
@@ -60,7 +33,7 @@ struct LogicToEa {
             Charge(total);
             FinishStepped(total);
         } else {
-            LogicToMem<Op>::template Run<S, M, Unused>(op);
+            ToMemory<LogicOp<Op>>::template Run<S, M, Unused>(op);
         }
     }
 };
@@ -148,10 +121,10 @@ struct EorOp {
 }  // namespace
 
 void AddLogicRows() {
-    Row<LogicToReg<OrOp>, kBWL, kDataModes>("1000 rrr0 ssmm mxxx", "OR");
-    Row<LogicToMem<OrOp>, kBWL, kMemoryAlterableModes>("1000 rrr1 ssmm mxxx", "OR");
-    Row<LogicToReg<AndOp>, kBWL, kDataModes>("1100 rrr0 ssmm mxxx", "AND");
-    Row<LogicToMem<AndOp>, kBWL, kMemoryAlterableModes>("1100 rrr1 ssmm mxxx", "AND");
+    Row<ToRegister<LogicOp<OrOp>>, kBWL, kDataModes>("1000 rrr0 ssmm mxxx", "OR");
+    Row<ToMemory<LogicOp<OrOp>>, kBWL, kMemoryAlterableModes>("1000 rrr1 ssmm mxxx", "OR");
+    Row<ToRegister<LogicOp<AndOp>>, kBWL, kDataModes>("1100 rrr0 ssmm mxxx", "AND");
+    Row<ToMemory<LogicOp<AndOp>>, kBWL, kMemoryAlterableModes>("1100 rrr1 ssmm mxxx", "AND");
     Row<LogicToEa<EorOp>, kBWL, kDataAlterableModes>("1011 rrr1 ssmm mxxx", "EOR");
     Row<Not, kBWL, kDataAlterableModes>("0100 0110 ssmm mxxx", "NOT");
 

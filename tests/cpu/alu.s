@@ -1,16 +1,11 @@
-| Single instructions of the arithmetic group. Each case starts at its label; the test sets the
-| registers and memory from its table row and runs one instruction (or two, for the pairs).
+| Single instructions of the arithmetic and logic groups. Each case starts at its label; the
+| test sets the registers and memory from its table row and runs one instruction (or two, for
+| the pairs).
         .text
         .globl  _start
 _start:
 add_l_predec:
         add.l   -(a0), d0
-        nop
-add_w_to_mem:
-        add.w   d0, (a0)
-        nop
-sub_b_dn:
-        sub.b   d1, d0
         nop
 sub_l_index:
         sub.l   0(a0,d1.w), d0
@@ -18,62 +13,17 @@ sub_l_index:
 cmp_l_dn:
         cmp.l   d1, d0
         nop
-cmp_b_imm:
-        cmp.b   #0x80, d0
-        nop
-adda_w_dn:
-        adda.w  d1, a0
-        nop
-suba_l_dn:
-        suba.l  d1, a0
-        nop
 cmpa_w_dn:
         cmpa.w  d1, a0
-        nop
-addq_w_an:
-        addq.w  #1, a0
-        nop
-subq_l_dn:
-        subq.l  #8, d0
-        nop
-addq_b_mem:
-        addq.b  #8, (a0)
-        nop
-addi_l_mem:
-        addi.l  #1, (a0)
-        nop
-subi_w_dn:
-        subi.w  #1, d0
         nop
 cmpi_l_dn:
         cmpi.l  #1, d0
         nop
-addx_l_dn:
-        addx.l  d1, d0
-        nop
-subx_b_dn:
-        subx.b  d1, d0
-        nop
 addx_w_mem:
         addx.w  -(a0), -(a0)
         nop
-cmpm_b:
-        cmpm.b  (a0)+, (a0)+
-        nop
-neg_w_dn:
-        neg.w   d0
-        nop
-negx_b_mem:
-        negx.b  (a0)
-        nop
 clr_l_dn:
         clr.l   d0
-        nop
-clr_w_mem:
-        clr.w   (a0)
-        nop
-tst_l_absl:
-        tst.l   0x3000.l
         nop
 abcd_dn:
         abcd    d1, d0
@@ -87,9 +37,6 @@ nbcd_dn:
 mulu_dn:
         mulu.w  d1, d0
         nop
-muls_dn:
-        muls.w  d1, d0
-        nop
 divu_dn:
         divu.w  d1, d0
         nop
@@ -101,6 +48,19 @@ divs_imm:
         nop
 chk_dn:
         chk.w   d1, d0
+        nop
+
+andi_l_dn:
+        andi.l  #0xff00ff00, d0
+        nop
+and_l_predec:
+        and.l   -(a0), d0
+        nop
+or_l_index:
+        or.l    0(a0,d1.w), d0
+        nop
+not_l_dn:
+        not.l   d0
         nop
 
 | Instructions that trap: the handler is at "trapped".
@@ -123,21 +83,8 @@ chk_mem_trap_next:
 trapped:
         nop
 
-| A 4n+2 cycle count shares its last bus slot with a taken short Bcc (not BRA).
-cmp_bne:
-        cmp.l   d0, d1
-        bne.s   cmp_bne_target
-        nop
-cmp_bne_target:
-        nop
-cmp_bra:
-        cmp.l   d0, d1
-        bra.s   cmp_bra_target
-        nop
-cmp_bra_target:
-        nop
-
-| Writes over the next opcode: "moveq #1,d1" (0x7201) becomes "moveq #1,d7" (0x7e01).
+| Writes over the next opcode prefetch it first: each patches the "moveq #1,d1" (0x7201)
+| behind it, but the old one runs.
 add_into_next:
         add.b   d0, (a0)
 add_patched:
@@ -148,7 +95,21 @@ sub_into_next:
 sub_patched:
         moveq   #1, d1
         nop
-
+and_into_next:
+        and.b   d0, (a0)
+and_patched:
+        moveq   #1, d1
+        nop
+or_into_next:
+        or.b   d0, (a0)
+or_patched:
+        moveq   #1, d1
+        nop
+eor_into_next:
+        eor.b   d0, (a0)
+eor_patched:
+        moveq   #1, d1
+        nop
 | Accesses to a watched page at 0xff8000, timed within the instruction.
 add_w_watched:
         add.w   d0, 0x8000.w
@@ -165,3 +126,24 @@ tst_l_watched:
 clr_w_watched:
         clr.w   0x8000.w
         nop
+| Lowering the mask lets a pending interrupt in before the next instruction.
+unmask:
+        andi.w  #0xf8ff, sr
+after_unmask:
+        moveq   #1, d7
+        nop
+level4_handler:
+        moveq   #2, d6
+level4_loop:
+        bra.s   level4_loop
+
+| Setting T traces the instruction after the ORI.
+set_trace:
+        ori.w   #0x8000, sr
+        moveq   #1, d7
+after_traced:
+        nop
+trace_handler:
+        moveq   #3, d6
+trace_loop:
+        bra.s   trace_loop
