@@ -1,5 +1,6 @@
 #include "app/Machine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -41,7 +42,8 @@ Machine::Machine(const MachineSettings& settings)
       block_(new EmulatedMemoryBlock()),
       tables_(new MachineTables()),
       bus_(*tables_),
-      io_((settings.Machine & 1) != 0) {
+      io_((settings.Machine & 1) != 0),
+      fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -51,8 +53,8 @@ Machine::Machine(const MachineSettings& settings)
     mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
     io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
-    io_.RegisterChip(RegisterFileChip(floppyDma_, FloppyDmaLayout()));
-    io_.RegisterChip(SoundChipPortsChip(soundChip_));
+    io_.RegisterChip(FloppyControllerIoChip(fdc_));
+    io_.RegisterChip(Ym2149IoChip(ym_));
     acias_.wiring = {
         .transmit = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->keyboard_.Write(byte); },
         .interruptLine =
@@ -80,13 +82,49 @@ Machine::Machine(const MachineSettings& settings)
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
+    fdc_.FastDisk = settings_.FastDisk;
+    fdc_.Reset();
+    scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
+    scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };
+    scheduler_.hooks.startSoundFrame = [this] { ym_.ports.StartFrame(); };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
+    if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
+    if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
 }
 
 // The keyboard processor's tick hands at most one byte to the keyboard ACIA.
 void Machine::KeyboardTick() {
     const int byte = keyboard_.Tick();
     if (byte >= 0) acias_.Receive(static_cast<uint8_t>(byte));
+}
+
+// Port A of the sound chip carries the drive and side select lines; the interrupt request
+// drives MFP input 5.
+FloppyController::Lines Machine::FdcLines() {
+    FloppyController::Lines lines;
+    lines.context = this;
+    lines.portA = [](void* c) { return static_cast<Machine*>(c)->ym_.ports.Shadow(ym::kPortA); };
+    lines.interrupt = [](void* c, bool high) {
+        static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipFloppy, high);
+    };
+    return lines;
+}
+
+InsertResult Machine::InsertDisk(int drive, const std::string& path) {
+    return drives_[drive & 1].InsertImage(path);
+}
+
+// The frame's mix: the YM2149 when `YMSound` is on, clipped to 16 bits.
+void Machine::ProduceSound(int32_t samples) {
+    if (samples < 1 || samples > ym::kMaxBlockSamples) return;
+    if (settings_.YMSound && ymList_ != nullptr)
+        ym_.synth.Render(ymList_, mix_, samples);
+    else
+        std::memset(mix_, 0, sizeof(int32_t) * static_cast<size_t>(samples));
+    for (int32_t i = 0; i < samples; ++i)
+        sound_[i] = static_cast<int16_t>(std::clamp(mix_[i], -32768, 32767));
+    soundSamples_ = samples;
+    if (soundSink) soundSink(sound_, samples);
 }
 
 Machine::~Machine() {
@@ -137,12 +175,13 @@ std::vector<uint8_t> Machine::SaveState() const {
     io_.Save(out);
     mfp_.Save(out);
     scheduler_.Save(out);
+    fdc_.Save(out);
+    ym_.ports.Save(out);
+    ym_.synth.Save(out);
     acias_.Save(out);
     keyboard_.Save(out);
     out.BeginSection("REGS");
-    for (const RegisterFile* file : {&shifter_, &floppyDma_}) out.Put(file->bytes);
-    out.Put(soundChip_.regs);
-    out.Put(soundChip_.select);
+    out.Put(shifter_.bytes);
     return out.Finish();
 }
 
@@ -162,25 +201,24 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
     const uint8_t* memory = in.View(kEmulatedMemoryBytes);
     if (memory == nullptr || !in.EndSection()) return false;
     if (commit) {
-        settings_ = settings;
+        settings_.Machine = settings.Machine;
+        settings_.RAMSize = settings.RAMSize;
         std::memcpy(block_->bytes, memory, kEmulatedMemoryBytes);
         MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit) || !acias_.Load(in, commit) || !keyboard_.Load(in, commit))
+        !scheduler_.Load(in, commit) || !fdc_.Load(in, commit) || !ym_.ports.Load(in, commit) ||
+        !ym_.synth.Load(in, commit) || !acias_.Load(in, commit) || !keyboard_.Load(in, commit))
         return false;
     if (!in.BeginSection("REGS")) return false;
-    RegisterFile files[2];
-    SoundChipPorts sound;
+    RegisterFile files[1];
     bool ok = true;
     for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
-    ok = ok && in.Get(sound.regs) && in.Get(sound.select) && in.EndSection() && in.AtEnd();
+    ok = ok && in.EndSection() && in.AtEnd();
     if (!ok) return false;
     if (commit) {
-        RegisterFile* live[2] = {&shifter_, &floppyDma_};
-        for (int i = 0; i < 2; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
-        soundChip_ = sound;
+        std::memcpy(shifter_.bytes, files[0].bytes, sizeof files[0].bytes);
     }
     return true;
 }
