@@ -72,6 +72,17 @@ printf '\001\020\000\377\024\000\000\200\001\001' > "$corpus/StateFuzz/patch"
 printf '\002\100\000\000' > "$corpus/StateFuzz/cut"
 printf '\000VEXILSTA\001\000\000\000\000\000\000\000' > "$corpus/StateFuzz/header"
 
+# Input scripts: every kind of line.
+cat > "$corpus/InputScriptFuzz/all.txt" <<'SCRIPT'
+# a comment
+0 clock 2024-02-29 23:59:58
+3 key down A
+3 key up 0x1E
+20 mouse -4 7 left right
+25 joy 0x81
+30 type "Hi!\n\"x\" \\"
+SCRIPT
+
 for t in "${targets[@]}"; do
     echo "fuzz: $t for ${seconds}s"
     status=0

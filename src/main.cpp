@@ -35,6 +35,9 @@ void PrintUsage() {
         "  --load-state FILE start a headless run from a save state (its machine type and\n"
         "                    RAM hold)\n"
         "  --save-state FILE write a save state after the last frame of a headless run\n"
+        "  --input FILE      keyboard, mouse and joystick events by frame for a headless\n"
+        "                    run (FRAME key down|up NAME, FRAME mouse DX DY [left] [right],\n"
+        "                    FRAME joy BITS, FRAME type \"TEXT\", FRAME clock DATE TIME)\n"
         "  -debug            offer the debugger on the control bar\n"
         "  --disassemble ADDR COUNT\n"
         "                    list COUNT instructions of the ROM from ADDR (hex)\n"
@@ -60,7 +63,7 @@ int BadArgument(const char* text, const char* arg) {
 }
 
 int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadState,
-                    const std::string& saveState) {
+                    const std::string& saveState, const std::string& input) {
     vexil::MachineConfig config;
     vexil::RomList roms;
     const std::string configPath =
@@ -76,6 +79,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.RAMSize = options.ramSize.value_or(settings.RAMSize);
     headless.loadState = loadState;
     headless.saveState = saveState;
+    headless.inputScript = input;
     // Only the command line's disks go in: a scripted run does not depend on the stored ones.
     headless.DriveA = options.disk;
     headless.DriveB = options.diskB;
@@ -90,7 +94,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
 int main(int argc, char** argv) {
     vexil::AppOptions options;
     bool headless = false;
-    std::string loadState, saveState;
+    std::string loadState, saveState, input;
     char* end = nullptr;
     const char* disassemble[2] = {nullptr, nullptr};  // ADDR, COUNT
     for (int i = 1; i < argc; ++i) {
@@ -139,7 +143,8 @@ int main(int argc, char** argv) {
         } else if ((!std::strcmp(arg, "--rom") || !std::strcmp(arg, "--disk") ||
                     !std::strcmp(arg, "--disk-b") || !std::strcmp(arg, "--config") ||
                     !std::strcmp(arg, "--screenshot") || !std::strcmp(arg, "--wav") ||
-                    !std::strcmp(arg, "--load-state") || !std::strcmp(arg, "--save-state"))) {
+                    !std::strcmp(arg, "--load-state") || !std::strcmp(arg, "--save-state") ||
+                    !std::strcmp(arg, "--input"))) {
             if (!hasValue || !*argv[i + 1]) return BadArgument("this option needs a file name:", arg);
             const std::string value = argv[++i];
             if (!std::strcmp(arg, "--rom"))
@@ -156,6 +161,8 @@ int main(int argc, char** argv) {
                 loadState = value;
             else if (!std::strcmp(arg, "--save-state"))
                 saveState = value;
+            else if (!std::strcmp(arg, "--input"))
+                input = value;
             else
                 options.wav = value;
         } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram")) {
@@ -169,8 +176,8 @@ int main(int argc, char** argv) {
         return vexil::ListRom(vexil::ChooseTosRom(options, vexil::RomList()), disassemble[0], disassemble[1],
                               stdout, stderr);
     }
-    // Save states belong to scripted runs: asking for one means a headless run.
-    if (headless || !loadState.empty() || !saveState.empty())
-        return RunHeadlessWith(options, loadState, saveState);
+    // Save states and input scripts belong to scripted runs: asking for one means a headless run.
+    if (headless || !loadState.empty() || !saveState.empty() || !input.empty())
+        return RunHeadlessWith(options, loadState, saveState, input);
     return vexil::host::RunWindowed(options, stdout, stderr);
 }

@@ -1,10 +1,12 @@
 #include "app/App.h"
 
+#include <ctime>
 #include <filesystem>
 #include <new>
 
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "input/Keys.h"
 
 namespace vexil {
 
@@ -13,6 +15,15 @@ namespace {
 bool FileExists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_regular_file(path, ec);
+}
+
+// The host's local time, as the keyboard processor's clock counts it.
+int64_t HostLocalSeconds() {
+    const std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    if (local == nullptr) return Ikbd::kDefaultClock;
+    return SecondsOf({local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min,
+                      local->tm_sec});
 }
 
 }  // namespace
@@ -60,6 +71,7 @@ std::string App::WantedCartridge() const {
 bool App::BuildMachine() {
     machine_.reset();  // one machine at a time
     machine_ = std::make_unique<Machine>(WantedSettings());
+    machine_->Keyboard().SetClock(HostLocalSeconds());
     loadedTos_ = ChooseTosRom(options_, roms_);
     const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
     romLoaded_ = rom.ok;
@@ -161,6 +173,7 @@ void App::SetAppState(int32_t state) {
     } else if (state_ == kStateRunning || state_ == kStateDebugRun) {
         devices_.sound->StopSound();
         devices_.input->Unacquire();
+        if (machine_) machine_->Keyboard().ReleaseInput();
     }
     state_ = state;
     entered_ = kStateShutDown;
@@ -245,6 +258,7 @@ void App::TurnRunning() {
         SetAppState(kStateMenu);
         return;
     }
+    FeedInput();
     if (machine_->RunFrame() != kRunBudgetSpent) {
         ResetMachine(true);
         return;
@@ -252,6 +266,22 @@ void App::TurnRunning() {
     devices_.display->PresentFrame();
     ++framesRun_;
     if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
+}
+
+// Hands the host's keyboard, mouse and joystick to the keyboard processor, which compares
+// them with what it saw at its last tick.
+void App::FeedInput() {
+    host::Input& input = *devices_.input;
+    bool keys[256];
+    for (int code = 0; code < 256; ++code) keys[code] = input.KeyDown(static_cast<uint8_t>(code));
+    const uint8_t joystick = input.PollJoystick();
+    IkbdInput& machineInput = machine_->Keyboard().input;
+    ApplyHostKeys(keys, config_.bArrowForJoystick != 0, config_.bUseJoystick ? joystick : 0, machineInput);
+    const host::MouseSample mouse = input.TakeMouse();
+    machineInput.mouseDx += mouse.dx;
+    machineInput.mouseDy += mouse.dy;
+    machineInput.buttons =
+        static_cast<uint8_t>((mouse.left ? ikbd::kLeftButton : 0) | (mouse.right ? ikbd::kRightButton : 0));
 }
 
 // One instruction per turn. The debugger's stop conditions (run-to address, breakpoints, NOP
@@ -271,6 +301,7 @@ void App::TurnDebugRun() {
     }
     host::Input& input = *devices_.input;
     input.PollInput();
+    FeedInput();
     if (input.KeyDown(host::kKeyF12)) {
         SetAppState(kStateMenu);
     } else if (input.KeyDown(host::kKeyF11)) {

@@ -103,6 +103,7 @@ public:
 private:
     void TurnRunning();
     void TurnDebugRun();
+    void FeedInput();
     bool BuildMachine();
     MachineSettings WantedSettings() const;
     std::string WantedCartridge() const;

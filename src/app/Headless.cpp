@@ -5,11 +5,18 @@
 #include "app/Machine.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "input/InputScript.h"
 #include "recording/WavFile.h"
 
 namespace vexil {
 
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) {
+    InputScript script;
+    std::string error;
+    if (!options.inputScript.empty() && !script.Load(options.inputScript, error)) {
+        std::fprintf(err, "vexil: %s\n", error.c_str());
+        return 2;
+    }
     Machine machine({options.Machine, options.RAMSize, options.DriveA, options.DriveB, options.FastDisk,
                      options.YMSound});
     for (int drive = 0; drive < 2; ++drive) {
@@ -28,7 +35,6 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: the ROM's reset vectors do not start the processor\n");
         return 1;
     }
-    std::string error;
     if (!options.loadState.empty() && !machine.LoadStateFile(options.loadState, error)) {
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;
@@ -45,6 +51,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
     while (frames < options.frames && result == kRunBudgetSpent) {
+        script.Apply(frames, machine.Keyboard());
         result = machine.RunFrame();
         if (result == kRunBudgetSpent) ++frames;
     }

@@ -1,4 +1,6 @@
-// The batch mode: runs the machine without a window or sound for a number of frames.
+// The batch mode: runs the machine without a window or sound for a number of frames, with the
+// input of a script if one is given. A run is the same every time: the keyboard processor's
+// clock starts at a fixed time (2000-01-01 12:00:00) unless the script sets it.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +20,12 @@ struct HeadlessOptions {
     std::string DriveB;
     bool FastDisk = false;
     bool YMSound = true;
-    std::string wavPath;  // write the machine's sound here (44,100 Hz, mono, 16-bit)
+    std::string wavPath;      // write the machine's sound here (44,100 Hz, mono, 16-bit)
+    std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
 };
 
-// Returns the process exit status: 0 when every frame ran, 1 when the ROM, a disk image or a
+// Returns the process exit status: 0 when every frame ran, 2 when the input script is
+// unreadable or has a bad line (nothing runs), 1 when the ROM, a disk image or a
 // save state was refused, a save state or the sound file could not be written, or the
 // processor stopped (the reason goes to `err`). A line of state goes to `out` at the end.
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err);

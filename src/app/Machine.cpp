@@ -55,7 +55,18 @@ Machine::Machine(const MachineSettings& settings)
     io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
     io_.RegisterChip(FloppyControllerIoChip(fdc_));
     io_.RegisterChip(Ym2149IoChip(ym_));
-    io_.RegisterChip(RegisterFileChip(acias_, AciaLayout()));
+    acias_.wiring = {
+        .transmit = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->keyboard_.Write(byte); },
+        .interruptLine =
+            [](void* c, bool asserted) {
+                static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipAcia, !asserted);
+            },
+        .reset = [](void* c) { static_cast<Machine*>(c)->keyboard_.MachineReset(); },
+        .context = this,
+    };
+    acias_.PowerOn();
+    keyboard_.PowerOn();
+    io_.RegisterChip(AciaIoChip(acias_));
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
     MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), io_.Handlers());
@@ -76,8 +87,15 @@ Machine::Machine(const MachineSettings& settings)
     scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
     scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };
     scheduler_.hooks.startSoundFrame = [this] { ym_.ports.StartFrame(); };
+    scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
+}
+
+// The keyboard processor's tick hands at most one byte to the keyboard ACIA.
+void Machine::KeyboardTick() {
+    const int byte = keyboard_.Tick();
+    if (byte >= 0) acias_.Receive(static_cast<uint8_t>(byte));
 }
 
 // Port A of the sound chip carries the drive and side select lines; the interrupt request
@@ -160,8 +178,10 @@ std::vector<uint8_t> Machine::SaveState() const {
     fdc_.Save(out);
     ym_.ports.Save(out);
     ym_.synth.Save(out);
+    acias_.Save(out);
+    keyboard_.Save(out);
     out.BeginSection("REGS");
-    for (const RegisterFile* file : {&shifter_, &acias_}) out.Put(file->bytes);
+    out.Put(shifter_.bytes);
     return out.Finish();
 }
 
@@ -189,17 +209,16 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
         !scheduler_.Load(in, commit) || !fdc_.Load(in, commit) || !ym_.ports.Load(in, commit) ||
-        !ym_.synth.Load(in, commit))
+        !ym_.synth.Load(in, commit) || !acias_.Load(in, commit) || !keyboard_.Load(in, commit))
         return false;
     if (!in.BeginSection("REGS")) return false;
-    RegisterFile files[2];
+    RegisterFile files[1];
     bool ok = true;
     for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
     ok = ok && in.EndSection() && in.AtEnd();
     if (!ok) return false;
     if (commit) {
-        RegisterFile* live[2] = {&shifter_, &acias_};
-        for (int i = 0; i < 2; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
+        std::memcpy(shifter_.bytes, files[0].bytes, sizeof files[0].bytes);
     }
     return true;
 }

@@ -16,6 +16,8 @@
 
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyController.h"
+#include "input/Acia.h"
+#include "input/Ikbd.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
 #include "io/RegisterFile.h"
@@ -79,6 +81,8 @@ public:
     FrameScheduler& Scheduler() { return scheduler_; }
     IoDispatch& Io() { return io_; }
     Mfp& GetMfp() { return mfp_; }
+    Acias& GetAcias() { return acias_; }
+    Ikbd& Keyboard() { return keyboard_; }
     const DeviceBus& Bus() const { return bus_; }
     const MachineSettings& Settings() const { return settings_; }
     FloppyController& Fdc() { return fdc_; }
@@ -108,6 +112,7 @@ private:
     };
 
     bool LoadSections(StateReader& in, bool commit);
+    void KeyboardTick();
     void ProduceSound(int32_t samples);
     FloppyController::Lines FdcLines();
 
@@ -119,6 +124,8 @@ private:
     IoDispatch io_;
     Mfp mfp_;
     FrameScheduler scheduler_;
+    Acias acias_;
+    Ikbd keyboard_;
     DiskImage drives_[2];
     InsertResult settingsInsert_[2];
     YmChip ym_;
@@ -129,7 +136,7 @@ private:
     int32_t soundSamples_ = 0;
 
     // Pages that hold their registers until their chips are emulated.
-    RegisterFile shifter_, acias_;
+    RegisterFile shifter_;
 };
 
 }  // namespace vexil

@@ -24,6 +24,13 @@ uint16_t* HeadlessHost::LockFrame(int* pitch) {
     return frame_.data();
 }
 
+MouseSample HeadlessHost::TakeMouse() {
+    if (!acquired) return {};
+    MouseSample sample = mouse;
+    mouse.dx = mouse.dy = 0;
+    return sample;
+}
+
 bool HeadlessHost::InitSound(std::string* error) {
     if (failSound) {
         if (error) *error = "no sound device";

@@ -25,6 +25,8 @@ public:
 
     // What the tests set.
     void SetKey(uint8_t scanCode, bool down) { keys_[scanCode] = down; }
+    MouseSample mouse;     // handed out once by TakeMouse while acquired
+    uint8_t joystick = 0;  // what PollJoystick reads
     void RequestQuit() { quit_ = true; }
     void QueuePick(int item) { picks_.push_back(item); }
     bool answer = true;        // to every yes/no question
@@ -57,6 +59,8 @@ public:
     void Unacquire() override { acquired = false; }
     void PollInput() override { sampled_ = keys_; }
     bool KeyDown(uint8_t scanCode) const override { return sampled_[scanCode]; }
+    MouseSample TakeMouse() override;
+    uint8_t PollJoystick() override { return joystick; }
     // Sound
     bool InitSound(std::string* error) override;
     void ReleaseSound() override { soundPlaying = false; }

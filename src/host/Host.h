@@ -52,6 +52,14 @@ public:
     virtual void ClearScreen() = 0;
 };
 
+// The mouse since the last sample: relative motion (positive dy downwards) and its buttons.
+struct MouseSample {
+    int32_t dx = 0, dy = 0;
+    bool left = false, right = false;
+};
+
+// The keyboard by PC key code (0xE0-prefixed keys with bit 7 set), the mouse, and the first
+// game controller or joystick (two axes at -1,000 ... 1,000, past 500 a direction, and a button).
 class Input {
 public:
     virtual ~Input() = default;
@@ -63,6 +71,10 @@ public:
     // Samples the keyboard; KeyDown answers from the last sample.
     virtual void PollInput() = 0;
     virtual bool KeyDown(uint8_t scanCode) const = 0;
+    // The mouse while acquired; nothing otherwise.
+    virtual MouseSample TakeMouse() = 0;
+    // Reads the joystick: 0x01 up 0x02 down 0x04 left 0x08 right 0x80 fire; 0 without one.
+    virtual uint8_t PollJoystick() = 0;
 };
 
 class SoundOutput {

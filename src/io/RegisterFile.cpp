@@ -48,11 +48,4 @@ RegisterLayout ShifterLayout() {
     return layout;
 }
 
-RegisterLayout AciaLayout() {
-    RegisterLayout layout{"ACIAs", 0xFFFC00, {}, {}, {}, {}, {}};
-    layout.writeMask.fill(0xFF);
-    for (IoOffsets* bytes : {&layout.readBytes, &layout.writeBytes}) bytes->Add(0x00, 0x06, 2);
-    return layout;
-}
-
 }  // namespace vexil

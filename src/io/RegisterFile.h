@@ -1,7 +1,7 @@
 // Stand-ins for the chips whose pages the machine decodes before their own emulation exists:
 // each keeps what is written to its registers and reads it back, so that software which sets a
-// register up and checks it finds the chip there (TOS does so for the Shifter and the ACIAs).
-// They do nothing else: no picture, no keys.
+// register up and checks it finds the chip there (TOS does so for the Shifter). They do nothing
+// else: no picture.
 #pragma once
 
 #include <array>
@@ -27,8 +27,7 @@ struct RegisterLayout {
 };
 IoChip RegisterFileChip(RegisterFile& file, const RegisterLayout& layout);
 
-// The Shifter's and the ACIAs' pages as the machine decodes them.
+// The Shifter's page as the machine decodes it.
 RegisterLayout ShifterLayout();
-RegisterLayout AciaLayout();
 
 }  // namespace vexil

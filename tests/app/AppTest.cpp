@@ -1,7 +1,5 @@
 // The application driven through the headless back end: start-up, the states and their keys,
 // the control bar's items, the single instance and what reaches the settings file.
-#include "app/App.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "app/App.h"
 #include "host/HeadlessHost.h"
 
 namespace vexil {
@@ -134,11 +133,12 @@ TEST_P(AppReset, ResetsOnceWhileF11IsHeldAndRunsOnAfterItsRelease) {
     EXPECT_EQ(app.FramesRun(), frames + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, AppReset,
-                         ::testing::Values(ResetCase{"F11", {host::kKeyF11}, false},
-                                           ResetCase{"LeftShiftF11", {host::kKeyF11, host::kKeyLeftShift}, true},
-                                           ResetCase{"RightShiftF11", {host::kKeyF11, host::kKeyRightShift}, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Keys, AppReset,
+    ::testing::Values(ResetCase{"F11", {host::kKeyF11}, false},
+                      ResetCase{"LeftShiftF11", {host::kKeyF11, host::kKeyLeftShift}, true},
+                      ResetCase{"RightShiftF11", {host::kKeyF11, host::kKeyRightShift}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AppTest, RunIsRefusedWithoutATosRom) {
     options_.bundledRoms = {"/nonexistent/etos.img"};
@@ -261,6 +261,33 @@ TEST_F(AppTest, FramesLimitEndsAWindowRun) {
     EXPECT_TRUE(app.Turn());
     EXPECT_FALSE(app.Turn());
     EXPECT_EQ(app.FramesRun(), 3);
+}
+
+}  // namespace
+}  // namespace vexil
+
+namespace vexil {
+namespace {
+
+// The host's keys, mouse and joystick reach the keyboard processor while the machine runs;
+// going to the menu lets go of everything still held, so that no key sticks.
+TEST_F(AppTest, HostInputReachesTheKeyboardProcessorAndTheMenuLetsGo) {
+    App& app = Start();
+    RunMachine();
+    host_.SetKey(0x1E, true);  // A
+    host_.SetKey(0xC8, true);  // cursor up: the joystick while bArrowForJoystick is on
+    host_.mouse = {5, -2, true, false};
+    TurnWith({});
+    const IkbdInput& input = app.CurrentMachine()->Keyboard().input;
+    EXPECT_EQ(input.keys[0x1E], 1);
+    EXPECT_EQ(input.keys[0x48], 0);
+    EXPECT_EQ(input.joystick, 0x01);
+    EXPECT_EQ(input.buttons, ikbd::kLeftButton);
+    TurnWith({host::kKeyF12});
+    EXPECT_EQ(app.State(), kStateMenu);
+    EXPECT_EQ(input.keys[0x1E], 0);
+    EXPECT_EQ(input.buttons, 0);
+    EXPECT_GT(app.CurrentMachine()->Keyboard().QueuedBytes(), 0);  // the releases wait to go out
 }
 
 }  // namespace

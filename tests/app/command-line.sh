@@ -42,6 +42,17 @@ for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4096" "--rom"
     expect 2 $args
 done
 
+# An input script: a good one runs (and makes the run headless); a bad line is named and
+# nothing runs.
+printf '# keys\n5 key down A\n7 key up A\n9 type "ok"\n' >"$tmp/input.txt"
+expect 0 --input "$tmp/input.txt" --frames 20
+grep -q '^20 frames' "$tmp/out" || fail "the scripted run did not run its frames"
+printf '5 key down A\n6 key sideways A\n' >"$tmp/bad-input.txt"
+expect 2 --headless --input "$tmp/bad-input.txt" --frames 20
+grep -q 'line 2' "$tmp/err" || fail "the bad script line is not named"
+[ ! -s "$tmp/out" ] || fail "a run started with a bad script"
+expect 2 --input
+
 # A damaged settings file is reported, the run goes on, and the file stays as it was.
 mkdir -p "$tmp/config/vexil"
 printf '[Machine]\nRAMSize = 1\n[Dis' >"$tmp/config/vexil/vexil.ini"

@@ -17,17 +17,123 @@ namespace vexil::host {
 
 namespace {
 
-// The host keys the application reads, by SDL scan code (the keyboard issue adds the rest).
+// SDL scan codes (the key's place, whatever the layout prints on it) to the PC key codes of
+// the host key state; the keyboard processor maps those to the ST's keys.
 struct KeyMapping {
     SDL_Scancode sdl;
     uint8_t code;
 };
 constexpr KeyMapping kKeys[] = {
+    {SDL_SCANCODE_ESCAPE, 0x01},
+    {SDL_SCANCODE_1, 0x02},
+    {SDL_SCANCODE_2, 0x03},
+    {SDL_SCANCODE_3, 0x04},
+    {SDL_SCANCODE_4, 0x05},
+    {SDL_SCANCODE_5, 0x06},
+    {SDL_SCANCODE_6, 0x07},
+    {SDL_SCANCODE_7, 0x08},
+    {SDL_SCANCODE_8, 0x09},
+    {SDL_SCANCODE_9, 0x0A},
+    {SDL_SCANCODE_0, 0x0B},
+    {SDL_SCANCODE_MINUS, 0x0C},
+    {SDL_SCANCODE_EQUALS, 0x0D},
+    {SDL_SCANCODE_BACKSPACE, 0x0E},
+    {SDL_SCANCODE_TAB, 0x0F},
+    {SDL_SCANCODE_Q, 0x10},
+    {SDL_SCANCODE_W, 0x11},
+    {SDL_SCANCODE_E, 0x12},
+    {SDL_SCANCODE_R, 0x13},
+    {SDL_SCANCODE_T, 0x14},
+    {SDL_SCANCODE_Y, 0x15},
+    {SDL_SCANCODE_U, 0x16},
+    {SDL_SCANCODE_I, 0x17},
+    {SDL_SCANCODE_O, 0x18},
+    {SDL_SCANCODE_P, 0x19},
+    {SDL_SCANCODE_LEFTBRACKET, 0x1A},
+    {SDL_SCANCODE_RIGHTBRACKET, 0x1B},
+    {SDL_SCANCODE_RETURN, 0x1C},
+    {SDL_SCANCODE_LCTRL, 0x1D},
+    {SDL_SCANCODE_A, 0x1E},
+    {SDL_SCANCODE_S, 0x1F},
+    {SDL_SCANCODE_D, 0x20},
+    {SDL_SCANCODE_F, 0x21},
+    {SDL_SCANCODE_G, 0x22},
+    {SDL_SCANCODE_H, 0x23},
+    {SDL_SCANCODE_J, 0x24},
+    {SDL_SCANCODE_K, 0x25},
+    {SDL_SCANCODE_L, 0x26},
+    {SDL_SCANCODE_SEMICOLON, 0x27},
+    {SDL_SCANCODE_APOSTROPHE, 0x28},
+    {SDL_SCANCODE_GRAVE, 0x29},
     {SDL_SCANCODE_LSHIFT, kKeyLeftShift},
+    {SDL_SCANCODE_BACKSLASH, 0x2B},
+    {SDL_SCANCODE_NONUSHASH, 0x2B},
+    {SDL_SCANCODE_Z, 0x2C},
+    {SDL_SCANCODE_X, 0x2D},
+    {SDL_SCANCODE_C, 0x2E},
+    {SDL_SCANCODE_V, 0x2F},
+    {SDL_SCANCODE_B, 0x30},
+    {SDL_SCANCODE_N, 0x31},
+    {SDL_SCANCODE_M, 0x32},
+    {SDL_SCANCODE_COMMA, 0x33},
+    {SDL_SCANCODE_PERIOD, 0x34},
+    {SDL_SCANCODE_SLASH, 0x35},
     {SDL_SCANCODE_RSHIFT, kKeyRightShift},
+    {SDL_SCANCODE_KP_MULTIPLY, 0x37},
+    {SDL_SCANCODE_LALT, 0x38},
+    {SDL_SCANCODE_SPACE, 0x39},
+    {SDL_SCANCODE_CAPSLOCK, 0x3A},
+    {SDL_SCANCODE_F1, 0x3B},
+    {SDL_SCANCODE_F2, 0x3C},
+    {SDL_SCANCODE_F3, 0x3D},
+    {SDL_SCANCODE_F4, 0x3E},
+    {SDL_SCANCODE_F5, 0x3F},
+    {SDL_SCANCODE_F6, 0x40},
+    {SDL_SCANCODE_F7, 0x41},
+    {SDL_SCANCODE_F8, 0x42},
+    {SDL_SCANCODE_F9, 0x43},
+    {SDL_SCANCODE_F10, 0x44},
+    {SDL_SCANCODE_NUMLOCKCLEAR, 0x45},
+    {SDL_SCANCODE_SCROLLLOCK, 0x46},
+    {SDL_SCANCODE_KP_7, 0x47},
+    {SDL_SCANCODE_KP_8, 0x48},
+    {SDL_SCANCODE_KP_9, 0x49},
+    {SDL_SCANCODE_KP_MINUS, 0x4A},
+    {SDL_SCANCODE_KP_4, 0x4B},
+    {SDL_SCANCODE_KP_5, 0x4C},
+    {SDL_SCANCODE_KP_6, 0x4D},
+    {SDL_SCANCODE_KP_PLUS, 0x4E},
+    {SDL_SCANCODE_KP_1, 0x4F},
+    {SDL_SCANCODE_KP_2, 0x50},
+    {SDL_SCANCODE_KP_3, 0x51},
+    {SDL_SCANCODE_KP_0, 0x52},
+    {SDL_SCANCODE_KP_PERIOD, 0x53},
+    {SDL_SCANCODE_NONUSBACKSLASH, 0x56},
     {SDL_SCANCODE_F11, kKeyF11},
     {SDL_SCANCODE_F12, kKeyF12},
+    {SDL_SCANCODE_KP_ENTER, 0x9C},
+    {SDL_SCANCODE_RCTRL, 0x9D},
+    {SDL_SCANCODE_KP_DIVIDE, 0xB5},
+    {SDL_SCANCODE_PRINTSCREEN, 0xB7},
+    {SDL_SCANCODE_RALT, 0xB8},
+    {SDL_SCANCODE_HOME, 0xC7},
+    {SDL_SCANCODE_UP, 0xC8},
+    {SDL_SCANCODE_PAGEUP, 0xC9},
+    {SDL_SCANCODE_LEFT, 0xCB},
+    {SDL_SCANCODE_RIGHT, 0xCD},
+    {SDL_SCANCODE_END, 0xCF},
+    {SDL_SCANCODE_DOWN, 0xD0},
+    {SDL_SCANCODE_PAGEDOWN, 0xD1},
+    {SDL_SCANCODE_INSERT, 0xD2},
+    {SDL_SCANCODE_DELETE, 0xD3},
 };
+
+// Joystick axes are read on -1,000 ... 1,000; past 500 is a direction.
+constexpr int kAxisRange = 1000;
+constexpr int kAxisDeadZone = 500;
+int ScaledAxis(Sint16 value) {
+    return static_cast<int>(value) * kAxisRange / 32768;
+}
 
 constexpr uint32_t kFrameMilliseconds = 20;  // 50 frames a second
 constexpr uint32_t kMenuMilliseconds = 16;
@@ -41,6 +147,7 @@ class SdlHost final : public Window,
 public:
     Devices AllDevices() { return {this, this, this, this, this, this}; }
     ~SdlHost() override {
+        ReleaseInput();
         ShutdownDisplay();
         ReleaseSound();
         Destroy();
@@ -116,19 +223,75 @@ public:
         SDL_RenderPresent(renderer_);
     }
 
-    bool InitInput(std::string*) override { return true; }
-    void ReleaseInput() override { acquired_ = false; }
+    // The keyboard and mouse come with the window; a joystick is optional and its absence silent.
+    bool InitInput(std::string*) override {
+        if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER | SDL_INIT_JOYSTICK) == 0) {
+            joystickUp_ = true;
+            for (int i = 0; i < SDL_NumJoysticks() && !controller_ && !joystick_; ++i) {
+                if (SDL_IsGameController(i))
+                    controller_ = SDL_GameControllerOpen(i);
+                else
+                    joystick_ = SDL_JoystickOpen(i);
+            }
+        }
+        return true;
+    }
+    void ReleaseInput() override {
+        Unacquire();
+        if (controller_) SDL_GameControllerClose(controller_);
+        if (joystick_) SDL_JoystickClose(joystick_);
+        controller_ = nullptr;
+        joystick_ = nullptr;
+        if (joystickUp_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER | SDL_INIT_JOYSTICK);
+        joystickUp_ = false;
+    }
+    // While the machine runs the pointer is held in the window and only motion is reported.
     void Acquire() override {
         acquired_ = true;
         keys_.fill(false);
+        SDL_SetRelativeMouseMode(SDL_TRUE);
+        SDL_GetRelativeMouseState(nullptr, nullptr);  // motion from before does not count
     }
-    void Unacquire() override { acquired_ = false; }
+    void Unacquire() override {
+        if (acquired_) SDL_SetRelativeMouseMode(SDL_FALSE);
+        acquired_ = false;
+    }
     void PollInput() override {
         const Uint8* state = SDL_GetKeyboardState(nullptr);
         keys_.fill(false);
-        for (const KeyMapping& k : kKeys) keys_[k.code] = state[k.sdl] != 0;
+        for (const KeyMapping& k : kKeys) keys_[k.code] = keys_[k.code] || state[k.sdl] != 0;
     }
     bool KeyDown(uint8_t scanCode) const override { return keys_[scanCode]; }
+    MouseSample TakeMouse() override {
+        if (!acquired_) return {};
+        MouseSample sample;
+        const Uint32 buttons = SDL_GetRelativeMouseState(&sample.dx, &sample.dy);
+        sample.left = (buttons & SDL_BUTTON_LMASK) != 0;
+        sample.right = (buttons & SDL_BUTTON_RMASK) != 0;
+        return sample;
+    }
+    uint8_t PollJoystick() override {
+        int x = 0, y = 0;
+        bool fire = false;
+        if (controller_) {
+            x = ScaledAxis(SDL_GameControllerGetAxis(controller_, SDL_CONTROLLER_AXIS_LEFTX));
+            y = ScaledAxis(SDL_GameControllerGetAxis(controller_, SDL_CONTROLLER_AXIS_LEFTY));
+            fire = SDL_GameControllerGetButton(controller_, SDL_CONTROLLER_BUTTON_A) != 0;
+        } else if (joystick_) {
+            x = ScaledAxis(SDL_JoystickGetAxis(joystick_, 0));
+            y = ScaledAxis(SDL_JoystickGetAxis(joystick_, 1));
+            fire = SDL_JoystickGetButton(joystick_, 0) != 0;
+        } else {
+            return 0;
+        }
+        uint8_t bits = 0;
+        if (y < -kAxisDeadZone) bits |= 0x01;
+        if (y > kAxisDeadZone) bits |= 0x02;
+        if (x < -kAxisDeadZone) bits |= 0x04;
+        if (x > kAxisDeadZone) bits |= 0x08;
+        if (fire) bits |= 0x80;
+        return bits;
+    }
 
     bool InitSound(std::string* error) override {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -256,6 +419,9 @@ private:
     bool imgui_ = false;
     bool quit_ = false;
     bool acquired_ = false;
+    bool joystickUp_ = false;
+    SDL_GameController* controller_ = nullptr;
+    SDL_Joystick* joystick_ = nullptr;
     std::array<bool, 256> keys_{};
     std::vector<uint16_t> frame_;
     Uint32 lastTurn_ = 0;

@@ -1,0 +1,63 @@
+// Scripted input for headless runs: what the keyboard, mouse and joystick do, frame by frame,
+// so that a run can be repeated exactly.
+//
+// One event a line; `#` starts a comment; blank lines are skipped. FRAME is the number of the
+// frame before which the event happens (0 is the first):
+//
+//   FRAME key down|up NAME-OR-CODE   an ST key by name (see Keys.h) or code (1-127, 0x01-0x7F)
+//   FRAME mouse DX DY [left] [right] mouse motion, and the buttons held from now on
+//   FRAME joy BITS                   joystick 1: 0x01 up 0x02 down 0x04 left 0x08 right 0x80 fire
+//   FRAME type "TEXT"                each character's key pressed and released (with Shift
+//                                    where the US layout needs it), one every six frames;
+//                                    \n Return, \t Tab, \" and \\ inside the quotes
+//   FRAME clock YYYY-MM-DD HH:MM:SS  sets the keyboard processor's clock
+//
+// Without a clock line the clock starts at Ikbd::kDefaultClock (2000-01-01 12:00:00).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "input/Ikbd.h"
+
+namespace vexil {
+
+struct ScriptEvent {
+    enum Kind : uint8_t { kKey, kMouse, kJoystick, kClock };
+    int32_t frame = 0;
+    Kind kind = kKey;
+    uint8_t code = 0;  // key: the ST key code; joystick: the bits; mouse: the buttons
+    uint8_t down = 0;  // key
+    int32_t dx = 0, dy = 0;
+    int64_t clock = 0;  // seconds since 1970 (SecondsOf)
+    bool operator==(const ScriptEvent&) const = default;
+};
+
+constexpr int32_t kMaxScriptFrame = 10000000;
+constexpr size_t kMaxScriptEvents = 1000000;
+constexpr size_t kMaxScriptBytes = 16 << 20;
+
+class InputScript {
+public:
+    // Parses a whole script. On a bad line returns false with "line N: reason" in `error` and
+    // keeps no events.
+    bool Parse(std::string_view text, std::string& error);
+    // Reads and parses a file; the error names the file.
+    bool Load(const std::string& path, std::string& error);
+
+    // Applies every event of frames up to `frame` not applied yet, in order.
+    void Apply(int32_t frame, Ikbd& keyboard);
+
+    // The events as script lines, one a line, which parse to the same events.
+    std::string Format() const;
+
+    const std::vector<ScriptEvent>& Events() const { return events_; }
+
+private:
+    std::vector<ScriptEvent> events_;  // by frame; in file order within a frame
+    size_t next_ = 0;
+};
+
+}  // namespace vexil
