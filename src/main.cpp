@@ -83,6 +83,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.RAMSize = options.ramSize.value_or(settings.RAMSize);
     headless.loadState = loadState;
     headless.saveState = saveState;
+    headless.screenshot = options.screenshot;
     return vexil::RunHeadless(headless, stdout, stderr);
 }
 

@@ -1,10 +1,13 @@
 #include "app/Headless.h"
 
 #include <chrono>
+#include <vector>
 
 #include "app/Machine.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "host/Host.h"
+#include "recording/Tga.h"
 
 namespace vexil {
 
@@ -24,6 +27,9 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;
     }
+    // The picture is drawn into memory only.
+    std::vector<uint16_t> picture(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight, 0);
+    machine.RenderInto(picture.data(), host::kFrameWidth * 2);
     const auto start = std::chrono::steady_clock::now();
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
@@ -35,6 +41,11 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
                  frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
     if (result == kRunBudgetSpent) {
+        if (!options.screenshot.empty() && !WriteTga(options.screenshot, picture.data(), host::kFrameWidth,
+                                                     host::kFrameHeight, host::kFrameWidth, &error)) {
+            std::fprintf(err, "vexil: %s\n", error.c_str());
+            return 1;
+        }
         if (options.saveState.empty() || machine.SaveStateFile(options.saveState, error)) return 0;
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;

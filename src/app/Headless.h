@@ -9,15 +9,16 @@ namespace vexil {
 
 struct HeadlessOptions {
     std::string romPath = "roms/etos256us.img";
-    int frames = 250;       // 5 seconds of the machine's time
-    uint32_t Machine = 0;   // 0 ST, 1 STE
-    uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB
-    std::string loadState;  // start from this save state (its machine and RAM size hold)
-    std::string saveState;  // write the state here after the last frame
+    int frames = 250;        // 5 seconds of the machine's time
+    uint32_t Machine = 0;    // 0 ST, 1 STE
+    uint32_t RAMSize = 2;    // 0 512 KB, 1 1 MB, 2 2 MB
+    std::string loadState;   // start from this save state (its machine and RAM size hold)
+    std::string saveState;   // write the state here after the last frame
+    std::string screenshot;  // write the last picture here as a TGA file
 };
 
 // Returns the process exit status: 0 when every frame ran, 1 when the ROM or a save state was
-// refused, a save state could not be written, or the processor stopped (the reason goes to
+// refused, a save state or the screenshot could not be written, or the processor stopped (the reason goes to
 // `err`). A line of state goes to `out` at the end.
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err);
 

@@ -41,7 +41,8 @@ Machine::Machine(const MachineSettings& settings)
       block_(new EmulatedMemoryBlock()),
       tables_(new MachineTables()),
       bus_(*tables_),
-      io_((settings.Machine & 1) != 0) {
+      io_((settings.Machine & 1) != 0),
+      shifter_(scheduler_, (settings.Machine & 1) != 0) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -50,13 +51,17 @@ Machine::Machine(const MachineSettings& settings)
     mfp_.PowerOn();
     mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
-    io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
+    io_.RegisterChip(ShifterChip(shifter_));
     io_.RegisterChip(RegisterFileChip(floppyDma_, FloppyDmaLayout()));
     io_.RegisterChip(SoundChipPortsChip(soundChip_));
     io_.RegisterChip(RegisterFileChip(acias_, AciaLayout()));
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
-    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), io_.Handlers());
+    MemoryHandlers handlers = io_.Handlers();
+    handlers.screenWatchByte = &Shifter::WatchByte;
+    handlers.screenWatchWord = &Shifter::WatchWord;
+    handlers.screenWatch = &shifter_;
+    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), handlers);
     g_cpu = CpuState{};
     g_cpu.supervisor = tables_->Set();
     g_cpu.user = tables_->Set();
@@ -69,6 +74,82 @@ Machine::Machine(const MachineSettings& settings)
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
+    WireFrameEnd();
+}
+
+// The video's part of the frame end. The display (the host's) locks the back buffer and shows
+// the picture; everything else belongs to the machine.
+void Machine::WireFrameEnd() {
+    SchedulerHooks& hooks = scheduler_.hooks;
+    hooks.profile = [this](ProfileMark mark) { Profile(mark); };
+    hooks.terminateVideoLog = [this] { shifter_.TerminateLog(); };
+    hooks.renderFrame = [this](BackBuffer buffer) {
+        RenderSource source;
+        source.log = shifter_.Log();
+        source.snapshot = scheduler_.ScreenSnapshot();
+        source.snapshotBase = shifter_.FrameBase() & 0x3FFFFE;
+        source.ram = block_->Ram();
+        source.topBorderOpen = scheduler_.topBorderOpen != 0;
+        source.bottomBorderOpen = scheduler_.bottomBorderOpen != 0;
+        renderer_.RenderFrame(buffer.pixels, buffer.pitchBytes, source);
+    };
+    hooks.drawOverlays = [this](BackBuffer buffer) {
+        if (video_.bSoundDebug)
+            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, lastSamples,
+                                       scheduler_.synthesisedSampleCount);
+        if (video_.bProfile) overlay_.DrawMessages(buffer.pixels, buffer.pitchBytes / 2);
+    };
+    hooks.startVideoFrame = [this] {
+        shifter_.StartFrame();
+        // Timed messages run out whether or not they are shown.
+        overlay_.ExpireMessages();
+    };
+    hooks.videoBase = [this] { return shifter_.VideoBase(); };
+    hooks.resetLineWindows = [this] { shifter_.ResetLineWindows(); };
+}
+
+void Machine::Profile(ProfileMark mark) {
+    switch (mark) {
+        case ProfileMark::kGraphicsStart:
+            graphicsTimer_.Start();
+            break;
+        case ProfileMark::kGraphicsStop:
+            graphicsTimer_.Stop();
+            break;
+        case ProfileMark::kSoundStart:
+            soundTimer_.Start();
+            break;
+        case ProfileMark::kSoundStop:
+            soundTimer_.Stop();
+            break;
+        case ProfileMark::kFrameStop:
+            frameTimer_.Stop();
+            break;
+        case ProfileMark::kFrameStart: {
+            char line[StatusOverlay::kTextBytes];
+            FormatProfileLine(line, sizeof line, frameTimer_.Percent(), graphicsTimer_.Percent(),
+                              soundTimer_.Percent());
+            overlay_.SetMessageText(StatusOverlay::kProfileSlot, line);
+            frameTimer_.Start();
+            break;
+        }
+    }
+}
+
+void Machine::SetVideoSettings(const VideoSettings& video) {
+    video_ = video;
+    renderer_.mode = static_cast<LineMode>(video.g_softwareMode & 3);
+    renderer_.useTexture = video.bUseTexture != 0;
+    scheduler_.softwareMode = static_cast<int32_t>(video.g_softwareMode);
+    scheduler_.useTexture = video.bUseTexture != 0;
+}
+
+void Machine::RenderInto(uint16_t* pixels, int32_t pitchBytes) {
+    if (pixels == nullptr) {
+        scheduler_.hooks.lockBackBuffer = nullptr;
+        return;
+    }
+    scheduler_.hooks.lockBackBuffer = [pixels, pitchBytes] { return BackBuffer{pixels, pitchBytes}; };
 }
 
 Machine::~Machine() {
@@ -79,6 +160,7 @@ int32_t Machine::Reset(bool cold) {
     if (cold) std::memset(block_->Ram() + 8, 0, kRamBytes - 8);
     const int32_t status = CpuReset();
     io_.Reset();
+    renderer_.Reset();
     return status;
 }
 
@@ -119,8 +201,9 @@ std::vector<uint8_t> Machine::SaveState() const {
     io_.Save(out);
     mfp_.Save(out);
     scheduler_.Save(out);
+    shifter_.Save(out);
     out.BeginSection("REGS");
-    for (const RegisterFile* file : {&shifter_, &floppyDma_, &acias_}) out.Put(file->bytes);
+    for (const RegisterFile* file : {&floppyDma_, &acias_}) out.Put(file->bytes);
     out.Put(soundChip_.regs);
     out.Put(soundChip_.select);
     return out.Finish();
@@ -148,18 +231,24 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit))
+        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit))
         return false;
+    if (commit) {
+        shifter_.SetSte((settings.Machine & 1) != 0);
+        uint16_t palette[16];
+        for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
+        renderer_.SetState(palette, shifter_.Resolution());
+    }
     if (!in.BeginSection("REGS")) return false;
-    RegisterFile files[3];
+    RegisterFile files[2];
     SoundChipPorts sound;
     bool ok = true;
     for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
     ok = ok && in.Get(sound.regs) && in.Get(sound.select) && in.EndSection() && in.AtEnd();
     if (!ok) return false;
     if (commit) {
-        RegisterFile* live[3] = {&shifter_, &floppyDma_, &acias_};
-        for (int i = 0; i < 3; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
+        RegisterFile* live[2] = {&floppyDma_, &acias_};
+        for (int i = 0; i < 2; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
         soundChip_ = sound;
     }
     return true;

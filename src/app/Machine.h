@@ -19,6 +19,9 @@
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
 #include "video/FrameScheduler.h"
+#include "video/Overlay.h"
+#include "video/Renderer.h"
+#include "video/Shifter.h"
 
 namespace vexil {
 
@@ -26,6 +29,14 @@ namespace vexil {
 struct MachineSettings {
     uint32_t Machine = 0;  // 0 ST, 1 STE
     uint32_t RAMSize = 2;  // 0 512 KB, 1 1 MB, 2 (and 3) 2 MB
+};
+
+// The display settings the frame end follows, named after their configuration values.
+struct VideoSettings {
+    uint32_t g_softwareMode = 0;  // line modes: 0 Normal, 1 Half, 2 Interlace, 3 Blend
+    uint32_t bUseTexture = 0;     // the display doubles the lines itself
+    uint32_t bProfile = 0;        // draw the status messages
+    uint32_t bSoundDebug = 0;     // draw the sound waveform
 };
 
 // RAM bytes for a `RAMSize` value.
@@ -73,6 +84,17 @@ public:
     Mfp& GetMfp() { return mfp_; }
     const DeviceBus& Bus() const { return bus_; }
     const MachineSettings& Settings() const { return settings_; }
+    Shifter& GetShifter() { return shifter_; }
+    Renderer& GetRenderer() { return renderer_; }
+    StatusOverlay& Overlay() { return overlay_; }
+
+    // The display settings; take effect at the next frame end.
+    void SetVideoSettings(const VideoSettings& video);
+    // Each frame end draws the picture into this 800 x 600 buffer (`pitchBytes` apart) unless
+    // the scheduler's lockBackBuffer hook is set otherwise. Null: no picture.
+    void RenderInto(uint16_t* pixels, int32_t pitchBytes);
+    // The last synthesised frame of sound, for the waveform overlay (the sound chip sets it).
+    const int16_t* lastSamples = nullptr;
 
 private:
     // Marks the one machine; built first and destroyed last.
@@ -84,6 +106,8 @@ private:
     };
 
     bool LoadSections(StateReader& in, bool commit);
+    void WireFrameEnd();
+    void Profile(ProfileMark mark);
 
     SingleInstance instance_;
     MachineSettings settings_;
@@ -93,9 +117,14 @@ private:
     IoDispatch io_;
     Mfp mfp_;
     FrameScheduler scheduler_;
+    Shifter shifter_;
+    Renderer renderer_;
+    StatusOverlay overlay_;
+    ProfileTimer frameTimer_, graphicsTimer_, soundTimer_;  // T, G and S
+    VideoSettings video_;
 
     // Pages that hold their registers until their chips are emulated.
-    RegisterFile shifter_, floppyDma_, acias_;
+    RegisterFile floppyDma_, acias_;
     SoundChipPorts soundChip_;
 };
 

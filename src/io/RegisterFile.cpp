@@ -35,19 +35,6 @@ IoChip RegisterFileChip(RegisterFile& file, const RegisterLayout& layout) {
     return chip;
 }
 
-RegisterLayout ShifterLayout() {
-    RegisterLayout layout{"Shifter", 0xFF8200, {}, {}, {}, {}, {}};
-    layout.writeMask.fill(0xFF);
-    for (IoOffsets* bytes : {&layout.readBytes, &layout.writeBytes})
-        bytes->Add(0x01, 0x09, 2).Add(0x0A, 0x0A).Add(0x0D, 0x0F, 2).Add(0x40, 0x5F).Add(0x60, 0x60);
-    layout.readBytes.Add(0x64, 0x65);
-    layout.readWords.Add(0x00, 0x0E, 2).Add(0x40, 0x5E, 2).Add(0x60, 0x60).Add(0x64, 0x64);
-    layout.writeWords.Add(0x00, 0x0E, 2).Add(0x40, 0x5E, 2).Add(0x60, 0x60);
-    layout.writeMask[0x0A] = 0x03;  // sync mode
-    layout.writeMask[0x60] = 0x03;  // resolution
-    return layout;
-}
-
 RegisterLayout FloppyDmaLayout() {
     RegisterLayout layout{"DMA and floppy controller", 0xFF8600, {}, {}, {}, {}, {}};
     layout.writeMask.fill(0xFF);

@@ -27,8 +27,7 @@ struct RegisterLayout {
 };
 IoChip RegisterFileChip(RegisterFile& file, const RegisterLayout& layout);
 
-// The Shifter's, the floppy DMA's and the ACIAs' pages as the machine decodes them.
-RegisterLayout ShifterLayout();
+// The floppy DMA's and the ACIAs' pages as the machine decodes them.
 RegisterLayout FloppyDmaLayout();
 RegisterLayout AciaLayout();
 
