@@ -140,7 +140,8 @@ int main(int argc, char** argv) {
             }
         } else if ((!std::strcmp(arg, "--rom") || !std::strcmp(arg, "--disk") ||
                     !std::strcmp(arg, "--config") || !std::strcmp(arg, "--screenshot") ||
-                    !std::strcmp(arg, "--wav"))) {
+                    !std::strcmp(arg, "--wav") || !std::strcmp(arg, "--load-state") ||
+                    !std::strcmp(arg, "--save-state"))) {
             if (!hasValue || !*argv[i + 1]) return BadArgument("this option needs a file name:", arg);
             const std::string value = argv[++i];
             if (!std::strcmp(arg, "--rom"))

@@ -1,5 +1,7 @@
 #include "host/HeadlessHost.h"
 
+#include <algorithm>
+
 #include "app/ControlBar.h"
 
 namespace vexil::host {
@@ -22,6 +24,17 @@ uint16_t* HeadlessHost::LockFrame(int* pitch) {
     if (frame_.empty()) return nullptr;
     if (pitch) *pitch = kFrameWidth;
     return frame_.data();
+}
+
+void HeadlessHost::ClearScreen() {
+    ++clears;
+    std::fill(frame_.begin(), frame_.end(), 0);
+}
+
+bool HeadlessHost::CopyFrame(uint16_t* out) {
+    if (frame_.empty()) return false;
+    std::copy(frame_.begin(), frame_.end(), out);
+    return true;
 }
 
 bool HeadlessHost::InitSound(std::string* error) {
