@@ -55,7 +55,8 @@ std::string App::WantedCartridge() const {
 
 // The frame end draws into the display's back buffer, as the settings say.
 void App::ConnectDisplay() {
-    machine_->SetVideoSettings({config_.g_softwareMode, config_.bUseTexture, config_.bProfile, config_.bSoundDebug});
+    machine_->SetVideoSettings(
+        {config_.g_softwareMode, config_.bUseTexture, config_.bProfile, config_.bSoundDebug});
     machine_->Scheduler().hooks.lockBackBuffer = [this] {
         int pitch = 0;
         uint16_t* pixels = devicesUp_ ? devices_.display->LockFrame(&pitch) : nullptr;
@@ -146,7 +147,7 @@ int App::StartUp() {
     }
     // 12-15. The window and the devices on it.
     devicesUp_ = true;
-    host::DisplaySettings display{config_.VideoAdapter, config_.VideoRefresh,       config_.bUseTexture,
+    host::DisplaySettings display{config_.VideoAdapter,         config_.VideoRefresh, config_.bUseTexture,
                                   config_.bUseTextureFiltering, config_.ForceVBLSync, config_.FrameSkip};
     devices_.display->Configure(&display);
     const bool displayUp =

@@ -1,8 +1,7 @@
-#include "video/Shifter.h"
-
 #include <gtest/gtest.h>
 
 #include "video/FrameScheduler.h"
+#include "video/Shifter.h"
 
 namespace vexil {
 namespace {
@@ -57,30 +56,31 @@ TEST_P(ShifterRegisterTest, ReadsBackWhatTheMachineKeeps) {
         shifter_->WriteWord(row.address, row.written, 1000);
     else
         shifter_->WriteByte(row.address, static_cast<uint8_t>(row.written), 1000);
-    const uint16_t read = row.readWord ? shifter_->ReadWord(row.readAddress, 1004)
-                                       : shifter_->ReadByte(row.readAddress, 1004);
+    const uint16_t read =
+        row.readWord ? shifter_->ReadWord(row.readAddress, 1004) : shifter_->ReadByte(row.readAddress, 1004);
     EXPECT_EQ(read, row.expected);
 }
 
 // Programs tell an STE from an ST by writing 0x0FFF to a colour and reading it back.
 INSTANTIATE_TEST_SUITE_P(
     Registers, ShifterRegisterTest,
-    ::testing::Values(RegisterRow{"st_palette_keeps_three_bits", false, 0xFF8240, true, 0x0FFF, 0xFF8240, true, 0x0777},
-                      RegisterRow{"ste_palette_keeps_four_bits", true, 0xFF8240, true, 0xFFFF, 0xFF8240, true, 0x0FFF},
-                      RegisterRow{"palette_word_reads_back", false, 0xFF825E, true, 0x0777, 0xFF825E, true, 0x0777},
-                      RegisterRow{"palette_low_byte", false, 0xFF8241, false, 0x12, 0xFF8240, true, 0x0012},
-                      RegisterRow{"palette_high_byte_st", false, 0xFF8240, false, 0xFF, 0xFF8240, false, 0x07},
-                      RegisterRow{"video_base_high", false, 0xFF8201, false, 0x07, 0xFF8201, false, 0x07},
-                      RegisterRow{"video_base_word_low_byte", false, 0xFF8202, true, 0x1280, 0xFF8203, false, 0x80},
-                      RegisterRow{"sync_two_bits", false, 0xFF820A, false, 0xFE, 0xFF820A, false, 0x02},
-                      RegisterRow{"sync_word_high_byte", false, 0xFF820A, true, 0x0100, 0xFF820A, false, 0x01},
-                      RegisterRow{"resolution_two_bits", false, 0xFF8260, false, 0x05, 0xFF8260, false, 0x01},
-                      RegisterRow{"st_base_low_absent", false, 0xFF820D, false, 0x40, 0xFF820D, false, 0xFF},
-                      RegisterRow{"st_base_low_word", false, 0xFF820C, true, 0x0040, 0xFF820C, true, 0xFFFF},
-                      RegisterRow{"ste_base_low", true, 0xFF820D, false, 0x40, 0xFF820D, false, 0x40},
-                      RegisterRow{"unassigned_byte", false, 0xFF8210, false, 0x12, 0xFF8210, false, 0xFF},
-                      RegisterRow{"unassigned_word", false, 0xFF8280, true, 0x1234, 0xFF8280, true, 0xFFFF},
-                      RegisterRow{"counter_word_high_is_ones", false, 0xFF8210, false, 0, 0xFF8204, true, 0xFF00}),
+    ::testing::Values(
+        RegisterRow{"st_palette_keeps_three_bits", false, 0xFF8240, true, 0x0FFF, 0xFF8240, true, 0x0777},
+        RegisterRow{"ste_palette_keeps_four_bits", true, 0xFF8240, true, 0xFFFF, 0xFF8240, true, 0x0FFF},
+        RegisterRow{"palette_word_reads_back", false, 0xFF825E, true, 0x0777, 0xFF825E, true, 0x0777},
+        RegisterRow{"palette_low_byte", false, 0xFF8241, false, 0x12, 0xFF8240, true, 0x0012},
+        RegisterRow{"palette_high_byte_st", false, 0xFF8240, false, 0xFF, 0xFF8240, false, 0x07},
+        RegisterRow{"video_base_high", false, 0xFF8201, false, 0x07, 0xFF8201, false, 0x07},
+        RegisterRow{"video_base_word_low_byte", false, 0xFF8202, true, 0x1280, 0xFF8203, false, 0x80},
+        RegisterRow{"sync_two_bits", false, 0xFF820A, false, 0xFE, 0xFF820A, false, 0x02},
+        RegisterRow{"sync_word_high_byte", false, 0xFF820A, true, 0x0100, 0xFF820A, false, 0x01},
+        RegisterRow{"resolution_two_bits", false, 0xFF8260, false, 0x05, 0xFF8260, false, 0x01},
+        RegisterRow{"st_base_low_absent", false, 0xFF820D, false, 0x40, 0xFF820D, false, 0xFF},
+        RegisterRow{"st_base_low_word", false, 0xFF820C, true, 0x0040, 0xFF820C, true, 0xFFFF},
+        RegisterRow{"ste_base_low", true, 0xFF820D, false, 0x40, 0xFF820D, false, 0x40},
+        RegisterRow{"unassigned_byte", false, 0xFF8210, false, 0x12, 0xFF8210, false, 0xFF},
+        RegisterRow{"unassigned_word", false, 0xFF8280, true, 0x1234, 0xFF8280, true, 0xFFFF},
+        RegisterRow{"counter_word_high_is_ones", false, 0xFF8210, false, 0, 0xFF8204, true, 0xFF00}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ShifterTest, PaletteByteWriteLogsTheWholeMaskedWord) {
@@ -130,8 +130,10 @@ TEST_P(CounterAtTest, CountsTheBytesFetchedSoFar) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counter, CounterAtTest,
-                         ::testing::Values(CounterRow{Line(10, 100), 0x078000}, CounterRow{Line(63, 76), 0x078000},
-                                           CounterRow{Line(63, 96), 0x07800A}, CounterRow{Line(64, 0), 0x0780A0},
+                         ::testing::Values(CounterRow{Line(10, 100), 0x078000},
+                                           CounterRow{Line(63, 76), 0x078000},
+                                           CounterRow{Line(63, 96), 0x07800A},
+                                           CounterRow{Line(64, 0), 0x0780A0},
                                            CounterRow{Line(100, 300), 0x078000 + 37 * 160 + 112},
                                            CounterRow{Line(263, 0), 0x078000 + 32000},
                                            CounterRow{Line(300, 0), 0x078000 + 32000}));
@@ -238,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
         BorderRow{"left_not_displayed", 0xFF8260, 2, Line(100, 8), false, 0x22, 96, 416, false, false},
         BorderRow{"back106_164", 0xFF8260, 2, Line(100, 164), true, 0x28, 96, 204, false, false},
         BorderRow{"back106_176", 0xFF8260, 2, Line(100, 176), true, 0x28, 96, 204, false, false},
-        BorderRow{"back106_180_is_a_resolution", 0xFF8260, 2, Line(100, 180), true, 0x22, 96, 416, false, false},
+        BorderRow{"back106_180_is_a_resolution", 0xFF8260, 2, Line(100, 180), true, 0x22, 96, 416, false,
+                  false},
         BorderRow{"top_first", 0xFF820A, 0, Line(33, 288), false, -1, 96, 416, true, false},
         BorderRow{"top_last", 0xFF820A, 0, Line(34, 16), false, -1, 96, 416, true, false},
         BorderRow{"top_too_early", 0xFF820A, 0, Line(33, 284), false, -1, 96, 416, false, false},

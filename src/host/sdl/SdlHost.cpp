@@ -270,8 +270,8 @@ public:
 
 private:
     bool CreateTexture() {
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, kFrameWidth,
-                                     gpu_ ? kFrameHeight / 2 : kFrameHeight);
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                     kFrameWidth, gpu_ ? kFrameHeight / 2 : kFrameHeight);
         return texture_ != nullptr;
     }
     // The adapter is one of SDL's displays: the configured one, else the first; the refresh
