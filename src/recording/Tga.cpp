@@ -20,9 +20,9 @@ std::vector<uint8_t> EncodeTga(const uint16_t* pixels, int width, int height, in
         for (int x = 0; x < width; ++x) {
             const uint32_t p = row[x];
             const uint32_t r = p >> 11, g = (p >> 5) & 63, b = p & 31;
-            *out++ = static_cast<uint8_t>(b << 3 | b >> 2);
-            *out++ = static_cast<uint8_t>(g << 2 | g >> 4);
-            *out++ = static_cast<uint8_t>(r << 3 | r >> 2);
+            *out++ = static_cast<uint8_t>(b * 255 / 31);
+            *out++ = static_cast<uint8_t>(g * 255 / 63);
+            *out++ = static_cast<uint8_t>(r * 255 / 31);
         }
     }
     return file;

@@ -2,8 +2,8 @@
 //
 // Layout: an 18-byte header (no image id, no colour map, image type 2, origin 0,0, width and
 // height little-endian, 24 bits per pixel, descriptor 0: rows bottom-up, pixels left to right),
-// then blue, green, red bytes per pixel. The 5- and 6-bit channels are widened by repeating
-// their top bits, so white stays 255.
+// then blue, green, red bytes per pixel. The 5- and 6-bit channels are scaled to 0-255 and
+// rounded down, as SDL shows them in the window, so a capture of the window matches the file.
 #pragma once
 
 #include <cstdint>

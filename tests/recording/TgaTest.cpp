@@ -18,14 +18,14 @@ TEST(TgaTest, HeaderDescribesAnUncompressedBottomUpPicture) {
     EXPECT_TRUE(std::equal(header, header + 18, file.begin()));
 }
 
-// The first pixel in the file is the bottom-left one, blue first; the channels widen to 8 bits
-// with white at 255.
+// The first pixel in the file is the bottom-left one, blue first; the channels scale to 8 bits
+// (16 of 31 is 131.6, 32 of 63 is 129.5, rounded down) with white at 255.
 TEST(TgaTest, RowsRunBottomUpAndPixelsBlueGreenRed) {
     const uint16_t pixels[2 * 3] = {0xF800, 0x07E0, 0x001F,   // top row: red, green, blue
                                     0xFFFF, 0x0000, 0x8410};  // bottom row: white, black, grey
     const std::vector<uint8_t> file = EncodeTga(pixels, 3, 2, 3);
     const std::vector<uint8_t> data(file.begin() + 18, file.end());
-    EXPECT_EQ(data, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0, 0x84, 0x82, 0x84,  // bottom row
+    EXPECT_EQ(data, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0, 131, 129, 131,  // bottom row
                                           0, 0, 255, 0, 255, 0, 255, 0, 0}));
 }
 
