@@ -37,6 +37,15 @@ for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4096" "--rom"
     expect 2 $args
 done
 
+# --screenshot writes the last picture as an 800 x 600 24-bit TGA; an unwritable one is an error.
+expect 0 --headless --frames 50 --screenshot "$tmp/shot.tga"
+[ "$(stat -c %s "$tmp/shot.tga")" -eq $((18 + 800 * 600 * 3)) ] || fail "the screenshot is not 800 x 600 x 24 bits"
+expect 1 --headless --frames 1 --screenshot "$tmp/missing/shot.tga"
+grep -q 'missing/shot.tga' "$tmp/err" || fail "the unwritable screenshot is not named"
+# Save states are options of their own.
+expect 0 --headless --frames 2 --save-state "$tmp/run.state"
+expect 0 --headless --frames 2 --load-state "$tmp/run.state"
+
 # A damaged settings file is reported, the run goes on, and the file stays as it was.
 mkdir -p "$tmp/config/vexil"
 printf '[Machine]\nRAMSize = 1\n[Dis' >"$tmp/config/vexil/vexil.ini"
