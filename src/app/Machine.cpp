@@ -238,6 +238,7 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         uint16_t palette[16];
         for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
         renderer_.SetState(palette, shifter_.Resolution());
+        MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     if (!in.BeginSection("REGS")) return false;
     RegisterFile files[2];
