@@ -64,8 +64,10 @@ public:
             if (imgui_) ImGui_ImplSDL2_ProcessEvent(&event);
             if (event.type == SDL_QUIT) quit_ = true;
             if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) quit_ = true;
-            // The device was lost and reset: its textures are gone and are made again.
-            if (event.type == SDL_RENDER_DEVICE_RESET && renderer_) {
+            // The device was lost and reset (or its render targets were): the textures are made
+            // again; the picture is uploaded whole at every present anyway.
+            if ((event.type == SDL_RENDER_DEVICE_RESET || event.type == SDL_RENDER_TARGETS_RESET) &&
+                renderer_) {
                 if (texture_) SDL_DestroyTexture(texture_);
                 texture_ = nullptr;
                 CreateTexture();
