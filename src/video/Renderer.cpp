@@ -190,7 +190,7 @@ void Renderer::PictureLine() {
     }
     if (!leftDone) {
         while (remaining_ < borderWidth_) {
-            borderWidth_ -= static_cast<int32_t>(remaining_);
+            borderWidth_ -= remaining_;
             Fill(remaining_);
             remaining_ = Apply();
         }
@@ -225,7 +225,7 @@ void Renderer::PictureLine() {
         remaining_ -= 8;
     } else {
         while (remaining_ < borderWidth_) {
-            borderWidth_ -= static_cast<int32_t>(remaining_);
+            borderWidth_ -= remaining_;
             Fill(remaining_);
             remaining_ = Apply();
         }

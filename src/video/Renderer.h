@@ -94,7 +94,7 @@ private:
     uint32_t read_ = 0;  // read offset into source_
     int64_t remaining_ = 0;
     int32_t blocks_ = 0;
-    int32_t borderWidth_ = 0;
+    int64_t borderWidth_ = 0;
     int32_t extraBytes_ = 0;
     int32_t linePos_ = 0;
     uint8_t* hostLine_ = nullptr;

@@ -326,6 +326,15 @@ bool Shifter::Load(StateReader& in, bool commit) {
     const size_t logBytes = static_cast<size_t>(s.logLength) * 12;
     const uint8_t* entries = in.View(logBytes);
     if (entries == nullptr || !in.EndSection()) return false;
+    // Entries as the chip logs them: times within about a frame, codes it has.
+    for (int32_t n = 0; n < s.logLength; ++n) {
+        int32_t delta;
+        uint32_t code;
+        std::memcpy(&delta, entries + 12 * n, 4);
+        std::memcpy(&code, entries + 12 * n + 4, 4);
+        if (delta < -1024 || delta > 2 * 160256 || (code & 0xFFFF) > kCodeScreenWord || (code & 1) != 0)
+            return false;
+    }
     if (!commit) return true;
     s_ = s;
     for (int32_t n = 0; n < s.logLength; ++n) {
