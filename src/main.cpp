@@ -25,6 +25,7 @@ void PrintUsage() {
         "  --rom FILE        TOS ROM image for this run (default: the active one of the\n"
         "                    settings, else VexilDefault.ROM, else the bundled EmuTOS)\n"
         "  --disk FILE       disk image in drive A for this run\n"
+        "  --disk-b FILE     disk image in drive B for this run\n"
         "  --ste             emulate an STE for this run\n"
         "  --ram KB          512, 1024 or 2048 KB of RAM for this run\n"
         "  --frames N        stop after N frames (headless default 250)\n"
@@ -67,14 +68,6 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     const vexil::ConfigLoad load = vexil::LoadConfig(configPath, config, roms);
     if (load.status == vexil::ConfigStatus::kDamaged)
         std::fprintf(stderr, "vexil: %s\n", load.message.c_str());
-    if (!options.disk.empty()) {
-        vexil::DiskImage drive;
-        const vexil::InsertResult inserted = drive.InsertImage(options.disk);
-        if (!inserted) {
-            std::fprintf(stderr, "vexil: %s\n", inserted.message.c_str());
-            return 1;
-        }
-    }
     vexil::HeadlessOptions headless;
     headless.romPath = vexil::ChooseTosRom(options, roms);
     if (options.frames >= 0) headless.frames = options.frames;
@@ -84,6 +77,12 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.loadState = loadState;
     headless.saveState = saveState;
     headless.screenshot = options.screenshot;
+    // Only the command line's disks go in: a scripted run does not depend on the stored ones.
+    headless.DriveA = options.disk;
+    headless.DriveB = options.diskB;
+    headless.FastDisk = settings.FastDisk;
+    headless.YMSound = settings.YMSound;
+    headless.wavPath = options.wav;
     return vexil::RunHeadless(headless, stdout, stderr);
 }
 
@@ -139,15 +138,17 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if ((!std::strcmp(arg, "--rom") || !std::strcmp(arg, "--disk") ||
-                    !std::strcmp(arg, "--config") || !std::strcmp(arg, "--screenshot") ||
-                    !std::strcmp(arg, "--wav") || !std::strcmp(arg, "--load-state") ||
-                    !std::strcmp(arg, "--save-state"))) {
+                    !std::strcmp(arg, "--disk-b") || !std::strcmp(arg, "--config") ||
+                    !std::strcmp(arg, "--screenshot") || !std::strcmp(arg, "--wav") ||
+                    !std::strcmp(arg, "--load-state") || !std::strcmp(arg, "--save-state"))) {
             if (!hasValue || !*argv[i + 1]) return BadArgument("this option needs a file name:", arg);
             const std::string value = argv[++i];
             if (!std::strcmp(arg, "--rom"))
                 options.rom = value;
             else if (!std::strcmp(arg, "--disk"))
                 options.disk = value;
+            else if (!std::strcmp(arg, "--disk-b"))
+                options.diskB = value;
             else if (!std::strcmp(arg, "--config"))
                 options.configPath = value;
             else if (!std::strcmp(arg, "--screenshot"))

@@ -45,6 +45,9 @@ MachineSettings App::WantedSettings() const {
     MachineSettings settings = MachineSettingsOf(config_);
     if (options_.machine) settings.Machine = *options_.machine;
     if (options_.ramSize) settings.RAMSize = *options_.ramSize;
+    // The machine's drives take the images start-up chose.
+    settings.DriveA = driveA_.Inserted() ? (options_.disk.empty() ? config_.DriveA : options_.disk) : "";
+    if (!options_.diskB.empty()) settings.DriveB = options_.diskB;
     return settings;
 }
 

@@ -51,6 +51,7 @@ struct AppOptions {
     std::string dataDirectory;        // empty: DataDirectory()
     std::string rom;                  // TOS ROM instead of the active one
     std::string disk;                 // drive A instead of the stored one
+    std::string diskB;                // drive B instead of the stored one
     std::optional<uint32_t> machine;  // Machine
     std::optional<uint32_t> ramSize;  // RAMSize
     bool debug = false;

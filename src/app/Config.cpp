@@ -488,6 +488,9 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     MachineSettings settings;
     settings.Machine = config.Machine;
     settings.RAMSize = config.RAMSize;
+    settings.DriveB = config.DriveB;
+    settings.FastDisk = config.FastDisk != 0;
+    settings.YMSound = config.YMSound != 0;
     return settings;
 }
 

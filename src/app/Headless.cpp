@@ -8,11 +8,20 @@
 #include "cpu/Cpu.h"
 #include "host/Host.h"
 #include "recording/Tga.h"
+#include "recording/WavFile.h"
 
 namespace vexil {
 
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) {
-    Machine machine({options.Machine, options.RAMSize});
+    Machine machine({options.Machine, options.RAMSize, options.DriveA, options.DriveB, options.FastDisk,
+                     options.YMSound});
+    for (int drive = 0; drive < 2; ++drive) {
+        const InsertResult& insert = machine.SettingsInsertResult(drive);
+        if (!insert) {
+            std::fprintf(err, "vexil: drive %c: %s\n", 'A' + drive, insert.message.c_str());
+            return 1;
+        }
+    }
     const RomLoad rom = LoadTosRom(machine, options.romPath);
     if (!rom.ok) {
         std::fprintf(err, "vexil: %s\n", rom.message.c_str());
@@ -30,6 +39,14 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     // The picture is drawn into memory only.
     std::vector<uint16_t> picture(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight, 0);
     machine.RenderInto(picture.data(), host::kFrameWidth * 2);
+    WavFile wav;
+    if (!options.wavPath.empty()) {
+        if (!wav.Open(options.wavPath, error)) {
+            std::fprintf(err, "vexil: %s\n", error.c_str());
+            return 1;
+        }
+        machine.soundSink = [&wav](const int16_t* samples, int32_t count) { wav.Write(samples, count); };
+    }
     const auto start = std::chrono::steady_clock::now();
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
@@ -40,6 +57,11 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
                  frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
+    machine.soundSink = nullptr;
+    if (!wav.Close(error)) {
+        std::fprintf(err, "vexil: %s\n", error.c_str());
+        return 1;
+    }
     if (result == kRunBudgetSpent) {
         if (!options.screenshot.empty() && !WriteTga(options.screenshot, picture.data(), host::kFrameWidth,
                                                      host::kFrameHeight, host::kFrameWidth, &error)) {

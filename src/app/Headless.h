@@ -9,17 +9,22 @@ namespace vexil {
 
 struct HeadlessOptions {
     std::string romPath = "roms/etos256us.img";
-    int frames = 250;        // 5 seconds of the machine's time
-    uint32_t Machine = 0;    // 0 ST, 1 STE
-    uint32_t RAMSize = 2;    // 0 512 KB, 1 1 MB, 2 2 MB
-    std::string loadState;   // start from this save state (its machine and RAM size hold)
-    std::string saveState;   // write the state here after the last frame
+    int frames = 250;       // 5 seconds of the machine's time
+    uint32_t Machine = 0;   // 0 ST, 1 STE
+    uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB
+    std::string loadState;  // start from this save state (its machine and RAM size hold)
+    std::string saveState;  // write the state here after the last frame
+    std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, or in a zip)
+    std::string DriveB;
+    bool FastDisk = false;
+    bool YMSound = true;
+    std::string wavPath;     // write the machine's sound here (44,100 Hz, mono, 16-bit)
     std::string screenshot;  // write the last picture here as a TGA file
 };
 
-// Returns the process exit status: 0 when every frame ran, 1 when the ROM or a save state was
-// refused, a save state or the screenshot could not be written, or the processor stopped (the reason goes to
-// `err`). A line of state goes to `out` at the end.
+// Returns the process exit status: 0 when every frame ran, 1 when the ROM, a disk image or a
+// save state was refused, a save state, the sound file or the screenshot could not be written, or the
+// processor stopped (the reason goes to `err`). A line of state goes to `out` at the end.
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace vexil

@@ -1,5 +1,6 @@
 #include "app/Machine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -42,7 +43,8 @@ Machine::Machine(const MachineSettings& settings)
       tables_(new MachineTables()),
       bus_(*tables_),
       io_((settings.Machine & 1) != 0),
-      shifter_(scheduler_, (settings.Machine & 1) != 0) {
+      shifter_(scheduler_, (settings.Machine & 1) != 0),
+      fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -52,8 +54,8 @@ Machine::Machine(const MachineSettings& settings)
     mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
     io_.RegisterChip(ShifterChip(shifter_));
-    io_.RegisterChip(RegisterFileChip(floppyDma_, FloppyDmaLayout()));
-    io_.RegisterChip(SoundChipPortsChip(soundChip_));
+    io_.RegisterChip(FloppyControllerIoChip(fdc_));
+    io_.RegisterChip(Ym2149IoChip(ym_));
     io_.RegisterChip(RegisterFileChip(acias_, AciaLayout()));
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
@@ -74,7 +76,43 @@ Machine::Machine(const MachineSettings& settings)
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
+    fdc_.FastDisk = settings_.FastDisk;
+    fdc_.Reset();
+    scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
+    scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };
+    scheduler_.hooks.startSoundFrame = [this] { ym_.ports.StartFrame(); };
+    if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
+    if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
+}
+
+// Port A of the sound chip carries the drive and side select lines; the interrupt request
+// drives MFP input 5.
+FloppyController::Lines Machine::FdcLines() {
+    FloppyController::Lines lines;
+    lines.context = this;
+    lines.portA = [](void* c) { return static_cast<Machine*>(c)->ym_.ports.Shadow(ym::kPortA); };
+    lines.interrupt = [](void* c, bool high) {
+        static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipFloppy, high);
+    };
+    return lines;
+}
+
+InsertResult Machine::InsertDisk(int drive, const std::string& path) {
+    return drives_[drive & 1].InsertImage(path);
+}
+
+// The frame's mix: the YM2149 when `YMSound` is on, clipped to 16 bits.
+void Machine::ProduceSound(int32_t samples) {
+    if (samples < 1 || samples > ym::kMaxBlockSamples) return;
+    if (settings_.YMSound && ymList_ != nullptr)
+        ym_.synth.Render(ymList_, mix_, samples);
+    else
+        std::memset(mix_, 0, sizeof(int32_t) * static_cast<size_t>(samples));
+    for (int32_t i = 0; i < samples; ++i)
+        sound_[i] = static_cast<int16_t>(std::clamp(mix_[i], -32768, 32767));
+    soundSamples_ = samples;
+    if (soundSink) soundSink(sound_, samples);
 }
 
 // The video's part of the frame end. The display (the host's) locks the back buffer and shows
@@ -95,8 +133,7 @@ void Machine::WireFrameEnd() {
     };
     hooks.drawOverlays = [this](BackBuffer buffer) {
         if (video_.bSoundDebug)
-            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, lastSamples,
-                                       scheduler_.synthesisedSampleCount);
+            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, sound_, soundSamples_);
         if (video_.bProfile) overlay_.DrawMessages(buffer.pixels, buffer.pitchBytes / 2);
     };
     hooks.startVideoFrame = [this] {
@@ -202,10 +239,11 @@ std::vector<uint8_t> Machine::SaveState() const {
     mfp_.Save(out);
     scheduler_.Save(out);
     shifter_.Save(out);
+    fdc_.Save(out);
+    ym_.ports.Save(out);
+    ym_.synth.Save(out);
     out.BeginSection("REGS");
-    for (const RegisterFile* file : {&floppyDma_, &acias_}) out.Put(file->bytes);
-    out.Put(soundChip_.regs);
-    out.Put(soundChip_.select);
+    out.Put(acias_.bytes);
     return out.Finish();
 }
 
@@ -225,13 +263,15 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
     const uint8_t* memory = in.View(kEmulatedMemoryBytes);
     if (memory == nullptr || !in.EndSection()) return false;
     if (commit) {
-        settings_ = settings;
+        settings_.Machine = settings.Machine;
+        settings_.RAMSize = settings.RAMSize;
         std::memcpy(block_->bytes, memory, kEmulatedMemoryBytes);
         MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit))
+        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
+        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit))
         return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);
@@ -241,17 +281,9 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     if (!in.BeginSection("REGS")) return false;
-    RegisterFile files[2];
-    SoundChipPorts sound;
-    bool ok = true;
-    for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
-    ok = ok && in.Get(sound.regs) && in.Get(sound.select) && in.EndSection() && in.AtEnd();
-    if (!ok) return false;
-    if (commit) {
-        RegisterFile* live[2] = {&floppyDma_, &acias_};
-        for (int i = 0; i < 2; ++i) std::memcpy(live[i]->bytes, files[i].bytes, sizeof files[i].bytes);
-        soundChip_ = sound;
-    }
+    RegisterFile acias;
+    if (!in.Get(acias.bytes) || !in.EndSection() || !in.AtEnd()) return false;
+    if (commit) std::memcpy(acias_.bytes, acias.bytes, sizeof acias.bytes);
     return true;
 }
 

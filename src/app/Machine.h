@@ -9,15 +9,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "floppy/DiskImage.h"
+#include "floppy/FloppyController.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
 #include "io/RegisterFile.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
+#include "sound/Ym2149.h"
 #include "video/FrameScheduler.h"
 #include "video/Overlay.h"
 #include "video/Renderer.h"
@@ -27,8 +31,12 @@ namespace vexil {
 
 // The settings the machine is built with, named after their configuration values.
 struct MachineSettings {
-    uint32_t Machine = 0;  // 0 ST, 1 STE
-    uint32_t RAMSize = 2;  // 0 512 KB, 1 1 MB, 2 (and 3) 2 MB
+    uint32_t Machine = 0;     // 0 ST, 1 STE
+    uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 (and 3) 2 MB
+    std::string DriveA = {};  // disk images inserted at construction (empty: none)
+    std::string DriveB = {};
+    bool FastDisk = false;  // every floppy command takes 1,024 cycles
+    bool YMSound = true;    // the YM2149 is synthesised (off: its writes reach the registers only)
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -93,8 +101,23 @@ public:
     // Each frame end draws the picture into this 800 x 600 buffer (`pitchBytes` apart) unless
     // the scheduler's lockBackBuffer hook is set otherwise. Null: no picture.
     void RenderInto(uint16_t* pixels, int32_t pitchBytes);
-    // The last synthesised frame of sound, for the waveform overlay (the sound chip sets it).
-    const int16_t* lastSamples = nullptr;
+
+    FloppyController& Fdc() { return fdc_; }
+    YmChip& Ym() { return ym_; }
+
+    // The drives (0 A, 1 B). Inserting ejects what was there; a refused image leaves the drive
+    // empty. The result of inserting the settings' images at construction is kept.
+    DiskImage& Drive(int drive) { return drives_[drive & 1]; }
+    InsertResult InsertDisk(int drive, const std::string& path);
+    const InsertResult& SettingsInsertResult(int drive) const { return settingsInsert_[drive & 1]; }
+    void SetFastDisk(bool on) { settings_.FastDisk = on, fdc_.FastDisk = on; }
+    void SetYmSound(bool on) { settings_.YMSound = on; }
+
+    // The sound of the last frame: 16-bit mono samples at 44,100 Hz (silence with `YMSound`
+    // off). `soundSink` gets each frame's block as it is made.
+    const int16_t* Sound() const { return sound_; }
+    int32_t SoundSamples() const { return soundSamples_; }
+    std::function<void(const int16_t* samples, int32_t count)> soundSink;
 
 private:
     // Marks the one machine; built first and destroyed last.
@@ -108,6 +131,8 @@ private:
     bool LoadSections(StateReader& in, bool commit);
     void WireFrameEnd();
     void Profile(ProfileMark mark);
+    void ProduceSound(int32_t samples);
+    FloppyController::Lines FdcLines();
 
     SingleInstance instance_;
     MachineSettings settings_;
@@ -123,9 +148,17 @@ private:
     ProfileTimer frameTimer_, graphicsTimer_, soundTimer_;  // T, G and S
     VideoSettings video_;
 
+    DiskImage drives_[2];
+    InsertResult settingsInsert_[2];
+    YmChip ym_;
+    FloppyController fdc_;
+    const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
+    int32_t mix_[ym::kMaxBlockSamples] = {};
+    int16_t sound_[ym::kMaxBlockSamples] = {};
+    int32_t soundSamples_ = 0;
+
     // Pages that hold their registers until their chips are emulated.
-    RegisterFile floppyDma_, acias_;
-    SoundChipPorts soundChip_;
+    RegisterFile acias_;
 };
 
 }  // namespace vexil

@@ -270,18 +270,4 @@ bool DiskImage::ReadSector(int track, int side, int sector) {
     return true;
 }
 
-DiskImage& DriveA() {
-    static DiskImage drive;
-    return drive;
-}
-
-DiskImage& DriveB() {
-    static DiskImage drive;
-    return drive;
-}
-
-InsertResult InsertDriveA(const std::string& path) {
-    return DriveA().InsertImage(path);
-}
-
 }  // namespace vexil

@@ -111,11 +111,4 @@ private:
     uint16_t sectorBuffer_[kSectorSize / 2] = {};
 };
 
-// The machine's two drives. Only drive A is ever loaded; drive B stays empty.
-DiskImage& DriveA();
-DiskImage& DriveB();
-
-// Start-up's way in: inserts the image named by the drive A setting into drive A.
-InsertResult InsertDriveA(const std::string& path);
-
 }  // namespace vexil

@@ -35,56 +35,11 @@ IoChip RegisterFileChip(RegisterFile& file, const RegisterLayout& layout) {
     return chip;
 }
 
-RegisterLayout FloppyDmaLayout() {
-    RegisterLayout layout{"DMA and floppy controller", 0xFF8600, {}, {}, {}, {}, {}};
-    layout.writeMask.fill(0xFF);
-    for (IoOffsets* bytes : {&layout.readBytes, &layout.writeBytes}) bytes->Add(0x09, 0x0D, 2);
-    for (IoOffsets* words : {&layout.readWords, &layout.writeWords}) words->Add(0x04, 0x0C, 2);
-    return layout;
-}
-
 RegisterLayout AciaLayout() {
     RegisterLayout layout{"ACIAs", 0xFFFC00, {}, {}, {}, {}, {}};
     layout.writeMask.fill(0xFF);
     for (IoOffsets* bytes : {&layout.readBytes, &layout.writeBytes}) bytes->Add(0x00, 0x06, 2);
     return layout;
-}
-
-IoChip SoundChipPortsChip(SoundChipPorts& ports) {
-    IoChip chip;
-    chip.name = "YM2149";
-    chip.page = 0xFF8800;
-    chip.context = &ports;
-    for (IoOffsets* offsets : {&chip.readBytes, &chip.readWords, &chip.writeBytes, &chip.writeWords})
-        offsets->Add(0x00, 0xFE, 2);
-    // Bits each register has: tone periods 12 bits, noise 5, volumes 5, envelope shape 4.
-    static constexpr uint8_t kWidth[16] = {0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF,
-                                           0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF};
-    chip.readByte = [](void* c, uint32_t address, Cycles) -> uint8_t {
-        const auto* p = static_cast<SoundChipPorts*>(c);
-        return (address & 2) == 0 && p->select < 16 ? p->regs[p->select] : 0xFF;
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        auto* p = static_cast<SoundChipPorts*>(c);
-        if ((address & 2) == 0)
-            p->select = value;
-        else if (p->select < 16)
-            p->regs[p->select] = value & kWidth[p->select];
-    };
-    chip.readWord = [](void* c, uint32_t address, Cycles) {
-        const auto* p = static_cast<SoundChipPorts*>(c);
-        const uint8_t high = (address & 2) == 0 && p->select < 16 ? p->regs[p->select] : 0xFF;
-        return static_cast<uint16_t>(high << 8 | 0xFF);
-    };
-    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles) {
-        auto* p = static_cast<SoundChipPorts*>(c);
-        const uint8_t high = static_cast<uint8_t>(value >> 8);
-        if ((address & 2) == 0)
-            p->select = high;
-        else if (p->select < 16)
-            p->regs[p->select] = high & kWidth[p->select];
-    };
-    return chip;
 }
 
 }  // namespace vexil

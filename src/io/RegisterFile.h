@@ -1,7 +1,7 @@
 // Stand-ins for the chips whose pages the machine decodes before their own emulation exists:
 // each keeps what is written to its registers and reads it back, so that software which sets a
-// register up and checks it finds the chip there (TOS does so for the Shifter, the floppy DMA,
-// the sound chip and the ACIAs). They do nothing else: no picture, no sound, no disk, no keys.
+// register up and checks it finds the chip there (TOS does so for the Shifter and the ACIAs).
+// They do nothing else: no picture, no keys.
 #pragma once
 
 #include <array>
@@ -27,16 +27,7 @@ struct RegisterLayout {
 };
 IoChip RegisterFileChip(RegisterFile& file, const RegisterLayout& layout);
 
-// The floppy DMA's and the ACIAs' pages as the machine decodes them.
-RegisterLayout FloppyDmaLayout();
+// The ACIAs' page as the machine decodes it.
 RegisterLayout AciaLayout();
-
-// The YM2149's page: a select port at offsets 0 mod 4 and a data port at 2 mod 4 over sixteen
-// registers of the chip's widths; reading the select port gives the selected register.
-struct SoundChipPorts {
-    uint8_t regs[16] = {};
-    uint8_t select = 0;
-};
-IoChip SoundChipPortsChip(SoundChipPorts& ports);
 
 }  // namespace vexil

@@ -30,8 +30,13 @@ expect 1 --headless --rom /nonexistent
 grep -q '/nonexistent' "$tmp/err" || fail "the refused ROM is not named"
 expect 1 --headless --disk /nonexistent.st
 grep -q 'nonexistent.st' "$tmp/err" || fail "the refused disk is not named"
+expect 1 --headless --disk-b /nonexistent-b.st
+grep -q 'nonexistent-b.st' "$tmp/err" || fail "the refused drive B disk is not named"
+expect 0 --headless --frames 10 --wav "$tmp/sound.wav"
+[ "$(stat -c %s "$tmp/sound.wav")" -eq $((44 + 10 * 881 * 2)) ] || fail "the sound file holds 10 frames"
+expect 1 --headless --frames 10 --wav /nonexistent/sound.wav
 
-for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4096" "--rom" "--disk" "--config" \
+for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4096" "--rom" "--disk" "--disk-b" "--config" \
     "--disassemble 0"; do
     # shellcheck disable=SC2086
     expect 2 $args

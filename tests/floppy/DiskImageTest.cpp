@@ -373,20 +373,5 @@ TEST(DiskImage, FilesAreNeverWritten) {
     EXPECT_TRUE(test::ReadFile(path) == raw);
 }
 
-// The drive A the machine reads from is a global: the fixture leaves it empty.
-class DriveATest : public testing::Test {
-protected:
-    void TearDown() override { DriveA().EjectImage(); }
-};
-
-TEST_F(DriveATest, IsLoadedAndDriveBStaysEmpty) {
-    const std::string path = test::ScratchPath("drivea.st");
-    test::WriteFile(path, RawImage(720, 9, 1, 720));
-    EXPECT_NE(&DriveA(), &DriveB());
-    ASSERT_TRUE(InsertDriveA(path));
-    EXPECT_TRUE(DriveA().Inserted());
-    EXPECT_FALSE(DriveB().Inserted());
-}
-
 }  // namespace
 }  // namespace vexil

@@ -1,0 +1,192 @@
+// Whole-machine runs from a disk: EmuTOS boots a disk made here and runs its boot program,
+// whose effects are found in RAM, on the screen and in the sound written by --wav.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "app/Headless.h"
+#include "app/Machine.h"
+#include "app/Rom.h"
+#include "cpu/Cpu.h"
+#include "support/Asm.h"
+#include "support/TestDisk.h"
+
+namespace vexil {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+
+class DiskBoot : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = test::LoadAsm("boot-sector");
+        folder_ = fs::temp_directory_path() / ("vexil-boot-" + std::to_string(::getpid()));
+        fs::create_directories(folder_);
+        disk_ = (folder_ / "boot.st").string();
+        const auto image = test::MakeRawDisk(80, 2, 9, false, program_.bytes);
+        std::ofstream(disk_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), image.size());
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    test::AsmProgram program_;
+    fs::path folder_;
+    std::string disk_;
+};
+
+// EmuTOS reads the boot sector about 14 s after a cold reset (its ACSI probe and start-up
+// delay come first) and runs the program some 15 s after it; a generous bound.
+constexpr int kBootFrames = 1000;
+
+TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
+    for (uint32_t machineType : {0u, 1u}) {
+        MachineSettings settings;
+        settings.Machine = machineType;
+        settings.DriveA = disk_;
+        Machine machine(settings);
+        ASSERT_TRUE(machine.SettingsInsertResult(0)) << machine.SettingsInsertResult(0).message;
+        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_EQ(machine.Reset(true), 0);
+        const uint32_t marker = program_.Symbol("marker");
+        int frames = 0;
+        while (frames < kBootFrames && machine.PeekLong(marker) != program_.Symbol("marker_value")) {
+            ASSERT_EQ(machine.RunFrame(), kRunBudgetSpent);
+            ++frames;
+        }
+        ASSERT_EQ(machine.PeekLong(marker), program_.Symbol("marker_value")) << "the boot program never ran";
+        ASSERT_EQ(machine.RunFrames(2), kRunBudgetSpent);
+        // The top lines of the screen hold the program's pattern.
+        const uint32_t screen = machine.PeekLong(0x44E);
+        const uint32_t word = program_.Symbol("paint_word");
+        for (uint32_t offset = 0; offset < program_.Symbol("paint_lines") * 160; offset += 2)
+            ASSERT_EQ(machine.PeekByte(screen + offset) << 8 | machine.PeekByte(screen + offset + 1), word)
+                << "offset " << offset;
+        EXPECT_NE(machine.PeekByte(screen + program_.Symbol("paint_lines") * 160), word >> 8);
+        EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
+        // Drive B has no image: EmuTOS finds one floppy drive (_nflops), not two.
+        EXPECT_EQ(machine.PeekByte(0x4A6) << 8 | machine.PeekByte(0x4A7), 1);
+    }
+}
+
+// Rising zero crossings of a square wave, interpolated between samples: the mean period.
+double MeasuredFrequency(const std::vector<int16_t>& samples) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            const double at = static_cast<double>(i - 1) +
+                              static_cast<double>(-samples[i - 1]) / (samples[i] - samples[i - 1]);
+            if (first < 0) first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0.0 : (crossings - 1) * 44100.0 / (last - first);
+}
+
+std::vector<int16_t> ReadWav(const std::string& path, std::vector<uint8_t>& header) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
+    std::vector<int16_t> samples;
+    if (bytes.size() < 44) return samples;
+    header.assign(bytes.begin(), bytes.begin() + 44);
+    for (size_t i = 44; i + 1 < bytes.size(); i += 2)
+        samples.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+    return samples;
+}
+
+uint32_t Le32(const std::vector<uint8_t>& h, size_t at) {
+    return h[at] | h[at + 1] << 8 | h[at + 2] << 16 | static_cast<uint32_t>(h[at + 3]) << 24;
+}
+
+TEST_F(DiskBoot, TheSquareWaveOfChannelAIsHeardAtItsPeriodsFrequency) {
+    HeadlessOptions options;
+    options.romPath = kEmuTos;
+    options.DriveA = disk_;
+    options.frames = kBootFrames;
+    options.wavPath = (folder_ / "sound.wav").string();
+    std::FILE* sink = std::tmpfile();
+    ASSERT_EQ(RunHeadless(options, sink, sink), 0);
+    std::fclose(sink);
+    std::vector<uint8_t> header;
+    const std::vector<int16_t> samples = ReadWav(options.wavPath, header);
+    ASSERT_EQ(samples.size(), static_cast<size_t>(kBootFrames) * 881);
+    EXPECT_EQ(std::string(header.begin(), header.begin() + 4), "RIFF");
+    EXPECT_EQ(Le32(header, 24), 44100u);              // sample rate
+    EXPECT_EQ(header[22] | header[23] << 8, 1);       // mono
+    EXPECT_EQ(header[34] | header[35] << 8, 16);      // bits per sample
+    EXPECT_EQ(Le32(header, 40), samples.size() * 2);  // data length
+    // The last three seconds: the tone the boot program started.
+    const std::vector<int16_t> tail(samples.end() - 3 * 44100, samples.end());
+    const double expected = 2005312.0 / (16.0 * program_.Symbol("period"));
+    EXPECT_NEAR(MeasuredFrequency(tail), expected, 1.0);
+    // Before the program runs, the chip is silent.
+    const std::vector<int16_t> start(samples.begin(), samples.begin() + 5 * 44100);
+    EXPECT_TRUE(std::all_of(start.begin(), start.end(), [](int16_t s) { return s == 0; }));
+}
+
+TEST(DiskBootRefused, ASoundFileThatCannotBeWrittenEndsTheRun) {
+    HeadlessOptions options;
+    options.romPath = kEmuTos;
+    options.frames = 2;
+    options.wavPath = "/nonexistent/folder/sound.wav";
+    std::FILE* sink = std::tmpfile();
+    EXPECT_EQ(RunHeadless(options, sink, sink), 1);
+    std::fclose(sink);
+}
+
+struct BadDisk {
+    const char* name;
+    std::vector<uint8_t> bytes;  // empty: no file at all
+};
+
+std::vector<uint8_t> RandomBytes(size_t n) {
+    std::vector<uint8_t> bytes(n);
+    uint32_t x = 12345;
+    for (auto& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    return bytes;
+}
+
+std::vector<uint8_t> CutShort() {
+    const std::vector<uint8_t> disk = test::MakeRawDisk(80, 2, 9, false);
+    return std::vector<uint8_t>(disk.begin(), disk.end() - 4096);
+}
+
+class DiskRefused : public ::testing::TestWithParam<BadDisk> {};
+
+TEST_P(DiskRefused, TheRunEndsAtOnceWithTheReason) {
+    const fs::path path = fs::temp_directory_path() / ("vexil-bad-" + std::to_string(::getpid()) + ".st");
+    if (!GetParam().bytes.empty())
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(GetParam().bytes.data()), GetParam().bytes.size());
+    HeadlessOptions options;
+    options.romPath = kEmuTos;
+    options.DriveA = path.string();
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(RunHeadless(options, out, err), 1);
+    std::rewind(err);
+    char line[512] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
+    EXPECT_NE(std::string(line).find("drive A"), std::string::npos) << line;
+    std::fclose(out);
+    std::fclose(err);
+    fs::remove(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DiskRefused,
+                         ::testing::Values(BadDisk{"Missing", {}}, BadDisk{"Random", RandomBytes(100001)},
+                                           BadDisk{"CutShort", CutShort()}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vexil

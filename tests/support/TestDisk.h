@@ -1,0 +1,59 @@
+// Raw floppy images made by the tests: a boot sector with the disk's parameter block (so the
+// image is recognised by its size), optionally an executable boot program, and sectors that
+// either hold a pattern naming their track, side and sector or lie empty.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vexil::test {
+
+// The byte at `offset` of a pattern sector.
+inline uint8_t PatternByte(int track, int side, int sector, int offset) {
+    return static_cast<uint8_t>(track * 7 + side * 131 + sector * 29 + offset * 3 + (offset >> 8));
+}
+
+// `tracks` × `sides` × `sectors` sectors of 512 bytes. With `pattern` every sector but the
+// boot sector holds its pattern; otherwise the disk is empty and formatted (two FATs of 5
+// sectors, 112 directory entries). A `bootProgram` goes to offset 0x1E and the boot sector's
+// checksum is set so that TOS runs it.
+inline std::vector<uint8_t> MakeRawDisk(int tracks, int sides, int sectors, bool pattern,
+                                        const std::vector<uint8_t>& bootProgram = {}) {
+    const int total = tracks * sides * sectors;
+    std::vector<uint8_t> disk(static_cast<size_t>(total) * 512, 0);
+    for (int track = 0; pattern && track < tracks; ++track)
+        for (int side = 0; side < sides; ++side)
+            for (int sector = 1; sector <= sectors; ++sector) {
+                uint8_t* p =
+                    &disk[(static_cast<size_t>((track * sides + side) * sectors + sector - 1)) * 512];
+                for (int i = 0; i < 512; ++i) p[i] = PatternByte(track, side, sector, i);
+            }
+    uint8_t* boot = disk.data();
+    std::fill(boot, boot + 512, 0);
+    boot[0] = 0x60, boot[1] = 0x1C;  // BRA.S to 0x1E
+    auto le16 = [&](int at, int v) {
+        boot[at] = static_cast<uint8_t>(v), boot[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    le16(0x0B, 512);      // bytes per sector
+    boot[0x0D] = 2;       // sectors per cluster
+    le16(0x0E, 1);        // reserved sectors
+    boot[0x10] = 2;       // FATs
+    le16(0x11, 112);      // root directory entries
+    le16(0x13, total);    // sectors
+    boot[0x15] = 0xF9;    // media
+    le16(0x16, 5);        // sectors per FAT
+    le16(0x18, sectors);  // sectors per track
+    le16(0x1A, sides);    // sides
+    if (!pattern)
+        for (int fat : {1, 6}) disk[fat * 512] = 0xF9, disk[fat * 512 + 1] = 0xFF, disk[fat * 512 + 2] = 0xFF;
+    std::copy(bootProgram.begin(), bootProgram.end(), boot + 0x1E);
+    if (!bootProgram.empty()) {
+        uint16_t sum = 0;
+        for (int i = 0; i < 510; i += 2) sum = static_cast<uint16_t>(sum + (boot[i] << 8 | boot[i + 1]));
+        const uint16_t fix = static_cast<uint16_t>(0x1234 - sum);
+        boot[510] = static_cast<uint8_t>(fix >> 8), boot[511] = static_cast<uint8_t>(fix);
+    }
+    return disk;
+}
+
+}  // namespace vexil::test
