@@ -66,7 +66,7 @@ start --frames 400 --screenshot "$tmp/shot.tga"
 xdotool mousemove --window "$window" 415 24 click 1
 sleep 3
 while kill -0 "$pid" 2>/dev/null; do
-    import -window "$window" "$tmp/capture.png" 2>/dev/null && mv "$tmp/capture.png" "$tmp/window.png"
+    timeout 5 import -window "$window" "$tmp/capture.png" 2>/dev/null && mv "$tmp/capture.png" "$tmp/window.png"
     sleep 0.5
 done
 [ -s "$tmp/window.png" ] || fail "no capture of the window"
