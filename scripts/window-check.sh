@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the window run under a virtual X server (Xvfb): the window "Vexil 1.00" opens with the
-# control bar, its Run item starts the machine, and a quit saves the settings. Needs no display
+# control bar, its Run item starts the machine, a quit saves the settings, and the window shows
+# the picture the screenshot holds (ImageMagick's import and compare). Needs no display
 # of its own. Usage: window-check.sh [path/to/vexil]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,4 +58,22 @@ start
 kill -TERM "$pid"
 finish || fail "closing the window exited $?"
 grep -q '^\[ROMS\]' "$settings" || fail "settings not saved after closing the window"
+# 3. The picture in the window is the frame the screenshot holds: --screenshot writes the last
+# picture at the quit; EmuTOS's screen is still long before that (from about frame 200), so the
+# last capture of the window taken while the run went on shows the same pixels.
+printf '[Graphics]\nbAskFullscreen = 0\n[Machine]\ng_softwareMode = 0\n' >"$settings"
+start --frames 400 --screenshot "$tmp/shot.tga"
+xdotool mousemove --window "$window" 415 24 click 1
+sleep 3
+while kill -0 "$pid" 2>/dev/null; do
+    timeout 5 import -window "$window" "$tmp/capture.png" 2>/dev/null && mv "$tmp/capture.png" "$tmp/window.png"
+    sleep 0.5
+done
+[ -s "$tmp/window.png" ] || fail "no capture of the window"
+finish || fail "the screenshot run exited $?"
+[ -s "$tmp/shot.tga" ] || fail "no screenshot written"
+# ImageMagick keeps the file's bottom-up row order as a note; -auto-orient turns it upright.
+convert "$tmp/shot.tga" -auto-orient "$tmp/shot.png"
+differing=$(compare -metric AE "$tmp/window.png" "$tmp/shot.png" null: 2>&1) || true
+[ "$differing" = 0 ] || fail "the window and the screenshot differ in $differing pixels"
 echo "window check: all checks passed"

@@ -80,6 +80,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.loadState = loadState;
     headless.saveState = saveState;
     headless.inputScript = input;
+    headless.screenshot = options.screenshot;
     // Only the command line's disks go in: a scripted run does not depend on the stored ones.
     headless.DriveA = options.disk;
     headless.DriveB = options.diskB;

@@ -7,6 +7,7 @@
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "input/Keys.h"
+#include "recording/Tga.h"
 
 namespace vexil {
 
@@ -66,6 +67,29 @@ std::string App::WantedCartridge() const {
     return active ? active->path : std::string();
 }
 
+// The frame end draws into the display's back buffer, as the settings say.
+void App::ConnectDisplay() {
+    machine_->SetVideoSettings(
+        {config_.g_softwareMode, config_.bUseTexture, config_.bProfile, config_.bSoundDebug});
+    machine_->Scheduler().hooks.lockBackBuffer = [this] {
+        int pitch = 0;
+        uint16_t* pixels = devicesUp_ ? devices_.display->LockFrame(&pitch) : nullptr;
+        return BackBuffer{pixels, pitch * 2};
+    };
+}
+
+// The last picture, for --screenshot, when the run ends.
+void App::WriteScreenshot() {
+    if (options_.screenshot.empty()) return;
+    std::vector<uint16_t> picture(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+    std::string error;
+    if (!devices_.display->CopyFrame(picture.data()))
+        Report("no picture for the screenshot \"" + options_.screenshot + "\"");
+    else if (!WriteTga(options_.screenshot, picture.data(), host::kFrameWidth, host::kFrameHeight,
+                       host::kFrameWidth, &error))
+        Report(error);
+}
+
 // Builds the machine from the settings and loads its TOS ROM and cartridge. False only when
 // the ROM given on the command line cannot be loaded.
 bool App::BuildMachine() {
@@ -79,6 +103,7 @@ bool App::BuildMachine() {
         Report(rom.message);
         if (!options_.rom.empty()) return false;
     }
+    ConnectDisplay();
     // Without an active cartridge the area stays all 0xFF, as the machine was built.
     loadedCartridge_ = WantedCartridge();
     if (!loadedCartridge_.empty()) {
@@ -137,8 +162,18 @@ int App::StartUp() {
     }
     // 12-15. The window and the devices on it.
     devicesUp_ = true;
-    if (!devices_.window->Create(config_.bFullscreen, &error) || !devices_.display->InitDisplay(&error) ||
-        !devices_.input->InitInput(&error)) {
+    host::DisplaySettings display{config_.VideoAdapter,         config_.VideoRefresh, config_.bUseTexture,
+                                  config_.bUseTextureFiltering, config_.ForceVBLSync, config_.FrameSkip};
+    devices_.display->Configure(&display);
+    const bool displayUp =
+        devices_.window->Create(config_.bFullscreen, &error) && devices_.display->InitDisplay(&error);
+    config_.VideoAdapter = display.VideoAdapter;
+    config_.VideoRefresh = display.VideoRefresh;
+    if (config_.bUseTexture != display.bUseTexture) {
+        config_.bUseTexture = display.bUseTexture;
+        ConnectDisplay();
+    }
+    if (!displayUp || !devices_.input->InitInput(&error)) {
         Report(error);
         ShutDown(false);
         return 1;
@@ -314,6 +349,7 @@ void App::TurnDebugRun() {
 void App::ShutDown(bool normalQuit) {
     SetAppState(kStateShutDown);
     if (devicesUp_) {
+        if (normalQuit) WriteScreenshot();
         devices_.sound->ReleaseSound();
         devices_.input->ReleaseInput();
         devices_.display->ShutdownDisplay();

@@ -108,6 +108,8 @@ private:
     MachineSettings WantedSettings() const;
     std::string WantedCartridge() const;
     void Report(const std::string& text);
+    void ConnectDisplay();
+    void WriteScreenshot();
 
     AppOptions options_;
     host::Devices devices_;

@@ -1,11 +1,14 @@
 #include "app/Headless.h"
 
 #include <chrono>
+#include <vector>
 
 #include "app/Machine.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "input/InputScript.h"
+#include "host/Host.h"
+#include "recording/Tga.h"
 #include "recording/WavFile.h"
 
 namespace vexil {
@@ -39,6 +42,9 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;
     }
+    // The picture is drawn into memory only.
+    std::vector<uint16_t> picture(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight, 0);
+    machine.RenderInto(picture.data(), host::kFrameWidth * 2);
     WavFile wav;
     if (!options.wavPath.empty()) {
         if (!wav.Open(options.wavPath, error)) {
@@ -64,6 +70,11 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         return 1;
     }
     if (result == kRunBudgetSpent) {
+        if (!options.screenshot.empty() && !WriteTga(options.screenshot, picture.data(), host::kFrameWidth,
+                                                     host::kFrameHeight, host::kFrameWidth, &error)) {
+            std::fprintf(err, "vexil: %s\n", error.c_str());
+            return 1;
+        }
         if (options.saveState.empty() || machine.SaveStateFile(options.saveState, error)) return 0;
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;

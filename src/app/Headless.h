@@ -22,11 +22,12 @@ struct HeadlessOptions {
     bool YMSound = true;
     std::string wavPath;      // write the machine's sound here (44,100 Hz, mono, 16-bit)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
+    std::string screenshot;   // write the last picture here as a TGA file
 };
 
 // Returns the process exit status: 0 when every frame ran, 2 when the input script is
-// unreadable or has a bad line (nothing runs), 1 when the ROM, a disk image or a
-// save state was refused, a save state or the sound file could not be written, or the
+// unreadable or has a bad line (nothing runs), 1 when the ROM, a disk image or a save state
+// was refused, a save state, the sound file or the screenshot could not be written, or the
 // processor stopped (the reason goes to `err`). A line of state goes to `out` at the end.
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err);
 

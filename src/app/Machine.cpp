@@ -43,6 +43,7 @@ Machine::Machine(const MachineSettings& settings)
       tables_(new MachineTables()),
       bus_(*tables_),
       io_((settings.Machine & 1) != 0),
+      shifter_(scheduler_, (settings.Machine & 1) != 0),
       fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
@@ -52,7 +53,7 @@ Machine::Machine(const MachineSettings& settings)
     mfp_.PowerOn();
     mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
-    io_.RegisterChip(RegisterFileChip(shifter_, ShifterLayout()));
+    io_.RegisterChip(ShifterChip(shifter_));
     io_.RegisterChip(FloppyControllerIoChip(fdc_));
     io_.RegisterChip(Ym2149IoChip(ym_));
     acias_.wiring = {
@@ -69,7 +70,11 @@ Machine::Machine(const MachineSettings& settings)
     io_.RegisterChip(AciaIoChip(acias_));
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
-    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), io_.Handlers());
+    MemoryHandlers handlers = io_.Handlers();
+    handlers.screenWatchByte = &Shifter::WatchByte;
+    handlers.screenWatchWord = &Shifter::WatchWord;
+    handlers.screenWatch = &shifter_;
+    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), handlers);
     g_cpu = CpuState{};
     g_cpu.supervisor = tables_->Set();
     g_cpu.user = tables_->Set();
@@ -90,6 +95,7 @@ Machine::Machine(const MachineSettings& settings)
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
+    WireFrameEnd();
 }
 
 // The keyboard processor's tick hands at most one byte to the keyboard ACIA.
@@ -127,6 +133,80 @@ void Machine::ProduceSound(int32_t samples) {
     if (soundSink) soundSink(sound_, samples);
 }
 
+// The video's part of the frame end. The display (the host's) locks the back buffer and shows
+// the picture; everything else belongs to the machine.
+void Machine::WireFrameEnd() {
+    SchedulerHooks& hooks = scheduler_.hooks;
+    hooks.profile = [this](ProfileMark mark) { Profile(mark); };
+    hooks.terminateVideoLog = [this] { shifter_.TerminateLog(); };
+    hooks.renderFrame = [this](BackBuffer buffer) {
+        RenderSource source;
+        source.log = shifter_.Log();
+        source.snapshot = scheduler_.ScreenSnapshot();
+        source.snapshotBase = shifter_.FrameBase() & 0x3FFFFE;
+        source.ram = block_->Ram();
+        source.topBorderOpen = scheduler_.topBorderOpen != 0;
+        source.bottomBorderOpen = scheduler_.bottomBorderOpen != 0;
+        renderer_.RenderFrame(buffer.pixels, buffer.pitchBytes, source);
+    };
+    hooks.drawOverlays = [this](BackBuffer buffer) {
+        if (video_.bSoundDebug)
+            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, sound_, soundSamples_);
+        if (video_.bProfile) overlay_.DrawMessages(buffer.pixels, buffer.pitchBytes / 2);
+    };
+    hooks.startVideoFrame = [this] {
+        shifter_.StartFrame();
+        // Timed messages run out whether or not they are shown.
+        overlay_.ExpireMessages();
+    };
+    hooks.videoBase = [this] { return shifter_.VideoBase(); };
+    hooks.resetLineWindows = [this] { shifter_.ResetLineWindows(); };
+}
+
+void Machine::Profile(ProfileMark mark) {
+    switch (mark) {
+        case ProfileMark::kGraphicsStart:
+            graphicsTimer_.Start();
+            break;
+        case ProfileMark::kGraphicsStop:
+            graphicsTimer_.Stop();
+            break;
+        case ProfileMark::kSoundStart:
+            soundTimer_.Start();
+            break;
+        case ProfileMark::kSoundStop:
+            soundTimer_.Stop();
+            break;
+        case ProfileMark::kFrameStop:
+            frameTimer_.Stop();
+            break;
+        case ProfileMark::kFrameStart: {
+            char line[StatusOverlay::kTextBytes];
+            FormatProfileLine(line, sizeof line, frameTimer_.Percent(), graphicsTimer_.Percent(),
+                              soundTimer_.Percent());
+            overlay_.SetMessageText(StatusOverlay::kProfileSlot, line);
+            frameTimer_.Start();
+            break;
+        }
+    }
+}
+
+void Machine::SetVideoSettings(const VideoSettings& video) {
+    video_ = video;
+    renderer_.mode = static_cast<LineMode>(video.g_softwareMode & 3);
+    renderer_.useTexture = video.bUseTexture != 0;
+    scheduler_.softwareMode = static_cast<int32_t>(video.g_softwareMode);
+    scheduler_.useTexture = video.bUseTexture != 0;
+}
+
+void Machine::RenderInto(uint16_t* pixels, int32_t pitchBytes) {
+    if (pixels == nullptr) {
+        scheduler_.hooks.lockBackBuffer = nullptr;
+        return;
+    }
+    scheduler_.hooks.lockBackBuffer = [pixels, pitchBytes] { return BackBuffer{pixels, pitchBytes}; };
+}
+
 Machine::~Machine() {
     g_cpu = CpuState{};
 }
@@ -135,6 +215,7 @@ int32_t Machine::Reset(bool cold) {
     if (cold) std::memset(block_->Ram() + 8, 0, kRamBytes - 8);
     const int32_t status = CpuReset();
     io_.Reset();
+    renderer_.Reset();
     return status;
 }
 
@@ -175,13 +256,12 @@ std::vector<uint8_t> Machine::SaveState() const {
     io_.Save(out);
     mfp_.Save(out);
     scheduler_.Save(out);
+    shifter_.Save(out);
     fdc_.Save(out);
     ym_.ports.Save(out);
     ym_.synth.Save(out);
     acias_.Save(out);
     keyboard_.Save(out);
-    out.BeginSection("REGS");
-    out.Put(shifter_.bytes);
     return out.Finish();
 }
 
@@ -208,17 +288,16 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit) || !fdc_.Load(in, commit) || !ym_.ports.Load(in, commit) ||
-        !ym_.synth.Load(in, commit) || !acias_.Load(in, commit) || !keyboard_.Load(in, commit))
+        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
+        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !acias_.Load(in, commit) ||
+        !keyboard_.Load(in, commit) || !in.AtEnd())
         return false;
-    if (!in.BeginSection("REGS")) return false;
-    RegisterFile files[1];
-    bool ok = true;
-    for (RegisterFile& file : files) ok = ok && in.Get(file.bytes);
-    ok = ok && in.EndSection() && in.AtEnd();
-    if (!ok) return false;
     if (commit) {
-        std::memcpy(shifter_.bytes, files[0].bytes, sizeof files[0].bytes);
+        shifter_.SetSte((settings.Machine & 1) != 0);
+        uint16_t palette[16];
+        for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
+        renderer_.SetState(palette, shifter_.Resolution());
+        MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     return true;
 }

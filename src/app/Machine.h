@@ -20,11 +20,13 @@
 #include "input/Ikbd.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
-#include "io/RegisterFile.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
 #include "sound/Ym2149.h"
 #include "video/FrameScheduler.h"
+#include "video/Overlay.h"
+#include "video/Renderer.h"
+#include "video/Shifter.h"
 
 namespace vexil {
 
@@ -36,6 +38,14 @@ struct MachineSettings {
     std::string DriveB = {};
     bool FastDisk = false;  // every floppy command takes 1,024 cycles
     bool YMSound = true;    // the YM2149 is synthesised (off: its writes reach the registers only)
+};
+
+// The display settings the frame end follows, named after their configuration values.
+struct VideoSettings {
+    uint32_t g_softwareMode = 0;  // line modes: 0 Normal, 1 Half, 2 Interlace, 3 Blend
+    uint32_t bUseTexture = 0;     // the display doubles the lines itself
+    uint32_t bProfile = 0;        // draw the status messages
+    uint32_t bSoundDebug = 0;     // draw the sound waveform
 };
 
 // RAM bytes for a `RAMSize` value.
@@ -85,6 +95,16 @@ public:
     Ikbd& Keyboard() { return keyboard_; }
     const DeviceBus& Bus() const { return bus_; }
     const MachineSettings& Settings() const { return settings_; }
+    Shifter& GetShifter() { return shifter_; }
+    Renderer& GetRenderer() { return renderer_; }
+    StatusOverlay& Overlay() { return overlay_; }
+
+    // The display settings; take effect at the next frame end.
+    void SetVideoSettings(const VideoSettings& video);
+    // Each frame end draws the picture into this 800 x 600 buffer (`pitchBytes` apart) unless
+    // the scheduler's lockBackBuffer hook is set otherwise. Null: no picture.
+    void RenderInto(uint16_t* pixels, int32_t pitchBytes);
+
     FloppyController& Fdc() { return fdc_; }
     YmChip& Ym() { return ym_; }
 
@@ -113,6 +133,8 @@ private:
 
     bool LoadSections(StateReader& in, bool commit);
     void KeyboardTick();
+    void WireFrameEnd();
+    void Profile(ProfileMark mark);
     void ProduceSound(int32_t samples);
     FloppyController::Lines FdcLines();
 
@@ -126,6 +148,12 @@ private:
     FrameScheduler scheduler_;
     Acias acias_;
     Ikbd keyboard_;
+    Shifter shifter_;
+    Renderer renderer_;
+    StatusOverlay overlay_;
+    ProfileTimer frameTimer_, graphicsTimer_, soundTimer_;  // T, G and S
+    VideoSettings video_;
+
     DiskImage drives_[2];
     InsertResult settingsInsert_[2];
     YmChip ym_;
@@ -135,8 +163,6 @@ private:
     int16_t sound_[ym::kMaxBlockSamples] = {};
     int32_t soundSamples_ = 0;
 
-    // Pages that hold their registers until their chips are emulated.
-    RegisterFile shifter_;
 };
 
 }  // namespace vexil

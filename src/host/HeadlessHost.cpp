@@ -1,5 +1,7 @@
 #include "host/HeadlessHost.h"
 
+#include <algorithm>
+
 #include "app/ControlBar.h"
 
 namespace vexil::host {
@@ -29,6 +31,17 @@ MouseSample HeadlessHost::TakeMouse() {
     MouseSample sample = mouse;
     mouse.dx = mouse.dy = 0;
     return sample;
+}
+
+void HeadlessHost::ClearScreen() {
+    ++clears;
+    std::fill(frame_.begin(), frame_.end(), 0);
+}
+
+bool HeadlessHost::CopyFrame(uint16_t* out) {
+    if (frame_.empty()) return false;
+    std::copy(frame_.begin(), frame_.end(), out);
+    return true;
 }
 
 bool HeadlessHost::InitSound(std::string* error) {

@@ -51,7 +51,8 @@ public:
     void ShutdownDisplay() override {}
     uint16_t* LockFrame(int* pitch) override;
     void PresentFrame() override { ++presents; }
-    void ClearScreen() override { ++clears; }
+    void ClearScreen() override;
+    bool CopyFrame(uint16_t* out) override;
     // Input
     bool InitInput(std::string*) override { return true; }
     void ReleaseInput() override { acquired = false; }

@@ -38,9 +38,22 @@ public:
     virtual bool PumpMessages() = 0;
 };
 
+// The display settings, named after their configuration values. InitDisplay writes back the
+// adapter, refresh rate and path it settled on.
+struct DisplaySettings {
+    uint32_t VideoAdapter = 0;  // the host display the picture goes to
+    uint32_t VideoRefresh = 0;  // Hz, for fullscreen; 0 the display's first rate
+    uint32_t bUseTexture = 0;   // 0 CPU rendering, 1 GPU (texture)
+    uint32_t bUseTextureFiltering = 0;
+    uint32_t ForceVBLSync = 0;  // present in step with the host's vertical blank
+    uint32_t FrameSkip = 0;     // vertical blanks waited per frame with ForceVBLSync
+};
+
 class Display {
 public:
     virtual ~Display() = default;
+    // The settings InitDisplay uses; it may correct them (an adapter or rate the host lacks).
+    virtual void Configure(DisplaySettings* settings) { (void)settings; }
     virtual bool InitDisplay(std::string* error) = 0;
     virtual void ShutdownDisplay() = 0;
     // The back buffer the renderer fills, `pitch` in pixels; null when there is none.
@@ -50,6 +63,8 @@ public:
     virtual void PresentFrame() = 0;
     // Clears the picture to black and shows it.
     virtual void ClearScreen() = 0;
+    // Copies the last picture as shown, 800 x 600 pixels, into `out`; false when there is none.
+    virtual bool CopyFrame(uint16_t* out) = 0;
 };
 
 // The mouse since the last sample: relative motion (positive dy downwards) and its buttons.

@@ -1,5 +1,6 @@
 #include "memory/Memory.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "cpu/Cpu.h"
@@ -85,6 +86,8 @@ constexpr uint32_t kRomFirst = 0xFC0000, kRomLast = 0xFEFFFF;
 constexpr uint32_t kCartridgeFirst = 0xFA0000, kCartridgeLast = 0xFBFFFF;
 constexpr uint32_t kIoFirst = 0xFF8000, kIoLast = 0xFFFFFF;
 
+constexpr uint32_t kResetVectorBytes = 8;
+
 void DropWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {}
 
 FetchRegion Fetch(uint32_t first, uint32_t last, uint8_t* host) {
@@ -113,8 +116,8 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
     // The screen watch starts over the first 64 KB; the frame start moves it.
     const bool watch = h.screenWatchByte && h.screenWatchWord;
     if (watch) {
-        t.writeByte.Add({0, 0xFFFF, nullptr, h.screenWatchByte, nullptr, h.screenWatch});
-        t.writeWord.Add({0, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
+        t.writeByte.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchByte, nullptr, h.screenWatch});
+        t.writeWord.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
     }
     // Addresses 0-7 read the ROM's reset vectors; the machine takes writes there without a
     // bus error (EmuTOS copies its header there at start-up) and they change nothing.
@@ -149,12 +152,16 @@ void MemorySetRomRange(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ba
     }
 }
 
+// The watch never covers the reset vectors (writes there stay dropped, whatever the video base)
+// nor anything above the RAM area (writes there stay bus errors). A map installed without a
+// watch has none to move: its first write region is the reset vectors' own.
 void MemorySetScreenWatch(MachineTables& t, uint32_t videoBase) {
     const uint32_t first = videoBase & 0x3FFFFF;
     for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
-        if ((*table)[0].write == nullptr) continue;
-        (*table)[0].first = first;
-        (*table)[0].last = first + 0xFFFF;
+        MemoryRegion& watch = (*table)[0];
+        if (watch.write == nullptr || watch.write == &DropWrite) continue;
+        watch.first = std::max<uint32_t>(first, kResetVectorBytes);
+        watch.last = std::min<uint32_t>(first + 0xFFFF, kRamBytes - 1);
         table->Rebuild();
     }
 }

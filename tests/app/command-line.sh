@@ -52,6 +52,14 @@ expect 2 --headless --input "$tmp/bad-input.txt" --frames 20
 grep -q 'line 2' "$tmp/err" || fail "the bad script line is not named"
 [ ! -s "$tmp/out" ] || fail "a run started with a bad script"
 expect 2 --input
+# --screenshot writes the last picture as an 800 x 600 24-bit TGA; an unwritable one is an error.
+expect 0 --headless --frames 50 --screenshot "$tmp/shot.tga"
+[ "$(stat -c %s "$tmp/shot.tga")" -eq $((18 + 800 * 600 * 3)) ] || fail "the screenshot is not 800 x 600 x 24 bits"
+expect 1 --headless --frames 1 --screenshot "$tmp/missing/shot.tga"
+grep -q 'missing/shot.tga' "$tmp/err" || fail "the unwritable screenshot is not named"
+# Save states are options of their own.
+expect 0 --headless --frames 2 --save-state "$tmp/run.state"
+expect 0 --headless --frames 2 --load-state "$tmp/run.state"
 
 # A damaged settings file is reported, the run goes on, and the file stays as it was.
 mkdir -p "$tmp/config/vexil"

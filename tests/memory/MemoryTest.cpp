@@ -117,16 +117,30 @@ TEST_F(MemoryMapTest, WriteToRomIsABusErrorAndReadGivesTheRomWord) {
 }
 
 // Addresses 0-7 always read the ROM's reset vectors: writes there are taken and dropped
-// (EmuTOS copies its header there), unless the screen watch lets them through to RAM.
-TEST_F(MemoryMapTest, WritesToResetVectorsAreDroppedUnlessWatched) {
+// (EmuTOS copies its header there), also while the screen starts at address 0.
+TEST_F(MemoryMapTest, WritesToResetVectorsAreDroppedWhereverTheScreenIs) {
+    StoreHostLong(block_->Ram() + 4, 0x00FC0030);
+    for (uint32_t base : {0x10000u, 0u}) {
+        MemorySetScreenWatch(tables_, base);
+        RunCase("write_vector");
+        EXPECT_NE(g_cpu.pc, kBusErrorHandler);
+        EXPECT_EQ(Long(4), 0x00FC0030u);
+    }
+    EXPECT_TRUE(g_calls.empty());
+}
+
+// A map built without watch handlers has no watch to move: the reset vectors' region must stay
+// where it is (moved to the screen, writes to 0-7 would become bus errors).
+TEST_F(MemoryMapTest, MovingAnAbsentScreenWatchLeavesTheResetVectorsAlone) {
+    MemoryHandlers h;
+    h.ioReadByte = h.ioReadWord = &IoRead;
+    h.ioWriteByte = h.ioWriteWord = &IoWrite;
+    MemoryInstall(tables_, *block_, 0x80000, h);
+    MemorySetScreenWatch(tables_, 0x78000);
     StoreHostLong(block_->Ram() + 4, 0x00FC0030);
     RunCase("write_vector");
     EXPECT_NE(g_cpu.pc, kBusErrorHandler);
     EXPECT_EQ(Long(4), 0x00FC0030u);
-    MemorySetScreenWatch(tables_, 0);
-    RunCase("write_vector");
-    EXPECT_EQ(Long(4), 0xAABBCCDDu);
-    EXPECT_NE(g_cpu.pc, kBusErrorHandler);
 }
 
 TEST_F(MemoryMapTest, OddWordReadOfIoPageIsAnAddressErrorBeforeAnyHandler) {

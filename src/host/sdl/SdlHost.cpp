@@ -5,6 +5,7 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_impl_sdlrenderer.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -170,17 +171,45 @@ public:
             if (imgui_) ImGui_ImplSDL2_ProcessEvent(&event);
             if (event.type == SDL_QUIT) quit_ = true;
             if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) quit_ = true;
+            // The device was lost and reset (or its render targets were): the textures are made
+            // again; the picture is uploaded whole at every present anyway.
+            if ((event.type == SDL_RENDER_DEVICE_RESET || event.type == SDL_RENDER_TARGETS_RESET) &&
+                renderer_) {
+                if (texture_) SDL_DestroyTexture(texture_);
+                texture_ = nullptr;
+                CreateTexture();
+                if (imgui_) ImGui_ImplSDLRenderer_DestroyDeviceObjects();
+            }
         }
         return quit_;
     }
 
+    void Configure(DisplaySettings* settings) override { settings_ = settings; }
+
+    // The two paths map onto SDL's renderers: "CPU Rendering" is SDL's software renderer, which
+    // scales the 800 x 600 picture on the processor into the window's surface; "GPU (Texture)"
+    // is an accelerated renderer with an 800 x 300 texture, one row per emulated line, that the
+    // graphics card stretches to the window, point-sampled or bilinear. Without an accelerated
+    // renderer the CPU path is used. Adapters are SDL's displays.
     bool InitDisplay(std::string* error) override {
-        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED);
-        if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-        if (renderer_)
-            texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
-                                         kFrameWidth, kFrameHeight);
-        if (!texture_) {
+        DisplaySettings fallback;
+        DisplaySettings& settings = settings_ ? *settings_ : fallback;
+        ChooseAdapter(settings);
+        SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, settings.bUseTextureFiltering ? "linear" : "nearest");
+        const Uint32 vsync = settings.ForceVBLSync ? SDL_RENDERER_PRESENTVSYNC : 0;
+        if (settings.bUseTexture) {
+            renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | vsync);
+            if (!renderer_) settings.bUseTexture = 0;
+        }
+        if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE | vsync);
+        gpu_ = settings.bUseTexture != 0;
+        vsync_ = vsync != 0;
+        frameSkip_ = static_cast<int>(settings.FrameSkip);
+        if (renderer_ && !CreateTexture()) {
+            SDL_DestroyRenderer(renderer_);
+            renderer_ = nullptr;
+        }
+        if (!renderer_) {
             *error = std::string("cannot start the display: ") + SDL_GetError();
             ShutdownDisplay();
             return false;
@@ -215,12 +244,31 @@ public:
     void PresentFrame() override {
         DrawPicture();
         SDL_RenderPresent(renderer_);
-        Pace(kFrameMilliseconds);
+        // In step with the host's vertical blank: each present waits for one, and fullscreen
+        // waits FrameSkip of them per frame. Otherwise the loop holds itself to 50 frames.
+        if (vsync_) {
+            const bool fullscreen = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
+            for (int i = 1; fullscreen && i < frameSkip_; ++i) SDL_RenderPresent(renderer_);
+        } else {
+            Pace(kFrameMilliseconds);
+        }
     }
     void ClearScreen() override {
         std::fill(frame_.begin(), frame_.end(), 0);
         DrawPicture();
         SDL_RenderPresent(renderer_);
+    }
+    bool CopyFrame(uint16_t* out) override {
+        if (frame_.empty()) return false;
+        if (!gpu_) {
+            std::copy(frame_.begin(), frame_.end(), out);
+            return true;
+        }
+        // The texture path fills the first line of each pair; the card doubles it.
+        for (int y = 0; y < kFrameHeight; ++y)
+            std::copy_n(frame_.data() + static_cast<size_t>(y & ~1) * kFrameWidth, kFrameWidth,
+                        out + static_cast<size_t>(y) * kFrameWidth);
+        return true;
     }
 
     // The keyboard and mouse come with the window; a joystick is optional and its absence silent.
@@ -386,9 +434,37 @@ public:
     }
 
 private:
+    bool CreateTexture() {
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                     kFrameWidth, gpu_ ? kFrameHeight / 2 : kFrameHeight);
+        return texture_ != nullptr;
+    }
+    // The adapter is one of SDL's displays: the configured one, else the first; the refresh
+    // rate one that display offers, else its first. The window moves to that display.
+    void ChooseAdapter(DisplaySettings& settings) {
+        const int displays = SDL_GetNumVideoDisplays();
+        if (displays <= 0) return;
+        if (settings.VideoAdapter >= static_cast<uint32_t>(displays)) settings.VideoAdapter = 0;
+        const int adapter = static_cast<int>(settings.VideoAdapter);
+        int first = 0;
+        bool offered = false;
+        for (int i = 0; i < SDL_GetNumDisplayModes(adapter); ++i) {
+            SDL_DisplayMode mode;
+            if (SDL_GetDisplayMode(adapter, i, &mode) != 0 || mode.refresh_rate <= 0) continue;
+            if (first == 0) first = mode.refresh_rate;
+            if (static_cast<uint32_t>(mode.refresh_rate) == settings.VideoRefresh) offered = true;
+        }
+        if (!offered) settings.VideoRefresh = static_cast<uint32_t>(first);
+        int current = SDL_GetWindowDisplayIndex(window_);
+        if (current != adapter)
+            SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED_DISPLAY(adapter),
+                                  SDL_WINDOWPOS_CENTERED_DISPLAY(adapter));
+    }
     // The picture fills the window as far as its 4:3 shape allows, centred on black.
     void DrawPicture() {
-        SDL_UpdateTexture(texture_, nullptr, frame_.data(), kFrameWidth * 2);
+        if (!texture_) return;
+        // The texture path takes every second line: the renderer wrote one per emulated line.
+        SDL_UpdateTexture(texture_, nullptr, frame_.data(), kFrameWidth * 2 * (gpu_ ? 2 : 1));
         int w = 0, h = 0;
         SDL_GetRendererOutputSize(renderer_, &w, &h);
         SDL_Rect target{0, 0, w, h};
@@ -415,6 +491,10 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    DisplaySettings* settings_ = nullptr;
+    bool gpu_ = false;
+    bool vsync_ = false;
+    int frameSkip_ = 0;
     SDL_AudioDeviceID audio_ = 0;
     bool imgui_ = false;
     bool quit_ = false;

@@ -1,0 +1,291 @@
+#include "video/Renderer.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "memory/Memory.h"
+
+namespace vexil {
+
+namespace {
+
+constexpr uint32_t kSnapshotBytes = 0x10000;
+constexpr uint32_t kRamMask = 0x3FFFFF;
+constexpr int64_t kHiddenCycles = 56;
+constexpr int64_t kVerticalBlankCycles = 21 * 512;
+
+}  // namespace
+
+uint16_t Renderer::HostColour(uint16_t word) {
+    const auto channel = [](uint32_t nibble) { return (nibble & 7) << 1 | (nibble >> 3 & 1); };
+    const uint32_t r = channel(word >> 8 & 15), g = channel(word >> 4 & 15), b = channel(word & 15);
+    return static_cast<uint16_t>(r << 12 | g << 7 | b << 1);
+}
+
+Renderer::Renderer() : colours_(new uint16_t[0x10000]), work_(new uint8_t[kSnapshotBytes + 16]()) {
+    for (uint32_t word = 0; word < 0x10000; ++word) colours_[word] = HostColour(static_cast<uint16_t>(word));
+    for (uint32_t plane = 0; plane < 4; ++plane) {
+        for (uint32_t n = 0; n < 16; ++n) {
+            uint32_t entry = 0;
+            for (uint32_t k = 0; k < 4; ++k) entry |= ((n >> (3 - k)) & 1) << plane << (8 * k);
+            lowPlanes_[plane][n] = entry;
+        }
+    }
+    for (uint32_t plane = 0; plane < 2; ++plane) {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t entry = 0;
+            for (uint32_t k = 0; k < 8; ++k) entry |= ((n >> (7 - k)) & 1) << plane << (2 * k);
+            mediumPlanes_[plane][n] = entry;
+        }
+    }
+    const uint32_t black = colours_[0];
+    std::fill(std::begin(palette_), std::end(palette_), black);
+    std::memset(line_, 0, sizeof line_);
+}
+
+void Renderer::SetState(const uint16_t palette[16], uint8_t resolution) {
+    for (int i = 0; i < 16; ++i) palette_[i] = colours_[palette[i]] * 0x10001u;
+    resolution_ = resolution & 3;
+}
+
+// Performs the entry at the read position and moves on; returns the next entry's delta. The
+// terminator is never passed.
+int64_t Renderer::Apply() {
+    const ShifterEvent& e = *event_;
+    if (e.delta == kLogEnd) return kLogEnd;
+    const uint32_t code = e.code & 0xFFFF;
+    if (code <= 0x1E) {
+        palette_[code >> 1] = colours_[e.value & 0xFFFF] * 0x10001u;
+    } else {
+        switch (code) {
+            case kCodeCounter:
+                // The picture goes on from live RAM at the written address, wrapping within the
+                // 22 bits the counter has.
+                if (ram_ != nullptr) {
+                    source_ = ram_;
+                    sourceMask_ = kRamMask;
+                    read_ = e.value & kRamMask;
+                }
+                break;
+            case kCodeResolution:
+                resolution_ = e.value & 3;
+                break;
+            case kCodeRightBorder:
+                blocks_ += 2;
+                extraBytes_ += 28;
+                borderWidth_ = 0;
+                break;
+            case kCodeLeftBorder:
+                blocks_ += 2;
+                read_ += 8;
+                extraBytes_ += 2;
+                borderWidth_ = 0;
+                break;
+            case kCodeLineBack106:
+                extraBytes_ -= 106;
+                break;
+            case kCodeLineBack2:
+                extraBytes_ -= 2;
+                break;
+            case kCodeScreenByte:
+                work_[((e.value - snapshotBase_) ^ 1) & 0xFFFF] = static_cast<uint8_t>(e.code >> 16);
+                break;
+            case kCodeScreenWord:
+                StoreHostWord(work_.get() + ((e.value - snapshotBase_) & 0xFFFE),
+                              static_cast<uint16_t>(e.code >> 16));
+                break;
+            default:
+                break;
+        }
+    }
+    ++event_;
+    return event_->delta;
+}
+
+// The line buffer takes at most its slack beyond the visible 400 words; a line stretched
+// further by repeated border events overwrites its own tail.
+void Renderer::Fill(int64_t words) {
+    if (words <= 0) return;
+    const int32_t room = kLineWords + kLineSlack - linePos_;
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(words, room));
+    std::fill_n(line_ + linePos_, n, palette_[0]);
+    linePos_ += n;
+    if (linePos_ > kLineWords + kLineSlack - 16) linePos_ = kLineWords + kLineSlack - 16;
+}
+
+void Renderer::ReadBlock(uint32_t offset, uint32_t& first, uint32_t& second) const {
+    const uint8_t* p = source_ + (offset & sourceMask_ & ~1u);
+    uint32_t words[2];
+    std::memcpy(words, p, 8);
+    first = words[0];  // plane 0 in the low half, plane 1 in the high half
+    second = words[1];
+}
+
+void Renderer::DrawGroupLow(uint32_t first, uint32_t second, int group) {
+    const int shift = 12 - 4 * group;
+    const uint32_t index =
+        lowPlanes_[0][(first >> shift) & 15] | lowPlanes_[1][(first >> (16 + shift)) & 15] |
+        lowPlanes_[2][(second >> shift) & 15] | lowPlanes_[3][(second >> (16 + shift)) & 15];
+    uint32_t* out = line_ + linePos_;
+    out[0] = palette_[index & 0xFF];
+    out[1] = palette_[(index >> 8) & 0xFF];
+    out[2] = palette_[(index >> 16) & 0xFF];
+    out[3] = palette_[index >> 24];
+    linePos_ += 4;
+}
+
+void Renderer::DrawGroupMedium(uint32_t first, uint32_t second, int group) {
+    const uint32_t word = group < 2 ? first : second;
+    const int shift = (group & 1) ? 0 : 8;
+    const uint32_t index =
+        mediumPlanes_[0][(word >> shift) & 0xFF] | mediumPlanes_[1][(word >> (16 + shift)) & 0xFF];
+    uint32_t* out = line_ + linePos_;
+    for (int j = 0; j < 4; ++j) {
+        const uint32_t left = palette_[(index >> (4 * j)) & 3] & 0xFFFF;
+        const uint32_t right = palette_[(index >> (4 * j + 2)) & 3] & 0xFFFF;
+        out[j] = left | right << 16;
+    }
+    linePos_ += 4;
+}
+
+// Pixels 0-7 (half 0) or 8-15 (half 1) of a block, always in low resolution.
+void Renderer::DrawHalfBlockLow(uint32_t offset, int half) {
+    uint32_t first, second;
+    ReadBlock(offset, first, second);
+    DrawGroupLow(first, second, 2 * half);
+    DrawGroupLow(first, second, 2 * half + 1);
+}
+
+void Renderer::BorderLine() {
+    linePos_ = 0;
+    remaining_ -= kHiddenCycles;
+    while (remaining_ < 0) remaining_ += Apply();
+    int64_t left = kLineWords;
+    while (remaining_ < left) {
+        left -= remaining_;
+        Fill(remaining_);
+        remaining_ = Apply();
+    }
+    Fill(left);
+    remaining_ -= left + kHiddenCycles;
+}
+
+void Renderer::PictureLine() {
+    remaining_ -= kHiddenCycles;
+    linePos_ = 0;
+    blocks_ = 20;
+    borderWidth_ = 40;
+    extraBytes_ = 0;
+    bool leftDone = false;
+    if (remaining_ < 0) {
+        while (remaining_ < 0) remaining_ += Apply();
+        if (borderWidth_ == 0) {
+            // The left border opened in the hidden cycles: the line shows the last 8 pixels of
+            // the block before its data.
+            DrawHalfBlockLow(read_ - 8, 1);
+            remaining_ -= 8;
+            leftDone = true;
+        }
+    }
+    if (!leftDone) {
+        while (remaining_ < borderWidth_) {
+            borderWidth_ -= remaining_;
+            Fill(remaining_);
+            remaining_ = Apply();
+        }
+        Fill(borderWidth_);
+        remaining_ -= borderWidth_;
+    }
+    borderWidth_ = 40;
+
+    while (blocks_ > 0) {
+        if (linePos_ > kLineWords + kLineSlack - 16) linePos_ = kLineWords + kLineSlack - 16;
+        const bool medium = (resolution_ & 1) != 0;
+        uint32_t first, second;
+        ReadBlock(read_, first, second);
+        if (remaining_ >= 16) {
+            remaining_ -= 16;
+            for (int g = 0; g < 4; ++g)
+                medium ? DrawGroupMedium(first, second, g) : DrawGroupLow(first, second, g);
+        } else {
+            for (int g = 0; g < 4; ++g) {
+                remaining_ -= 4;
+                if (remaining_ < 0) remaining_ += Apply();
+                medium ? DrawGroupMedium(first, second, g) : DrawGroupLow(first, second, g);
+            }
+        }
+        read_ += 8;
+        --blocks_;
+    }
+
+    if (linePos_ > kLineWords + kLineSlack - 16) linePos_ = kLineWords + kLineSlack - 16;
+    if (borderWidth_ == 0) {
+        DrawHalfBlockLow(read_, 0);
+        remaining_ -= 8;
+    } else {
+        while (remaining_ < borderWidth_) {
+            borderWidth_ -= remaining_;
+            Fill(remaining_);
+            remaining_ = Apply();
+        }
+        Fill(borderWidth_);
+        remaining_ -= borderWidth_;
+    }
+    read_ += static_cast<uint32_t>(extraBytes_ & ~1);
+    remaining_ -= kHiddenCycles;
+}
+
+void Renderer::OutputLine() {
+    const size_t bytes = kLineWords * sizeof(uint32_t);
+    std::memcpy(hostLine_, line_, bytes);
+    uint8_t* second = hostLine_ + pitch_;
+    if (useTexture || mode == LineMode::kHalf || mode == LineMode::kInterlace) {
+        // The other host line keeps what the display's frame buffer held.
+    } else if (mode == LineMode::kBlend) {
+        uint32_t dimmed[kLineWords];
+        for (int i = 0; i < kLineWords; ++i) dimmed[i] = (line_[i] >> 1) & 0x7BEF7BEF;
+        std::memcpy(second, dimmed, bytes);
+    } else {
+        std::memcpy(second, line_, bytes);
+    }
+    hostLine_ += 2 * static_cast<ptrdiff_t>(pitch_);
+}
+
+void Renderer::RenderFrame(uint16_t* pixels, int32_t pitchBytes, const RenderSource& source) {
+    if (source.snapshot != nullptr)
+        std::memcpy(work_.get(), source.snapshot, kSnapshotBytes);
+    else
+        std::memset(work_.get(), 0, kSnapshotBytes);
+    std::memcpy(work_.get() + kSnapshotBytes, work_.get(), 16);  // a block read across the end wraps
+    event_ = source.log;
+    snapshotBase_ = source.snapshotBase;
+    ram_ = source.ram;
+    source_ = work_.get();
+    sourceMask_ = kSnapshotBytes - 1;
+    read_ = 0;
+    hostLine_ = reinterpret_cast<uint8_t*>(pixels);
+    pitch_ = pitchBytes;
+    remaining_ = event_->delta;
+
+    const int topLines = source.topBorderOpen ? 13 : 42;
+    const int pictureLines = (source.topBorderOpen ? 229 : 200) + (source.bottomBorderOpen ? 43 : 0);
+    const int bottomLines = source.bottomBorderOpen ? 15 : 58;
+
+    remaining_ -= kVerticalBlankCycles;
+    while (remaining_ < 0) remaining_ += Apply();
+    for (int i = 0; i < topLines; ++i) {
+        BorderLine();
+        OutputLine();
+    }
+    for (int i = 0; i < pictureLines; ++i) {
+        PictureLine();
+        OutputLine();
+    }
+    for (int i = 0; i < bottomLines; ++i) {
+        BorderLine();
+        OutputLine();
+    }
+}
+
+}  // namespace vexil

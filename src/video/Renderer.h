@@ -1,0 +1,105 @@
+// The line renderer: turns one frame's video write log and its 64 KB screen snapshot into the
+// 800 x 600 R5G6B5 host picture.
+//
+// The frame is walked as the beam would: 313 lines of 512 cycles, the log replayed at the
+// cycle of each entry. 300 emulated lines of 400 visible cycles are drawn, each as two host
+// lines of 800 pixels (one 32-bit line-buffer word per cycle, two host pixels):
+//
+//   line cycles   0-55 hidden   56-95 left border   96-415 picture (20 blocks of 16)
+//                 416-455 right border   456-511 hidden
+//   lines         0-20 not drawn, 21-62 top border, 63-262 picture, 263-320 bottom border
+//                 (an open top border starts the picture at 34, an open bottom one ends it
+//                 at 305)
+//
+// Border colour changes land on the exact cycle; inside the picture a change takes effect
+// from the 4-cycle group that holds it. Conversion is table-driven: plane tables turn the
+// bitplane nibbles or bytes into colour indexes, the colour table turns palette words into
+// host colours. Nothing allocates per frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "video/Shifter.h"
+
+namespace vexil {
+
+// Line output routines, as the display settings choose them (`g_softwareMode`).
+enum class LineMode : int32_t { kNormal = 0, kHalf = 1, kInterlace = 2, kBlend = 3 };
+
+// What one frame is drawn from.
+struct RenderSource {
+    const ShifterEvent* log = nullptr;  // terminated with kLogEnd
+    const uint8_t* snapshot = nullptr;  // 64 KB from the frame's video base, host word order
+    uint32_t snapshotBase = 0;          // the emulated address the snapshot starts at
+    // Emulated RAM (4 MB, host word order) for the reads after a video counter write; the 16
+    // bytes after it must be readable (the ROM area follows it in the memory block).
+    const uint8_t* ram = nullptr;
+    bool topBorderOpen = false;
+    bool bottomBorderOpen = false;
+};
+
+class Renderer {
+public:
+    Renderer();
+
+    // The host colour of a palette word: 4 bits per channel (the low three bits doubled, the
+    // fourth as the lowest), bits 12-15 ignored.
+    static uint16_t HostColour(uint16_t paletteWord);
+
+    // Machine reset: low resolution; the palette stays.
+    void Reset() { resolution_ = 0; }
+    // Takes the palette and resolution as the registers hold them (after a state was loaded).
+    void SetState(const uint16_t palette[16], uint8_t resolution);
+
+    // Draws the frame into `pixels` (800 x 600, `pitchBytes` apart; two host lines per
+    // emulated line).
+    void RenderFrame(uint16_t* pixels, int32_t pitchBytes, const RenderSource& source);
+
+    LineMode mode = LineMode::kNormal;
+    bool useTexture = false;  // one host line per emulated line whatever the mode
+
+    uint32_t PaletteEntry(int index) const { return palette_[index]; }
+
+private:
+    static constexpr int kLineWords = 400;
+    static constexpr int kLineSlack = 64;  // border events beyond the machine's own run here
+
+    int64_t Apply();
+    void Fill(int64_t words);
+    void BorderLine();
+    void PictureLine();
+    void DrawGroupLow(uint32_t first, uint32_t second, int group);
+    void DrawGroupMedium(uint32_t first, uint32_t second, int group);
+    void DrawHalfBlockLow(uint32_t offset, int half);
+    void ReadBlock(uint32_t offset, uint32_t& first, uint32_t& second) const;
+    void OutputLine();
+
+    // Tables, built once.
+    std::unique_ptr<uint16_t[]> colours_;  // 65536 host colours by palette word
+    uint32_t lowPlanes_[4][16];
+    uint32_t mediumPlanes_[2][256];
+
+    // Carried from frame to frame.
+    uint32_t palette_[16] = {};  // host colour in both halves
+    uint32_t resolution_ = 0;
+
+    // Per frame.
+    std::unique_ptr<uint8_t[]> work_;  // the snapshot, patched by screen writes
+    const ShifterEvent* event_ = nullptr;
+    uint32_t snapshotBase_ = 0;
+    const uint8_t* ram_ = nullptr;
+    const uint8_t* source_ = nullptr;  // work_ or ram_
+    uint32_t sourceMask_ = 0;
+    uint32_t read_ = 0;  // read offset into source_
+    int64_t remaining_ = 0;
+    int32_t blocks_ = 0;
+    int64_t borderWidth_ = 0;
+    int32_t extraBytes_ = 0;
+    int32_t linePos_ = 0;
+    uint8_t* hostLine_ = nullptr;
+    int32_t pitch_ = 0;
+    alignas(64) uint32_t line_[kLineWords + kLineSlack];
+};
+
+}  // namespace vexil

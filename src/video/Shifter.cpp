@@ -1,0 +1,376 @@
+#include "video/Shifter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/SaveState.h"
+#include "video/FrameScheduler.h"
+
+namespace vexil {
+
+namespace {
+
+constexpr int32_t kLines = 313;
+constexpr int32_t kCounterLead = 20;  // the counter is read this many cycles ahead
+
+// Frame cycles in which a switch away from 50 Hz opens the top or the bottom border.
+constexpr Cycles kTopOpenFirst = 33 * 512 + 288, kTopOpenLast = 34 * 512 + 16;
+constexpr Cycles kBottomOpenFirst = 261 * 512 + 292, kBottomOpenLast = 263 * 512 + 96;
+
+int32_t LineOf(Cycles time) {
+    return std::clamp<int32_t>(time / 512, 0, kLines - 1);
+}
+
+}  // namespace
+
+Shifter::Shifter(FrameScheduler& scheduler, bool ste)
+    : scheduler_(scheduler), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
+    Reset();
+    ResetLineWindows();
+    StartFrame();
+    TerminateLog();
+}
+
+void Shifter::Reset() {
+    s_.regs[0x01] = s_.regs[0x03] = s_.regs[0x0D] = 0;
+    s_.videoBase = 0;
+    s_.counterStart = 0;
+    s_.regs[0x60] = 0;
+    s_.regs[0x0A] = 2;  // 50 Hz
+}
+
+void Shifter::StartFrame() {
+    s_.counterStart = s_.videoBase;
+    s_.frameBase = s_.videoBase;
+    s_.logLength = 0;
+    s_.lastEventCycle = 0;
+}
+
+void Shifter::ResetLineWindows() {
+    for (int32_t line = 0; line < kLines; ++line) {
+        s_.windowStart[line] = kDisplayStart;
+        s_.windowEnd[line] = kDisplayEnd;
+    }
+    s_.countRestart = 1;
+}
+
+void Shifter::TerminateLog() {
+    log_[s_.logLength] = ShifterEvent{kLogEnd, 0, 0};
+}
+
+void Shifter::Log(uint32_t code, uint32_t value, Cycles time) {
+    // A full log keeps its last slot for the terminator; further writes of the frame are lost
+    // (a frame has fewer bus slots than entries, so only a clock run wild gets here).
+    if (s_.logLength >= kShifterLogEntries - 1) return;
+    const int32_t delta = time - s_.lastEventCycle;
+    log_[s_.logLength++] = ShifterEvent{delta, code, value};
+    s_.lastEventCycle += delta;
+}
+
+void Shifter::LogScreenWrite(uint32_t code, uint32_t address, Cycles time) {
+    // Screen writes always move the log on: a delta of 0 or less becomes 4.
+    if (time - s_.lastEventCycle <= 0) time = s_.lastEventCycle + 4;
+    Log(code, address & 0x3FFFFF, time);
+}
+
+void Shifter::WatchByte(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time) {
+    static_cast<Shifter*>(region.context)
+        ->LogScreenWrite(kCodeScreenByte | (value & 0xFF) << 16, address, time);
+}
+
+void Shifter::WatchWord(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time) {
+    static_cast<Shifter*>(region.context)
+        ->LogScreenWrite(kCodeScreenWord | (value & 0xFFFF) << 16, address, time);
+}
+
+// ---- reads -------------------------------------------------------------------------------
+
+uint8_t Shifter::ReadByte(uint32_t address, Cycles time) {
+    const uint32_t offset = address & 0xFF;
+    switch (offset) {
+        case 0x01:
+        case 0x03:
+        case 0x0A:
+        case 0x0F:
+        case 0x60:
+        case 0x64:
+        case 0x65:
+            return s_.regs[offset];
+        case 0x05:
+            return static_cast<uint8_t>(VideoCounterAt(time) >> 16);
+        case 0x07:
+            return static_cast<uint8_t>((VideoCounterAt(time) + 10) >> 8);
+        case 0x09:
+            return static_cast<uint8_t>(VideoCounterAt(time));
+        case 0x0D:
+            return ste_ ? s_.regs[offset] : 0xFF;
+        default:
+            if (offset >= 0x40 && offset <= 0x5F) return s_.regs[offset];
+            return 0xFF;
+    }
+}
+
+uint16_t Shifter::ReadWord(uint32_t address, Cycles time) {
+    const uint32_t offset = address & 0xFE;
+    return static_cast<uint16_t>(ReadByte(offset, time) << 8 | ReadByte(offset + 1, time));
+}
+
+// ---- writes ------------------------------------------------------------------------------
+
+void Shifter::WriteByte(uint32_t address, uint8_t value, Cycles time) {
+    const uint32_t offset = address & 0xFF;
+    switch (offset) {
+        case 0x01:
+            s_.regs[offset] = value;
+            s_.videoBase = (s_.videoBase & 0x00FFFF) | uint32_t{value} << 16;
+            break;
+        case 0x03:
+            s_.regs[offset] = value;
+            s_.videoBase = (s_.videoBase & 0xFF00FF) | uint32_t{value} << 8;
+            break;
+        case 0x05:
+            WriteCounter(16, value, time);
+            break;
+        case 0x07:
+            WriteCounter(8, value, time);
+            break;
+        case 0x09:
+            WriteCounter(0, value, time);
+            break;
+        case 0x0A:
+            WriteSync(value, time);
+            break;
+        case 0x0D:
+            if (!ste_) break;
+            s_.regs[offset] = value;
+            s_.videoBase = (s_.videoBase & 0xFFFF00) | value;
+            break;
+        case 0x0F:
+            s_.regs[offset] = value;
+            break;
+        case 0x60:
+            WriteResolution(value, time);
+            break;
+        default:
+            if (offset >= 0x40 && offset <= 0x5F) WritePaletteByte(offset, value, time);
+            break;
+    }
+}
+
+void Shifter::WriteWord(uint32_t address, uint16_t value, Cycles time) {
+    const uint32_t offset = address & 0xFE;
+    if (offset >= 0x40 && offset <= 0x5E) {
+        const uint16_t masked = value & PaletteMask();
+        s_.regs[offset] = static_cast<uint8_t>(masked >> 8);
+        s_.regs[offset + 1] = static_cast<uint8_t>(masked);
+        Log(offset & 0x1E, masked, time);
+    } else if (offset == 0x0A || offset == 0x60) {
+        WriteByte(offset, static_cast<uint8_t>(value >> 8), time);  // the register is the high byte
+    } else if (offset <= 0x0E) {
+        WriteByte(offset + 1, static_cast<uint8_t>(value), time);  // the register is the low byte
+    }
+}
+
+void Shifter::WritePaletteByte(uint32_t offset, uint8_t value, Cycles time) {
+    const uint32_t even = offset & 0xFE;
+    s_.regs[offset] = value;
+    const uint16_t masked = static_cast<uint16_t>(s_.regs[even] << 8 | s_.regs[even + 1]) & PaletteMask();
+    s_.regs[even] = static_cast<uint8_t>(masked >> 8);
+    s_.regs[even + 1] = static_cast<uint8_t>(masked);
+    Log(even & 0x1E, masked, time);
+}
+
+// The ST's counter is read only; the STE's takes writes into its frame-start value, and the
+// picture is read from the new address from then on.
+void Shifter::WriteCounter(int shift, uint8_t value, Cycles time) {
+    if (!ste_) return;
+    s_.counterStart = (s_.counterStart & ~(0xFFu << shift)) | uint32_t{value} << shift;
+    Log(kCodeCounter, s_.counterStart & 0x3FFFFF, time);
+}
+
+void Shifter::WriteSync(uint8_t value, Cycles time) {
+    const uint8_t v = value & 3;
+    s_.regs[0x0A] = v;
+    if (v == 2) return;
+    if (time >= kBottomOpenFirst && time <= kBottomOpenLast) {
+        scheduler_.displayEnable = 1;
+        scheduler_.bottomBorderOpen = 1;
+    }
+    if (time >= kTopOpenFirst && time <= kTopOpenLast) {
+        scheduler_.displayEnable = 1;
+        scheduler_.topBorderOpen = 1;
+    }
+    if (!scheduler_.displayEnable || v != 0) return;
+    const int32_t p = time % 512;
+    const int32_t line = LineOf(time);
+    if (p == 356 || p == 372 || p == 376 || p == 380 || p == 384) {
+        s_.windowEnd[line] -= 4;
+        Log(kCodeLineBack2, 0, time);
+    } else if (p == 388) {
+        s_.windowEnd[line] += 88;
+        Log(kCodeRightBorder, 0, time);
+    }
+}
+
+void Shifter::WriteResolution(uint8_t value, Cycles time) {
+    const uint8_t v = value & 3;
+    if (scheduler_.displayEnable && v == 2) {
+        // The first half of a border trick: never a switch to high resolution.
+        const int32_t p = time % 512;
+        const int32_t line = LineOf(time);
+        if (p == 8 || p == 12 || p == 16) {
+            s_.windowStart[line] -= 52;
+            Log(kCodeLeftBorder, 0, time);
+            return;
+        }
+        if (p == 164 || p == 168 || p == 172 || p == 176) {
+            s_.windowEnd[line] -= 212;
+            Log(kCodeLineBack106, 0, time);
+            return;
+        }
+    }
+    s_.regs[0x60] = v;
+    Log(kCodeResolution, v, time);
+}
+
+// ---- the video counter -------------------------------------------------------------------
+
+// Counts the bytes the Shifter has fetched up to `time` (plus its lead), walking only the
+// cycles since the previous read of the frame.
+uint32_t Shifter::VideoCounterAt(Cycles time) {
+    const Cycles target = time + kCounterLead;
+    Cycles pos = s_.countedTo + kCounterLead;
+    if (!(target > pos && s_.countRestart == 0)) {
+        pos = 0;
+        s_.countLine = 0;
+        s_.countBytes = 0;
+        s_.firstCountedLine = 63;
+        s_.lastCountedLine = 263;
+        s_.countRestart = 0;
+    }
+    uint32_t base = s_.counterStart;
+    if (target > pos) {
+        if (scheduler_.topBorderOpen) s_.firstCountedLine = 34;
+        if (scheduler_.bottomBorderOpen) s_.lastCountedLine = 310;
+        int32_t line = s_.countLine;
+        uint32_t bytes = s_.countBytes;
+        while (pos < target) {
+            const int32_t off = pos % 512;
+            const int32_t len = std::min<int32_t>(512 - off, target - pos);
+            int32_t end = (pos + len) % 512;
+            if (end == 0) end = 512;
+            if (line >= s_.firstCountedLine && line < s_.lastCountedLine && line < kLines) {
+                const int32_t first = std::max(off, s_.windowStart[line]);
+                const int32_t last = std::min(end, s_.windowEnd[line]);
+                if (last > first) bytes += static_cast<uint32_t>(((last - first) / 2) & ~1);
+            }
+            if (line >= 310) {
+                base = s_.videoBase;
+                bytes = 0;
+            }
+            pos += len;
+            line = pos / 512;
+        }
+        s_.countLine = line;
+        s_.countBytes = bytes;
+    } else if (s_.countLine >= 310) {
+        base = s_.videoBase;
+    }
+    s_.countedTo = pos - kCounterLead;
+    return (s_.countBytes + base) & 0xFFFFFF;
+}
+
+// ---- save state --------------------------------------------------------------------------
+
+void Shifter::Save(StateWriter& out) const {
+    out.BeginSection("SHFT");
+    out.PutBytes(s_.regs, sizeof s_.regs);
+    for (uint32_t v : {s_.videoBase, s_.counterStart, s_.frameBase, s_.countBytes, s_.countRestart})
+        out.Put(v);
+    out.PutBytes(s_.windowStart, sizeof s_.windowStart);
+    out.PutBytes(s_.windowEnd, sizeof s_.windowEnd);
+    for (int32_t v : {s_.countedTo, s_.countLine, s_.firstCountedLine, s_.lastCountedLine, s_.logLength,
+                      s_.lastEventCycle})
+        out.Put(v);
+    for (int32_t n = 0; n < s_.logLength; ++n) {
+        out.Put(log_[n].delta);
+        out.Put(log_[n].code);
+        out.Put(log_[n].value);
+    }
+}
+
+bool Shifter::Load(StateReader& in, bool commit) {
+    State s{};
+    if (!in.BeginSection("SHFT") || !in.GetBytes(s.regs, sizeof s.regs)) return false;
+    bool ok = true;
+    for (uint32_t* v : {&s.videoBase, &s.counterStart, &s.frameBase, &s.countBytes, &s.countRestart})
+        ok = ok && in.Get(*v);
+    ok = ok && in.GetBytes(s.windowStart, sizeof s.windowStart) &&
+         in.GetBytes(s.windowEnd, sizeof s.windowEnd);
+    for (int32_t* v : {&s.countedTo, &s.countLine, &s.firstCountedLine, &s.lastCountedLine, &s.logLength,
+                       &s.lastEventCycle})
+        ok = ok && in.Get(*v);
+    if (!ok || s.logLength < 0 || s.logLength >= kShifterLogEntries) return false;
+    // Values the machine cannot reach are refused, so that nothing later indexes outside its
+    // tables: windows within a line and a little beyond it, lines within the frame and the
+    // counted-line bounds the read uses.
+    for (int32_t line = 0; line < kLines; ++line) {
+        if (s.windowStart[line] < -1024 || s.windowStart[line] > 1024 || s.windowEnd[line] < -1024 ||
+            s.windowEnd[line] > 1024)
+            return false;
+    }
+    if (!PlausibleCycles(s.countedTo) || !PlausibleCycles(s.lastEventCycle) || s.countLine < 0 ||
+        s.countLine > kLines + 1 || s.firstCountedLine < 0 || s.lastCountedLine > 310 ||
+        (s.regs[0x0A] & ~3) != 0 || (s.regs[0x60] & ~3) != 0)
+        return false;
+    const size_t logBytes = static_cast<size_t>(s.logLength) * 12;
+    const uint8_t* entries = in.View(logBytes);
+    if (entries == nullptr || !in.EndSection()) return false;
+    // Entries as the chip logs them: times within about a frame, codes it has.
+    for (int32_t n = 0; n < s.logLength; ++n) {
+        int32_t delta;
+        uint32_t code;
+        std::memcpy(&delta, entries + 12 * n, 4);
+        std::memcpy(&code, entries + 12 * n + 4, 4);
+        if (delta < -1024 || delta > 2 * 160256 || (code & 0xFFFF) > kCodeScreenWord || (code & 1) != 0)
+            return false;
+    }
+    if (!commit) return true;
+    s_ = s;
+    for (int32_t n = 0; n < s.logLength; ++n) {
+        std::memcpy(&log_[n].delta, entries + 12 * n, 4);
+        std::memcpy(&log_[n].code, entries + 12 * n + 4, 4);
+        std::memcpy(&log_[n].value, entries + 12 * n + 8, 4);
+    }
+    return true;
+}
+
+// ---- the I/O page ------------------------------------------------------------------------
+
+IoChip ShifterChip(Shifter& shifter) {
+    IoChip chip;
+    chip.name = "Shifter";
+    chip.page = 0xFF8200;
+    chip.context = &shifter;
+    chip.readByte = [](void* c, uint32_t address, Cycles time) {
+        return static_cast<Shifter*>(c)->ReadByte(address, time);
+    };
+    chip.readWord = [](void* c, uint32_t address, Cycles time) {
+        return static_cast<Shifter*>(c)->ReadWord(address, time);
+    };
+    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
+        static_cast<Shifter*>(c)->WriteByte(address, value, time);
+    };
+    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
+        static_cast<Shifter*>(c)->WriteWord(address, value, time);
+    };
+    chip.reset = [](void* c) { static_cast<Shifter*>(c)->Reset(); };
+    // Every offset reaches the chip, which answers 0xFF for the ones it does not have.
+    chip.readBytes.Add(0x00, 0xFF);
+    chip.writeBytes.Add(0x00, 0xFF);
+    chip.readWords.Add(0x00, 0xFE, 2);
+    chip.writeWords.Add(0x00, 0xFE, 2);
+    return chip;
+}
+
+}  // namespace vexil
