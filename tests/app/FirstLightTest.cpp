@@ -1,0 +1,86 @@
+// The bundled EmuTOS reaches its desktop headless, and the screenshot shows it: the menu bar,
+// its underline and the green desktop pattern where EmuTOS 1.3 draws them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "app/Headless.h"
+
+namespace vexil {
+namespace {
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+class Screenshot {
+public:
+    explicit Screenshot(const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        bytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    bool Valid() const { return bytes_.size() == 18 + kWidth * kHeight * 3 && (bytes_[17] & 0x20) == 0; }
+    // Row y counted from the top; the file stores its rows bottom-up.
+    Rgb At(int x, int y) const {
+        const uint8_t* p = bytes_.data() + 18 + ((kHeight - 1 - y) * kWidth + x) * 3;
+        return {p[2], p[1], p[0]};
+    }
+    // Pixels of row y across the picture (the 640 host pixels inside the side borders) that
+    // `match` accepts.
+    template <typename Match>
+    int Count(int y, Match match) const {
+        int n = 0;
+        for (int x = 80; x < 720; ++x) n += match(At(x, y)) ? 1 : 0;
+        return n;
+    }
+    static constexpr int kWidth = 800, kHeight = 600;
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+bool Black(Rgb c) {
+    return c.r < 16 && c.g < 16 && c.b < 16;
+}
+bool Green(Rgb c) {
+    return c.r < 16 && c.g > 200 && c.b < 16;
+}
+bool Light(Rgb c) {
+    return c.r > 200 && c.g > 200 && c.b > 200;
+}
+
+TEST(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("vexil-desk-" + std::to_string(::getpid()) + ".tga"))
+            .string();
+    HeadlessOptions run;
+    run.romPath = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+    run.frames = 600;
+    run.screenshot = path;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_EQ(RunHeadless(run, out, err), 0);
+    std::fclose(out);
+    std::fclose(err);
+    const Screenshot shot(path);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(shot.Valid());
+    // The menu bar: light with the black letters of "Desk File View Options".
+    for (int y : {90, 95}) {
+        EXPECT_GT(shot.Count(y, Light), 400) << y;
+        EXPECT_GT(shot.Count(y, Black), 60) << y;
+    }
+    // Its underline, then the desktop above the icons: every other pixel green.
+    EXPECT_EQ(shot.Count(104, Black), 640);
+    for (int y = 110; y < 380; y += 50) EXPECT_GE(shot.Count(y, Green), 280) << y;
+    // The border around the picture is colour 0.
+    EXPECT_TRUE(Light(shot.At(40, 300)));
+    EXPECT_TRUE(Light(shot.At(400, 550)));
+}
+
+}  // namespace
+}  // namespace vexil
