@@ -53,21 +53,31 @@ bool Light(Rgb c) {
     return c.r > 200 && c.g > 200 && c.b > 200;
 }
 
-TEST(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("vexil-desk-" + std::to_string(::getpid()) + ".tga"))
-            .string();
+// A headless run of the bundled EmuTOS, with an input script when one is given.
+Screenshot RunEmuTos(int frames, const std::string& script = "") {
+    const std::string base =
+        (std::filesystem::temp_directory_path() / ("vexil-desk-" + std::to_string(::getpid()))).string();
     HeadlessOptions run;
     run.romPath = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-    run.frames = 600;
-    run.screenshot = path;
+    run.frames = frames;
+    run.screenshot = base + ".tga";
+    if (!script.empty()) {
+        run.inputScript = base + ".txt";
+        std::ofstream(run.inputScript) << script;
+    }
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    ASSERT_EQ(RunHeadless(run, out, err), 0);
+    EXPECT_EQ(RunHeadless(run, out, err), 0);
     std::fclose(out);
     std::fclose(err);
-    const Screenshot shot(path);
-    std::filesystem::remove(path);
+    Screenshot shot(run.screenshot);
+    std::filesystem::remove(run.screenshot);
+    if (!script.empty()) std::filesystem::remove(run.inputScript);
+    return shot;
+}
+
+TEST(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
+    const Screenshot shot = RunEmuTos(600);
     ASSERT_TRUE(shot.Valid());
     // The menu bar: light with the black letters of "Desk File View Options".
     for (int y : {90, 95}) {
@@ -80,6 +90,23 @@ TEST(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
     // The border around the picture is colour 0.
     EXPECT_TRUE(Light(shot.At(40, 300)));
     EXPECT_TRUE(Light(shot.At(400, 550)));
+}
+
+// The mouse, moved by a script into the top left corner and then onto the first title, opens
+// the Desk menu: the title shows inverted and the menu covers the desktop below it.
+TEST(FirstLight, AScriptedMouseOpensTheDeskMenu) {
+    const Screenshot plain = RunEmuTos(720);
+    const Screenshot menu = RunEmuTos(720, "620 mouse -400 -300\n660 mouse 40 2\n");
+    ASSERT_TRUE(plain.Valid() && menu.Valid());
+    const auto deskTitle = [](const Screenshot& shot) {
+        int black = 0;
+        for (int x = 116; x < 204; ++x) black += Black(shot.At(x, 92)) ? 1 : 0;
+        return black;
+    };
+    EXPECT_LT(deskTitle(plain), 40);
+    EXPECT_GT(deskTitle(menu), 50);
+    EXPECT_GE(plain.Count(110, Green), 280);
+    EXPECT_LT(menu.Count(110, Green), 200);
 }
 
 }  // namespace
