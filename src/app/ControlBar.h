@@ -8,6 +8,20 @@
 
 namespace vexil {
 
+class DebuggerPage;
+class DiskPage;
+class OptionsPage;
+class RecordPage;
+
+// The pages' logic: what each control does to the machine and the settings. The host's view
+// draws a page from its object and calls it for what the user does; null while a page has none.
+struct ControlPages {
+    DebuggerPage* debugger = nullptr;
+    DiskPage* disks = nullptr;
+    OptionsPage* options = nullptr;
+    RecordPage* record = nullptr;
+};
+
 enum ControlItem : int32_t {
     kItemDebugger = 0,  // only with -debug
     kItemDisks = 1,
@@ -41,6 +55,7 @@ public:
 
     // A line shown above the page, such as a settings file that could not be used.
     std::string notice;
+    ControlPages pages;
 
 private:
     bool debug_;

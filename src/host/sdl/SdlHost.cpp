@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/ControlBar.h"
+#include "host/sdl/Pages.h"
 
 namespace vexil::host {
 
@@ -422,7 +423,7 @@ public:
             ImGui::Begin(ControlBar::Caption(bar.CurrentPage()), nullptr,
                          fixed | ImGuiWindowFlags_AlwaysAutoResize);
             if (!bar.notice.empty()) ImGui::TextWrapped("%s", bar.notice.c_str());
-            ImGui::TextUnformatted("This page is not built yet.");
+            DrawPage(bar);
             ImGui::End();
         }
         ImGui::Render();

@@ -1,0 +1,18 @@
+// The control bar's pages, drawn with Dear ImGui inside the page window the bar opens. Each
+// draws its page object's state and calls it for what the user does; the logic stays in the
+// object, so it is tested without a window.
+#pragma once
+
+#include "app/ControlBar.h"
+
+namespace vexil::host {
+
+void DrawDebuggerPage(DebuggerPage& page);
+void DrawDiskPage(DiskPage& page);
+void DrawOptionsPage(OptionsPage& page);
+void DrawRecordPage(RecordPage& page);
+
+// The current page of the bar, or a line saying it is not there.
+void DrawPage(const ControlBar& bar);
+
+}  // namespace vexil::host
