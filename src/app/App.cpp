@@ -41,6 +41,7 @@ std::string ChooseTosRom(const AppOptions& options, const RomList& roms) {
 
 App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err)
     : options_(options), devices_(devices), err_(err), bar_(options.debug) {
+    bar_.pages.record = &recordPage_;
     configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
 }
 
@@ -93,8 +94,10 @@ void App::WriteScreenshot() {
 // Builds the machine from the settings and loads its TOS ROM and cartridge. False only when
 // the ROM given on the command line cannot be loaded.
 bool App::BuildMachine() {
+    recordPage_.Attach(nullptr);
     machine_.reset();  // one machine at a time
     machine_ = std::make_unique<Machine>(WantedSettings());
+    recordPage_.Attach(machine_.get());
     machine_->Keyboard().SetClock(HostLocalSeconds());
     loadedTos_ = ChooseTosRom(options_, roms_);
     const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
@@ -141,6 +144,7 @@ int App::StartUp() {
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
     MakeDirectories(data + "/shot");
     MakeDirectories(data + "/sound");
+    recordPage_.SetFolders(data + "/sound", data + "/shot");
     // 9. Drive A: the command line's disk, else the stored one, else "VexilDefault.ST".
     if (!options_.disk.empty()) {
         const InsertResult inserted = driveA_.InsertImage(options_.disk);
@@ -231,6 +235,7 @@ void App::Pick(int item) {
     if (!bar_.Offers(item)) return;
     if (item <= kItemRecord) {
         bar_.PickPage(item);
+        if (item == kItemRecord) recordPage_.Open();
     } else if (item == kItemRun) {
         if (romLoaded_) {
             bar_.ShowPage(-1);
@@ -252,8 +257,13 @@ bool App::Turn() {
     switch (state_) {
         case kStateMenu:
             if (entered_ != kStateMenu) {
+                // The screenshot page's picture: the frame as it was shown.
+                menuPicture_.resize(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+                if (devices_.display->CopyFrame(menuPicture_.data()))
+                    recordPage_.CaptureScreen(menuPicture_.data(), host::kFrameWidth);
                 devices_.display->ClearScreen();
                 bar_.ShowPage(bar_.LastPage());
+                if (bar_.CurrentPage() == kItemRecord) recordPage_.Open();
                 entered_ = kStateMenu;
             }
             Pick(devices_.controlBar->Draw(bar_));
@@ -348,6 +358,7 @@ void App::TurnDebugRun() {
 
 void App::ShutDown(bool normalQuit) {
     SetAppState(kStateShutDown);
+    recordPage_.Shutdown();
     if (devicesUp_) {
         if (normalQuit) WriteScreenshot();
         devices_.sound->ReleaseSound();
@@ -357,6 +368,7 @@ void App::ShutDown(bool normalQuit) {
         devices_.window->Destroy();
         devicesUp_ = false;
     }
+    recordPage_.Attach(nullptr);
     machine_.reset();
     if (normalQuit) {
         std::string error;
