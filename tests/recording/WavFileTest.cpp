@@ -83,24 +83,5 @@ INSTANTIATE_TEST_SUITE_P(Paths, WavFileFailureTest,
                                            WriteFailure{"FullDevice", "/dev/full"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A disk that fills up during the recording: the write fails, the file is removed at once,
-// and closing reports it.
-TEST_F(WavFileTest, FailedWriteRemovesTheFile) {
-    WavFile wav;
-    std::string error;
-    ASSERT_TRUE(wav.Open(Path("c.wav"), error)) << error;
-    const std::vector<int16_t> samples = Ramp(44100);
-    {
-        test::FileSizeLimit limit(20000);
-        bool ok = true;
-        for (int i = 0; i < 10 && ok; ++i) ok = wav.Write(samples.data(), 44100);
-        EXPECT_FALSE(ok);
-    }
-    EXPECT_FALSE(wav.Error().empty());
-    EXPECT_TRUE(Names().empty());
-    EXPECT_FALSE(wav.Close(error));
-    EXPECT_FALSE(error.empty());
-}
-
 }  // namespace
 }  // namespace vexil
