@@ -138,7 +138,7 @@ void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Ym2149& y
             Begin(overlay);
             if (state_ != State::kRecording) return;
         }
-        if (frames_ >= kMaxFrames) return Stop(overlay, "the YM recording is full");
+        if (frames_ >= kMaxFrames) return;  // a month of frames: the file keeps those
         if (registers_.size() + ym6::kRegisters > registers_.capacity()) {
             try {
                 registers_.reserve(registers_.capacity() + kGrowth);
