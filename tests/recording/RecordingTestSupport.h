@@ -36,7 +36,7 @@ inline void Le(Bytes& out, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 inline void Text(Bytes& out, const std::string& text) {
-    out.insert(out.end(), text.begin(), text.end());
+    for (char c : text) out.push_back(static_cast<uint8_t>(c));
 }
 
 // A folder of the test's own, emptied away at its end.
