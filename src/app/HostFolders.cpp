@@ -177,6 +177,14 @@ void FileBrowser::Up() {
     Open(slash == std::string::npos ? "/" : folder_.substr(0, slash + 1));
 }
 
+bool FileBrowser::Go(const std::string& path) {
+    std::error_code ec;
+    if (path.empty() || path[0] != '/' || path.size() + 1 > maxLength || !fs::is_directory(path, ec))
+        return false;
+    Open(path);
+    return true;
+}
+
 std::string FileBrowser::PathOf(const std::string& name) const {
     std::string path;
     JoinPath(folder_, name, false, maxLength, path);

@@ -60,6 +60,8 @@ public:
     bool Enter(const std::string& name);
     // To the folder above ("/" stays).
     void Up();
+    // A typed path: a folder is shown (true); anything else is left to the caller as a file.
+    bool Go(const std::string& path);
     const std::string& Folder() const { return folder_; }
     const FolderListing& Listing() const { return listing_; }
     // The path of a file in the folder shown, or empty when it would be too long.

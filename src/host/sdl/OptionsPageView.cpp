@@ -2,6 +2,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "app/OptionsPage.h"
@@ -98,7 +99,13 @@ void DrawPicker(OptionsPage& page) {
     if (!ImGui::BeginPopupModal("Add a ROM image", nullptr)) return;
     FileBrowser& picker = page.picker;
     std::string& chosen = picker.selected;
-    ImGui::TextWrapped("%s", picker.Folder().c_str());
+    // The folder shown, or a path typed over it: a folder opens, a file is added.
+    char typed[512];
+    std::snprintf(typed, sizeof typed, "%s", picker.Folder().c_str());
+    ImGui::SetNextItemWidth(-1);
+    bool typedFile = false;
+    if (ImGui::InputText("##path", typed, sizeof typed, ImGuiInputTextFlags_EnterReturnsTrue))
+        typedFile = !picker.Go(typed);
     if (!picker.Listing().problem.empty())
         ImGui::TextWrapped("This folder cannot be read whole (%s).", picker.Listing().problem.c_str());
     ImGui::BeginChild("files", ImVec2(0, -ImGui::GetFrameHeightWithSpacing()), true);
@@ -127,7 +134,10 @@ void DrawPicker(OptionsPage& page) {
         chosen.clear();
         ImGui::CloseCurrentPopup();
     }
-    if (add && !chosen.empty()) {
+    if (typedFile) {
+        ImGui::CloseCurrentPopup();
+        page.Add(typed);
+    } else if (add && !chosen.empty()) {
         const std::string path = picker.PathOf(chosen);
         chosen.clear();
         ImGui::CloseCurrentPopup();
