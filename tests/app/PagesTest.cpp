@@ -491,6 +491,27 @@ TEST_F(DiskPageTest, AFolderThatCannotBeReadIsShownAsSuchAndThePageGoesOn) {
     EXPECT_EQ(page.Images().size(), 2u);
 }
 
+TEST_F(PagesTest, TheFilePickerWalksFoldersAndRefusesPathsTooLong) {
+    Write("pick/sub/rom.img", Bytes(4, 0));
+    const std::string file = Write("pick/a.img", Bytes(4, 0));
+    const std::string pick = (dir_ / "pick").string() + "/";
+    FileBrowser browser;
+    EXPECT_TRUE(browser.Go((dir_ / "pick").string()));
+    EXPECT_EQ(browser.Folder(), pick);
+    EXPECT_EQ(browser.Listing().folders, std::vector<std::string>{"sub"});
+    EXPECT_EQ(browser.Listing().files, std::vector<std::string>{"a.img"});
+    EXPECT_FALSE(browser.Go(file));  // a file is the caller's to add
+    EXPECT_EQ(browser.PathOf("a.img"), file);
+    ASSERT_TRUE(browser.Enter("sub"));
+    EXPECT_EQ(browser.Folder(), pick + "sub/");
+    browser.Up();
+    EXPECT_EQ(browser.Folder(), pick);
+    browser.maxLength = pick.size() + 3;  // "sub" fits, "sub/" does not
+    EXPECT_FALSE(browser.Enter("sub"));
+    EXPECT_EQ(browser.Folder(), pick);
+    EXPECT_EQ(browser.PathOf("a.img"), "");
+}
+
 struct JoinCase {
     const char* folder;
     std::string name;
