@@ -43,6 +43,7 @@ std::string ChooseTosRom(const AppOptions& options, const RomList& roms) {
 
 App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err)
     : options_(options), devices_(devices), err_(err), bar_(options.debug) {
+    bar_.pages.record = &recordPage_;
     configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
     diskPage_ = std::make_unique<DiskPage>(*this);
     optionsPage_ = std::make_unique<OptionsPage>(*this);
@@ -99,8 +100,10 @@ void App::WriteScreenshot() {
 // Builds the machine from the settings and loads its TOS ROM and cartridge. False only when
 // the ROM given on the command line cannot be loaded.
 bool App::BuildMachine() {
+    recordPage_.Attach(nullptr);
     machine_.reset();  // one machine at a time
     machine_ = std::make_unique<Machine>(WantedSettings());
+    recordPage_.Attach(machine_.get());
     machine_->Keyboard().SetClock(HostLocalSeconds());
     loadedTos_ = ChooseTosRom(options_, roms_);
     const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
@@ -148,6 +151,7 @@ int App::StartUp() {
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
     MakeDirectories(data + "/shot");
     MakeDirectories(data + "/sound");
+    recordPage_.SetFolders(data + "/sound", data + "/shot");
     // 9. Drive A: the command line's disk, else the stored one, else "VexilDefault.ST".
     if (!options_.disk.empty()) {
         const InsertResult inserted = driveA_.InsertImage(options_.disk);
@@ -246,6 +250,7 @@ void App::ShowPage(int item, bool picked) {
         bar_.ShowPage(item);
     if (item == kItemDisks) diskPage_->Open();
     if (item == kItemOptions) optionsPage_->Open();
+    if (item == kItemRecord) recordPage_.Open();
 }
 
 void App::ApplySettings() {
@@ -293,6 +298,10 @@ bool App::Turn() {
     switch (state_) {
         case kStateMenu:
             if (entered_ != kStateMenu) {
+                // The screenshot page's picture: the frame as it was shown.
+                menuPicture_.resize(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+                if (devices_.display->CopyFrame(menuPicture_.data()))
+                    recordPage_.CaptureScreen(menuPicture_.data(), host::kFrameWidth);
                 devices_.display->ClearScreen();
                 ShowPage(bar_.LastPage(), false);
                 entered_ = kStateMenu;
@@ -389,6 +398,7 @@ void App::TurnDebugRun() {
 
 void App::ShutDown(bool normalQuit) {
     SetAppState(kStateShutDown);
+    recordPage_.Shutdown();
     if (devicesUp_) {
         if (normalQuit) WriteScreenshot();
         devices_.sound->ReleaseSound();
@@ -398,6 +408,7 @@ void App::ShutDown(bool normalQuit) {
         devices_.window->Destroy();
         devicesUp_ = false;
     }
+    recordPage_.Attach(nullptr);
     machine_.reset();
     if (normalQuit) {
         std::string error;

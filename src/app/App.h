@@ -28,6 +28,7 @@
 #include "app/ControlBar.h"
 #include "app/Instance.h"
 #include "app/Machine.h"
+#include "app/RecordPage.h"
 #include "app/RomList.h"
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
@@ -134,6 +135,8 @@ private:
     ControlBar bar_;
     DiskImage driveA_;
     std::unique_ptr<Machine> machine_;
+    RecordPage recordPage_;              // after the machine: it lets go of it first
+    std::vector<uint16_t> menuPicture_;  // the picture as shown when the menu is entered
     std::string loadedTos_;
     std::string loadedCartridge_;
     bool romLoaded_ = false;
