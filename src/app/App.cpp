@@ -78,6 +78,23 @@ void App::ConnectDisplay() {
     };
 }
 
+// The frame's sound goes to the sound output: 881 samples with the wait for room that holds
+// the machine to real time, or, with `ForceVBLSync`, what the device played since the last
+// frame, without waiting. Only a running machine waits (a debugger step never does). The
+// sound switches are taken from the settings here and whenever the machine starts running.
+void App::ConnectSound() {
+    machine_->SetYmSound(config_.YMSound != 0);
+    machine_->SetDiskSound(config_.DiskSound != 0);
+    machine_->SetLowPass(config_.bLowPass != 0);
+    machine_->Scheduler().hooks.chooseSampleCount = [this] {
+        return devicesUp_ && config_.ForceVBLSync ? devices_.sound->FrameSampleCount() : kSamplesPerFrame;
+    };
+    machine_->soundSink = [this](const int16_t* samples, int32_t count) {
+        if (devicesUp_)
+            devices_.sound->WriteFrame(samples, count, !config_.ForceVBLSync && state_ == kStateRunning);
+    };
+}
+
 // The last picture, for --screenshot, when the run ends.
 void App::WriteScreenshot() {
     if (options_.screenshot.empty()) return;
@@ -104,6 +121,7 @@ bool App::BuildMachine() {
         if (!options_.rom.empty()) return false;
     }
     ConnectDisplay();
+    ConnectSound();
     // Without an active cartridge the area stays all 0xFF, as the machine was built.
     loadedCartridge_ = WantedCartridge();
     if (!loadedCartridge_.empty()) {
@@ -203,6 +221,7 @@ void App::SetAppState(int32_t state) {
         return s == kStateRunning || s == kStateResetHeld || s == kStateDebugRun;
     };
     if (running(state)) {
+        if (machine_) ConnectSound();
         devices_.sound->StartSound();
         devices_.input->Acquire();
     } else if (state_ == kStateRunning || state_ == kStateDebugRun) {

@@ -109,6 +109,7 @@ private:
     std::string WantedCartridge() const;
     void Report(const std::string& text);
     void ConnectDisplay();
+    void ConnectSound();
     void WriteScreenshot();
 
     AppOptions options_;
