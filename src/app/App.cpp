@@ -313,12 +313,14 @@ void App::TurnRunning() {
         return;
     }
     FeedInput();
+    if (framesRun_ == 0) firstFrame_ = std::chrono::steady_clock::now();
     if (machine_->RunFrame() != kRunBudgetSpent) {
         ResetMachine(true);
         return;
     }
     devices_.display->PresentFrame();
     ++framesRun_;
+    lastFrame_ = std::chrono::steady_clock::now();
     if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
 }
 

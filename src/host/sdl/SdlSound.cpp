@@ -34,7 +34,9 @@ bool SdlSound::Open(std::string* error) {
     want.callback = &SdlSound::Callback;
     want.userdata = this;
     // Without allowed changes SDL converts to whatever the device wants.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    SDL_AudioSpec have{};
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    period_ = have.samples;
     if (device_ == 0) {
         SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %s", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -58,6 +60,7 @@ void SdlSound::Start() {
     written_.store(0);
     taken_.store(0);
     played_.store(0);
+    lastCallback_ = NowMicros();
     SDL_UnlockAudioDevice(device_);
     pacer_.Start();
     SDL_PauseAudioDevice(device_, 0);
@@ -92,6 +95,17 @@ void SdlSound::Callback(void* self, Uint8* stream, int bytes) {
     std::fill(out + ready, out + wanted, int16_t{0});
     sound.taken_.store(taken + ready, std::memory_order_release);
     sound.played_.fetch_add(wanted, std::memory_order_release);
+    sound.lastCallback_ = sound.NowMicros();
+}
+
+int64_t SdlSound::Played() {
+    if (device_ == 0) return -1;
+    SDL_LockAudioDevice(device_);
+    const int64_t played = played_.load(std::memory_order_relaxed);
+    const int64_t since = NowMicros() - lastCallback_;
+    SDL_UnlockAudioDevice(device_);
+    if (!pacer_.Playing()) return played;
+    return played + std::clamp<int64_t>(since * sound::kOutputRate / 1000000, 0, period_);
 }
 
 int64_t SdlSound::NowMicros() {

@@ -1,7 +1,8 @@
 // The sound device on SDL2: 44,100 Hz, mono, 16-bit, fed from a ring of 4,096 samples (about
 // 93 ms) that SDL's audio thread drains through a callback. The callback plays what the ring
 // holds and silence when it runs dry, and counts every sample it plays, silence included: that
-// count is the device's clock for the display-paced mode. The ring is a single-producer,
+// count is the device's clock for the display-paced mode; between callbacks the clock runs on
+// by the time passed, up to a period, as a sound card's play position would. The ring is a single-producer,
 // single-consumer queue: the main thread only advances `written`, the callback only `taken`.
 // The pacing itself (SoundPacer) is the core's.
 #pragma once
@@ -34,7 +35,7 @@ public:
 
     // PacedDevice
     int32_t Queued() override;
-    int64_t Played() override { return played_.load(std::memory_order_acquire); }
+    int64_t Played() override;
     void Queue(const int16_t* samples, int32_t count) override;
     int64_t NowMicros() override;
     void Sleep(int64_t micros) override;
@@ -49,6 +50,8 @@ private:
     std::atomic<int64_t> written_{0};  // samples put in the ring since the start
     std::atomic<int64_t> taken_{0};    // of those, played
     std::atomic<int64_t> played_{0};   // samples played since the start, silence included
+    int64_t lastCallback_ = 0;         // NowMicros at the last callback (under the device lock)
+    int32_t period_ = 0;               // samples per callback
 };
 
 }  // namespace vexil::host
