@@ -34,9 +34,8 @@ bool SoundPacer::WriteFrame(const int16_t* samples, int32_t count, bool wait) {
     int32_t room = Room();
     if (wait && room < count) {
         // As long as the device needs to play the missing room, and a frame more.
-        const int64_t start = device_.NowMicros();
-        const int64_t deadline =
-            start + static_cast<int64_t>(count - room) * 1000000 / sound::kOutputRate + kFrameMicros;
+        const int64_t missing = count - room + std::max(device_.Period(), 1);
+        const int64_t deadline = device_.NowMicros() + missing * 1000000 / sound::kOutputRate + kFrameMicros;
         while (room < count) {
             const int64_t now = device_.NowMicros();
             if (now >= deadline) break;

@@ -3,9 +3,9 @@
 //
 // Normal mode: each frame's 881 samples wait for room in the queue before they go in, and that
 // wait is what holds the machine to real time (44,100 / 881 = 50 frames a second). The wait
-// has a bound, the time the device needs to play the missing room and a frame more, so a
-// device that has stopped taking samples slows the machine down but cannot hang it; a block
-// that finds no room in that time is dropped.
+// has a bound, the time the device needs to play the missing room (it takes a period of
+// samples at a time) and a frame more, so a device that has stopped taking samples slows the
+// machine down but cannot hang it; a block that finds no room in that time is dropped.
 //
 // Display-paced mode (`ForceVBLSync`): the display holds the frames to its own rate and each
 // frame produces as many samples as the device played since the previous frame (none at the
@@ -32,6 +32,9 @@ public:
     virtual int64_t Played() = 0;
     // Queues samples; the caller never hands over more than there is room for.
     virtual void Queue(const int16_t* samples, int32_t count) = 0;
+    // Samples the device takes at a time (an audio callback's buffer); 1 when it plays sample
+    // by sample.
+    virtual int32_t Period() { return 1; }
     // A steady clock in microseconds, and a pause of about `micros`.
     virtual int64_t NowMicros() = 0;
     virtual void Sleep(int64_t micros) = 0;

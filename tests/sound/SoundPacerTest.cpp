@@ -42,6 +42,7 @@ public:
     }
     int64_t NowMicros() override { return now; }
     void Sleep(int64_t micros) override { now += micros; }
+    int32_t Period() override { return static_cast<int32_t>(period_); }
 
     int64_t now = 0;
     bool consuming = true;
@@ -105,6 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, Pacing,
     ::testing::Values(PacingCase{"NormalModeHoldsFiftyFrames", false, 1024, 3000, 0, 44100.0 / 881, 881},
                       PacingCase{"NormalModeWithAShortPeriod", false, 256, 12000, 0, 44100.0 / 881, 881},
+                      PacingCase{"NormalModeWithALongPeriod", false, 2048, 3000, 0, 44100.0 / 881, 881},
                       PacingCase{"NormalModeSlowerThanTheMachine", false, 1024, 25000, 0, 40.0, 881},
                       PacingCase{"DisplayAt50Hz", true, 1, 3000, 20000, 50.0, 882},
                       PacingCase{"DisplayAt60Hz", true, 1, 3000, 16667, 60.0, 735},
@@ -122,7 +124,7 @@ TEST(SoundPacer, AStuckDeviceCannotHangTheMachine) {
     device.consuming = false;
     const int64_t before = device.now;
     EXPECT_FALSE(pacer.WriteFrame(block, 881, true));
-    const int64_t missing = 881 - (4096 - 4 * 881);
+    const int64_t missing = 881 - (4096 - 4 * 881) + 1024;
     EXPECT_LE(device.now - before, missing * 1000000 / 44100 + SoundPacer::kFrameMicros + 1000);
     EXPECT_EQ(pacer.DroppedBlocks(), 1);
 }

@@ -48,6 +48,9 @@ bool SdlSound::Open(std::string* error) {
 
 void SdlSound::Close() {
     if (device_ == 0) return;
+    if (pacer_.DroppedBlocks() > 0)
+        SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %lld blocks found no room in time and were dropped",
+                    static_cast<long long>(pacer_.DroppedBlocks()));
     SDL_CloseAudioDevice(device_);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     device_ = 0;

@@ -37,6 +37,7 @@ public:
     int32_t Queued() override;
     int64_t Played() override;
     void Queue(const int16_t* samples, int32_t count) override;
+    int32_t Period() override { return period_; }
     int64_t NowMicros() override;
     void Sleep(int64_t micros) override;
 
