@@ -32,4 +32,5 @@ for sync in 0 1; do
     wait "$pid" || { echo "vexil exited $?"; cat "$tmp/err"; exit 1; }
     pid=
     echo "ForceVBLSync=$sync: $(cat "$tmp/out")"
+    grep -h "audio:" "$tmp/err" || true
 done

@@ -48,9 +48,9 @@ bool SdlSound::Open(std::string* error) {
 
 void SdlSound::Close() {
     if (device_ == 0) return;
-    if (pacer_.DroppedBlocks() > 0)
-        SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %lld blocks found no room in time and were dropped",
-                    static_cast<long long>(pacer_.DroppedBlocks()));
+    if (pacer_.DroppedBlocks() > 0 || dry_.load() > 0)
+        SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %lld blocks dropped for want of room, %lld periods ran dry",
+                    static_cast<long long>(pacer_.DroppedBlocks()), static_cast<long long>(dry_.load()));
     SDL_CloseAudioDevice(device_);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     device_ = 0;
@@ -96,6 +96,7 @@ void SdlSound::Callback(void* self, Uint8* stream, int bytes) {
     const int64_t ready = std::min(wanted, sound.written_.load(std::memory_order_acquire) - taken);
     for (int64_t i = 0; i < ready; ++i) out[i] = sound.ring_[(taken + i) & (kRingSamples - 1)];
     std::fill(out + ready, out + wanted, int16_t{0});
+    if (ready < wanted && taken > 0) sound.dry_.fetch_add(1, std::memory_order_relaxed);
     sound.taken_.store(taken + ready, std::memory_order_release);
     sound.played_.fetch_add(wanted, std::memory_order_release);
     sound.lastCallback_ = sound.NowMicros();

@@ -51,6 +51,7 @@ private:
     std::atomic<int64_t> written_{0};  // samples put in the ring since the start
     std::atomic<int64_t> taken_{0};    // of those, played
     std::atomic<int64_t> played_{0};   // samples played since the start, silence included
+    std::atomic<int64_t> dry_{0};      // callbacks that found the ring short
     int64_t lastCallback_ = 0;         // NowMicros at the last callback (under the device lock)
     int32_t period_ = 0;               // samples per callback
 };
