@@ -149,6 +149,7 @@ class SdlHost final : public Window,
                       public ControlBarView {
 public:
     Devices AllDevices() { return {this, this, this, this, this, this}; }
+    double SoundDeviceRate() const { return sound_.MeasuredRate(); }
     ~SdlHost() override {
         ReleaseInput();
         ShutdownDisplay();
@@ -503,7 +504,7 @@ int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
     }
     int status = 0;
     int64_t frames = 0;
-    double running = 0;
+    double running = 0, deviceRate = 0;
     const auto start = std::chrono::steady_clock::now();
     {
         SdlHost host;
@@ -511,15 +512,19 @@ int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
         status = app.Run();
         frames = app.FramesRun();
         running = app.RunSeconds();
+        deviceRate = host.SoundDeviceRate();
     }
     SDL_Quit();
     if (options.frames >= 0 && status == 0) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        // The pace of the machine itself: the frames over the time they took.
-        std::fprintf(out, "%lld frames (%.1f s of machine time) in %.2f s; running %.2f s, %.2f frames/s\n",
+        // The pace of the machine itself: the frames over the time they took, and the rate at
+        // which the sound device took samples meanwhile.
+        std::fprintf(out,
+                     "%lld frames (%.1f s of machine time) in %.2f s; running %.2f s, %.2f frames/s; "
+                     "sound device %.0f samples/s\n",
                      static_cast<long long>(frames), static_cast<double>(frames) / 50.0, seconds, running,
-                     running > 0 ? static_cast<double>(frames) / running : 0.0);
+                     running > 0 ? static_cast<double>(frames) / running : 0.0, deviceRate);
     }
     return status;
 }

@@ -21,7 +21,7 @@ constexpr int kDummyPeriod = 2048;
 // the log.
 bool SdlSound::Open(std::string* error) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %s", SDL_GetError());
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "audio: %s", SDL_GetError());
         *error = "Unable to create Direct Sound device.";
         return false;
     }
@@ -38,7 +38,7 @@ bool SdlSound::Open(std::string* error) {
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     period_ = have.samples;
     if (device_ == 0) {
-        SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %s", SDL_GetError());
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "audio: %s", SDL_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         *error = "Unable to create secondary audio buffer.";
         return false;
@@ -48,8 +48,10 @@ bool SdlSound::Open(std::string* error) {
 
 void SdlSound::Close() {
     if (device_ == 0) return;
+    Stop();
     if (pacer_.DroppedBlocks() > 0 || dry_.load() > 0)
-        SDL_LogWarn(SDL_LOG_CATEGORY_AUDIO, "audio: %lld blocks dropped for want of room, %lld periods ran dry",
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION,
+                    "audio: %lld blocks dropped for want of room, %lld periods ran dry",
                     static_cast<long long>(pacer_.DroppedBlocks()), static_cast<long long>(dry_.load()));
     SDL_CloseAudioDevice(device_);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -59,20 +61,33 @@ void SdlSound::Close() {
 
 void SdlSound::Start() {
     if (device_ == 0) return;
+    if (pacer_.Playing()) Account();
     SDL_LockAudioDevice(device_);
     written_.store(0);
     taken_.store(0);
     played_.store(0);
     lastCallback_ = NowMicros();
     SDL_UnlockAudioDevice(device_);
+    startMicros_ = lastCallback_;
     pacer_.Start();
     SDL_PauseAudioDevice(device_, 0);
 }
 
 void SdlSound::Stop() {
-    if (device_ == 0) return;
+    if (device_ == 0 || !pacer_.Playing()) return;
     SDL_PauseAudioDevice(device_, 1);
     pacer_.Stop();
+    Account();
+}
+
+void SdlSound::Account() {
+    playedTotal_ += played_.load();
+    playingMicros_ += NowMicros() - startMicros_;
+}
+
+double SdlSound::MeasuredRate() const {
+    return playingMicros_ > 0 ? static_cast<double>(playedTotal_) * 1e6 / static_cast<double>(playingMicros_)
+                              : 0;
 }
 
 int32_t SdlSound::Queued() {

@@ -32,6 +32,8 @@ public:
     void Start();
     void Stop();
     SoundPacer& Pacer() { return pacer_; }
+    // Samples the device played per second of wall-clock time while it played, over the run.
+    double MeasuredRate() const;
 
     // PacedDevice
     int32_t Queued() override;
@@ -43,6 +45,7 @@ public:
 
 private:
     static void Callback(void* self, Uint8* stream, int bytes);
+    void Account();  // adds the time and samples since the start to the run's
 
     static constexpr int32_t kRingSamples = SoundPacer::kQueueSamples;  // a power of two
     SDL_AudioDeviceID device_ = 0;
@@ -52,8 +55,10 @@ private:
     std::atomic<int64_t> taken_{0};    // of those, played
     std::atomic<int64_t> played_{0};   // samples played since the start, silence included
     std::atomic<int64_t> dry_{0};      // callbacks that found the ring short
-    int64_t lastCallback_ = 0;         // NowMicros at the last callback (under the device lock)
-    int32_t period_ = 0;               // samples per callback
+    int64_t lastCallback_ = 0;
+    int64_t startMicros_ = 0, playingMicros_ = 0,
+            playedTotal_ = 0;  // NowMicros at the last callback (under the device lock)
+    int32_t period_ = 0;       // samples per callback
 };
 
 }  // namespace vexil::host
