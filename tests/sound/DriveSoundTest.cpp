@@ -82,22 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"AnEmptyLoopPlayedDirectly", {{kRunning, 3}}, {0, 0, 0}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(DriveSounds, TheDrivesNoiseIsSilentAfterTheStop) {
-    Marked marked;
-    DriveSounds drive(marked.Set());
-    drive.Play(DriveNoise::kStep);
-    DriveNoise noise;
-    uint32_t position = 0;
-    int32_t block[3] = {};
-    drive.Mix(block, 3);
-    ASSERT_TRUE(drive.Sounding(&noise, &position));
-    EXPECT_EQ(noise, DriveNoise::kMotorRunning);
-    EXPECT_EQ(position, 1u);
-    drive.Play(DriveNoise::kMotorStop);
-    drive.Mix(block, 3);
-    EXPECT_FALSE(drive.Sounding());
-}
-
 struct RecordingCase {
     const char* name;
     DriveNoise noise;

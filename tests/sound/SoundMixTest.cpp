@@ -1,8 +1,8 @@
-// The frame's mix: sums clipped to 16 bits, the 1-2-1 low-pass filter's answer to steps and
-// its memory across blocks, and the stretching of a block to another length.
+// The frame's mix: the 1-2-1 low-pass filter's answer to steps and its memory across blocks,
+// and the stretching of a block to another length. (Sources summed and clipped: FrameSoundTest.)
 #include <gtest/gtest.h>
 
-#include <numeric>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,34 +11,6 @@
 
 namespace vexil {
 namespace {
-
-struct ClipCase {
-    const char* name;
-    int16_t a, b;
-    int16_t expected;
-};
-
-class MixClip : public ::testing::TestWithParam<ClipCase> {};
-
-TEST_P(MixClip, TwoSourcesAddAndTheSumIsClipped) {
-    const ClipCase& c = GetParam();
-    SoundMix mix;
-    int32_t* sums = mix.Begin(3);
-    const int16_t a[3] = {c.a, c.a, c.a}, b[3] = {c.b, c.b, c.b};
-    AddSamples(sums, a, 3);
-    AddSamples(sums, b, 3);
-    mix.Finish(false);
-    ASSERT_EQ(mix.Count(), 3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(mix.Output()[i], c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sums, MixClip,
-                         ::testing::Values(ClipCase{"WithinRange", 12000, -5000, 7000},
-                                           ClipCase{"AtTheTop", 32000, 767, 32767},
-                                           ClipCase{"AboveTheTop", 20000, 20000, 32767},
-                                           ClipCase{"AtTheBottom", -32000, -768, -32768},
-                                           ClipCase{"BelowTheBottom", -20000, -31000, -32768}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 struct StepCase {
     const char* name;
