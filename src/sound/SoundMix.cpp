@@ -21,10 +21,6 @@ void ClipTo16(const int32_t* mix, int16_t* out, int32_t count) {
     for (int32_t i = 0; i < count; ++i) out[i] = static_cast<int16_t>(std::clamp(mix[i], -32768, 32767));
 }
 
-void AddSamples(int32_t* mix, const int16_t* samples, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) mix[i] += samples[i];
-}
-
 void StretchSamples(const int16_t* from, int32_t fromCount, int16_t* to, int32_t toCount) {
     const int64_t step = (static_cast<int64_t>(fromCount) << 16) / toCount;
     for (int32_t i = 0; i < toCount; ++i) to[i] = from[(i * step) >> 16];

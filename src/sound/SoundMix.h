@@ -31,8 +31,6 @@ private:
 
 // Each sum clamped to -32768 ... 32767.
 void ClipTo16(const int32_t* mix, int16_t* out, int32_t count);
-// Adds a recording's samples to the sums.
-void AddSamples(int32_t* mix, const int16_t* samples, int32_t count);
 // Nearest-neighbour stretching of `fromCount` samples to `toCount` (both 1 ... 4096).
 void StretchSamples(const int16_t* from, int32_t fromCount, int16_t* to, int32_t toCount);
 
