@@ -271,6 +271,8 @@ void App::ApplySettings() {
     if (!machine_) return;
     machine_->SetFastDisk(config_.FastDisk != 0);
     machine_->SetYmSound(config_.YMSound != 0);
+    machine_->SetDiskSound(config_.DiskSound != 0);
+    machine_->SetLowPass(config_.bLowPass != 0);
     ConnectDisplay();
 }
 
