@@ -85,6 +85,23 @@ void App::ConnectDisplay() {
     };
 }
 
+// The frame's sound goes to the sound output: 881 samples with the wait for room that holds
+// the machine to real time, or, with `ForceVBLSync`, what the device played since the last
+// frame, without waiting. Only a running machine waits (a debugger step never does). The
+// sound switches are taken from the settings here and whenever the machine starts running.
+void App::ConnectSound() {
+    machine_->SetYmSound(config_.YMSound != 0);
+    machine_->SetDiskSound(config_.DiskSound != 0);
+    machine_->SetLowPass(config_.bLowPass != 0);
+    machine_->Scheduler().hooks.chooseSampleCount = [this] {
+        return devicesUp_ && config_.ForceVBLSync ? devices_.sound->FrameSampleCount() : kSamplesPerFrame;
+    };
+    machine_->soundSink = [this](const int16_t* samples, int32_t count) {
+        if (devicesUp_)
+            devices_.sound->WriteFrame(samples, count, !config_.ForceVBLSync && state_ == kStateRunning);
+    };
+}
+
 // The last picture, for --screenshot, when the run ends.
 void App::WriteScreenshot() {
     if (options_.screenshot.empty()) return;
@@ -114,6 +131,7 @@ bool App::BuildMachine() {
         if (!options_.rom.empty()) return false;
     }
     ConnectDisplay();
+    ConnectSound();
     // Without an active cartridge the area stays all 0xFF, as the machine was built.
     loadedCartridge_ = WantedCartridge();
     if (!loadedCartridge_.empty()) {
@@ -217,6 +235,7 @@ void App::SetAppState(int32_t state) {
         return s == kStateRunning || s == kStateResetHeld || s == kStateDebugRun;
     };
     if (running(state)) {
+        if (machine_) ConnectSound();
         devices_.sound->StartSound();
         devices_.input->Acquire();
     } else if (state_ == kStateRunning || state_ == kStateDebugRun) {
@@ -257,6 +276,8 @@ void App::ApplySettings() {
     if (!machine_) return;
     machine_->SetFastDisk(config_.FastDisk != 0);
     machine_->SetYmSound(config_.YMSound != 0);
+    machine_->SetDiskSound(config_.DiskSound != 0);
+    machine_->SetLowPass(config_.bLowPass != 0);
     ConnectDisplay();
 }
 
@@ -344,12 +365,14 @@ void App::TurnRunning() {
         return;
     }
     FeedInput();
+    if (framesRun_ == 0) firstFrame_ = std::chrono::steady_clock::now();
     if (machine_->RunFrame() != kRunBudgetSpent) {
         ResetMachine(true);
         return;
     }
     devices_.display->PresentFrame();
     ++framesRun_;
+    lastFrame_ = std::chrono::steady_clock::now();
     if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
 }
 

@@ -17,6 +17,7 @@
 // at the next cold reset, which rebuilds the machine when they changed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -110,6 +111,8 @@ public:
     const ControlBar& Bar() const { return bar_; }
     bool RomLoaded() const { return romLoaded_; }
     int64_t FramesRun() const { return framesRun_; }
+    // Wall-clock seconds from the start of the first frame run to the end of the last.
+    double RunSeconds() const { return std::chrono::duration<double>(lastFrame_ - firstFrame_).count(); }
     int64_t ColdResets() const { return coldResets_; }
     const DiskImage& DriveA() const { return driveA_; }
 
@@ -122,6 +125,7 @@ private:
     std::string WantedCartridge() const;
     void Report(const std::string& text);
     void ConnectDisplay();
+    void ConnectSound();
     void WriteScreenshot();
     void ShowPage(int item, bool picked);
 
@@ -150,6 +154,7 @@ private:
     bool quit_ = false;
     bool devicesUp_ = false;
     int64_t framesRun_ = 0;
+    std::chrono::steady_clock::time_point firstFrame_, lastFrame_;
     int64_t coldResets_ = 0;
 };
 

@@ -14,6 +14,7 @@
 
 #include "app/ControlBar.h"
 #include "host/sdl/Pages.h"
+#include "host/sdl/SdlSound.h"
 
 namespace vexil::host {
 
@@ -151,6 +152,7 @@ class SdlHost final : public Window,
                       public ControlBarView {
 public:
     Devices AllDevices() { return {this, this, this, this, this, this}; }
+    double SoundDeviceRate() const { return sound_.MeasuredRate(); }
     ~SdlHost() override {
         ReleaseInput();
         ShutdownDisplay();
@@ -258,8 +260,8 @@ public:
         if (vsync_) {
             const bool fullscreen = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
             for (int i = 1; fullscreen && i < frameSkip_; ++i) SDL_RenderPresent(renderer_);
-        } else {
-            Pace(kFrameMilliseconds);
+        } else if (!sound_.Pacer().Playing()) {
+            Pace(kFrameMilliseconds);  // the sound device paces when it plays
         }
     }
     void ClearScreen() override {
@@ -350,41 +352,13 @@ public:
         return bits;
     }
 
-    bool InitSound(std::string* error) override {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            *error = std::string("no sound device: ") + SDL_GetError();
-            return false;
-        }
-        SDL_AudioSpec want{};
-        want.freq = 44100;
-        want.format = AUDIO_S16SYS;
-        want.channels = 1;
-        want.samples = 1024;
-        audio_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        if (audio_ == 0) {
-            *error = std::string("no sound device: ") + SDL_GetError();
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return false;
-        }
-        return true;
-    }
-    void ReleaseSound() override {
-        if (audio_ != 0) {
-            SDL_CloseAudioDevice(audio_);
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        }
-        audio_ = 0;
-    }
-    void StartSound() override {
-        if (audio_ == 0) return;
-        SDL_ClearQueuedAudio(audio_);
-        SDL_PauseAudioDevice(audio_, 0);
-    }
-    void StopSound() override {
-        if (audio_ != 0) SDL_PauseAudioDevice(audio_, 1);
-    }
-    void WriteFrame(const int16_t* samples, int count) override {
-        if (audio_ != 0) SDL_QueueAudio(audio_, samples, static_cast<Uint32>(count) * sizeof(int16_t));
+    bool InitSound(std::string* error) override { return sound_.Open(error); }
+    void ReleaseSound() override { sound_.Close(); }
+    void StartSound() override { sound_.Start(); }
+    void StopSound() override { sound_.Stop(); }
+    int32_t FrameSampleCount() override { return sound_.IsOpen() ? sound_.Pacer().FrameSampleCount() : 881; }
+    void WriteFrame(const int16_t* samples, int count, bool wait) override {
+        if (sound_.IsOpen()) sound_.Pacer().WriteFrame(samples, count, wait);
     }
 
     void Message(const std::string& caption, const std::string& text) override {
@@ -521,7 +495,7 @@ private:
     bool gpu_ = false;
     bool vsync_ = false;
     int frameSkip_ = 0;
-    SDL_AudioDeviceID audio_ = 0;
+    SdlSound sound_;
     bool imgui_ = false;
     bool quit_ = false;
     bool acquired_ = false;
@@ -559,19 +533,27 @@ int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
     }
     int status = 0;
     int64_t frames = 0;
+    double running = 0, deviceRate = 0;
     const auto start = std::chrono::steady_clock::now();
     {
         SdlHost host;
         App app(options, host.AllDevices(), err);
         status = app.Run();
         frames = app.FramesRun();
+        running = app.RunSeconds();
+        deviceRate = host.SoundDeviceRate();
     }
     SDL_Quit();
     if (options.frames >= 0 && status == 0) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::fprintf(out, "%lld frames (%.1f s of machine time) in %.2f s\n", static_cast<long long>(frames),
-                     static_cast<double>(frames) / 50.0, seconds);
+        // The pace of the machine itself: the frames over the time they took, and the rate at
+        // which the sound device took samples meanwhile.
+        std::fprintf(out,
+                     "%lld frames (%.1f s of machine time) in %.2f s; running %.2f s, %.2f frames/s; "
+                     "sound device %.0f samples/s\n",
+                     static_cast<long long>(frames), static_cast<double>(frames) / 50.0, seconds, running,
+                     running > 0 ? static_cast<double>(frames) / running : 0.0, deviceRate);
     }
     return status;
 }
