@@ -23,6 +23,7 @@
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
 #include "sound/Ym2149.h"
+#include "video/Blitter.h"
 #include "video/FrameScheduler.h"
 #include "video/Overlay.h"
 #include "video/Renderer.h"
@@ -98,6 +99,7 @@ public:
     Shifter& GetShifter() { return shifter_; }
     Renderer& GetRenderer() { return renderer_; }
     StatusOverlay& Overlay() { return overlay_; }
+    Blitter& GetBlitter() { return blitter_; }
 
     // The display settings; take effect at the next frame end.
     void SetVideoSettings(const VideoSettings& video);
@@ -158,6 +160,7 @@ private:
     InsertResult settingsInsert_[2];
     YmChip ym_;
     FloppyController fdc_;
+    Blitter blitter_;
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
     int32_t mix_[ym::kMaxBlockSamples] = {};
     int16_t sound_[ym::kMaxBlockSamples] = {};
