@@ -11,6 +11,7 @@
 
 #include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "support/Asm.h"
 
 namespace vexil {
 namespace {
@@ -450,6 +451,37 @@ TEST_F(BlitterTest, SaveStateKeepsTheRegisters) {
     ASSERT_TRUE(machine_.LoadState(state, error)) << error;
     EXPECT_EQ(Chip().ReadWord(0xFF8A28), 0x1234);
     EXPECT_EQ(Chip().ReadWord(0xFF8A3A), 0x0207);
+}
+
+// ---- a program ---------------------------------------------------------------------------
+
+// blitter-fill.s on an STE: a halftone rectangle in plane 0 through end masks, a triangle ORed
+// into plane 1 with a skew of 11 and no final read, in colours only an STE shows.
+TEST(BlitterProgram, FillsAndDrawsThroughMasksAndSkew) {
+    const test::AsmProgram program = test::LoadAsm("blitter-fill");
+    Machine machine(MachineSettings{1, 2});
+    machine.LoadBytes(program.origin, program.bytes.data(), program.bytes.size());
+    machine.PokeLong(0, 0x8000);
+    machine.PokeLong(4, program.origin);
+    ASSERT_EQ(machine.Reset(false), 0);
+    std::vector<uint16_t> picture(800 * 600, 0x1234);
+    machine.RenderInto(picture.data(), 800 * 2);
+    ASSERT_EQ(machine.RunFrames(3), kRunBudgetSpent);
+
+    const auto plane0 = [](int x, int y) {
+        return y >= 20 && y < 50 && x >= 13 && x <= 100 && (x + y) % 2 == 0;
+    };
+    const auto plane1 = [](int x, int y) { return y >= 100 && y < 116 && x >= 155 + (y - 100) && x <= 170; };
+    constexpr uint16_t kHost[4] = {0x0000, 0xF000, 0x0080, 0xF79E};
+    int mismatches = 0;
+    for (int y = 0; y < 200 && mismatches < 5; ++y) {
+        for (int x = 0; x < 320; ++x) {
+            const uint16_t want = kHost[(plane0(x, y) ? 1 : 0) | (plane1(x, y) ? 2 : 0)];
+            const uint16_t got = picture[(2 * (y + 42)) * 800 + 80 + 2 * x];
+            if (got != want && mismatches++ < 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << std::hex << ": want " << want << " got " << got;
+        }
+    }
 }
 
 }  // namespace
