@@ -165,7 +165,6 @@ private:
     int32_t mix_[ym::kMaxBlockSamples] = {};
     int16_t sound_[ym::kMaxBlockSamples] = {};
     int32_t soundSamples_ = 0;
-
 };
 
 }  // namespace vexil

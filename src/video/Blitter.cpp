@@ -183,8 +183,12 @@ IoChip BlitterIoChip(Blitter& blitter) {
     chip.name = "Blitter";
     chip.page = 0xFF8A00;
     chip.context = &blitter;
-    chip.readByte = [](void* c, uint32_t address, Cycles) { return static_cast<Blitter*>(c)->ReadByte(address); };
-    chip.readWord = [](void* c, uint32_t address, Cycles) { return static_cast<Blitter*>(c)->ReadWord(address); };
+    chip.readByte = [](void* c, uint32_t address, Cycles) {
+        return static_cast<Blitter*>(c)->ReadByte(address);
+    };
+    chip.readWord = [](void* c, uint32_t address, Cycles) {
+        return static_cast<Blitter*>(c)->ReadWord(address);
+    };
     chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
         static_cast<Blitter*>(c)->WriteByte(address, value);
     };

@@ -200,6 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, IoFaultTest,
                              FaultRow{"read_word", 0xFF8900, 0, true},    // STE pages on an ST: reads
                              FaultRow{"write_byte", 0xFF8901, 0, true},   // and writes
                              FaultRow{"read_word", 0xFF8A00, 0, true},    //
+                             FaultRow{"write_byte", 0xFF8A3C, 0, true},   //
                              FaultRow{"read_word", 0xFF8900, 1, false},   // on an STE the chips answer
                              FaultRow{"write_byte", 0xFF8A01, 1, false},  //
                              FaultRow{"read_word", 0xF00038, 0, true},    // no memory above the RAM area

@@ -1,7 +1,5 @@
 // The Blitter, checked against a blit worked out here from its documented behaviour, word by
 // word, and against plain bitmap copies checked pixel by pixel.
-#include "video/Blitter.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -12,6 +10,7 @@
 #include "app/Machine.h"
 #include "cpu/Cpu.h"
 #include "support/Asm.h"
+#include "video/Blitter.h"
 
 namespace vexil {
 namespace {
@@ -45,7 +44,9 @@ protected:
             SetWord(a, static_cast<uint16_t>(seed >> 12));
         }
     }
-    uint16_t Word(uint32_t a) const { return LoadHostWord(const_cast<Machine&>(machine_).Ram() + (a & 0x3FFFFE)); }
+    uint16_t Word(uint32_t a) const {
+        return LoadHostWord(const_cast<Machine&>(machine_).Ram() + (a & 0x3FFFFE));
+    }
     void SetWord(uint32_t a, uint16_t v) { StoreHostWord(machine_.Ram() + (a & 0x3FFFFE), v); }
     Blitter& Chip() { return machine_.GetBlitter(); }
 
@@ -81,22 +82,14 @@ protected:
 // The sixteen operations by name.
 uint16_t Operation(int op, uint16_t s, uint16_t d) {
     const std::function<int(int, int)> ops[16] = {
-        [](int, int) { return 0; },
-        [](int s, int d) { return s & d; },
-        [](int s, int d) { return s & ~d; },
-        [](int s, int) { return s; },
-        [](int s, int d) { return ~s & d; },
-        [](int, int d) { return d; },
-        [](int s, int d) { return s ^ d; },
-        [](int s, int d) { return s | d; },
-        [](int s, int d) { return ~s & ~d; },
-        [](int s, int d) { return ~(s ^ d); },
-        [](int, int d) { return ~d; },
-        [](int s, int d) { return s | ~d; },
-        [](int s, int) { return ~s; },
-        [](int s, int d) { return ~s | d; },
-        [](int s, int d) { return ~s | ~d; },
-        [](int, int) { return 0xFFFF; },
+        [](int, int) { return 0; },           [](int s, int d) { return s & d; },
+        [](int s, int d) { return s & ~d; },  [](int s, int) { return s; },
+        [](int s, int d) { return ~s & d; },  [](int, int d) { return d; },
+        [](int s, int d) { return s ^ d; },   [](int s, int d) { return s | d; },
+        [](int s, int d) { return ~s & ~d; }, [](int s, int d) { return ~(s ^ d); },
+        [](int, int d) { return ~d; },        [](int s, int d) { return s | ~d; },
+        [](int s, int) { return ~s; },        [](int s, int d) { return ~s | d; },
+        [](int s, int d) { return ~s | ~d; }, [](int, int) { return 0xFFFF; },
     };
     return static_cast<uint16_t>(ops[op](s, d));
 }
@@ -107,7 +100,8 @@ uint16_t Operation(int op, uint16_t s, uint16_t d) {
 // the order of the blit's direction), shifted right by the skew. Without a final read the last
 // word has an empty half where the read word would be. The source counts only when HOP and OP
 // use it.
-std::vector<uint16_t> ReferenceBlit(const Blit& b, const std::function<uint16_t(uint32_t)>& read, uint32_t dstWords) {
+std::vector<uint16_t> ReferenceBlit(const Blit& b, const std::function<uint16_t(uint32_t)>& read,
+                                    uint32_t dstWords) {
     std::vector<uint16_t> memory(dstWords);
     for (uint32_t i = 0; i < dstWords; ++i) memory[i] = read(kDest + 2 * i);
     const auto dstIndex = [](uint32_t address) { return (address - kDest) / 2; };
@@ -153,12 +147,12 @@ std::vector<uint16_t> ReferenceBlit(const Blit& b, const std::function<uint16_t(
 
 constexpr uint32_t kDestWords = 0x400;
 
-
 class BlitterReference : public BlitterTest {
 protected:
     // Runs the blit and compares the destination area with the reference, word for word.
     void Check(const Blit& b) {
-        const std::vector<uint16_t> want = ReferenceBlit(b, [this](uint32_t a) { return Word(a); }, kDestWords);
+        const std::vector<uint16_t> want = ReferenceBlit(
+            b, [this](uint32_t a) { return Word(a); }, kDestWords);
         Start(b);
         int mismatches = 0;
         for (uint32_t i = 0; i < kDestWords && mismatches < 5; ++i) {
@@ -229,7 +223,8 @@ class BlitterPattern : public BlitterReference, public ::testing::WithParamInter
 TEST_P(BlitterPattern, HalftoneLinesAndSmudge) {
     const PatternRow& row = GetParam();
     Blit b = Block(3, 20);
-    for (int i = 0; i < 16; ++i) b.halftone[i] = static_cast<uint16_t>(0x1111 * (i + 1) ^ (0x8001 << (i & 7)));
+    for (int i = 0; i < 16; ++i)
+        b.halftone[i] = static_cast<uint16_t>(0x1111 * (i + 1) ^ (0x8001 << (i & 7)));
     b.hop = row.hop;
     b.op = row.op;
     b.smudge = row.smudge;
@@ -242,16 +237,15 @@ TEST_P(BlitterPattern, HalftoneLinesAndSmudge) {
     Check(b);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, BlitterPattern,
-    ::testing::Values(PatternRow{"halftone_only", 1, 3, false, 80, 0},
-                      PatternRow{"halftone_from_line_9", 1, 7, false, 80, 9},
-                      PatternRow{"halftone_lines_step_down", 1, 3, false, -84, 4},
-                      PatternRow{"source_and_halftone", 3, 3, false, 80, 2},
-                      PatternRow{"all_ones", 0, 6, false, 80, 0},
-                      PatternRow{"smudge_picks_by_source", 1, 3, true, 80, 0},
-                      PatternRow{"smudge_with_source", 3, 6, true, 80, 5}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Patterns, BlitterPattern,
+                         ::testing::Values(PatternRow{"halftone_only", 1, 3, false, 80, 0},
+                                           PatternRow{"halftone_from_line_9", 1, 7, false, 80, 9},
+                                           PatternRow{"halftone_lines_step_down", 1, 3, false, -84, 4},
+                                           PatternRow{"source_and_halftone", 3, 3, false, 80, 2},
+                                           PatternRow{"all_ones", 0, 6, false, 80, 0},
+                                           PatternRow{"smudge_picks_by_source", 1, 3, true, 80, 0},
+                                           PatternRow{"smudge_with_source", 3, 6, true, 80, 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Right to left and bottom to top: the buffer fills from the other side.
 TEST_F(BlitterReference, NegativeIncrementsWalkBackwards) {
@@ -283,7 +277,9 @@ struct CopyRow {
 
 class BlitterCopy : public BlitterTest, public ::testing::WithParamInterface<CopyRow> {
 protected:
-    bool Pixel(uint32_t base, int x, int y) const { return (Word(base + y * 40 + x / 16 * 2) >> (15 - x % 16)) & 1; }
+    bool Pixel(uint32_t base, int x, int y) const {
+        return (Word(base + y * 40 + x / 16 * 2) >> (15 - x % 16)) & 1;
+    }
 };
 
 TEST_P(BlitterCopy, MovesEveryPixelOfTheRectangleAndNoOther) {
@@ -384,7 +380,8 @@ TEST_P(BlitterCycles, FourCyclesForEveryWordMoved) {
 INSTANTIATE_TEST_SUITE_P(
     Accesses, BlitterCycles,
     ::testing::Values(CycleRow{"copy", 2, 3, 0xFFFF, false, false, 4 * (8 + 8)},
-                      CycleRow{"copy_masked_reads_the_destination", 2, 3, 0x0FF0, false, false, 4 * (8 + 8 + 8)},
+                      CycleRow{"copy_masked_reads_the_destination", 2, 3, 0x0FF0, false, false,
+                               4 * (8 + 8 + 8)},
                       CycleRow{"xor_reads_both", 2, 6, 0xFFFF, false, false, 4 * (8 + 8 + 8)},
                       CycleRow{"extra_first_read", 2, 3, 0xFFFF, true, false, 4 * (10 + 8)},
                       CycleRow{"no_final_read", 2, 3, 0xFFFF, false, true, 4 * (6 + 8)},
@@ -435,7 +432,8 @@ TEST_F(BlitterTest, OneLineAtATimeGoesOnWhereTheLastLineEnded) {
     b.xCount = 3;
     b.yCount = 4;
     b.srcYInc = b.dstYInc = 40 - 4;
-    const std::vector<uint16_t> whole = ReferenceBlit(b, [this](uint32_t a) { return Word(a); }, kDestWords);
+    const std::vector<uint16_t> whole = ReferenceBlit(
+        b, [this](uint32_t a) { return Word(a); }, kDestWords);
     b.yCount = 1;
     Start(b);
     for (int i = 0; i < 3; ++i) Chip().WriteWord(0xFF8A38, 1), Chip().WriteByte(0xFF8A3C, 0x80);

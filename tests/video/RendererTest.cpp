@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "memory/Memory.h"
@@ -131,6 +132,49 @@ TEST_F(RendererTest, MediumResolutionShowsSixHundredFortyPixels) {
         return Host(kWords[index(line - 63, x - 80)]);
     });
 }
+
+// The STE's wide screen: a bitmap of 320 bytes a line, shown from a pixel scroll with the line
+// offset that takes each line to the next (the scrolled line fetches one block more).
+struct ScrollRow {
+    const char* name;
+    bool medium;
+    uint32_t scroll;
+    uint32_t lineOffset;  // words
+};
+
+class ScrollTest : public RendererTest, public ::testing::WithParamInterface<ScrollRow> {};
+
+TEST_P(ScrollTest, ShowsTheWideBitmapFromItsScrolledColumn) {
+    const ScrollRow& row = GetParam();
+    const int planes = row.medium ? 2 : 4, pixels = row.medium ? 1280 : 640;
+    const auto index = [&](int y, int x) { return (x / 3 + x / 29 + 5 * y) & (row.medium ? 3 : 15); };
+    for (int y = 0; y < 200; ++y) {
+        for (int group = 0; group < pixels / 16; ++group) {
+            for (int plane = 0; plane < planes; ++plane) {
+                uint16_t word = 0;
+                for (int i = 0; i < 16; ++i) word |= ((index(y, group * 16 + i) >> plane) & 1) << (15 - i);
+                StoreHostWord(snapshot_.data() + y * 320 + group * 2 * planes + plane * 2, word);
+            }
+        }
+    }
+    Palette(4);
+    Event(8, kCodeLineOffset, row.lineOffset);
+    Event(12, kCodeScroll, row.scroll);
+    if (row.medium) Event(16, kCodeResolution, 1);
+    Render();
+    ExpectPicture([&](int line, int x) {
+        if (line < 63 || line > 262 || x < 80 || x >= 720) return Host(kWords[0]);
+        const int column = row.medium ? x - 80 : (x - 80) / 2;
+        return Host(kWords[index(line - 63, column + static_cast<int>(row.scroll))]);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Ste, ScrollTest,
+                         ::testing::Values(ScrollRow{"low_offset_only", false, 0, 80},
+                                           ScrollRow{"low_scroll_5", false, 5, 76},
+                                           ScrollRow{"low_scroll_15", false, 15, 76},
+                                           ScrollRow{"medium_scroll_7", true, 7, 78}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // In the border a change lands on its cycle; in the picture on the 4-cycle group holding it.
 TEST_F(RendererTest, PaletteChangeSplitsALineWhereTheBeamWas) {
