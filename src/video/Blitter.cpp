@@ -1,5 +1,6 @@
 #include "video/Blitter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/SaveState.h"
@@ -9,6 +10,8 @@ namespace vexil {
 using namespace blitter;
 
 namespace {
+
+constexpr uint32_t kMaxWords = 1u << 24;
 
 // The bits of each register that exist; the others read 0.
 uint8_t Implemented(unsigned offset, uint8_t value) {
@@ -95,7 +98,10 @@ Cycles Blitter::Run() {
     uint32_t dst = Long(kDstAddr);
     const uint16_t masks[3] = {Word(kEndMask1), Word(kEndMask2), Word(kEndMask3)};
     const uint32_t width = Word(kXCount) != 0 ? Word(kXCount) : 0x10000;
-    uint32_t lines = Word(kYCount);
+    // The largest blit the registers allow moves 2^32 words, minutes of host time inside one
+    // write; one blit moves at most 2^24 words (four times the STE's largest memory) and ends
+    // as a whole one does.
+    uint32_t lines = std::min<uint32_t>(Word(kYCount), std::max<uint32_t>(1, kMaxWords / width));
     const unsigned hop = s_.regs[kHop], op = s_.regs[kOp];
     const uint8_t control = s_.regs[kControl];
     const bool smudge = (control & kSmudge) != 0;

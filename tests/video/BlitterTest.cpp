@@ -426,6 +426,19 @@ TEST_F(BlitterTest, BusyWithNoLinesLeftStartsNothing) {
     EXPECT_EQ(Chip().ReadByte(0xFF8A3C), 5);
 }
 
+// The largest blit the registers describe would move 2^32 words inside one write; it stops
+// after 2^24 and ends as a whole blit does.
+TEST_F(BlitterTest, AHugeBlitEndsAfterSixteenMillionWords) {
+    Blit b;
+    b.xCount = 0;  // 65536 words
+    b.yCount = 0xFFFF;
+    b.hop = 0;
+    b.op = 15;
+    EXPECT_EQ(Start(b), Cycles{4} << 24);
+    EXPECT_EQ(Chip().ReadWord(0xFF8A38), 0);
+    EXPECT_EQ(Chip().ReadByte(0xFF8A3C) & 0x80, 0);
+}
+
 // Line by line, as EmuTOS draws: each blit of one line leaves the addresses at the next.
 TEST_F(BlitterTest, OneLineAtATimeGoesOnWhereTheLastLineEnded) {
     Blit b;
