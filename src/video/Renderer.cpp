@@ -122,8 +122,12 @@ void Renderer::Fill(int64_t words) {
     if (linePos_ > kLineWords + kLineSlack - 16) linePos_ = kLineWords + kLineSlack - 16;
 }
 
+// Picture data past the snapshot's 64 KB (an STE line offset makes a frame's screen that large)
+// comes from emulated RAM as it stands at the frame end.
 void Renderer::ReadBlock(uint32_t offset, uint32_t& first, uint32_t& second) const {
     const uint8_t* p = source_ + (offset & sourceMask_ & ~1u);
+    if (source_ == work_.get() && ram_ != nullptr && offset >= kSnapshotBytes && offset < kRamMask)
+        p = ram_ + ((snapshotBase_ + offset) & kRamMask & ~1u);
     uint32_t words[2];
     std::memcpy(words, p, 8);
     first = words[0];  // plane 0 in the low half, plane 1 in the high half

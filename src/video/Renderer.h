@@ -35,6 +35,7 @@ enum class LineMode : int32_t { kNormal = 0, kHalf = 1, kInterlace = 2, kBlend =
 struct RenderSource {
     const ShifterEvent* log = nullptr;  // terminated with kLogEnd
     const uint8_t* snapshot = nullptr;  // 64 KB from the frame's video base, host word order
+                                        // (a screen larger than that goes on in `ram`)
     uint32_t snapshotBase = 0;          // the emulated address the snapshot starts at
     // Emulated RAM (4 MB, host word order) for the reads after a video counter write; the 16
     // bytes after it must be readable (the ROM area follows it in the memory block).

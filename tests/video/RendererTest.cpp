@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -175,6 +176,26 @@ INSTANTIATE_TEST_SUITE_P(Ste, ScrollTest,
                                            ScrollRow{"low_scroll_15", false, 15, 76},
                                            ScrollRow{"medium_scroll_7", true, 7, 78}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// With a line offset of 120 words the frame's screen is 80,000 bytes: what lies past the
+// 64 KB snapshot is read from memory.
+TEST_F(RendererTest, ALineOffsetScreenLargerThanTheSnapshotGoesOnInMemory) {
+    constexpr uint32_t kBase = 0x20000;
+    std::vector<uint8_t> line(160);
+    for (int y = 0; y < 200; ++y) {
+        EncodeLow(line.data(), 1, [y](int, int x) { return Pattern(y, x); });
+        std::memcpy(ram_.data() + kBase + 400 * y, line.data(), 160);
+    }
+    std::memcpy(snapshot_.data(), ram_.data() + kBase, snapshot_.size());
+    source_.snapshotBase = kBase;
+    Palette(4);
+    Event(8, kCodeLineOffset, 120);
+    Render();
+    ExpectPicture([](int line, int x) {
+        if (line < 63 || line > 262 || x < 80 || x >= 720) return Host(kWords[0]);
+        return Host(kWords[Pattern(line - 63, (x - 80) / 2)]);
+    });
+}
 
 // In the border a change lands on its cycle; in the picture on the 4-cycle group holding it.
 TEST_F(RendererTest, PaletteChangeSplitsALineWhereTheBeamWas) {
