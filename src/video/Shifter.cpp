@@ -277,6 +277,9 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
                 const int32_t first = std::max(off, s_.windowStart[line]);
                 const int32_t last = std::min(end, s_.windowEnd[line]);
                 if (last > first) bytes += static_cast<uint32_t>(((last - first) / 2) & ~1);
+                // At the line's display end an STE adds its line offset, and the block a scrolled
+                // line fetched beyond the picture.
+                if (end >= s_.windowEnd[line] && off < s_.windowEnd[line]) bytes += SteLineExtra();
             }
             if (line >= 310) {
                 base = s_.videoBase;
@@ -292,6 +295,12 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
     }
     s_.countedTo = pos - kCounterLead;
     return (s_.countBytes + base) & 0xFFFFFF;
+}
+
+uint32_t Shifter::SteLineExtra() const {
+    if (!ste_) return 0;
+    const uint32_t fetch = (s_.regs[0x65] & 15) == 0 ? 0 : (s_.regs[0x60] & 1) ? 4 : 8;
+    return 2u * s_.regs[0x0F] + fetch;
 }
 
 // ---- save state --------------------------------------------------------------------------

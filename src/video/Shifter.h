@@ -29,8 +29,7 @@
 //   resolution 2 at p 164-176 (step 4)    next line starts 106 bytes earlier    code 0x28
 //   sync not 2 in frame cycles 17184-17424    top border open
 //   sync not 2 in frame cycles 133924-134752  bottom border open
-// Not modelled: high resolution, 60 Hz frame timing; the video counter read does not count the
-// STE's line offset and scroll fetch.
+// Not modelled: high resolution, 60 Hz frame timing.
 #pragma once
 
 #include <cstdint>
@@ -129,6 +128,7 @@ private:
     void WriteCounter(int shift, uint8_t value, Cycles time);
     void WritePaletteByte(uint32_t offset, uint8_t value, Cycles time);
     uint16_t PaletteMask() const { return ste_ ? 0x0FFF : 0x0777; }
+    uint32_t SteLineExtra() const;  // bytes an STE's line offset and scroll add to a line
 
     struct State {
         uint8_t regs[256];  // register mirror, one byte per offset

@@ -220,6 +220,20 @@ TEST_F(CounterTest, SteCounterByteWriteReplacesThatByteOfTheCurrentCount) {
     EXPECT_EQ(shifter_->FrameBase(), 0x078000u);  // screen writes still patch this frame's snapshot
 }
 
+// An STE's counter goes on by the line offset and the scrolled line's extra block at the end
+// of each displayed line.
+TEST_F(CounterTest, SteCounterCountsTheLineOffsetAndTheScrollFetch) {
+    Make(true);
+    shifter_->WriteByte(0xFF8201, 0x07, 0);
+    shifter_->WriteByte(0xFF8203, 0x80, 0);
+    shifter_->WriteByte(0xFF820F, 76, 0);
+    shifter_->WriteByte(0xFF8265, 5, 0);
+    shifter_->StartFrame();
+    shifter_->ResetLineWindows();
+    EXPECT_EQ(Counter(Line(63, 300)), 0x078000u + (300 + 20 - 96) / 2);
+    EXPECT_EQ(Counter(Line(65, 0)), 0x078000u + 2 * 320);
+}
+
 // Only an STE logs its line offset and scroll for the picture.
 TEST_F(ShifterTest, LineOffsetAndScrollAreLoggedOnAnSteOnly) {
     for (bool ste : {false, true}) {
