@@ -217,6 +217,10 @@ struct PatternRow {
     uint8_t line;
 };
 
+void PrintTo(const PatternRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class BlitterPattern : public BlitterReference, public ::testing::WithParamInterface<PatternRow> {};
 
 TEST_P(BlitterPattern, HalftoneLinesAndSmudge) {
@@ -333,7 +337,16 @@ std::vector<CopyRow> CopyRows() {
     return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(Copies, BlitterCopy, ::testing::ValuesIn(CopyRows()));
+// A row prints as what it copies (the struct's padding bytes would not print the same twice).
+void PrintTo(const CopyRow& row, std::ostream* out) {
+    *out << row.width << " pixels from " << row.from << " to " << row.to << (row.leftward ? " leftward" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, BlitterCopy, ::testing::ValuesIn(CopyRows()), [](const auto& info) {
+    const CopyRow& row = info.param;
+    return std::to_string(row.width) + "_from_" + std::to_string(row.from) + "_to_" + std::to_string(row.to) +
+           (row.leftward ? "_leftward" : "");
+});
 
 // ---- bus time, registers, the machine ------------------------------------------------------
 
@@ -344,6 +357,10 @@ struct CycleRow {
     bool fxsr, nfsr;
     Cycles cycles;  // 4 for every word read or written
 };
+
+void PrintTo(const CycleRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class BlitterCycles : public BlitterTest, public ::testing::WithParamInterface<CycleRow> {};
 

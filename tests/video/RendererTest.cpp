@@ -143,6 +143,10 @@ struct ScrollRow {
     uint32_t lineOffset;  // words
 };
 
+void PrintTo(const ScrollRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class ScrollTest : public RendererTest, public ::testing::WithParamInterface<ScrollRow> {};
 
 TEST_P(ScrollTest, ShowsTheWideBitmapFromItsScrolledColumn) {
