@@ -44,7 +44,8 @@ Machine::Machine(const MachineSettings& settings)
       bus_(*tables_),
       io_((settings.Machine & 1) != 0),
       shifter_(scheduler_, (settings.Machine & 1) != 0),
-      fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()) {
+      fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()),
+      blitter_(bus_) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -68,6 +69,7 @@ Machine::Machine(const MachineSettings& settings)
     acias_.PowerOn();
     keyboard_.PowerOn();
     io_.RegisterChip(AciaIoChip(acias_));
+    io_.RegisterChip(BlitterIoChip(blitter_));  // answers on an STE only
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
     MemoryHandlers handlers = io_.Handlers();
@@ -277,6 +279,7 @@ std::vector<uint8_t> Machine::SaveState() const {
     ym_.synth.Save(out);
     acias_.Save(out);
     keyboard_.Save(out);
+    blitter_.Save(out);
     return out.Finish();
 }
 
@@ -305,13 +308,13 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
         !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
         !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !acias_.Load(in, commit) ||
-        !keyboard_.Load(in, commit) || !in.AtEnd())
+        !keyboard_.Load(in, commit) || !blitter_.Load(in, commit) || !in.AtEnd())
         return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);
         uint16_t palette[16];
         for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
-        renderer_.SetState(palette, shifter_.Resolution());
+        renderer_.SetState(palette, shifter_.Resolution(), shifter_.LineOffset(), shifter_.Scroll());
         MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     return true;

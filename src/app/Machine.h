@@ -25,6 +25,7 @@
 #include "sound/DriveSound.h"
 #include "sound/SoundMix.h"
 #include "sound/Ym2149.h"
+#include "video/Blitter.h"
 #include "video/FrameScheduler.h"
 #include "video/Overlay.h"
 #include "video/Renderer.h"
@@ -102,6 +103,7 @@ public:
     Shifter& GetShifter() { return shifter_; }
     Renderer& GetRenderer() { return renderer_; }
     StatusOverlay& Overlay() { return overlay_; }
+    Blitter& GetBlitter() { return blitter_; }
 
     // The display settings; take effect at the next frame end.
     void SetVideoSettings(const VideoSettings& video);
@@ -174,6 +176,7 @@ private:
     InsertResult settingsInsert_[2];
     YmChip ym_;
     FloppyController fdc_;
+    Blitter blitter_;
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
     DriveSounds driveSounds_;
     SoundMix mixer_;

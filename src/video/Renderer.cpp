@@ -44,9 +44,11 @@ Renderer::Renderer() : colours_(new uint16_t[0x10000]), work_(new uint8_t[kSnaps
     std::memset(line_, 0, sizeof line_);
 }
 
-void Renderer::SetState(const uint16_t palette[16], uint8_t resolution) {
+void Renderer::SetState(const uint16_t palette[16], uint8_t resolution, uint8_t lineOffset, uint8_t scroll) {
     for (int i = 0; i < 16; ++i) palette_[i] = colours_[palette[i]] * 0x10001u;
     resolution_ = resolution & 3;
+    lineOffset_ = lineOffset;
+    scroll_ = scroll & 15u;
 }
 
 // Performs the entry at the read position and moves on; returns the next entry's delta. The
@@ -95,6 +97,12 @@ int64_t Renderer::Apply() {
                 StoreHostWord(work_.get() + ((e.value - snapshotBase_) & 0xFFFE),
                               static_cast<uint16_t>(e.code >> 16));
                 break;
+            case kCodeLineOffset:
+                lineOffset_ = e.value & 0xFF;
+                break;
+            case kCodeScroll:
+                scroll_ = e.value & 15;
+                break;
             default:
                 break;
         }
@@ -114,12 +122,39 @@ void Renderer::Fill(int64_t words) {
     if (linePos_ > kLineWords + kLineSlack - 16) linePos_ = kLineWords + kLineSlack - 16;
 }
 
+// Picture data past the snapshot's 64 KB (an STE line offset makes a frame's screen that large)
+// comes from emulated RAM as it stands at the frame end.
 void Renderer::ReadBlock(uint32_t offset, uint32_t& first, uint32_t& second) const {
     const uint8_t* p = source_ + (offset & sourceMask_ & ~1u);
+    if (source_ == work_.get() && ram_ != nullptr && offset >= kSnapshotBytes && offset < kRamMask)
+        p = ram_ + ((snapshotBase_ + offset) & kRamMask & ~1u);
     uint32_t words[2];
     std::memcpy(words, p, 8);
     first = words[0];  // plane 0 in the low half, plane 1 in the high half
     second = words[1];
+}
+
+// A block as a scrolled line shows it: each 16-pixel plane word takes its first `lineScroll_`
+// pixels' place from the following one (in low resolution the same plane of the next block; in
+// medium the block's second group, then the next block's first).
+void Renderer::ReadScrolledBlock(uint32_t offset, bool medium, uint32_t& first, uint32_t& second) const {
+    uint32_t nextFirst, nextSecond;
+    ReadBlock(offset, first, second);
+    ReadBlock(offset + 8, nextFirst, nextSecond);
+    const uint32_t s = lineScroll_;
+    const auto join = [s](uint32_t words, uint32_t following) {
+        const uint32_t low = ((words & 0xFFFF) << s | (following & 0xFFFF) >> (16 - s)) & 0xFFFF;
+        const uint32_t high = ((words >> 16) << s | (following >> 16) >> (16 - s)) & 0xFFFF;
+        return low | high << 16;
+    };
+    if (medium) {
+        const uint32_t joinedFirst = join(first, second);
+        second = join(second, nextFirst);
+        first = joinedFirst;
+    } else {
+        first = join(first, nextFirst);
+        second = join(second, nextSecond);
+    }
 }
 
 void Renderer::DrawGroupLow(uint32_t first, uint32_t second, int group) {
@@ -198,12 +233,16 @@ void Renderer::PictureLine() {
         remaining_ -= borderWidth_;
     }
     borderWidth_ = 40;
+    lineScroll_ = scroll_;
 
     while (blocks_ > 0) {
         if (linePos_ > kLineWords + kLineSlack - 16) linePos_ = kLineWords + kLineSlack - 16;
         const bool medium = (resolution_ & 1) != 0;
         uint32_t first, second;
-        ReadBlock(read_, first, second);
+        if (lineScroll_ != 0)
+            ReadScrolledBlock(read_, medium, first, second);
+        else
+            ReadBlock(read_, first, second);
         if (remaining_ >= 16) {
             remaining_ -= 16;
             for (int g = 0; g < 4; ++g)
@@ -233,6 +272,9 @@ void Renderer::PictureLine() {
         remaining_ -= borderWidth_;
     }
     read_ += static_cast<uint32_t>(extraBytes_ & ~1);
+    // The STE's extra fetch of a scrolled line, and its line offset.
+    if (lineScroll_ != 0) read_ += (resolution_ & 1) ? 4 : 8;
+    read_ += 2 * lineOffset_;
     remaining_ -= kHiddenCycles;
 }
 

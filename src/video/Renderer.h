@@ -11,6 +11,10 @@
 //                 (an open top border starts the picture at 34, an open bottom one ends it
 //                 at 305)
 //
+// On an STE the line offset adds its words after each line, and a pixel scroll moves the picture
+// left by up to 15 pixels: each line then fetches one 16-pixel block more (8 bytes in low
+// resolution, 4 in medium) and every block drawn takes its leftmost pixels from the next.
+//
 // Border colour changes land on the exact cycle; inside the picture a change takes effect
 // from the 4-cycle group that holds it. Conversion is table-driven: plane tables turn the
 // bitplane nibbles or bytes into colour indexes, the colour table turns palette words into
@@ -31,6 +35,7 @@ enum class LineMode : int32_t { kNormal = 0, kHalf = 1, kInterlace = 2, kBlend =
 struct RenderSource {
     const ShifterEvent* log = nullptr;  // terminated with kLogEnd
     const uint8_t* snapshot = nullptr;  // 64 KB from the frame's video base, host word order
+                                        // (a screen larger than that goes on in `ram`)
     uint32_t snapshotBase = 0;          // the emulated address the snapshot starts at
     // Emulated RAM (4 MB, host word order) for the reads after a video counter write; the 16
     // bytes after it must be readable (the ROM area follows it in the memory block).
@@ -47,10 +52,11 @@ public:
     // fourth as the lowest), bits 12-15 ignored.
     static uint16_t HostColour(uint16_t paletteWord);
 
-    // Machine reset: low resolution; the palette stays.
-    void Reset() { resolution_ = 0; }
-    // Takes the palette and resolution as the registers hold them (after a state was loaded).
-    void SetState(const uint16_t palette[16], uint8_t resolution);
+    // Machine reset: low resolution, no line offset or scroll; the palette stays.
+    void Reset() { resolution_ = 0, lineOffset_ = 0, scroll_ = 0; }
+    // Takes the palette, resolution, line offset and scroll as the registers hold them (after
+    // a state was loaded).
+    void SetState(const uint16_t palette[16], uint8_t resolution, uint8_t lineOffset = 0, uint8_t scroll = 0);
 
     // Draws the frame into `pixels` (800 x 600, `pitchBytes` apart; two host lines per
     // emulated line).
@@ -73,6 +79,7 @@ private:
     void DrawGroupMedium(uint32_t first, uint32_t second, int group);
     void DrawHalfBlockLow(uint32_t offset, int half);
     void ReadBlock(uint32_t offset, uint32_t& first, uint32_t& second) const;
+    void ReadScrolledBlock(uint32_t offset, bool medium, uint32_t& first, uint32_t& second) const;
     void OutputLine();
 
     // Tables, built once.
@@ -83,6 +90,9 @@ private:
     // Carried from frame to frame.
     uint32_t palette_[16] = {};  // host colour in both halves
     uint32_t resolution_ = 0;
+    uint32_t lineOffset_ = 0;  // words
+    uint32_t scroll_ = 0;      // pixels
+    uint32_t lineScroll_ = 0;  // the scroll the line being drawn took at its start
 
     // Per frame.
     std::unique_ptr<uint8_t[]> work_;  // the snapshot, patched by screen writes

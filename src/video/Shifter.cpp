@@ -37,6 +37,7 @@ void Shifter::Reset() {
     s_.counterStart = 0;
     s_.regs[0x60] = 0;
     s_.regs[0x0A] = 2;  // 50 Hz
+    if (ste_) s_.regs[0x0F] = s_.regs[0x65] = 0;
 }
 
 void Shifter::StartFrame() {
@@ -120,13 +121,17 @@ uint16_t Shifter::ReadWord(uint32_t address, Cycles time) {
 void Shifter::WriteByte(uint32_t address, uint8_t value, Cycles time) {
     const uint32_t offset = address & 0xFF;
     switch (offset) {
+        // A write to the high or middle byte clears the low one (an ST's is always 0), so
+        // that software writing the low byte last sets the whole base.
         case 0x01:
             s_.regs[offset] = value;
-            s_.videoBase = (s_.videoBase & 0x00FFFF) | uint32_t{value} << 16;
+            s_.regs[0x0D] = 0;
+            s_.videoBase = (s_.videoBase & 0x00FF00) | uint32_t{value} << 16;
             break;
         case 0x03:
             s_.regs[offset] = value;
-            s_.videoBase = (s_.videoBase & 0xFF00FF) | uint32_t{value} << 8;
+            s_.regs[0x0D] = 0;
+            s_.videoBase = (s_.videoBase & 0xFF0000) | uint32_t{value} << 8;
             break;
         case 0x05:
             WriteCounter(16, value, time);
@@ -142,11 +147,17 @@ void Shifter::WriteByte(uint32_t address, uint8_t value, Cycles time) {
             break;
         case 0x0D:
             if (!ste_) break;
-            s_.regs[offset] = value;
-            s_.videoBase = (s_.videoBase & 0xFFFF00) | value;
+            s_.regs[offset] = value & 0xFE;  // the base is a word address
+            s_.videoBase = (s_.videoBase & 0xFFFF00) | (value & 0xFE);
             break;
         case 0x0F:
             s_.regs[offset] = value;
+            if (ste_) Log(kCodeLineOffset, value, time);
+            break;
+        case 0x65:
+            if (!ste_) break;
+            s_.regs[offset] = value & 15;
+            Log(kCodeScroll, value & 15, time);
             break;
         case 0x60:
             WriteResolution(value, time);
@@ -166,7 +177,7 @@ void Shifter::WriteWord(uint32_t address, uint16_t value, Cycles time) {
         Log(offset & 0x1E, masked, time);
     } else if (offset == 0x0A || offset == 0x60) {
         WriteByte(offset, static_cast<uint8_t>(value >> 8), time);  // the register is the high byte
-    } else if (offset <= 0x0E) {
+    } else if (offset <= 0x0E || offset == 0x64) {
         WriteByte(offset + 1, static_cast<uint8_t>(value), time);  // the register is the low byte
     }
 }
@@ -180,12 +191,15 @@ void Shifter::WritePaletteByte(uint32_t offset, uint8_t value, Cycles time) {
     Log(even & 0x1E, masked, time);
 }
 
-// The ST's counter is read only; the STE's takes writes into its frame-start value, and the
-// picture is read from the new address from then on.
+// The ST's counter is read only. A write to the STE's replaces one byte of the counter as it
+// stands at that cycle (the others keep the bytes fetched so far); the count goes on from
+// there and the picture is read from the new address from then on.
 void Shifter::WriteCounter(int shift, uint8_t value, Cycles time) {
     if (!ste_) return;
-    s_.counterStart = (s_.counterStart & ~(0xFFu << shift)) | uint32_t{value} << shift;
-    Log(kCodeCounter, s_.counterStart & 0x3FFFFF, time);
+    const uint32_t now = VideoCounterAt(time);
+    const uint32_t counter = (now & ~(0xFFu << shift)) | uint32_t{value} << shift;
+    s_.counterStart = (s_.counterStart + counter - now) & 0xFFFFFF;
+    Log(kCodeCounter, counter & 0x3FFFFF, time);
 }
 
 void Shifter::WriteSync(uint8_t value, Cycles time) {
@@ -263,6 +277,9 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
                 const int32_t first = std::max(off, s_.windowStart[line]);
                 const int32_t last = std::min(end, s_.windowEnd[line]);
                 if (last > first) bytes += static_cast<uint32_t>(((last - first) / 2) & ~1);
+                // At the line's display end an STE adds its line offset, and the block a scrolled
+                // line fetched beyond the picture.
+                if (end >= s_.windowEnd[line] && off < s_.windowEnd[line]) bytes += SteLineExtra();
             }
             if (line >= 310) {
                 base = s_.videoBase;
@@ -278,6 +295,12 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
     }
     s_.countedTo = pos - kCounterLead;
     return (s_.countBytes + base) & 0xFFFFFF;
+}
+
+uint32_t Shifter::SteLineExtra() const {
+    if (!ste_) return 0;
+    const uint32_t fetch = (s_.regs[0x65] & 15) == 0 ? 0 : (s_.regs[0x60] & 1) ? 4 : 8;
+    return 2u * s_.regs[0x0F] + fetch;
 }
 
 // ---- save state --------------------------------------------------------------------------
@@ -332,7 +355,7 @@ bool Shifter::Load(StateReader& in, bool commit) {
         uint32_t code;
         std::memcpy(&delta, entries + 12 * n, 4);
         std::memcpy(&code, entries + 12 * n + 4, 4);
-        if (delta < -1024 || delta > 2 * 160256 || (code & 0xFFFF) > kCodeScreenWord || (code & 1) != 0)
+        if (delta < -1024 || delta > 2 * 160256 || (code & 0xFFFF) > kCodeScroll || (code & 1) != 0)
             return false;
     }
     if (!commit) return true;

@@ -8,13 +8,19 @@
 //
 // Registers (offsets in the page; all others read 0xFF and ignore writes):
 //   0x01 0x03   video base high, middle          read/write
-//   0x05-0x09   video counter high/middle/low    read; written on an STE only
+//   0x05-0x09   video counter high/middle/low    read; written on an STE only, where a
+//                                                write replaces that byte of the counter
+//                                                as it stands and the picture goes on there
 //   0x0A        sync mode (2 bits)               read/write, border detection
-//   0x0D        video base low (STE)             0xFF and ignored on an ST
-//   0x0F        line offset (STE)                stored only
+//   0x0D        video base low (STE)             bit 0 reads 0; 0xFF and ignored on an ST;
+//                                                a write to 0x01 or 0x03 clears it
+//   0x0F        line offset (STE)                words skipped after each line; logged
 //   0x40-0x5F   palette 0-15                     ST 0x0777 bits, STE 0x0FFF bits
 //   0x60        resolution (2 bits)              read/write, border detection
-//   0x64 0x65   horizontal scroll (STE)          read; writes ignored
+//   0x64 0x65   horizontal scroll (STE)          0x65 (4 bits): the picture moves that many
+//                                                pixels left and each line fetches one
+//                                                16-pixel block more; logged. On an ST 0x0F is
+//                                                stored only and scroll writes are ignored.
 //
 // Border tricks recognised (line cycle p = frame cycle mod 512, only while display enabled):
 //   sync 0 at p 356/372/376/380/384       next line starts 2 bytes earlier      code 0x2A
@@ -23,7 +29,7 @@
 //   resolution 2 at p 164-176 (step 4)    next line starts 106 bytes earlier    code 0x28
 //   sync not 2 in frame cycles 17184-17424    top border open
 //   sync not 2 in frame cycles 133924-134752  bottom border open
-// Not modelled: the STE's line offset and fine scroll, high resolution, 60 Hz frame timing.
+// Not modelled: high resolution, 60 Hz frame timing.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +66,8 @@ enum ShifterCode : uint32_t {
     kCodeLineBack2 = 0x2A,
     kCodeScreenByte = 0x2E,
     kCodeScreenWord = 0x30,
+    kCodeLineOffset = 0x32,  // STE: words added after each line, value 0-255
+    kCodeScroll = 0x34,      // STE: pixels the picture moves left, value 0-15
 };
 
 constexpr int32_t kDisplayStart = 96;  // default display window within a line, in cycles
@@ -100,6 +108,8 @@ public:
         return static_cast<uint16_t>(s_.regs[0x40 + 2 * index] << 8 | s_.regs[0x41 + 2 * index]);
     }
     uint8_t Resolution() const { return s_.regs[0x60]; }
+    uint8_t LineOffset() const { return ste_ ? s_.regs[0x0F] : 0; }  // as the picture takes it
+    uint8_t Scroll() const { return ste_ ? s_.regs[0x65] & 15 : 0; }
     const ShifterEvent* Log() const { return log_.get(); }
     int32_t LogLength() const { return s_.logLength; }
     int32_t WindowStart(int line) const { return s_.windowStart[line]; }
@@ -118,6 +128,7 @@ private:
     void WriteCounter(int shift, uint8_t value, Cycles time);
     void WritePaletteByte(uint32_t offset, uint8_t value, Cycles time);
     uint16_t PaletteMask() const { return ste_ ? 0x0FFF : 0x0777; }
+    uint32_t SteLineExtra() const;  // bytes an STE's line offset and scroll add to a line
 
     struct State {
         uint8_t regs[256];  // register mirror, one byte per offset

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "app/Headless.h"
@@ -54,12 +55,13 @@ bool Light(Rgb c) {
 }
 
 // A headless run of the bundled EmuTOS, with an input script when one is given.
-Screenshot RunEmuTos(int frames, const std::string& script = "") {
+Screenshot RunEmuTos(int frames, const std::string& script = "", uint32_t machine = 0) {
     const std::string base =
         (std::filesystem::temp_directory_path() / ("vexil-desk-" + std::to_string(::getpid()))).string();
     HeadlessOptions run;
     run.romPath = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
     run.frames = frames;
+    run.Machine = machine;
     run.screenshot = base + ".tga";
     if (!script.empty()) {
         run.inputScript = base + ".txt";
@@ -76,8 +78,11 @@ Screenshot RunEmuTos(int frames, const std::string& script = "") {
     return shot;
 }
 
-TEST(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
-    const Screenshot shot = RunEmuTos(600);
+// The ST, and the STE, where EmuTOS finds the Blitter and draws its console with it.
+class FirstLight : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
+    const Screenshot shot = RunEmuTos(600, "", GetParam());
     ASSERT_TRUE(shot.Valid());
     // The menu bar: light with the black letters of "Desk File View Options".
     for (int y : {90, 95}) {
@@ -92,9 +97,13 @@ TEST(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
     EXPECT_TRUE(Light(shot.At(400, 550)));
 }
 
+INSTANTIATE_TEST_SUITE_P(Machines, FirstLight, ::testing::Values(0u, 1u), [](const auto& info) {
+    return info.param ? std::string("Ste") : std::string("St");
+});
+
 // The mouse, moved by a script into the top left corner and then onto the first title, opens
 // the Desk menu: the title shows inverted and the menu covers the desktop below it.
-TEST(FirstLight, AScriptedMouseOpensTheDeskMenu) {
+TEST(FirstLightMouse, AScriptedMouseOpensTheDeskMenu) {
     const Screenshot plain = RunEmuTos(720);
     const Screenshot menu = RunEmuTos(720, "620 mouse -400 -300\n660 mouse 40 2\n");
     ASSERT_TRUE(plain.Valid() && menu.Valid());

@@ -115,7 +115,6 @@ protected:
         machine_->LoadBytes(program_.origin, program_.bytes.data(), program_.bytes.size());
         machine_->PokeLong(8, program_.Symbol("bus_error"));
         machine_->Io().RegisterChip(FakeChip(chip_, 0xFF8900));
-        machine_->Io().RegisterChip(FakeChip(chip_, 0xFF8A00));
     }
 
     // Runs the instruction at `label` with A0 = `address`; returns the cycles it took, or -1
@@ -187,7 +186,9 @@ TEST_P(IoFaultTest, AbsentHardwareAnswersWithABusError) {
     if (row.faults) {
         EXPECT_EQ(machine_->PeekLong(g_cpu.a[7] + 2), row.address);
     }
-    EXPECT_EQ(chip_.log.size(), row.faults ? 0u : 1u);
+    // The Blitter's page has the machine's own chip; the stand-in answers on the others.
+    const bool standIn = (row.address & 0xFFFF00) != 0xFF8A00;
+    EXPECT_EQ(chip_.log.size(), row.faults || !standIn ? 0u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, IoFaultTest,
@@ -199,6 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, IoFaultTest,
                              FaultRow{"read_word", 0xFF8900, 0, true},    // STE pages on an ST: reads
                              FaultRow{"write_byte", 0xFF8901, 0, true},   // and writes
                              FaultRow{"read_word", 0xFF8A00, 0, true},    //
+                             FaultRow{"write_byte", 0xFF8A3C, 0, true},   //
                              FaultRow{"read_word", 0xFF8900, 1, false},   // on an STE the chips answer
                              FaultRow{"write_byte", 0xFF8A01, 1, false},  //
                              FaultRow{"read_word", 0xF00038, 0, true},    // no memory above the RAM area

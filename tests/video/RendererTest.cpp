@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "memory/Memory.h"
@@ -129,6 +131,73 @@ TEST_F(RendererTest, MediumResolutionShowsSixHundredFortyPixels) {
     ExpectPicture([&](int line, int x) {
         if (line < 63 || line > 262 || x < 80 || x >= 720) return Host(kWords[0]);
         return Host(kWords[index(line - 63, x - 80)]);
+    });
+}
+
+// The STE's wide screen: a bitmap of 320 bytes a line, shown from a pixel scroll with the line
+// offset that takes each line to the next (the scrolled line fetches one block more).
+struct ScrollRow {
+    const char* name;
+    bool medium;
+    uint32_t scroll;
+    uint32_t lineOffset;  // words
+};
+
+void PrintTo(const ScrollRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ScrollTest : public RendererTest, public ::testing::WithParamInterface<ScrollRow> {};
+
+TEST_P(ScrollTest, ShowsTheWideBitmapFromItsScrolledColumn) {
+    const ScrollRow& row = GetParam();
+    const int planes = row.medium ? 2 : 4, pixels = row.medium ? 1280 : 640;
+    const auto index = [&](int y, int x) { return (x / 3 + x / 29 + 5 * y) & (row.medium ? 3 : 15); };
+    for (int y = 0; y < 200; ++y) {
+        for (int group = 0; group < pixels / 16; ++group) {
+            for (int plane = 0; plane < planes; ++plane) {
+                uint16_t word = 0;
+                for (int i = 0; i < 16; ++i) word |= ((index(y, group * 16 + i) >> plane) & 1) << (15 - i);
+                StoreHostWord(snapshot_.data() + y * 320 + group * 2 * planes + plane * 2, word);
+            }
+        }
+    }
+    Palette(4);
+    Event(8, kCodeLineOffset, row.lineOffset);
+    Event(12, kCodeScroll, row.scroll);
+    if (row.medium) Event(16, kCodeResolution, 1);
+    Render();
+    ExpectPicture([&](int line, int x) {
+        if (line < 63 || line > 262 || x < 80 || x >= 720) return Host(kWords[0]);
+        const int column = row.medium ? x - 80 : (x - 80) / 2;
+        return Host(kWords[index(line - 63, column + static_cast<int>(row.scroll))]);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Ste, ScrollTest,
+                         ::testing::Values(ScrollRow{"low_offset_only", false, 0, 80},
+                                           ScrollRow{"low_scroll_5", false, 5, 76},
+                                           ScrollRow{"low_scroll_15", false, 15, 76},
+                                           ScrollRow{"medium_scroll_7", true, 7, 78}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// With a line offset of 120 words the frame's screen is 80,000 bytes: what lies past the
+// 64 KB snapshot is read from memory.
+TEST_F(RendererTest, ALineOffsetScreenLargerThanTheSnapshotGoesOnInMemory) {
+    constexpr uint32_t kBase = 0x20000;
+    std::vector<uint8_t> line(160);
+    for (int y = 0; y < 200; ++y) {
+        EncodeLow(line.data(), 1, [y](int, int x) { return Pattern(y, x); });
+        std::memcpy(ram_.data() + kBase + 400 * y, line.data(), 160);
+    }
+    std::memcpy(snapshot_.data(), ram_.data() + kBase, snapshot_.size());
+    source_.snapshotBase = kBase;
+    Palette(4);
+    Event(8, kCodeLineOffset, 120);
+    Render();
+    ExpectPicture([](int line, int x) {
+        if (line < 63 || line > 262 || x < 80 || x >= 720) return Host(kWords[0]);
+        return Host(kWords[Pattern(line - 63, (x - 80) / 2)]);
     });
 }
 

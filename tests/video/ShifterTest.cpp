@@ -78,6 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
         RegisterRow{"st_base_low_absent", false, 0xFF820D, false, 0x40, 0xFF820D, false, 0xFF},
         RegisterRow{"st_base_low_word", false, 0xFF820C, true, 0x0040, 0xFF820C, true, 0xFFFF},
         RegisterRow{"ste_base_low", true, 0xFF820D, false, 0x40, 0xFF820D, false, 0x40},
+        RegisterRow{"ste_base_low_is_even", true, 0xFF820D, false, 0x41, 0xFF820D, false, 0x40},
+        RegisterRow{"ste_scroll_four_bits", true, 0xFF8265, false, 0xFF, 0xFF8265, false, 0x0F},
+        RegisterRow{"ste_scroll_word", true, 0xFF8264, true, 0x0007, 0xFF8265, false, 0x07},
+        RegisterRow{"st_scroll_ignored", false, 0xFF8265, false, 0x05, 0xFF8265, false, 0x00},
         RegisterRow{"unassigned_byte", false, 0xFF8210, false, 0x12, 0xFF8210, false, 0xFF},
         RegisterRow{"unassigned_word", false, 0xFF8280, true, 0x1234, 0xFF8280, true, 0xFFFF},
         RegisterRow{"counter_word_high_is_ones", false, 0xFF8210, false, 0, 0xFF8204, true, 0xFF00}),
@@ -184,6 +188,69 @@ TEST_F(CounterTest, SteCounterWriteMovesTheCountAndIsLogged) {
     EXPECT_EQ(shifter_->Log()[0].code, uint32_t{kCodeCounter});
     EXPECT_EQ(shifter_->Log()[0].value, 0x010000u);
     EXPECT_EQ(Counter(Line(64, 0)), 0x0100A0u);
+}
+
+// EmuTOS writes the low byte of the base after the others: they clear it.
+TEST_F(ShifterTest, BaseHighAndMiddleWritesClearTheLowByte) {
+    Make(true);
+    for (uint32_t address : {0xFF8201u, 0xFF8203u}) {
+        shifter_->WriteByte(0xFF820D, 0x40, 100);
+        shifter_->WriteByte(address, 0x12, 104);
+        EXPECT_EQ(shifter_->ReadByte(0xFF820D, 108), 0);
+        EXPECT_EQ(shifter_->VideoBase() & 0xFF, 0u);
+    }
+    EXPECT_EQ(shifter_->VideoBase(), 0x121200u);
+}
+
+// A write replaces one byte of the counter as it stands mid-frame, and the count goes on
+// from the new value; the picture is read from there.
+TEST_F(CounterTest, SteCounterByteWriteReplacesThatByteOfTheCurrentCount) {
+    Make(true);
+    shifter_->WriteByte(0xFF8201, 0x07, 0);
+    shifter_->WriteByte(0xFF8203, 0x80, 0);
+    shifter_->StartFrame();
+    shifter_->ResetLineWindows();
+    ASSERT_EQ(Counter(Line(100, 0)), 0x078000u + 37 * 160);  // 0x079720
+    shifter_->WriteByte(0xFF8209, 0x00, Line(100, 0));
+    shifter_->WriteByte(0xFF8207, 0x20, Line(100, 4));
+    ASSERT_EQ(shifter_->LogLength(), 2);
+    EXPECT_EQ(shifter_->Log()[0].value, 0x079700u);
+    EXPECT_EQ(shifter_->Log()[1].value, 0x072000u);
+    EXPECT_EQ(Counter(Line(101, 0)), 0x072000u + 160);
+    EXPECT_EQ(shifter_->FrameBase(), 0x078000u);  // screen writes still patch this frame's snapshot
+}
+
+// An STE's counter goes on by the line offset and the scrolled line's extra block at the end
+// of each displayed line.
+TEST_F(CounterTest, SteCounterCountsTheLineOffsetAndTheScrollFetch) {
+    Make(true);
+    shifter_->WriteByte(0xFF8201, 0x07, 0);
+    shifter_->WriteByte(0xFF8203, 0x80, 0);
+    shifter_->WriteByte(0xFF820F, 76, 0);
+    shifter_->WriteByte(0xFF8265, 5, 0);
+    shifter_->StartFrame();
+    shifter_->ResetLineWindows();
+    EXPECT_EQ(Counter(Line(63, 300)), 0x078000u + (300 + 20 - 96) / 2);
+    EXPECT_EQ(Counter(Line(65, 0)), 0x078000u + 2 * 320);
+}
+
+// Only an STE logs its line offset and scroll for the picture.
+TEST_F(ShifterTest, LineOffsetAndScrollAreLoggedOnAnSteOnly) {
+    for (bool ste : {false, true}) {
+        Make(ste);
+        shifter_->WriteByte(0xFF820F, 76, 200);
+        shifter_->WriteWord(0xFF8264, 0x0005, 300);
+        const auto events = Events();
+        if (!ste) {
+            EXPECT_TRUE(events.empty());
+            continue;
+        }
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_EQ(events[0], (std::pair<Cycles, uint32_t>{200, kCodeLineOffset}));
+        EXPECT_EQ(events[1], (std::pair<Cycles, uint32_t>{300, kCodeScroll}));
+        EXPECT_EQ(shifter_->Log()[0].value, 76u);
+        EXPECT_EQ(shifter_->Log()[1].value, 5u);
+    }
 }
 
 // ---- border detection ---------------------------------------------------------------------
