@@ -22,6 +22,7 @@
 #include "io/Mfp.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
+#include "sound/DmaSound.h"
 #include "sound/Ym2149.h"
 #include "video/FrameScheduler.h"
 #include "video/Overlay.h"
@@ -107,6 +108,7 @@ public:
 
     FloppyController& Fdc() { return fdc_; }
     YmChip& Ym() { return ym_; }
+    DmaSound& GetDmaSound() { return dmaSound_; }
 
     // The drives (0 A, 1 B). Inserting ejects what was there; a refused image leaves the drive
     // empty. The result of inserting the settings' images at construction is kept.
@@ -137,6 +139,7 @@ private:
     void Profile(ProfileMark mark);
     void ProduceSound(int32_t samples);
     FloppyController::Lines FdcLines();
+    DmaSound::Lines DmaSoundLines();
 
     SingleInstance instance_;
     MachineSettings settings_;
@@ -158,11 +161,11 @@ private:
     InsertResult settingsInsert_[2];
     YmChip ym_;
     FloppyController fdc_;
+    DmaSound dmaSound_;
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
     int32_t mix_[ym::kMaxBlockSamples] = {};
     int16_t sound_[ym::kMaxBlockSamples] = {};
     int32_t soundSamples_ = 0;
-
 };
 
 }  // namespace vexil

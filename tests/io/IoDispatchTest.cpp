@@ -186,8 +186,8 @@ TEST_P(IoFaultTest, AbsentHardwareAnswersWithABusError) {
     ASSERT_GE(Run(row.label, row.address, row.faults ? faultPc : 0), 0) << std::hex << g_cpu.pc;
     if (row.faults) {
         EXPECT_EQ(machine_->PeekLong(g_cpu.a[7] + 2), row.address);
+        EXPECT_TRUE(chip_.log.empty());  // on an STE the machine's own chips hold the STE pages
     }
-    EXPECT_EQ(chip_.log.size(), row.faults ? 0u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, IoFaultTest,
