@@ -355,7 +355,11 @@ void DmaSound::StartFrame() {
         s_.microwireStart = 0;
         s_.microwireData = 0;
     }
-    Plan();
+    // Writes made after the frame's last cycle are taken up first, then the event is planned.
+    if (replayed_ < queued_ && event_ >= 0)
+        scheduler_.Schedule(event_, queue_[replayed_].time);
+    else
+        Plan();
 }
 
 void DmaSound::MixInto(int32_t* mix, int32_t count) const {
