@@ -88,28 +88,6 @@ unexpected:
         move.l  #0xBAD0BAD0, fault
         bra.s   unexpected
 
-| The counter read in a loop while a frame plays once at 25 kHz in stereo: each read lands in
-| the log, until the stop at the frame end shows in the control register.
-counter_loop:
-        move.b  #BUFFER>>16, START_HI
-        move.b  #(BUFFER>>8)&0xFF, START_MID
-        move.b  #BUFFER&0xFF, START_LO
-        move.b  #BUFFER_END>>16, END_HI
-        move.b  #(BUFFER_END>>8)&0xFF, END_MID
-        move.b  #BUFFER_END&0xFF, END_LO
-        move.b  #2, MODE
-        lea     reads, a0
-        move.b  #1, CONTROL             | play once
-1:      move.b  COUNT_LO, (a0)+
-        btst    #0, CONTROL
-        bne.s   1b
-        move.b  COUNT_LO, (a0)+
-        sub.l   #reads, a0
-        move.l  a0, read_count
-        move.l  #1, finished
-        bra     spin
-
-
 | A long frame looping at 6258 Hz in mono, after a master volume command; timer A counts the
 | frame ends. Nothing stops it: save states are taken while it plays.
 play_forever:
@@ -136,5 +114,3 @@ gpip_playing:   .byte   0
 gpip_stopped:   .byte   0
         .even
 counters:       .space  64
-read_count:     .long   0
-reads:          .space  4096
