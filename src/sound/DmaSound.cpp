@@ -424,7 +424,7 @@ bool DmaSound::Load(StateReader& in, bool commit) {
         !masked(s.startRegs) || !masked(s.endRegs) || s.frameStart > kAddressBits ||
         s.frameEnd > kAddressBits || s.address > kAddressBits || s.microwireBusy > 1 || lmc.master > 0x3F ||
         lmc.left > 0x1F || lmc.right > 0x1F || lmc.bass > 0x0F || lmc.treble > 0x0F || lmc.mix > 3 ||
-        s.nextSample > kCyclesPerFrame + s.period)
+        s.nextSample < -s.period || s.nextSample > kCyclesPerFrame + s.period)
         return false;
     if (!commit) return true;
     s_ = s;
