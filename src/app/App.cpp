@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <new>
 
+#include "app/DiskPage.h"
+#include "app/OptionsPage.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "input/Keys.h"
@@ -41,7 +43,12 @@ std::string ChooseTosRom(const AppOptions& options, const RomList& roms) {
 
 App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err)
     : options_(options), devices_(devices), err_(err), bar_(options.debug) {
+    bar_.pages.record = &recordPage_;
     configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
+    diskPage_ = std::make_unique<DiskPage>(*this);
+    optionsPage_ = std::make_unique<OptionsPage>(*this);
+    bar_.pages.disks = diskPage_.get();
+    bar_.pages.options = optionsPage_.get();
 }
 
 App::~App() {
@@ -57,7 +64,7 @@ MachineSettings App::WantedSettings() const {
     if (options_.machine) settings.Machine = *options_.machine;
     if (options_.ramSize) settings.RAMSize = *options_.ramSize;
     // The machine's drives take the images start-up chose.
-    settings.DriveA = driveA_.Inserted() ? (options_.disk.empty() ? config_.DriveA : options_.disk) : "";
+    settings.DriveA = driveAPath_;
     if (!options_.diskB.empty()) settings.DriveB = options_.diskB;
     return settings;
 }
@@ -70,7 +77,7 @@ std::string App::WantedCartridge() const {
 // The frame end draws into the display's back buffer, as the settings say.
 void App::ConnectDisplay() {
     machine_->SetVideoSettings(
-        {config_.g_softwareMode, config_.bUseTexture, config_.bProfile, config_.bSoundDebug});
+        {config_.g_softwareMode, textureInUse_, config_.bProfile, config_.bSoundDebug});
     machine_->Scheduler().hooks.lockBackBuffer = [this] {
         int pitch = 0;
         uint16_t* pixels = devicesUp_ ? devices_.display->LockFrame(&pitch) : nullptr;
@@ -93,12 +100,15 @@ void App::WriteScreenshot() {
 // Builds the machine from the settings and loads its TOS ROM and cartridge. False only when
 // the ROM given on the command line cannot be loaded.
 bool App::BuildMachine() {
+    recordPage_.Attach(nullptr);
     machine_.reset();  // one machine at a time
     machine_ = std::make_unique<Machine>(WantedSettings());
+    recordPage_.Attach(machine_.get());
     machine_->Keyboard().SetClock(HostLocalSeconds());
     loadedTos_ = ChooseTosRom(options_, roms_);
     const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
     romLoaded_ = rom.ok;
+    romProblem_ = rom.ok ? "" : rom.message;
     if (!rom.ok) {
         Report(rom.message);
         if (!options_.rom.empty()) return false;
@@ -141,6 +151,7 @@ int App::StartUp() {
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
     MakeDirectories(data + "/shot");
     MakeDirectories(data + "/sound");
+    recordPage_.SetFolders(data + "/sound", data + "/shot");
     // 9. Drive A: the command line's disk, else the stored one, else "VexilDefault.ST".
     if (!options_.disk.empty()) {
         const InsertResult inserted = driveA_.InsertImage(options_.disk);
@@ -152,6 +163,8 @@ int App::StartUp() {
         config_.DriveA = "VexilDefault.ST";
         driveA_.InsertImage(config_.DriveA);
     }
+    if (driveA_.Inserted()) driveAPath_ = options_.disk.empty() ? config_.DriveA : options_.disk;
+    textureInUse_ = config_.bUseTexture;
     // 10-11. TOS ROM and cartridge.
     try {
         if (!BuildMachine()) return 1;
@@ -171,6 +184,7 @@ int App::StartUp() {
     config_.VideoRefresh = display.VideoRefresh;
     if (config_.bUseTexture != display.bUseTexture) {
         config_.bUseTexture = display.bUseTexture;
+        textureInUse_ = config_.bUseTexture;
         ConnectDisplay();
     }
     if (!displayUp || !devices_.input->InitInput(&error)) {
@@ -227,10 +241,42 @@ void App::ResetMachine(bool cold) {
     machine_->Reset(cold);
 }
 
+// Every showing of a page starts it afresh from the settings.
+void App::ShowPage(int item, bool picked) {
+    if (item == bar_.CurrentPage()) return;
+    if (picked)
+        bar_.PickPage(item);
+    else
+        bar_.ShowPage(item);
+    if (item == kItemDisks) diskPage_->Open();
+    if (item == kItemOptions) optionsPage_->Open();
+    if (item == kItemRecord) recordPage_.Open();
+}
+
+void App::ApplySettings() {
+    if (!machine_) return;
+    machine_->SetFastDisk(config_.FastDisk != 0);
+    machine_->SetYmSound(config_.YMSound != 0);
+    ConnectDisplay();
+}
+
+InsertResult App::InsertDiskA(const std::string& path) {
+    const InsertResult result = machine_->InsertDisk(0, path);
+    driveAPath_ = result ? path : std::string();
+    config_.DriveA = driveAPath_;
+    return result;
+}
+
+void App::EjectDiskA() {
+    machine_->Drive(0).EjectImage();
+    driveAPath_.clear();
+    config_.DriveA.clear();
+}
+
 void App::Pick(int item) {
     if (!bar_.Offers(item)) return;
     if (item <= kItemRecord) {
-        bar_.PickPage(item);
+        ShowPage(item, true);
     } else if (item == kItemRun) {
         if (romLoaded_) {
             bar_.ShowPage(-1);
@@ -252,8 +298,12 @@ bool App::Turn() {
     switch (state_) {
         case kStateMenu:
             if (entered_ != kStateMenu) {
+                // The screenshot page's picture: the frame as it was shown.
+                menuPicture_.resize(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+                if (devices_.display->CopyFrame(menuPicture_.data()))
+                    recordPage_.CaptureScreen(menuPicture_.data(), host::kFrameWidth);
                 devices_.display->ClearScreen();
-                bar_.ShowPage(bar_.LastPage());
+                ShowPage(bar_.LastPage(), false);
                 entered_ = kStateMenu;
             }
             Pick(devices_.controlBar->Draw(bar_));
@@ -348,6 +398,7 @@ void App::TurnDebugRun() {
 
 void App::ShutDown(bool normalQuit) {
     SetAppState(kStateShutDown);
+    recordPage_.Shutdown();
     if (devicesUp_) {
         if (normalQuit) WriteScreenshot();
         devices_.sound->ReleaseSound();
@@ -357,6 +408,7 @@ void App::ShutDown(bool normalQuit) {
         devices_.window->Destroy();
         devicesUp_ = false;
     }
+    recordPage_.Attach(nullptr);
     machine_.reset();
     if (normalQuit) {
         std::string error;

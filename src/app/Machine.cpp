@@ -152,6 +152,7 @@ void Machine::ProduceSound(int32_t samples) {
     for (int32_t i = 0; i < samples; ++i)
         sound_[i] = static_cast<int16_t>(std::clamp(mix_[i], -32768, 32767));
     soundSamples_ = samples;
+    if (recordSink) recordSink(sound_, samples);
     if (soundSink) soundSink(sound_, samples);
 }
 

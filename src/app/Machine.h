@@ -123,6 +123,9 @@ public:
     const int16_t* Sound() const { return sound_; }
     int32_t SoundSamples() const { return soundSamples_; }
     std::function<void(const int16_t* samples, int32_t count)> soundSink;
+    // Set while a sound recording runs: each frame's mixed block of 881 samples, whatever the
+    // device takes, before soundSink. The YM2149's registers are then those of the frame's end.
+    std::function<void(const int16_t* samples, int32_t count)> recordSink;
 
 private:
     // Marks the one machine; built first and destroyed last.

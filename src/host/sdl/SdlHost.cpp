@@ -137,6 +137,9 @@ int ScaledAxis(Sint16 value) {
     return static_cast<int>(value) * kAxisRange / 32768;
 }
 
+class SdlHost;
+SdlHost* g_pageHost = nullptr;  // the host whose renderer draws the pages' pictures
+
 constexpr uint32_t kFrameMilliseconds = 20;  // 50 frames a second
 constexpr uint32_t kMenuMilliseconds = 16;
 
@@ -180,6 +183,7 @@ public:
                 texture_ = nullptr;
                 CreateTexture();
                 if (imgui_) ImGui_ImplSDLRenderer_DestroyDeviceObjects();
+                DestroyPicture();
             }
         }
         return quit_;
@@ -219,13 +223,17 @@ public:
         IMGUI_CHECKVERSION();
         ImGui::CreateContext();
         ImGui::GetIO().IniFilename = nullptr;  // the bar's layout is fixed
+        ImGui::GetIO().ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;  // Tab, arrows, Space
         ImGui::StyleColorsDark();
         ImGui_ImplSDL2_InitForSDLRenderer(window_);
         ImGui_ImplSDLRenderer_Init(renderer_);
         imgui_ = true;
+        g_pageHost = this;
         return true;
     }
     void ShutdownDisplay() override {
+        if (g_pageHost == this) g_pageHost = nullptr;
+        DestroyPicture();
         if (imgui_) {
             ImGui_ImplSDLRenderer_Shutdown();
             ImGui_ImplSDL2_Shutdown();
@@ -434,7 +442,22 @@ public:
         return picked;
     }
 
+    void* Picture(const uint16_t* pixels, int width, int height) {
+        if (picture_ && (pictureWidth_ != width || pictureHeight_ != height)) DestroyPicture();
+        if (!picture_)
+            picture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                         width, height);
+        if (!picture_) return nullptr;
+        pictureWidth_ = width, pictureHeight_ = height;
+        SDL_UpdateTexture(picture_, nullptr, pixels, width * 2);
+        return picture_;
+    }
+
 private:
+    void DestroyPicture() {
+        if (picture_) SDL_DestroyTexture(picture_);
+        picture_ = nullptr;
+    }
     bool CreateTexture() {
         texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
                                      kFrameWidth, gpu_ ? kFrameHeight / 2 : kFrameHeight);
@@ -492,6 +515,8 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    SDL_Texture* picture_ = nullptr;  // a page's picture
+    int pictureWidth_ = 0, pictureHeight_ = 0;
     DisplaySettings* settings_ = nullptr;
     bool gpu_ = false;
     bool vsync_ = false;
@@ -509,6 +534,10 @@ private:
 };
 
 }  // namespace
+
+void* PagePicture(const uint16_t* pixels, int width, int height) {
+    return g_pageHost ? g_pageHost->Picture(pixels, width, height) : nullptr;
+}
 
 int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
     // SDL falls back to drivers that draw nowhere; only a user who asks for one gets it.
