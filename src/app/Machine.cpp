@@ -45,7 +45,8 @@ Machine::Machine(const MachineSettings& settings)
       io_((settings.Machine & 1) != 0),
       shifter_(scheduler_, (settings.Machine & 1) != 0),
       fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()),
-      blitter_(bus_) {
+      blitter_(bus_),
+      dmaSound_(scheduler_, bus_, DmaSoundLines()) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -57,6 +58,7 @@ Machine::Machine(const MachineSettings& settings)
     io_.RegisterChip(ShifterChip(shifter_));
     io_.RegisterChip(FloppyControllerIoChip(fdc_));
     io_.RegisterChip(Ym2149IoChip(ym_));
+    io_.RegisterChip(DmaSoundIoChip(dmaSound_));  // an ST's decoder keeps its bus errors
     acias_.wiring = {
         .transmit = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->keyboard_.Write(byte); },
         .interruptLine =
@@ -93,7 +95,11 @@ Machine::Machine(const MachineSettings& settings)
     fdc_.Reset();
     scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
     scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };
-    scheduler_.hooks.startSoundFrame = [this] { ym_.ports.StartFrame(); };
+    scheduler_.hooks.runDmaSound = [this] { dmaSound_.EndFrame(); };
+    scheduler_.hooks.startSoundFrame = [this] {
+        ym_.ports.StartFrame();
+        dmaSound_.StartFrame();
+    };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
@@ -116,6 +122,21 @@ FloppyController::Lines Machine::FdcLines() {
         static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipFloppy, high);
     };
     lines.noise = [](void* c, DriveNoise noise) { static_cast<Machine*>(c)->driveSounds_.Play(noise); };
+    return lines;
+}
+
+// The DMA sound's active line clocks MFP timer A (event count mode) and reaches GPIP 7
+// through an XOR with the monitor's detect line (high: colour), so that the end of a frame
+// can interrupt through either.
+DmaSound::Lines Machine::DmaSoundLines() {
+    DmaSound::Lines lines;
+    lines.context = this;
+    lines.active = [](void* c, bool high) {
+        Mfp& mfp = static_cast<Machine*>(c)->mfp_;
+        constexpr bool kMonochromeDetect = true;
+        mfp.SetInputLine(mfp::kGpipMonochrome, kMonochromeDetect != high);
+        mfp.TimerInputEdge(kTimerA, high);
+    };
     return lines;
 }
 
@@ -146,7 +167,7 @@ void Machine::MixFrame(int32_t samples) {
     int32_t* mix = mixer_.Begin(samples);
     if (settings_.YMSound && ymList_ != nullptr) ym_.synth.Render(ymList_, mix, samples);
     if (settings_.DiskSound && !settings_.FastDisk) driveSounds_.Mix(mix, samples);
-    // Further sources (the STE's DMA sound) add into `mix` here, before the filter and clip.
+    dmaSound_.MixInto(mix, samples);
     mixer_.Finish(settings_.bLowPass);
 }
 
@@ -277,6 +298,7 @@ std::vector<uint8_t> Machine::SaveState() const {
     fdc_.Save(out);
     ym_.ports.Save(out);
     ym_.synth.Save(out);
+    dmaSound_.Save(out);
     acias_.Save(out);
     keyboard_.Save(out);
     blitter_.Save(out);
@@ -307,8 +329,8 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
         !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
-        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !acias_.Load(in, commit) ||
-        !keyboard_.Load(in, commit) || !blitter_.Load(in, commit) || !in.AtEnd())
+        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !dmaSound_.Load(in, commit) ||
+        !acias_.Load(in, commit) || !keyboard_.Load(in, commit) || !blitter_.Load(in, commit) || !in.AtEnd())
         return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);

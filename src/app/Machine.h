@@ -22,6 +22,7 @@
 #include "io/Mfp.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
+#include "sound/DmaSound.h"
 #include "sound/DriveSound.h"
 #include "sound/SoundMix.h"
 #include "sound/Ym2149.h"
@@ -113,6 +114,7 @@ public:
 
     FloppyController& Fdc() { return fdc_; }
     YmChip& Ym() { return ym_; }
+    DmaSound& GetDmaSound() { return dmaSound_; }
 
     // The drives (0 A, 1 B). Inserting ejects what was there; a refused image leaves the drive
     // empty. The result of inserting the settings' images at construction is kept.
@@ -155,6 +157,7 @@ private:
     void ProduceSound(int32_t samples);
     void MixFrame(int32_t samples);
     FloppyController::Lines FdcLines();
+    DmaSound::Lines DmaSoundLines();
 
     SingleInstance instance_;
     MachineSettings settings_;
@@ -177,6 +180,7 @@ private:
     YmChip ym_;
     FloppyController fdc_;
     Blitter blitter_;
+    DmaSound dmaSound_;
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
     DriveSounds driveSounds_;
     SoundMix mixer_;

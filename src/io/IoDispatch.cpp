@@ -8,7 +8,7 @@ namespace vexil {
 namespace {
 
 // Offset flags, one byte per page offset.
-constexpr uint8_t kReadByte = 1, kReadWord = 2, kWriteByte = 4, kWriteWord = 8;
+constexpr uint8_t kReadByte = 1, kReadWord = 2, kWriteByte = 4, kWriteWord = 8, kFault = 16;
 
 unsigned PageIndex(uint32_t address) {
     return (address >> 8) & 0x7F;
@@ -79,6 +79,7 @@ bool IoDispatch::RegisterChip(const IoChip& chip) {
         if (chip.writeByte && chip.writeBytes.Has(o)) flags |= kWriteByte;
         if ((o & 1) == 0 && chip.readWord && chip.readWords.Has(o)) flags |= kReadWord;
         if ((o & 1) == 0 && chip.writeWord && chip.writeWords.Has(o)) flags |= kWriteWord;
+        if (chip.faults.Has(o)) flags = kFault;
         page.decoded[o] = flags;
     }
     for (const Layout& layout : kLayout) {
@@ -119,12 +120,12 @@ void IoDispatch::ChargeYmWait(Access kind) {
     }
 }
 
-// Steps common to every access: a page with no chip and an STE page on an ST end in a bus
-// error; otherwise the page's wait states are charged. Returns the page when the offset
+// Steps common to every access: a page with no chip, an STE page on an ST and a chip's fault
+// offsets end in a bus error; otherwise the page's wait states are charged. Returns the page when the offset
 // decodes for this kind of access, else null (reads then give all ones).
 const IoDispatch::Page* IoDispatch::Enter(uint32_t address, Access kind, uint8_t flag) {
     const Page& page = pages_[PageIndex(address)];
-    if (!page.present || (page.gate == Gate::kSteOnly && !Ste())) {
+    if (!page.present || (page.gate == Gate::kSteOnly && !Ste()) || (page.decoded[address & 0xFF] & kFault)) {
         CpuSignalBusError();
         return nullptr;
     }

@@ -7,6 +7,7 @@
 //
 //   undecoded page               every access -> bus error (software finds its hardware so)
 //   undecoded offset, known page read 0xFF / 0xFFFF, write ignored
+//   a chip's fault offsets       every access -> bus error
 //   0xFF8900 (DMA sound) on ST   every access -> bus error
 //   0xFF8A00 (Blitter) on ST     every access -> bus error
 //
@@ -63,6 +64,7 @@ struct IoChip {
     IoByteWrite writeByte = nullptr;
     IoWordWrite writeWord = nullptr;
     IoOffsets readBytes, readWords, writeBytes, writeWords;
+    IoOffsets faults;                        // offsets where nothing answers: every access takes a bus error
     void (*reset)(void* context) = nullptr;  // this chip's part of Reset, in registration order
 };
 

@@ -102,6 +102,11 @@ void Mfp::CountEvent(MfpTimerId id) {
     Event(kTimerChannel[id]);
 }
 
+void Mfp::TimerInputEdge(MfpTimerId id, bool rising) {
+    const uint8_t edge = id == kTimerA ? kAerTimerA : kAerTimerB;
+    if (rising == ((s_.regs[kAer] & edge) != 0)) CountEvent(id);
+}
+
 void Mfp::CarryTimers(Cycles cycles) {
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD})
         if (CountsClock(id)) s_.timers[id].expiry -= cycles;

@@ -30,7 +30,9 @@
 //   control 0        stopped: the counter holds; a data write loads it
 //   control 1-7      delay: counts prescaled clocks (prescalers 4 10 16 50 64 100 200)
 //   control 8        event count: counts active edges of the timer's input (timer B: the display
-//                    enable signal, the end of each display line, or its start with AER bit 3)
+//                    enable signal, the end of each display line, or its start with AER bit 3;
+//                    timer A: the STE's DMA sound active line, its falling edges, or its rising
+//                    edges with AER bit 4)
 //   control 9-15     pulse width: counts while the input is active; no input drives it here,
 //                    so it does not count
 // Writing a data register while the timer runs changes only the reload value; a control write
@@ -68,6 +70,7 @@ constexpr int kChannelTimerD = 4, kChannelTimerC = 5, kChannelAcia = 6, kChannel
 constexpr int kChannelTimerB = 8, kChannelTimerA = 13;
 constexpr unsigned kGpipAcia = 4, kGpipFloppy = 5, kGpipMonochrome = 7;  // input lines, active low
 constexpr uint8_t kAerTimerB = 0x08;  // timer B counts the start of the display line
+constexpr uint8_t kAerTimerA = 0x10;  // timer A counts its input's rising edges
 // CPU cycles for `counts` clocks of the MFP timer clock.
 constexpr Cycles TimerCycles(int64_t counts) {
     return static_cast<Cycles>(counts * kCpuClock / kTimerClock);
@@ -113,6 +116,9 @@ public:
     void Timeout(MfpTimerId id);
     // One active edge on the timer's input, counted in event count mode.
     void CountEvent(MfpTimerId id);
+    // An edge (rising or falling) of timer A's or B's input: counted in event count mode when
+    // it is the edge the timer's AER bit selects.
+    void TimerInputEdge(MfpTimerId id, bool rising);
     // Moves the clock-counting timers' expiries back by `cycles` (the frame end).
     void CarryTimers(Cycles cycles);
 

@@ -92,8 +92,9 @@ int32_t FrameScheduler::ServiceEvents() {
     }
     if (RunClockTimer(kTimerB, kEventTimerB, now, earliest)) return 0;
 
-    // 3. Timer A.
+    // 3. Timer A, then what drives its input (the STE's DMA sound).
     if (RunClockTimer(kTimerA, kEventTimerA, now, earliest)) return 0;
+    if (RunChipEvents(kEventTimerA, now, earliest)) return 0;
 
     // 4-5. The floppy controller and the ACIAs with the keyboard processor.
     if (RunChipEvents(kEventFdc, now, earliest)) return 0;

@@ -7,7 +7,8 @@
 //
 // Sources, in the order they are checked (on equal times the earlier one ends the budget):
 //   line event   display-end point of each line, 432 + 512 n plus jitter; timer B's input
-//   timer B      the MFP's timer B   timer A      the MFP's timer A
+//   timer B      the MFP's timer B   timer A      the MFP's timer A, then the DMA sound's
+//                                                 frame end (timer A's input)
 //   floppy       the floppy controller's and its DMA's events; MFP channel 7
 //   keyboard     the ACIAs' events, then one keyboard processor tick every 10016 cycles,
 //                free-running across frames; MFP channel 6
