@@ -34,6 +34,8 @@
 
 namespace vexil {
 
+class DebuggerPage;
+
 enum AppState : int32_t {
     kStateShutDown = -1,
     kStateMenu = 0,
@@ -99,10 +101,12 @@ public:
     int64_t FramesRun() const { return framesRun_; }
     int64_t ColdResets() const { return coldResets_; }
     const DiskImage& DriveA() const { return driveA_; }
+    DebuggerPage* Debugger() { return debugger_.get(); }
 
 private:
     void TurnRunning();
     void TurnDebugRun();
+    void StopDebugRun();
     void FeedInput();
     bool BuildMachine();
     MachineSettings WantedSettings() const;
@@ -121,6 +125,7 @@ private:
     ControlBar bar_;
     DiskImage driveA_;
     std::unique_ptr<Machine> machine_;
+    std::unique_ptr<DebuggerPage> debugger_;  // with -debug
     std::string loadedTos_;
     std::string loadedCartridge_;
     bool romLoaded_ = false;

@@ -111,7 +111,7 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
         table->Add({kCartridgeFirst, kCartridgeLast, nullptr, nullptr, block.Cartridge()});
     }
     if (h.ioReadByte) t.readByte.Add({kIoFirst, kIoLast, h.ioReadByte, nullptr, nullptr, h.io});
-    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr, h.io});
+    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr, h.io, h.ioPeekWord});
 
     // The screen watch starts over the first 64 KB; the frame start moves it.
     const bool watch = h.screenWatchByte && h.screenWatchWord;
@@ -171,7 +171,7 @@ uint32_t DebugReadWord(uint32_t address) {
         g_cpu.supervisor.readWord ? g_cpu.supervisor.readWord->FindFirst(address) : nullptr;
     if (region == nullptr) return 0xFFFFFFFF;
     address &= kAddressMask;
-    if (region->read) return region->read(address, *region, CpuCurrentCycle()) & 0xFFFF;
+    if (region->read) return region->peek ? region->peek(address & ~1u, *region, CpuCurrentCycle()) : 0xFFFF;
     const uint32_t offset = address - region->first;
     if (address == region->last) {
         // A word that starts on the region's last byte: its high byte is all that is here.
