@@ -182,16 +182,22 @@ uint32_t DebugReadWord(uint32_t address) {
     return LoadHostWord(region->host + offset);
 }
 
+// Like the processor's write, into every region that holds the address (RAM under the screen
+// watch both stores the byte and tells the Shifter).
 int32_t DebugWriteByte(uint32_t address, uint8_t value) {
-    const MemoryRegion* region =
-        g_cpu.supervisor.writeByte ? g_cpu.supervisor.writeByte->FindFirst(address) : nullptr;
-    if (region == nullptr) return -1;
+    if (g_cpu.supervisor.writeByte == nullptr) return -1;
     address &= kAddressMask;
-    if (region->write)
-        region->write(address, value, *region, CpuCurrentCycle());
-    else
-        region->host[(address - region->first) ^ 1] = value;
-    return 0;
+    bool matched = false;
+    for (const MemoryRegion* region = g_cpu.supervisor.writeByte->begin(); !region->IsTerminator();
+         ++region) {
+        if (!region->Contains(address)) continue;
+        matched = true;
+        if (region->write)
+            region->write(address, value, *region, CpuCurrentCycle());
+        else
+            region->host[(address - region->first) ^ 1] = value;
+    }
+    return matched ? 0 : -1;
 }
 
 }  // namespace vexil

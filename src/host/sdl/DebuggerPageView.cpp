@@ -155,7 +155,7 @@ void Title(const char* text, bool active) {
 }
 
 void DrawDisassembly(DebuggerPage& page) {
-    Title("  Disassembly :  ", page.ActivePane() == DebuggerPage::kDisassemblyPane);
+    Title("  Disassemlbly :  ", page.ActivePane() == DebuggerPage::kDisassemblyPane);
     const float row = ImGui::GetTextLineHeightWithSpacing();
     const float margin = ImGui::CalcTextSize("O ").x;
     ImDrawList* draw = ImGui::GetWindowDrawList();
@@ -263,22 +263,28 @@ void DrawSide(DebuggerPage& page) {
 
 void DrawDebuggerPage(DebuggerPage& page) {
     HandleKeys(page);
-    if (ImGui::Button("Run (F5)")) page.Run();
-    ImGui::SameLine();
-    if (ImGui::Button("Step (F6)")) page.Step();
-    ImGui::SameLine();
-    if (ImGui::Button("Step over (F7)")) page.StepOver();
-    ImGui::SameLine();
-    if (ImGui::Button("Skip (F8)")) page.Skip();
-    ImGui::SameLine();
-    if (ImGui::Button("Run for NOPs (T)")) Open(Ask::kNops);
-    ImGui::SameLine();
-    if (ImGui::Button("Go to (G)")) Open(Ask::kGoTo);
-    ImGui::SameLine();
-    if (ImGui::Button("Memory (M)")) Open(Ask::kMemory);
-    ImGui::SameLine();
-    if (ImGui::Button("Pane (Ctrl+Tab)")) page.Key(DebugKey::kCtrlTab);
-    if (ImGui::BeginTable("debugger", 2, ImGuiTableFlags_SizingStretchProp)) {
+    struct Command {
+        const char* caption;
+        void (*act)(DebuggerPage&);
+    };
+    static const Command kCommands[] = {
+        {"Run F5", [](DebuggerPage& p) { p.Run(); }},
+        {"Step F6", [](DebuggerPage& p) { p.Step(); }},
+        {"Step over F7", [](DebuggerPage& p) { p.StepOver(); }},
+        {"Skip F8", [](DebuggerPage& p) { p.Skip(); }},
+        {"NOPs T", [](DebuggerPage&) { Open(Ask::kNops); }},
+        {"Go to G", [](DebuggerPage&) { Open(Ask::kGoTo); }},
+        {"Memory M", [](DebuggerPage&) { Open(Ask::kMemory); }},
+        {"Pane Ctrl+Tab", [](DebuggerPage& p) { p.Key(DebugKey::kCtrlTab); }},
+    };
+    for (const Command& command : kCommands) {
+        if (&command != kCommands) ImGui::SameLine();
+        if (ImGui::SmallButton(command.caption)) command.act(page);
+    }
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(6, 0));
+    if (ImGui::BeginTable("debugger", 2, ImGuiTableFlags_SizingFixedFit)) {
+        ImGui::TableSetupColumn("code", ImGuiTableColumnFlags_WidthFixed, ImGui::CalcTextSize("O ").x * 27);
+        ImGui::TableSetupColumn("state", ImGuiTableColumnFlags_WidthStretch);
         ImGui::TableNextColumn();
         DrawDisassembly(page);
         DrawMemory(page);
@@ -286,6 +292,7 @@ void DrawDebuggerPage(DebuggerPage& page) {
         DrawSide(page);
         ImGui::EndTable();
     }
+    ImGui::PopStyleVar();
     DrawDialog(page);
 }
 
