@@ -95,8 +95,9 @@ void DrawDialog(DebuggerPage& page) {
     ImGui::EndPopup();
 }
 
-bool Pressed(SDL_Scancode code) {
-    return ImGui::IsKeyPressed(code, true);
+// Held keys repeat only where that means more of the same (stepping, moving).
+bool Pressed(SDL_Scancode code, bool repeat = false) {
+    return ImGui::IsKeyPressed(code, repeat);
 }
 
 // The keys of the page, while no dialog is up and nothing is being typed.
@@ -112,11 +113,12 @@ void HandleKeys(DebuggerPage& page) {
     struct Binding {
         SDL_Scancode code;
         DebugKey key;
+        bool repeat = true;
     };
     static const Binding kBindings[] = {
-        {SDL_SCANCODE_F5, DebugKey::kRun},
+        {SDL_SCANCODE_F5, DebugKey::kRun, false},
         {SDL_SCANCODE_F6, DebugKey::kStep},
-        {SDL_SCANCODE_F7, DebugKey::kStepOver},
+        {SDL_SCANCODE_F7, DebugKey::kStepOver, false},
         {SDL_SCANCODE_F8, DebugKey::kSkip},
         {SDL_SCANCODE_UP, DebugKey::kUp},
         {SDL_SCANCODE_DOWN, DebugKey::kDown},
@@ -129,7 +131,7 @@ void HandleKeys(DebuggerPage& page) {
         {SDL_SCANCODE_DELETE, DebugKey::kBackspace},
     };
     for (const Binding& b : kBindings)
-        if (Pressed(b.code)) page.Key(b.key);
+        if (Pressed(b.code, b.repeat)) page.Key(b.key);
     if (Pressed(SDL_SCANCODE_G)) Open(Ask::kGoTo);
     if (Pressed(SDL_SCANCODE_M)) Open(Ask::kMemory);
     if (Pressed(SDL_SCANCODE_T)) Open(Ask::kNops);
@@ -262,6 +264,7 @@ void DrawSide(DebuggerPage& page) {
 }  // namespace
 
 void DrawDebuggerPage(DebuggerPage& page) {
+    if (ImGui::IsWindowAppearing()) ImGui::SetWindowFocus();  // the keys go to the page
     HandleKeys(page);
     struct Command {
         const char* caption;
