@@ -26,6 +26,8 @@ enum class Ask { kNone, kGoTo, kMemory, kBreakpoint, kNops };
 struct Dialog {
     Ask ask = Ask::kNone;
     bool open = false;
+    bool refused = false;  // the last value typed was refused: say why, type again
+    bool focus = false;    // the text field takes the keys at the next frame
     char text[32] = {};
 };
 Dialog g_dialog;  // the view's own: which dialog is up and what has been typed
@@ -44,6 +46,7 @@ const char* Caption(Ask ask) {
 void Open(Ask ask, const char* initial = "") {
     g_dialog.ask = ask;
     g_dialog.open = true;
+    g_dialog.refused = false;
     std::snprintf(g_dialog.text, sizeof g_dialog.text, "%s", initial);
 }
 
@@ -74,10 +77,11 @@ void DrawDialog(DebuggerPage& page) {
         g_dialog.open = false;
     }
     if (!ImGui::BeginPopupModal(Caption(g_dialog.ask), nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
-    if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
+    if (ImGui::IsWindowAppearing() || g_dialog.focus) ImGui::SetKeyboardFocusHere();
+    g_dialog.focus = false;
     bool done = ImGui::InputText("##value", g_dialog.text, sizeof g_dialog.text,
                                  ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll);
-    if (!page.Message().empty()) ImGui::TextColored(ImVec4(1, 0.4f, 0.4f, 1), "%s", page.Message().c_str());
+    if (g_dialog.refused) ImGui::TextColored(ImVec4(1, 0.4f, 0.4f, 1), "%s", page.Message().c_str());
     done = ImGui::Button("OK") || done;
     ImGui::SameLine();
     if (ImGui::Button("Cancel") || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape))) {
@@ -89,7 +93,8 @@ void DrawDialog(DebuggerPage& page) {
             g_dialog.ask = Ask::kNone;
             ImGui::CloseCurrentPopup();
         } else {
-            ImGui::SetKeyboardFocusHere(-1);
+            g_dialog.refused = true;
+            g_dialog.focus = true;
         }
     }
     ImGui::EndPopup();
