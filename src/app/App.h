@@ -10,7 +10,8 @@
 //   3      running: one frame per turn               0 (F12), 4 (F11, Shift+F11 cold)
 //   4      reset key held                            3 once F11 is released
 //   5      reset key held in a debugger run          6 once F11 is released
-//   6      debugger run: one instruction per turn    0 (F12), 5 (F11)
+//   6      debugger run: an instruction at a time,   0 (F12, a debugger stop), 5 (F11)
+//          the debugger's stop checked after each
 //
 // Shutdown releases everything in the reverse order and, after a normal quit, saves the
 // settings. Settings that shape the machine (model, RAM size, TOS ROM, cartridge) take effect
