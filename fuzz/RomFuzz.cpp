@@ -1,10 +1,11 @@
 // TOS ROM and cartridge images: the loaders into the machine's memory, the ROM list's
-// recognition of an image, and a reset from whatever ROM was accepted.
+// recognition of an image and its row on the options page, and a reset from whatever ROM was accepted.
 #include <cstddef>
 #include <cstdint>
 
 #include "FuzzFile.h"
 #include "app/Machine.h"
+#include "app/OptionsPage.h"
 #include "app/Rom.h"
 #include "app/RomList.h"
 
@@ -15,6 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (vexil::LoadTosRom(machine, path).ok) machine.Reset(false);
     vexil::LoadCartridge(machine, path);
     vexil::RomList roms;
-    roms.SetActive(roms.Add(path));
+    const int32_t id = roms.Add(path);
+    roms.SetActive(id);
+    if (const vexil::RomList::Entry* entry = roms.Find(id)) vexil::OptionsPage::RowOf(*entry);
     return 0;
 }

@@ -1,10 +1,11 @@
 // Image stream over a zip archive: walks every entry, reads it in chunks with seeks between,
-// and opens an entry by its path.
+// opens an entry by its path, and lists the archive as the disk page does.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "FuzzFile.h"
+#include "app/HostFolders.h"
 #include "floppy/ImageStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stream->Tell();
     } while (stream->NextEntry() == 0);
     stream->Close();
+    vexil::ListArchive(path);  // the disk page's walk and its check of the end record
     if (auto entry = vexil::OpenImageStream(path + "/GAME.ST")) {
         entry->Read(buffer.data(), 1, buffer.size());
         entry->Close();

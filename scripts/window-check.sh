@@ -76,7 +76,24 @@ finish || fail "the screenshot run exited $?"
 convert "$tmp/shot.tga" -auto-orient "$tmp/shot.png"
 differing=$(compare -metric AE "$tmp/window.png" "$tmp/shot.png" null: 2>&1) || true
 [ "$differing" = 0 ] || fail "the window and the screenshot differ in $differing pixels"
-# 4. With -debug the bar offers the debugger first; its page shows the active pane's title in
+# 4. The Options and Disks items of the bar open their pages: each capture differs from the
+# other over much of the window (a missing page would be one line of text in both).
+mkdir -p "$tmp/disks"
+head -c 368640 /dev/zero >"$tmp/disks/game.st"
+printf '[Graphics]\nbAskFullscreen = 0\n[Disks]\nDirectory = "%s/disks/"\n' "$tmp" >"$settings"
+start
+xdotool mousemove --window "$window" 207 24 click 1
+sleep 1
+timeout 5 import -window "$window" "$tmp/options.png" || fail "no capture of the options page"
+xdotool mousemove --window "$window" 103 24 click 1
+sleep 1
+timeout 5 import -window "$window" "$tmp/disks.png" || fail "no capture of the disk page"
+kill -TERM "$pid"
+finish || fail "the pages run exited $?"
+differing=$(compare -metric AE "$tmp/options.png" "$tmp/disks.png" null: 2>&1) || true
+[ "${differing%% *}" -gt 5000 ] 2>/dev/null || fail "the options and disk pages look alike ($differing pixels differ)"
+grep -q "Directory = \"$tmp/disks/\"" "$settings" || fail "the disk page lost its folder"
+# 5. With -debug the bar offers the debugger first; its page shows the active pane's title in
 # its own red.
 printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
 start -debug

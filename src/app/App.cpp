@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <new>
 
+#include "app/DiskPage.h"
+#include "app/OptionsPage.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "debugger/DebuggerPage.h"
@@ -43,6 +45,10 @@ std::string ChooseTosRom(const AppOptions& options, const RomList& roms) {
 App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err)
     : options_(options), devices_(devices), err_(err), bar_(options.debug) {
     configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
+    diskPage_ = std::make_unique<DiskPage>(*this);
+    optionsPage_ = std::make_unique<OptionsPage>(*this);
+    bar_.pages.disks = diskPage_.get();
+    bar_.pages.options = optionsPage_.get();
     if (options_.debug) {
         DebuggerPage::Links links;
         links.machine = [this] { return CurrentMachine(); };
@@ -71,7 +77,7 @@ MachineSettings App::WantedSettings() const {
     if (options_.machine) settings.Machine = *options_.machine;
     if (options_.ramSize) settings.RAMSize = *options_.ramSize;
     // The machine's drives take the images start-up chose.
-    settings.DriveA = driveA_.Inserted() ? (options_.disk.empty() ? config_.DriveA : options_.disk) : "";
+    settings.DriveA = driveAPath_;
     if (!options_.diskB.empty()) settings.DriveB = options_.diskB;
     return settings;
 }
@@ -84,7 +90,7 @@ std::string App::WantedCartridge() const {
 // The frame end draws into the display's back buffer, as the settings say.
 void App::ConnectDisplay() {
     machine_->SetVideoSettings(
-        {config_.g_softwareMode, config_.bUseTexture, config_.bProfile, config_.bSoundDebug});
+        {config_.g_softwareMode, textureInUse_, config_.bProfile, config_.bSoundDebug});
     machine_->Scheduler().hooks.lockBackBuffer = [this] {
         int pitch = 0;
         uint16_t* pixels = devicesUp_ ? devices_.display->LockFrame(&pitch) : nullptr;
@@ -113,6 +119,7 @@ bool App::BuildMachine() {
     loadedTos_ = ChooseTosRom(options_, roms_);
     const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
     romLoaded_ = rom.ok;
+    romProblem_ = rom.ok ? "" : rom.message;
     if (!rom.ok) {
         Report(rom.message);
         if (!options_.rom.empty()) return false;
@@ -166,6 +173,8 @@ int App::StartUp() {
         config_.DriveA = "VexilDefault.ST";
         driveA_.InsertImage(config_.DriveA);
     }
+    if (driveA_.Inserted()) driveAPath_ = options_.disk.empty() ? config_.DriveA : options_.disk;
+    textureInUse_ = config_.bUseTexture;
     // 10-11. TOS ROM and cartridge.
     try {
         if (!BuildMachine()) return 1;
@@ -185,6 +194,7 @@ int App::StartUp() {
     config_.VideoRefresh = display.VideoRefresh;
     if (config_.bUseTexture != display.bUseTexture) {
         config_.bUseTexture = display.bUseTexture;
+        textureInUse_ = config_.bUseTexture;
         ConnectDisplay();
     }
     if (!displayUp || !devices_.input->InitInput(&error)) {
@@ -241,10 +251,41 @@ void App::ResetMachine(bool cold) {
     machine_->Reset(cold);
 }
 
+// Every showing of a page starts it afresh from the settings.
+void App::ShowPage(int item, bool picked) {
+    if (item == bar_.CurrentPage()) return;
+    if (picked)
+        bar_.PickPage(item);
+    else
+        bar_.ShowPage(item);
+    if (item == kItemDisks) diskPage_->Open();
+    if (item == kItemOptions) optionsPage_->Open();
+}
+
+void App::ApplySettings() {
+    if (!machine_) return;
+    machine_->SetFastDisk(config_.FastDisk != 0);
+    machine_->SetYmSound(config_.YMSound != 0);
+    ConnectDisplay();
+}
+
+InsertResult App::InsertDiskA(const std::string& path) {
+    const InsertResult result = machine_->InsertDisk(0, path);
+    driveAPath_ = result ? path : std::string();
+    config_.DriveA = driveAPath_;
+    return result;
+}
+
+void App::EjectDiskA() {
+    machine_->Drive(0).EjectImage();
+    driveAPath_.clear();
+    config_.DriveA.clear();
+}
+
 void App::Pick(int item) {
     if (!bar_.Offers(item)) return;
     if (item <= kItemRecord) {
-        bar_.PickPage(item);
+        ShowPage(item, true);
     } else if (item == kItemRun) {
         if (romLoaded_) {
             bar_.ShowPage(-1);
@@ -267,7 +308,7 @@ bool App::Turn() {
         case kStateMenu:
             if (entered_ != kStateMenu) {
                 devices_.display->ClearScreen();
-                bar_.ShowPage(bar_.LastPage());
+                ShowPage(bar_.LastPage(), false);
                 if (debugger_) debugger_->Refresh();
                 entered_ = kStateMenu;
             }

@@ -36,6 +36,8 @@
 namespace vexil {
 
 class DebuggerPage;
+class DiskPage;
+class OptionsPage;
 
 enum AppState : int32_t {
     kStateShutDown = -1,
@@ -92,6 +94,15 @@ public:
     void ResetMachine(bool cold);
     // Acts on an item picked on the control bar.
     void Pick(int item);
+    // Hands the settings that take effect at once (drive speed, sound chip, line mode,
+    // overlays) to the current machine.
+    void ApplySettings();
+    // Drive A of the current machine; `DriveA` follows what it holds (empty after a refusal).
+    InsertResult InsertDiskA(const std::string& path);
+    void EjectDiskA();
+    const std::string& DriveAPath() const { return driveAPath_; }
+    // Why the last TOS ROM could not be loaded; empty when it was.
+    const std::string& RomProblem() const { return romProblem_; }
 
     int32_t State() const { return state_; }
     Machine* CurrentMachine() { return machine_.get(); }
@@ -115,6 +126,7 @@ private:
     void Report(const std::string& text);
     void ConnectDisplay();
     void WriteScreenshot();
+    void ShowPage(int item, bool picked);
 
     AppOptions options_;
     host::Devices devices_;
@@ -130,6 +142,11 @@ private:
     std::string loadedTos_;
     std::string loadedCartridge_;
     bool romLoaded_ = false;
+    std::string romProblem_;
+    std::string driveAPath_;     // the image the machine's drive A holds
+    uint32_t textureInUse_ = 0;  // the display path the renderer draws for (fixed for the run)
+    std::unique_ptr<DiskPage> diskPage_;
+    std::unique_ptr<OptionsPage> optionsPage_;
     int32_t state_ = kStateShutDown;
     int32_t entered_ = kStateShutDown;  // the state whose entry actions have run
     bool quit_ = false;

@@ -32,21 +32,27 @@ RomKind RomKindOf(const uint8_t* header, size_t length) {
     return kRomUnknown;
 }
 
-int32_t RomList::Add(const std::string& path) {
-    if (path.empty() || path.size() > kMaxPath) return -1;
+int32_t RomList::Add(const std::string& path, RomRefusal* why) {
+    const auto refuse = [why](RomRefusal reason) {
+        if (why) *why = reason;
+        return -1;
+    };
+    if (path.empty()) return refuse(RomRefusal::kUnreadable);
+    if (path.size() > kMaxPath) return refuse(RomRefusal::kPathTooLong);
     for (const Entry& e : entries_) {
-        if (SamePath(e.path, path)) return -1;
+        if (SamePath(e.path, path)) return refuse(RomRefusal::kAlreadyListed);
     }
     // Only plain files: a device or a pipe named in the settings could block or never end.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return -1;
+    if (!std::filesystem::is_regular_file(path, ec)) return refuse(RomRefusal::kUnreadable);
     Entry entry;
     std::ifstream file(path, std::ios::binary);
-    if (!file) return -1;
+    if (!file) return refuse(RomRefusal::kUnreadable);
     file.read(reinterpret_cast<char*>(entry.header), kHeaderBytes);
-    if (file.bad()) return -1;
+    if (file.bad()) return refuse(RomRefusal::kUnreadable);
     entry.kind = RomKindOf(entry.header, static_cast<size_t>(file.gcount()));
-    if (entry.kind == kRomUnknown) return -1;
+    if (entry.kind == kRomUnknown) return refuse(RomRefusal::kNotRom);
+    if (why) *why = RomRefusal::kNone;
     entry.path = path;
     entry.id = nextId_++;
     entries_.insert(entries_.begin(), std::move(entry));

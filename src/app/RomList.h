@@ -15,6 +15,9 @@ enum RomKind : int32_t { kRomTos = 0, kRomDiagnostic = 1, kRomApplication = 2, k
 // ROM, 0xFA52235F a diagnostic cartridge, 0xABCDEF42 an application cartridge.
 RomKind RomKindOf(const uint8_t* header, size_t length);
 
+// Why an image was not added to the list.
+enum class RomRefusal { kNone, kAlreadyListed, kPathTooLong, kUnreadable, kNotRom };
+
 class RomList {
 public:
     static constexpr size_t kHeaderBytes = 64;
@@ -30,7 +33,7 @@ public:
 
     // Puts a new inactive entry at the front and returns its id, or -1 when the path is already
     // in the list (letter case aside), too long, unreadable, or not a ROM or cartridge image.
-    int32_t Add(const std::string& path);
+    int32_t Add(const std::string& path, RomRefusal* why = nullptr);
     void Remove(int32_t id);
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
     // The id at a position counted from the front, or -1.

@@ -1,9 +1,101 @@
 #include <imgui.h>
 
+#include "app/DiskPage.h"
 #include "host/sdl/Pages.h"
 
 namespace vexil::host {
 
-void DrawDiskPage(DiskPage&) {}
+namespace {
+
+void DrawNode(DiskPage& page, int index) {
+    const DiskPage::Node& node = page.Nodes()[static_cast<size_t>(index)];
+    ImGuiTreeNodeFlags flags = ImGuiTreeNodeFlags_OpenOnArrow | ImGuiTreeNodeFlags_OpenOnDoubleClick |
+                               ImGuiTreeNodeFlags_SpanAvailWidth;
+    if (!node.hasChildren) flags |= ImGuiTreeNodeFlags_Leaf;
+    if (index == page.SelectedNode()) flags |= ImGuiTreeNodeFlags_Selected;
+    // A folder on the way to the saved one is shown open.
+    if (node.expanded && !node.children.empty()) ImGui::SetNextItemOpen(true, ImGuiCond_Once);
+    const bool open = ImGui::TreeNodeEx(reinterpret_cast<void*>(static_cast<intptr_t>(index)), flags, "%s%s",
+                                        node.name.c_str(), node.archive ? " [zip]" : "");
+    if (index == page.SelectedNode() && page.revealSelection) {
+        ImGui::SetScrollHereY(0.3f);
+        page.revealSelection = false;
+    }
+    if (ImGui::IsItemClicked() && !ImGui::IsItemToggledOpen()) page.Select(index);
+    if (ImGui::IsItemFocused() && ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter))) page.Select(index);
+    if (!node.problem.empty() && ImGui::IsItemHovered()) ImGui::SetTooltip("%s", node.problem.c_str());
+    if (!open) return;
+    page.Expand(index);
+    // Expanding may add nodes: walk the children by index, afresh.
+    const std::vector<int> children = page.Nodes()[static_cast<size_t>(index)].children;
+    for (int child : children) DrawNode(page, child);
+    ImGui::TreePop();
+}
+
+void Field(const char* caption, const std::string& value) {
+    ImGui::TextUnformatted(caption);
+    ImGui::SameLine(110);
+    ImGui::TextUnformatted(value.c_str());
+}
+
+}  // namespace
+
+void DrawDiskPage(DiskPage& page) {
+    const float height = 300;
+    ImGui::BeginChild("tree", ImVec2(280, height), true, ImGuiWindowFlags_HorizontalScrollbar);
+    ImGui::PushID(page.Generation());
+    for (int root : page.Roots()) DrawNode(page, root);
+    ImGui::PopID();
+    ImGui::EndChild();
+    ImGui::SameLine();
+
+    ImGui::BeginChild("images", ImVec2(170, height), true);
+    ImGui::TextDisabled("Filename");
+    ImGui::Separator();
+    if (!page.ListProblem().empty()) ImGui::TextWrapped("%s", page.ListProblem().c_str());
+    for (int i = 0; i < static_cast<int>(page.Images().size()); ++i) {
+        ImGui::PushID(i);
+        if (ImGui::Selectable(page.Images()[static_cast<size_t>(i)].c_str(), i == page.SelectedImage()) &&
+            i != page.SelectedImage())
+            page.SelectImage(i);
+        ImGui::PopID();
+    }
+    ImGui::EndChild();
+    ImGui::SameLine();
+
+    ImGui::BeginGroup();
+    const DiskPage::Description& d = page.Described();
+    Field("Filename :", d.fileName);
+    Field("File Size :", d.fileSize);
+    Field("File Format :", d.fileFormat);
+    Field("Tracks :", d.tracks);
+    Field("Sectors :", d.sectors);
+    Field("Sides :", d.sides);
+    Field("Capacity :", d.capacity);
+    Field("Compression :", d.compression);
+    Field("Boot Sector :", d.bootSector);
+    ImGui::Spacing();
+    bool holds = page.DriveAHoldsImage();
+    ImGui::BeginDisabled(!holds);
+    ImGui::Checkbox("##drive", &holds);
+    ImGui::EndDisabled();
+    ImGui::SameLine();
+    ImGui::TextUnformatted(holds ? "[ disk in drive A ]" : "[ drive A empty ]");
+    Field("Image :", page.DriveAName());
+    if (ImGui::Button("Insert")) page.Insert();
+    ImGui::SameLine();
+    if (ImGui::Button("Eject")) page.Eject();
+    if (!page.InsertProblem().empty()) ImGui::TextWrapped("%s", page.InsertProblem().c_str());
+    bool autoInsert = page.AutoInsert();
+    if (ImGui::Checkbox("Auto-insert image in drive A:", &autoInsert)) page.SetAutoInsert(autoInsert);
+    ImGui::EndGroup();
+
+    ImGui::Spacing();
+    if (ImGui::Button("Warm Reset ( F11 )")) page.WarmReset();
+    ImGui::SameLine();
+    if (ImGui::Button("Cold Reset ( Shift F11 )")) page.ColdReset();
+    ImGui::SameLine();
+    ImGui::TextUnformatted(DiskPage::kHint);
+}
 
 }  // namespace vexil::host

@@ -219,6 +219,7 @@ public:
         IMGUI_CHECKVERSION();
         ImGui::CreateContext();
         ImGui::GetIO().IniFilename = nullptr;  // the bar's layout is fixed
+        ImGui::GetIO().ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;  // Tab, arrows, Space
         ImGui::StyleColorsDark();
         ImGui_ImplSDL2_InitForSDLRenderer(window_);
         ImGui_ImplSDLRenderer_Init(renderer_);
