@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the window run under a virtual X server (Xvfb): the window "Vexil 1.00" opens with the
 # control bar, its Run item starts the machine, a quit saves the settings, and the window shows
-# the picture the screenshot holds (ImageMagick's import and compare). Needs no display
-# of its own. Usage: window-check.sh [path/to/vexil]
+# the picture the screenshot holds, and the Record page shows the capture it saves (ImageMagick's
+# import and compare). Needs no display of its own. Usage: window-check.sh [path/to/vexil]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 vexil=$(realpath "${1:-build/release/vexil}")
@@ -93,7 +93,31 @@ finish || fail "the pages run exited $?"
 differing=$(compare -metric AE "$tmp/options.png" "$tmp/disks.png" null: 2>&1) || true
 [ "${differing%% *}" -gt 5000 ] 2>/dev/null || fail "the options and disk pages look alike ($differing pixels differ)"
 grep -q "Directory = \"$tmp/disks/\"" "$settings" || fail "the disk page lost its folder"
-# 5. With -debug the bar offers the debugger first; its page shows the active pane's title in
+# 5. The Record page: F12 returns to the menu, which captures the picture; the page shows it as
+# its preview, and "Save Screenshot" writes it as a GIF into the data folder's "shot". The
+# preview in the window (at 24,100 under the bar) is the picture of the file.
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+start
+xdotool mousemove --window "$window" 415 24 click 1
+sleep 3
+timeout 5 xdotool windowfocus --sync "$window" || true
+xdotool keydown F12
+sleep 0.3
+xdotool keyup F12
+sleep 1
+xdotool mousemove --window "$window" 311 24 click 1
+sleep 0.5
+xdotool mousemove --window "$window" 184 413 click 1
+sleep 1
+timeout 5 import -window "$window" "$tmp/page.png" || fail "no capture of the Record page"
+kill -TERM "$pid"
+finish || fail "the Record page run exited $?"
+gif=$XDG_DATA_HOME/vexil/shot/Vexil_000.gif
+[ -s "$gif" ] || fail "Save Screenshot wrote no GIF"
+convert "$tmp/page.png" -crop 400x300+24+100 +repage "$tmp/preview.png"
+differing=$(compare -metric AE -fuzz 5% "$tmp/preview.png" "$gif" null: 2>&1) || true
+[ "$differing" = 0 ] || fail "the Record page's preview and the saved GIF differ in $differing pixels"
+# 6. With -debug the bar offers the debugger first; its page shows the active pane's title in
 # its own red.
 printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
 start -debug

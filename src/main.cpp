@@ -86,6 +86,8 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.DriveB = options.diskB;
     headless.FastDisk = settings.FastDisk;
     headless.YMSound = settings.YMSound;
+    headless.DiskSound = settings.DiskSound;
+    headless.bLowPass = settings.bLowPass;
     headless.wavPath = options.wav;
     return vexil::RunHeadless(headless, stdout, stderr);
 }

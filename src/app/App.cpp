@@ -44,6 +44,7 @@ std::string ChooseTosRom(const AppOptions& options, const RomList& roms) {
 
 App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err)
     : options_(options), devices_(devices), err_(err), bar_(options.debug) {
+    bar_.pages.record = &recordPage_;
     configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
     diskPage_ = std::make_unique<DiskPage>(*this);
     optionsPage_ = std::make_unique<OptionsPage>(*this);
@@ -98,6 +99,23 @@ void App::ConnectDisplay() {
     };
 }
 
+// The frame's sound goes to the sound output: 881 samples with the wait for room that holds
+// the machine to real time, or, with `ForceVBLSync`, what the device played since the last
+// frame, without waiting. Only a running machine waits (a debugger step never does). The
+// sound switches are taken from the settings here and whenever the machine starts running.
+void App::ConnectSound() {
+    machine_->SetYmSound(config_.YMSound != 0);
+    machine_->SetDiskSound(config_.DiskSound != 0);
+    machine_->SetLowPass(config_.bLowPass != 0);
+    machine_->Scheduler().hooks.chooseSampleCount = [this] {
+        return devicesUp_ && config_.ForceVBLSync ? devices_.sound->FrameSampleCount() : kSamplesPerFrame;
+    };
+    machine_->soundSink = [this](const int16_t* samples, int32_t count) {
+        if (devicesUp_)
+            devices_.sound->WriteFrame(samples, count, !config_.ForceVBLSync && state_ == kStateRunning);
+    };
+}
+
 // The last picture, for --screenshot, when the run ends.
 void App::WriteScreenshot() {
     if (options_.screenshot.empty()) return;
@@ -113,8 +131,10 @@ void App::WriteScreenshot() {
 // Builds the machine from the settings and loads its TOS ROM and cartridge. False only when
 // the ROM given on the command line cannot be loaded.
 bool App::BuildMachine() {
+    recordPage_.Attach(nullptr);
     machine_.reset();  // one machine at a time
     machine_ = std::make_unique<Machine>(WantedSettings());
+    recordPage_.Attach(machine_.get());
     machine_->Keyboard().SetClock(HostLocalSeconds());
     loadedTos_ = ChooseTosRom(options_, roms_);
     const RomLoad rom = LoadTosRom(*machine_, loadedTos_);
@@ -125,6 +145,7 @@ bool App::BuildMachine() {
         if (!options_.rom.empty()) return false;
     }
     ConnectDisplay();
+    ConnectSound();
     // Without an active cartridge the area stays all 0xFF, as the machine was built.
     loadedCartridge_ = WantedCartridge();
     if (!loadedCartridge_.empty()) {
@@ -162,6 +183,7 @@ int App::StartUp() {
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
     MakeDirectories(data + "/shot");
     MakeDirectories(data + "/sound");
+    recordPage_.SetFolders(data + "/sound", data + "/shot");
     // 9. Drive A: the command line's disk, else the stored one, else "VexilDefault.ST".
     if (!options_.disk.empty()) {
         const InsertResult inserted = driveA_.InsertImage(options_.disk);
@@ -227,6 +249,7 @@ void App::SetAppState(int32_t state) {
         return s == kStateRunning || s == kStateResetHeld || s == kStateDebugRun;
     };
     if (running(state)) {
+        if (machine_) ConnectSound();
         devices_.sound->StartSound();
         devices_.input->Acquire();
     } else if (state_ == kStateRunning || state_ == kStateDebugRun) {
@@ -260,12 +283,15 @@ void App::ShowPage(int item, bool picked) {
         bar_.ShowPage(item);
     if (item == kItemDisks) diskPage_->Open();
     if (item == kItemOptions) optionsPage_->Open();
+    if (item == kItemRecord) recordPage_.Open();
 }
 
 void App::ApplySettings() {
     if (!machine_) return;
     machine_->SetFastDisk(config_.FastDisk != 0);
     machine_->SetYmSound(config_.YMSound != 0);
+    machine_->SetDiskSound(config_.DiskSound != 0);
+    machine_->SetLowPass(config_.bLowPass != 0);
     ConnectDisplay();
 }
 
@@ -307,6 +333,10 @@ bool App::Turn() {
     switch (state_) {
         case kStateMenu:
             if (entered_ != kStateMenu) {
+                // The screenshot page's picture: the frame as it was shown.
+                menuPicture_.resize(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+                if (devices_.display->CopyFrame(menuPicture_.data()))
+                    recordPage_.CaptureScreen(menuPicture_.data(), host::kFrameWidth);
                 devices_.display->ClearScreen();
                 ShowPage(bar_.LastPage(), false);
                 if (debugger_) debugger_->Refresh();
@@ -350,12 +380,14 @@ void App::TurnRunning() {
         return;
     }
     FeedInput();
+    if (framesRun_ == 0) firstFrame_ = std::chrono::steady_clock::now();
     if (machine_->RunFrame() != kRunBudgetSpent) {
         ResetMachine(true);
         return;
     }
     devices_.display->PresentFrame();
     ++framesRun_;
+    lastFrame_ = std::chrono::steady_clock::now();
     if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
 }
 
@@ -410,6 +442,7 @@ void App::StopDebugRun() {
 
 void App::ShutDown(bool normalQuit) {
     SetAppState(kStateShutDown);
+    recordPage_.Shutdown();
     if (devicesUp_) {
         if (normalQuit) WriteScreenshot();
         devices_.sound->ReleaseSound();
@@ -419,6 +452,7 @@ void App::ShutDown(bool normalQuit) {
         devices_.window->Destroy();
         devicesUp_ = false;
     }
+    recordPage_.Attach(nullptr);
     machine_.reset();
     if (normalQuit) {
         std::string error;

@@ -18,6 +18,7 @@
 // at the next cold reset, which rebuilds the machine when they changed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "app/ControlBar.h"
 #include "app/Instance.h"
 #include "app/Machine.h"
+#include "app/RecordPage.h"
 #include "app/RomList.h"
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
@@ -111,6 +113,8 @@ public:
     const ControlBar& Bar() const { return bar_; }
     bool RomLoaded() const { return romLoaded_; }
     int64_t FramesRun() const { return framesRun_; }
+    // Wall-clock seconds from the start of the first frame run to the end of the last.
+    double RunSeconds() const { return std::chrono::duration<double>(lastFrame_ - firstFrame_).count(); }
     int64_t ColdResets() const { return coldResets_; }
     const DiskImage& DriveA() const { return driveA_; }
     DebuggerPage* Debugger() { return debugger_.get(); }
@@ -125,6 +129,7 @@ private:
     std::string WantedCartridge() const;
     void Report(const std::string& text);
     void ConnectDisplay();
+    void ConnectSound();
     void WriteScreenshot();
     void ShowPage(int item, bool picked);
 
@@ -138,6 +143,8 @@ private:
     ControlBar bar_;
     DiskImage driveA_;
     std::unique_ptr<Machine> machine_;
+    RecordPage recordPage_;              // after the machine: it lets go of it first
+    std::vector<uint16_t> menuPicture_;  // the picture as shown when the menu is entered
     std::unique_ptr<DebuggerPage> debugger_;  // with -debug
     std::string loadedTos_;
     std::string loadedCartridge_;
@@ -152,6 +159,7 @@ private:
     bool quit_ = false;
     bool devicesUp_ = false;
     int64_t framesRun_ = 0;
+    std::chrono::steady_clock::time_point firstFrame_, lastFrame_;
     int64_t coldResets_ = 0;
 };
 

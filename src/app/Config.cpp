@@ -491,6 +491,8 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     settings.DriveB = config.DriveB;
     settings.FastDisk = config.FastDisk != 0;
     settings.YMSound = config.YMSound != 0;
+    settings.DiskSound = config.DiskSound != 0;
+    settings.bLowPass = config.bLowPass != 0;
     return settings;
 }
 

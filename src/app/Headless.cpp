@@ -6,8 +6,8 @@
 #include "app/Machine.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
-#include "input/InputScript.h"
 #include "host/Host.h"
+#include "input/InputScript.h"
 #include "recording/Tga.h"
 #include "recording/WavFile.h"
 
@@ -21,7 +21,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         return 2;
     }
     Machine machine({options.Machine, options.RAMSize, options.DriveA, options.DriveB, options.FastDisk,
-                     options.YMSound});
+                     options.YMSound, options.DiskSound, options.bLowPass});
     for (int drive = 0; drive < 2; ++drive) {
         const InsertResult& insert = machine.SettingsInsertResult(drive);
         if (!insert) {

@@ -20,7 +20,10 @@ struct HeadlessOptions {
     std::string DriveB;
     bool FastDisk = false;
     bool YMSound = true;
-    std::string wavPath;      // write the machine's sound here (44,100 Hz, mono, 16-bit)
+    bool DiskSound = true;
+    bool bLowPass = true;
+    std::string wavPath;      // write the mixed sound here, as a device would get it (44,100 Hz,
+                              // mono, 16-bit, 881 samples a frame)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
     std::string screenshot;   // write the last picture here as a TGA file
 };

@@ -113,6 +113,7 @@ FloppyController::Lines Machine::FdcLines() {
     lines.interrupt = [](void* c, bool high) {
         static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipFloppy, high);
     };
+    lines.noise = [](void* c, DriveNoise noise) { static_cast<Machine*>(c)->driveSounds_.Play(noise); };
     return lines;
 }
 
@@ -120,17 +121,31 @@ InsertResult Machine::InsertDisk(int drive, const std::string& path) {
     return drives_[drive & 1].InsertImage(path);
 }
 
-// The frame's mix: the YM2149 when `YMSound` is on, clipped to 16 bits.
+// The frame's sound. The device asks for `samples` (881, or what it played since the last
+// frame when the display paces). A frame that gives the device nothing (0, or more than a
+// block holds) is still synthesised, so that its sound-chip writes take effect and no note
+// hangs.
 void Machine::ProduceSound(int32_t samples) {
-    if (samples < 1 || samples > ym::kMaxBlockSamples) return;
-    if (settings_.YMSound && ymList_ != nullptr)
-        ym_.synth.Render(ymList_, mix_, samples);
-    else
-        std::memset(mix_, 0, sizeof(int32_t) * static_cast<size_t>(samples));
-    for (int32_t i = 0; i < samples; ++i)
-        sound_[i] = static_cast<int16_t>(std::clamp(mix_[i], -32768, 32767));
-    soundSamples_ = samples;
-    if (soundSink) soundSink(sound_, samples);
+    const bool deviceTakes = samples >= 1 && samples <= sound::kMaxBlockSamples;
+    if (!recordSink && deviceTakes) {
+        MixFrame(samples);
+        if (soundSink) soundSink(mixer_.Output(), samples);
+        return;
+    }
+    // Once per frame in the machine's time; the device's share is stretched from it.
+    MixFrame(sound::kFrameSamples);
+    if (recordSink) recordSink(mixer_.Output(), sound::kFrameSamples);
+    if (deviceTakes && soundSink) soundSink(mixer_.Stretched(samples), samples);
+}
+
+// The sources, each into the block of 32-bit sums: the YM2149 stores (so it comes first), the
+// others add. Then the filter and the clip to 16 bits.
+void Machine::MixFrame(int32_t samples) {
+    int32_t* mix = mixer_.Begin(samples);
+    if (settings_.YMSound && ymList_ != nullptr) ym_.synth.Render(ymList_, mix, samples);
+    if (settings_.DiskSound && !settings_.FastDisk) driveSounds_.Mix(mix, samples);
+    // Further sources (the STE's DMA sound) add into `mix` here, before the filter and clip.
+    mixer_.Finish(settings_.bLowPass);
 }
 
 // The video's part of the frame end. The display (the host's) locks the back buffer and shows
@@ -151,7 +166,7 @@ void Machine::WireFrameEnd() {
     };
     hooks.drawOverlays = [this](BackBuffer buffer) {
         if (video_.bSoundDebug)
-            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, sound_, soundSamples_);
+            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, mixer_.Output(), mixer_.Count());
         if (video_.bProfile) overlay_.DrawMessages(buffer.pixels, buffer.pitchBytes / 2);
     };
     hooks.startVideoFrame = [this] {

@@ -22,6 +22,8 @@
 #include "io/Mfp.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
+#include "sound/DriveSound.h"
+#include "sound/SoundMix.h"
 #include "sound/Ym2149.h"
 #include "video/FrameScheduler.h"
 #include "video/Overlay.h"
@@ -38,6 +40,8 @@ struct MachineSettings {
     std::string DriveB = {};
     bool FastDisk = false;  // every floppy command takes 1,024 cycles
     bool YMSound = true;    // the YM2149 is synthesised (off: its writes reach the registers only)
+    bool DiskSound = true;  // the drive's noises are heard (never with FastDisk)
+    bool bLowPass = true;   // the mix goes through the low-pass filter
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -115,12 +119,23 @@ public:
     const InsertResult& SettingsInsertResult(int drive) const { return settingsInsert_[drive & 1]; }
     void SetFastDisk(bool on) { settings_.FastDisk = on, fdc_.FastDisk = on; }
     void SetYmSound(bool on) { settings_.YMSound = on; }
+    void SetDiskSound(bool on) { settings_.DiskSound = on; }
+    void SetLowPass(bool on) { settings_.bLowPass = on; }
+    DriveSounds& DriveNoises() { return driveSounds_; }
 
-    // The sound of the last frame: 16-bit mono samples at 44,100 Hz (silence with `YMSound`
-    // off). `soundSink` gets each frame's block as it is made.
-    const int16_t* Sound() const { return sound_; }
-    int32_t SoundSamples() const { return soundSamples_; }
+    // The frame's sound: 16-bit mono samples at 44,100 Hz, the YM2149, the drive's noises and
+    // the STE's DMA sound mixed, filtered and clipped. The scheduler's chooseSampleCount hook
+    // says how many samples the device takes this frame (881 unless the display paces).
+    //   soundSink   gets the block for the device, as many samples as it asked for; headless
+    //               runs write the same block to --wav.
+    //   recordSink  while set (a recording runs), the frame is mixed once at 881 samples, the
+    //               machine's own time, and handed here first; the device gets that block
+    //               stretched to its count.
+    // Sound() is the last mixed block (the oscilloscope draws it), SoundSamples() its length.
+    const int16_t* Sound() const { return mixer_.Output(); }
+    int32_t SoundSamples() const { return mixer_.Count(); }
     std::function<void(const int16_t* samples, int32_t count)> soundSink;
+    std::function<void(const int16_t* samples, int32_t count)> recordSink;
 
 private:
     // Marks the one machine; built first and destroyed last.
@@ -136,6 +151,7 @@ private:
     void WireFrameEnd();
     void Profile(ProfileMark mark);
     void ProduceSound(int32_t samples);
+    void MixFrame(int32_t samples);
     FloppyController::Lines FdcLines();
 
     SingleInstance instance_;
@@ -159,10 +175,8 @@ private:
     YmChip ym_;
     FloppyController fdc_;
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
-    int32_t mix_[ym::kMaxBlockSamples] = {};
-    int16_t sound_[ym::kMaxBlockSamples] = {};
-    int32_t soundSamples_ = 0;
-
+    DriveSounds driveSounds_;
+    SoundMix mixer_;
 };
 
 }  // namespace vexil

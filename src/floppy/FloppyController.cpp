@@ -180,9 +180,14 @@ void FloppyController::SpinUp(uint8_t value, bool typeOne) {
     if (s_.motor == 0) {
         s_.eventTime += kSpinUp;
         s_.motor = 1;
+        Noise(DriveNoise::kMotorStart);
     } else if (typeOne) {
         s_.status |= kSpinUpDone;
     }
+}
+
+void FloppyController::Noise(DriveNoise noise) {
+    if (lines_.noise) lines_.noise(lines_.context, noise);
 }
 
 void FloppyController::Finish(Cycles now, FdcPhase phase) {
@@ -196,8 +201,13 @@ void FloppyController::TypeOne(uint8_t value, Cycles now) {
     const Cycles step = kStepTime[value & 3];
     s_.status = kMotorOn | kWriteProtect | kBusy | (present && s_.track == 0 ? kTrack0 : 0);
     s_.eventTime = now;
-    SpinUp(value, true);
     const unsigned kind = value >> 4;
+    // The head's movement is heard before the motor: a motor start replaces it.
+    const int32_t distance = kind == 0x0   ? s_.track
+                             : kind == 0x1 ? s_.track - static_cast<int32_t>(s_.data & 0xFF)
+                                           : 1;
+    if (distance != 0) Noise(std::abs(distance) <= 5 ? DriveNoise::kStep : DriveNoise::kSeek);
+    SpinUp(value, true);
     if (kind == 0x0) {
         // Restore steps out until the drive reports track 0; without one it gives up.
         if (present) {
@@ -306,6 +316,7 @@ void FloppyController::Due(Cycles due) {
             s_.phase = kFdcIdle;
             s_.motor = 0;
             s_.status = kWriteProtect;
+            Noise(DriveNoise::kMotorStop);
             break;
         default:
             break;

@@ -22,6 +22,10 @@
 //   C read address  E read track  F write track                type III
 //   D force interrupt (0xD0: stop without interrupt; any condition bit: interrupt now)
 //
+// The drive is heard (DriveSound.h): the motor start when the motor is switched on, a step
+// when a type I command moves the head by 1-5 tracks, a seek for 6 or more (a motor start in
+// the same command wins), the motor stop when the motor has run down.
+//
 // Timing (CPU cycles at 8 MHz): step 6/12/2/3 ms by rate bits (48,000/96,000/16,000/24,000),
 // spin-up 9,600,000 (h flag clear, motor off), head settle 120,000 (restore, seek, the e flag
 // of type II), 160,000 per 512 bytes of sector, record not found after 6,400,000, one turn
@@ -48,6 +52,7 @@
 #include <cstdint>
 
 #include "memory/Memory.h"
+#include "sound/DriveSound.h"
 
 namespace vexil {
 
@@ -106,9 +111,11 @@ struct FdcState {
 class FloppyController {
 public:
     // The controller's wires: port A of the sound chip (drive and side select) and MFP input 5.
+    // The drive's noises go to `noise` (none: silent drive).
     struct Lines {
         uint8_t (*portA)(void* context) = nullptr;
         void (*interrupt)(void* context, bool high) = nullptr;
+        void (*noise)(void* context, DriveNoise noise) = nullptr;
         void* context = nullptr;
     };
 
@@ -148,6 +155,7 @@ private:
     void WriteCommand(uint8_t value, Cycles now);
     void ForceInterrupt(uint8_t value, Cycles now);
     void SpinUp(uint8_t value, bool typeOne);
+    void Noise(DriveNoise noise);
     void LatchDrive();
     DiskImage* Drive() const;
     bool FindSector();

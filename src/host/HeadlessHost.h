@@ -39,6 +39,8 @@ public:
     int barDraws = 0;
     bool acquired = false;
     bool soundPlaying = false;
+    int64_t samplesTaken = 0;  // by the sound output while playing
+    int waitsAsked = 0;        // frames written with the normal mode's wait
     bool windowOpen = false;
     std::vector<std::string> shownMessages;  // caption: text
 
@@ -67,7 +69,10 @@ public:
     void ReleaseSound() override { soundPlaying = false; }
     void StartSound() override { soundPlaying = true; }
     void StopSound() override { soundPlaying = false; }
-    void WriteFrame(const int16_t*, int) override {}
+    // Takes every sample at once: headless runs go as fast as the host allows.
+    void WriteFrame(const int16_t*, int count, bool wait) override {
+        if (soundPlaying) samplesTaken += count, waitsAsked += wait ? 1 : 0;
+    }
     // Dialogs
     void Message(const std::string& caption, const std::string& text) override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;

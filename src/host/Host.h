@@ -59,7 +59,7 @@ public:
     // The back buffer the renderer fills, `pitch` in pixels; null when there is none.
     virtual uint16_t* LockFrame(int* pitch) = 0;
     // Shows the finished frame. A window back end holds the machine to 50 frames a second here
-    // until the sound output takes over the pacing.
+    // when the sound output does not pace it (no sound device).
     virtual void PresentFrame() = 0;
     // Clears the picture to black and shows it.
     virtual void ClearScreen() = 0;
@@ -92,16 +92,25 @@ public:
     virtual uint8_t PollJoystick() = 0;
 };
 
+// Mono 16-bit samples at 44,100 Hz into a queue of about 93 ms (4,096 samples) that plays
+// while the machine runs (StartSound empties it, StopSound pauses it). In the normal mode the
+// wait for room in the queue holds the machine to real time; with `ForceVBLSync` the display
+// paces and each frame takes the samples the device played since the frame before.
 class SoundOutput {
 public:
     virtual ~SoundOutput() = default;
-    // False with the reason when there is no usable device; the program then runs silent.
+    // False with the message for the user when there is no usable device; the program then
+    // runs silent (and every other call does nothing).
     virtual bool InitSound(std::string* error) = 0;
     virtual void ReleaseSound() = 0;
     virtual void StartSound() = 0;
     virtual void StopSound() = 0;
-    // Queues one frame of mono 16-bit samples at 44100 Hz.
-    virtual void WriteFrame(const int16_t* samples, int count) = 0;
+    // The display-paced mode's count for this frame: what the device played since the last
+    // call, 0 the first time after a start; 881 without a device.
+    virtual int32_t FrameSampleCount() { return 881; }
+    // Queues one frame's samples; with `wait` it first waits for room (a bounded wait), and so
+    // paces the machine. Nothing waits or is queued while the device is stopped.
+    virtual void WriteFrame(const int16_t* samples, int count, bool wait) = 0;
 };
 
 class Dialogs {

@@ -262,12 +262,12 @@ int32_t FrameScheduler::EndFrame() {
     frameSampleCount = hooks.chooseSampleCount ? hooks.chooseSampleCount() : kSamplesPerFrame;
     Call(hooks.runDmaSound);
     Call(hooks.profile, ProfileMark::kFrameStop);
-    if (frameSampleCount >= 1 && frameSampleCount <= 4096) {
-        Call(hooks.profile, ProfileMark::kSoundStart);
-        Call(hooks.produceSound, frameSampleCount);
-        synthesisedSampleCount = frameSampleCount;
-        Call(hooks.profile, ProfileMark::kSoundStop);
-    }
+    // A count outside 1-4096 sends no sound, but the frame is still synthesised so that its
+    // sound-chip writes take effect.
+    Call(hooks.profile, ProfileMark::kSoundStart);
+    Call(hooks.produceSound, frameSampleCount);
+    if (frameSampleCount >= 1 && frameSampleCount <= 4096) synthesisedSampleCount = frameSampleCount;
+    Call(hooks.profile, ProfileMark::kSoundStop);
     Call(hooks.pollJoystick);
     Call(hooks.profile, ProfileMark::kFrameStart);
 

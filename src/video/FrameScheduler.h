@@ -96,7 +96,7 @@ struct SchedulerHooks {
     std::function<void()> terminateSoundLog;
     std::function<int32_t()> chooseSampleCount;         // empty: 881
     std::function<void()> runDmaSound;                  // DMA sound over the whole frame
-    std::function<void(int32_t samples)> produceSound;  // synthesis, recording, output
+    std::function<void(int32_t samples)> produceSound;  // synthesis, recording, output; any count
     std::function<void()> pollJoystick;
     std::function<void()> startVideoFrame;  // Shifter: counter start value, log emptied
     std::function<void()> startSoundFrame;  // YM2149 and DMA sound write logs emptied

@@ -210,6 +210,29 @@ TEST_F(AppTest, AFailedDisplayEndsTheRunWithoutSaving) {
     EXPECT_FALSE(host_.windowOpen);
 }
 
+struct PacingCase {
+    const char* name;
+    const char* settings;
+    int waits;  // frames of three written with the normal mode's wait
+};
+
+class AppSound : public AppTest, public ::testing::WithParamInterface<PacingCase> {};
+
+// Each frame's 881 samples reach the sound output; only the normal mode waits for room.
+TEST_P(AppSound, EveryFrameFeedsTheDeviceAndOnlyTheNormalModeWaits) {
+    Write(std::string("[Graphics]\nbAskFullscreen = 0\n") + GetParam().settings);
+    Start();
+    RunMachine();
+    for (int i = 0; i < 3; ++i) TurnWith({});
+    EXPECT_EQ(host_.samplesTaken, 3 * 881);
+    EXPECT_EQ(host_.waitsAsked, GetParam().waits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, AppSound,
+                         ::testing::Values(PacingCase{"Normal", "", 3},
+                                           PacingCase{"DisplayPaced", "ForceVBLSync = 1\n", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(AppTest, WithoutSoundTheProgramStartsAndSaysSo) {
     host_.failSound = true;
     Start();

@@ -95,6 +95,7 @@ struct TypeOneCase {
     int64_t cycles;
     int endTrack;
     uint8_t status;
+    int noise;  // the drive's noise (DriveNoise) as the command starts; -1 silence
 };
 
 class TypeOne : public FloppyControllerTest, public ::testing::WithParamInterface<TypeOneCase> {};
@@ -105,21 +106,27 @@ TEST_P(TypeOne, MovesTheHeadInTheDataSheetsTime) {
     Write(kModeData, c.data);
     Write(kModeCommand, c.command);
     EXPECT_EQ(Read(kModeCommand) & kBusy, kBusy);
+    DriveNoise noise;
+    EXPECT_EQ(machine_->DriveNoises().Sounding(&noise) ? int(noise) : -1, c.noise);
     EXPECT_EQ(RunToInterrupt(), c.cycles);
     EXPECT_EQ(Read(kModeTrack), c.endTrack);
     EXPECT_EQ(Read(kModeCommand), c.status);
 }
 
 // Rates 0-3: 6, 12, 2 and 3 ms a step; head settle 15 ms; spin-up 1.2 s unless h (0x08).
+// Moves of 1-5 tracks sound as a step, longer ones as a seek; a motor start drowns either.
+constexpr int kStepNoise = int(DriveNoise::kStep), kSeekNoise = int(DriveNoise::kSeek);
 INSTANTIATE_TEST_SUITE_P(
     Commands, TypeOne,
-    ::testing::Values(TypeOneCase{"SeekFiveToZero", 5, 0, 0x18, 5 * 48000 + 120000, 0, 0xE4},
-                      TypeOneCase{"SeekUpAtRate2", 3, 40, 0x1A, 37 * 16000 + 120000, 40, 0xE0},
+    ::testing::Values(TypeOneCase{"SeekFiveToZero", 5, 0, 0x18, 5 * 48000 + 120000, 0, 0xE4, kStepNoise},
+                      TypeOneCase{"SeekUpAtRate2", 3, 40, 0x1A, 37 * 16000 + 120000, 40, 0xE0, kSeekNoise},
+                      TypeOneCase{"SeekSixWithoutSpinUp", 6, 0, 0x1B, 6 * 24000 + 120000, 0, 0xE4,
+                                  kSeekNoise},
                       TypeOneCase{"RestoreFromFortyWithSpinUp", 40, 0, 0x03, 40 * 24000 + 120000 + 9600000, 0,
-                                  0xE4},
-                      TypeOneCase{"StepIn", 10, 0, 0x49, 96000, 11, 0xE0},
-                      TypeOneCase{"StepOutToZero", 1, 0, 0x68, 48000, 0, 0xE4},
-                      TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xE0}),
+                                  0xE4, int(DriveNoise::kMotorStart)},
+                      TypeOneCase{"StepIn", 10, 0, 0x49, 96000, 11, 0xE0, kStepNoise},
+                      TypeOneCase{"StepOutToZero", 1, 0, 0x68, 48000, 0, 0xE4, kStepNoise},
+                      TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xE0, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FloppyControllerTest, StepGoesTheWayTheLastMoveWent) {
@@ -146,6 +153,8 @@ TEST_F(FloppyControllerTest, ARunningMotorShowsAsSpunUpAndCostsNoSpinUp) {
     // After the motor has run down (2 s without a command) the spin-up is paid again.
     Idle(14'400'000 + 4);
     EXPECT_EQ(Read(kModeCommand), kWriteProtect);  // idle: a protected disk
+    DriveNoise noise;
+    EXPECT_TRUE(machine_->DriveNoises().Sounding(&noise) && noise == DriveNoise::kMotorStop);
     Write(kModeCommand, 0x00);
     EXPECT_EQ(RunToInterrupt(), 120000 + 9600000);
 }

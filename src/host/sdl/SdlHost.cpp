@@ -14,6 +14,7 @@
 
 #include "app/ControlBar.h"
 #include "host/sdl/Pages.h"
+#include "host/sdl/SdlSound.h"
 
 namespace vexil::host {
 
@@ -137,6 +138,9 @@ int ScaledAxis(Sint16 value) {
     return static_cast<int>(value) * kAxisRange / 32768;
 }
 
+class SdlHost;
+SdlHost* g_pageHost = nullptr;  // the host whose renderer draws the pages' pictures
+
 constexpr uint32_t kFrameMilliseconds = 20;  // 50 frames a second
 constexpr uint32_t kMenuMilliseconds = 16;
 
@@ -148,6 +152,7 @@ class SdlHost final : public Window,
                       public ControlBarView {
 public:
     Devices AllDevices() { return {this, this, this, this, this, this}; }
+    double SoundDeviceRate() const { return sound_.MeasuredRate(); }
     ~SdlHost() override {
         ReleaseInput();
         ShutdownDisplay();
@@ -180,6 +185,7 @@ public:
                 texture_ = nullptr;
                 CreateTexture();
                 if (imgui_) ImGui_ImplSDLRenderer_DestroyDeviceObjects();
+                DestroyPicture();
             }
         }
         return quit_;
@@ -224,9 +230,12 @@ public:
         ImGui_ImplSDL2_InitForSDLRenderer(window_);
         ImGui_ImplSDLRenderer_Init(renderer_);
         imgui_ = true;
+        g_pageHost = this;
         return true;
     }
     void ShutdownDisplay() override {
+        if (g_pageHost == this) g_pageHost = nullptr;
+        DestroyPicture();
         if (imgui_) {
             ImGui_ImplSDLRenderer_Shutdown();
             ImGui_ImplSDL2_Shutdown();
@@ -251,8 +260,8 @@ public:
         if (vsync_) {
             const bool fullscreen = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
             for (int i = 1; fullscreen && i < frameSkip_; ++i) SDL_RenderPresent(renderer_);
-        } else {
-            Pace(kFrameMilliseconds);
+        } else if (!sound_.Pacer().Playing()) {
+            Pace(kFrameMilliseconds);  // the sound device paces when it plays
         }
     }
     void ClearScreen() override {
@@ -343,41 +352,13 @@ public:
         return bits;
     }
 
-    bool InitSound(std::string* error) override {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            *error = std::string("no sound device: ") + SDL_GetError();
-            return false;
-        }
-        SDL_AudioSpec want{};
-        want.freq = 44100;
-        want.format = AUDIO_S16SYS;
-        want.channels = 1;
-        want.samples = 1024;
-        audio_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        if (audio_ == 0) {
-            *error = std::string("no sound device: ") + SDL_GetError();
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return false;
-        }
-        return true;
-    }
-    void ReleaseSound() override {
-        if (audio_ != 0) {
-            SDL_CloseAudioDevice(audio_);
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        }
-        audio_ = 0;
-    }
-    void StartSound() override {
-        if (audio_ == 0) return;
-        SDL_ClearQueuedAudio(audio_);
-        SDL_PauseAudioDevice(audio_, 0);
-    }
-    void StopSound() override {
-        if (audio_ != 0) SDL_PauseAudioDevice(audio_, 1);
-    }
-    void WriteFrame(const int16_t* samples, int count) override {
-        if (audio_ != 0) SDL_QueueAudio(audio_, samples, static_cast<Uint32>(count) * sizeof(int16_t));
+    bool InitSound(std::string* error) override { return sound_.Open(error); }
+    void ReleaseSound() override { sound_.Close(); }
+    void StartSound() override { sound_.Start(); }
+    void StopSound() override { sound_.Stop(); }
+    int32_t FrameSampleCount() override { return sound_.IsOpen() ? sound_.Pacer().FrameSampleCount() : 881; }
+    void WriteFrame(const int16_t* samples, int count, bool wait) override {
+        if (sound_.IsOpen()) sound_.Pacer().WriteFrame(samples, count, wait);
     }
 
     void Message(const std::string& caption, const std::string& text) override {
@@ -438,7 +419,22 @@ public:
         return picked;
     }
 
+    void* Picture(const uint16_t* pixels, int width, int height) {
+        if (picture_ && (pictureWidth_ != width || pictureHeight_ != height)) DestroyPicture();
+        if (!picture_)
+            picture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                         width, height);
+        if (!picture_) return nullptr;
+        pictureWidth_ = width, pictureHeight_ = height;
+        SDL_UpdateTexture(picture_, nullptr, pixels, width * 2);
+        return picture_;
+    }
+
 private:
+    void DestroyPicture() {
+        if (picture_) SDL_DestroyTexture(picture_);
+        picture_ = nullptr;
+    }
     bool CreateTexture() {
         texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
                                      kFrameWidth, gpu_ ? kFrameHeight / 2 : kFrameHeight);
@@ -496,11 +492,13 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    SDL_Texture* picture_ = nullptr;  // a page's picture
+    int pictureWidth_ = 0, pictureHeight_ = 0;
     DisplaySettings* settings_ = nullptr;
     bool gpu_ = false;
     bool vsync_ = false;
     int frameSkip_ = 0;
-    SDL_AudioDeviceID audio_ = 0;
+    SdlSound sound_;
     bool imgui_ = false;
     bool quit_ = false;
     bool acquired_ = false;
@@ -513,6 +511,10 @@ private:
 };
 
 }  // namespace
+
+void* PagePicture(const uint16_t* pixels, int width, int height) {
+    return g_pageHost ? g_pageHost->Picture(pixels, width, height) : nullptr;
+}
 
 int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
     // SDL falls back to drivers that draw nowhere; only a user who asks for one gets it.
@@ -534,19 +536,27 @@ int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
     }
     int status = 0;
     int64_t frames = 0;
+    double running = 0, deviceRate = 0;
     const auto start = std::chrono::steady_clock::now();
     {
         SdlHost host;
         App app(options, host.AllDevices(), err);
         status = app.Run();
         frames = app.FramesRun();
+        running = app.RunSeconds();
+        deviceRate = host.SoundDeviceRate();
     }
     SDL_Quit();
     if (options.frames >= 0 && status == 0) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::fprintf(out, "%lld frames (%.1f s of machine time) in %.2f s\n", static_cast<long long>(frames),
-                     static_cast<double>(frames) / 50.0, seconds);
+        // The pace of the machine itself: the frames over the time they took, and the rate at
+        // which the sound device took samples meanwhile.
+        std::fprintf(out,
+                     "%lld frames (%.1f s of machine time) in %.2f s; running %.2f s, %.2f frames/s; "
+                     "sound device %.0f samples/s\n",
+                     static_cast<long long>(frames), static_cast<double>(frames) / 50.0, seconds, running,
+                     running > 0 ? static_cast<double>(frames) / running : 0.0, deviceRate);
     }
     return status;
 }

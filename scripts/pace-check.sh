@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Measures the window run's pace under a virtual X server (Xvfb) with SDL's dummy audio
+# driver: FRAMES frames (default 500) after Run is clicked, once in the normal mode (the sound
+# device's queue paces the machine: 50 frames a second) and once with ForceVBLSync (the display
+# paces). Prints the program's own line: frames, the seconds they ran, frames per second.
+# Usage: pace-check.sh [path/to/vexil] [FRAMES]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+vexil=$(realpath "${1:-build/release/vexil}")
+frames=${2:-500}
+if [ -z "${VEXIL_IN_XVFB:-}" ]; then
+    exec env VEXIL_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$vexil" "$frames"
+fi
+export SDL_AUDIODRIVER=dummy
+tmp=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data
+settings=$XDG_CONFIG_HOME/vexil/vexil.ini
+mkdir -p "$(dirname "$settings")"
+for sync in 0 1; do
+    printf '[Graphics]\nbAskFullscreen = 0\nForceVBLSync = %s\n' "$sync" >"$settings"
+    (cd "$tmp" && exec "$vexil" --frames "$frames" >"$tmp/out" 2>"$tmp/err") &
+    pid=$!
+    window=$(timeout 20 xdotool search --sync --name '^Vexil 1\.00$' | head -n 1)
+    sleep 1
+    xdotool mousemove --window "$window" 415 24 click 1
+    wait "$pid" || { echo "vexil exited $?"; cat "$tmp/err"; exit 1; }
+    pid=
+    echo "ForceVBLSync=$sync: $(cat "$tmp/out")"
+    grep -h "audio:" "$tmp/err" || true
+done
