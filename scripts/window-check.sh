@@ -117,4 +117,16 @@ gif=$XDG_DATA_HOME/vexil/shot/Vexil_000.gif
 convert "$tmp/page.png" -crop 400x300+24+100 +repage "$tmp/preview.png"
 differing=$(compare -metric AE -fuzz 5% "$tmp/preview.png" "$gif" null: 2>&1) || true
 [ "$differing" = 0 ] || fail "the Record page's preview and the saved GIF differ in $differing pixels"
+# 6. With -debug the bar offers the debugger first; its page shows the active pane's title in
+# its own red.
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+start -debug
+xdotool mousemove --window "$window" 103 24 click 1
+sleep 1
+timeout 5 import -window "$window" "$tmp/debugger.png" 2>/dev/null || fail "no capture of the debugger page"
+kill -TERM "$pid"
+finish || fail "the debugger run exited $?"
+red=$(convert "$tmp/debugger.png" -fill black +opaque "rgb(255,50,63)" -fill white -opaque "rgb(255,50,63)" \
+    -format "%[fx:round(mean*w*h)]" info:)
+[ "$red" -gt 200 ] || fail "the debugger page is not in the window ($red title pixels)"
 echo "window check: all checks passed"

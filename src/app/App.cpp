@@ -8,6 +8,7 @@
 #include "app/OptionsPage.h"
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "debugger/DebuggerPage.h"
 #include "input/Keys.h"
 #include "recording/Tga.h"
 
@@ -49,6 +50,19 @@ App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err
     optionsPage_ = std::make_unique<OptionsPage>(*this);
     bar_.pages.disks = diskPage_.get();
     bar_.pages.options = optionsPage_.get();
+    if (options_.debug) {
+        DebuggerPage::Links links;
+        links.machine = [this] { return CurrentMachine(); };
+        links.run = [this] {
+            bar_.ShowPage(-1);
+            devices_.display->ClearScreen();
+            devices_.input->PollInput();
+            SetAppState(kStateDebugRun);
+        };
+        links.coldReset = [this] { ResetMachine(true); };
+        debugger_ = std::make_unique<DebuggerPage>(std::move(links));
+        bar_.pages.debugger = debugger_.get();
+    }
 }
 
 App::~App() {
@@ -325,6 +339,7 @@ bool App::Turn() {
                     recordPage_.CaptureScreen(menuPicture_.data(), host::kFrameWidth);
                 devices_.display->ClearScreen();
                 ShowPage(bar_.LastPage(), false);
+                if (debugger_) debugger_->Refresh();
                 entered_ = kStateMenu;
             }
             Pick(devices_.controlBar->Draw(bar_));
@@ -392,31 +407,37 @@ void App::FeedInput() {
         static_cast<uint8_t>((mouse.left ? ikbd::kLeftButton : 0) | (mouse.right ? ikbd::kRightButton : 0));
 }
 
-// One instruction per turn. The debugger's stop conditions (run-to address, breakpoints, NOP
-// target, break on interrupt) join here with the debugger page.
+// The debugger-run state: one instruction at a time with the debugger's stop conditions
+// checked after each, for up to a frame per turn; the picture and the keys once a frame.
 void App::TurnDebugRun() {
-    FrameScheduler& scheduler = machine_->Scheduler();
-    int32_t budget = scheduler.ServiceEvents();
-    if (budget < 0) return;
-    if (budget == 0) {
-        CpuTakeInterrupt();
-        budget = scheduler.ServiceEvents();
-        if (budget < 0) return;
+    entered_ = kStateDebugRun;
+    if (!debugger_) {
+        SetAppState(kStateMenu);
+        return;
     }
-    if (CpuRun(4) != kRunBudgetSpent) {
+    DebuggerPage::Turn turn;
+    while (turn.outcome == DebuggerPage::Outcome::kGoOn && !turn.frameEnded) turn = debugger_->RunTurn();
+    if (turn.outcome == DebuggerPage::Outcome::kCpuStopped) {
         ResetMachine(true);
         return;
     }
+    if (turn.frameEnded) devices_.display->PresentFrame();
     host::Input& input = *devices_.input;
     input.PollInput();
     FeedInput();
-    if (input.KeyDown(host::kKeyF12)) {
-        SetAppState(kStateMenu);
+    if (turn.outcome == DebuggerPage::Outcome::kStop || input.KeyDown(host::kKeyF12)) {
+        StopDebugRun();
     } else if (input.KeyDown(host::kKeyF11)) {
         ResetMachine(input.KeyDown(host::kKeyLeftShift) || input.KeyDown(host::kKeyRightShift));
         devices_.display->ClearScreen();
         SetAppState(kStateDebugResetHeld);
     }
+}
+
+// Back to the menu, on the debugger's page.
+void App::StopDebugRun() {
+    bar_.PickPage(kItemDebugger);
+    SetAppState(kStateMenu);
 }
 
 void App::ShutDown(bool normalQuit) {

@@ -10,7 +10,8 @@
 //   3      running: one frame per turn               0 (F12), 4 (F11, Shift+F11 cold)
 //   4      reset key held                            3 once F11 is released
 //   5      reset key held in a debugger run          6 once F11 is released
-//   6      debugger run: one instruction per turn    0 (F12), 5 (F11)
+//   6      debugger run: an instruction at a time,   0 (F12, a debugger stop), 5 (F11)
+//          the debugger's stop checked after each
 //
 // Shutdown releases everything in the reverse order and, after a normal quit, saves the
 // settings. Settings that shape the machine (model, RAM size, TOS ROM, cartridge) take effect
@@ -36,6 +37,7 @@
 
 namespace vexil {
 
+class DebuggerPage;
 class DiskPage;
 class OptionsPage;
 
@@ -115,10 +117,12 @@ public:
     double RunSeconds() const { return std::chrono::duration<double>(lastFrame_ - firstFrame_).count(); }
     int64_t ColdResets() const { return coldResets_; }
     const DiskImage& DriveA() const { return driveA_; }
+    DebuggerPage* Debugger() { return debugger_.get(); }
 
 private:
     void TurnRunning();
     void TurnDebugRun();
+    void StopDebugRun();
     void FeedInput();
     bool BuildMachine();
     MachineSettings WantedSettings() const;
@@ -141,6 +145,7 @@ private:
     std::unique_ptr<Machine> machine_;
     RecordPage recordPage_;              // after the machine: it lets go of it first
     std::vector<uint16_t> menuPicture_;  // the picture as shown when the menu is entered
+    std::unique_ptr<DebuggerPage> debugger_;  // with -debug
     std::string loadedTos_;
     std::string loadedCartridge_;
     bool romLoaded_ = false;

@@ -102,6 +102,14 @@ int32_t CpuRaiseInterrupt(int32_t level, int32_t vector) {
     return 0;
 }
 
+CpuInterruptRecord CpuLastInterrupt() {
+    return {g_run.interruptsTaken, g_run.lastInterruptLevel, g_run.lastInterruptVector};
+}
+
+void CpuDiscardPrefetch() {
+    if (!(g_run.flags & kRunActive)) g_run.prefetchOverride = 0;
+}
+
 void CpuTakeInterrupt() {
     if (g_run.flags & kRunActive) return;
     if (InterruptDue()) EnterExceptionBetweenRuns(-1, 0);
@@ -450,6 +458,9 @@ void AcknowledgeInterrupt() {
                 if (vector < 0) continue;
             }
             g_cpu.pending &= static_cast<uint8_t>(~1u);
+            ++g_run.interruptsTaken;
+            g_run.lastInterruptLevel = level;
+            g_run.lastInterruptVector = vector;
             EnterException(vector);
             g_cpu.sr = static_cast<uint16_t>((g_cpu.sr & ~kSrMask) | (level << 8));
             Charge(56);

@@ -62,6 +62,16 @@ uint32_t CpuRun(int32_t budget);
 int32_t CpuRaiseInterrupt(int32_t level, int32_t vector);
 // Between runs only: takes the highest allowed pending interrupt now.
 void CpuTakeInterrupt();
+// The interrupts taken so far (a running count) and the level and vector of the last one.
+struct CpuInterruptRecord {
+    uint32_t count = 0;
+    int32_t level = 0;
+    int32_t vector = 0;
+};
+CpuInterruptRecord CpuLastInterrupt();
+// Between runs (the debugger moved the PC or changed memory): the next dispatch reads its
+// opcode from memory rather than from a word captured before an instruction's write.
+void CpuDiscardPrefetch();
 // From an access handler: the run ends after the current instruction.
 void CpuEndSlice();
 // From an access handler: a bus error is taken once the handler returns.

@@ -48,7 +48,12 @@ struct CpuRunState {
     // step then takes on its own.
     uint8_t stopBeforeTrace = 0;
     uint8_t traceDue = 0;
-    uint8_t stop = 0;       // the dispatch found nothing to run: the run ends
+    uint8_t stop = 0;  // the dispatch found nothing to run: the run ends
+    // The interrupts acknowledged so far and the last one's level and vector (the debugger
+    // tells by them which source was taken). Touched only at an acknowledge.
+    uint32_t interruptsTaken = 0;
+    int32_t lastInterruptLevel = 0;
+    int32_t lastInterruptVector = 0;
     uint8_t fetchDead = 0;  // no memory at the PC, nor at the bus error handler
 
     // Condition codes during a run: N is the sign of nz, Z is set when its low 32 bits are 0

@@ -88,6 +88,15 @@ uint8_t FloppyController::ReadByte(unsigned offset) const {
     }
 }
 
+uint8_t FloppyController::PeekByte(unsigned offset) const {
+    offset &= 0xFF;
+    if ((offset & 0xFE) != 0x04) return (offset & 0xFE) == 0x06 ? 0xFF : ReadByte(offset);
+    const uint32_t values[5] = {s_.status, static_cast<uint32_t>(s_.track), s_.sector, s_.data,
+                                s_.sectorCount};
+    const uint32_t value = values[std::min<uint32_t>(s_.registerSelect, 4)] & 0xFFFF;
+    return static_cast<uint8_t>((offset & 1) ? value : value >> 8);
+}
+
 void FloppyController::WriteByte(unsigned offset, uint8_t value) {
     const unsigned shift = (offset & 0xFF) == 0x09   ? 16
                            : (offset & 0xFF) == 0x0B ? 8
@@ -408,6 +417,9 @@ IoChip FloppyControllerIoChip(FloppyController& fdc) {
     };
     io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
         static_cast<FloppyController*>(c)->WriteWord(address & 0xFF, value, time);
+    };
+    io.peekByte = [](void* c, uint32_t address, Cycles) {
+        return static_cast<const FloppyController*>(c)->PeekByte(address & 0xFF);
     };
     io.reset = [](void* c) { static_cast<FloppyController*>(c)->Reset(); };
     return io;

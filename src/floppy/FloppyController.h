@@ -130,6 +130,9 @@ public:
 
     uint16_t ReadWord(unsigned offset, Cycles now);
     uint8_t ReadByte(unsigned offset) const;
+    // The byte at an offset of the page as a byte or word read gives it, the status read
+    // leaving the interrupt line as it is (for the debugger).
+    uint8_t PeekByte(unsigned offset) const;
     void WriteWord(unsigned offset, uint16_t value, Cycles now);
     void WriteByte(unsigned offset, uint8_t value);
 

@@ -39,6 +39,11 @@ uint8_t Acias::Read(unsigned offset) {
     return byte;
 }
 
+uint8_t Acias::Peek(unsigned offset) const {
+    const Port& port = (offset & 4) ? s_.midi : s_.keyboard;
+    return (offset & 2) == 0 ? Status(port) : port.data;
+}
+
 void Acias::Write(unsigned offset, uint8_t value) {
     Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     if ((offset & 2) == 0) {
@@ -102,6 +107,9 @@ IoChip AciaIoChip(Acias& acias) {
     };
     chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
         static_cast<Acias*>(c)->Write(address & 0xFF, value);
+    };
+    chip.peekByte = [](void* c, uint32_t address, Cycles) {
+        return static_cast<const Acias*>(c)->Peek(address & 0xFF);
     };
     chip.reset = [](void* c) { static_cast<Acias*>(c)->BoardReset(); };
     return chip;

@@ -45,6 +45,8 @@ public:
     void PowerOn();
     // `offset`: 0, 2 (keyboard control/status, data), 4, 6 (MIDI).
     uint8_t Read(unsigned offset);
+    // What Read gives, leaving the receive register full (for the debugger).
+    uint8_t Peek(unsigned offset) const;
     void Write(unsigned offset, uint8_t value);
     // A byte from the keyboard processor reaches the keyboard ACIA's receiver.
     void Receive(uint8_t byte);

@@ -129,10 +129,13 @@ const IoDispatch::Page* IoDispatch::Enter(uint32_t address, Access kind, uint8_t
         CpuSignalBusError();
         return nullptr;
     }
-    if (page.wait == Wait::kMfp)
-        CpuAddWaitStates(4);
-    else if (page.wait == Wait::kYm)
-        ChargeYmWait(kind);
+    // Wait states belong to the processor's accesses; a debug write between runs has none.
+    if (CpuRunning()) {
+        if (page.wait == Wait::kMfp)
+            CpuAddWaitStates(4);
+        else if (page.wait == Wait::kYm)
+            ChargeYmWait(kind);
+    }
     return (page.decoded[address & 0xFF] & flag) ? &page : nullptr;
 }
 
@@ -156,10 +159,34 @@ void IoDispatch::WriteWord(uint32_t address, uint32_t value, const MemoryRegion&
     if (page) page->chip.writeWord(page->chip.context, address, static_cast<uint16_t>(value), time);
 }
 
+int32_t IoDispatch::PeekByte(uint32_t address, Cycles time) const {
+    const Page& page = pages_[PageIndex(address)];
+    const unsigned offset = address & 0xFF;
+    if (!page.present || (page.gate == Gate::kSteOnly && !Ste()) || (page.decoded[offset] & kFault))
+        return -1;
+    const IoChip& chip = page.chip;
+    const bool byte = (page.decoded[offset] & kReadByte) != 0;
+    const bool word = (page.decoded[offset & 0xFE] & kReadWord) != 0;
+    if (!byte && !word) return 0xFF;
+    if (chip.peekByte) return chip.peekByte(chip.context, address, time);
+    if (byte) return chip.readByte(chip.context, address, time);
+    const uint16_t value = chip.readWord(chip.context, address & ~1u, time);
+    return (address & 1) ? value & 0xFF : value >> 8;
+}
+
+uint32_t IoDispatch::PeekWord(uint32_t address, const MemoryRegion& region, Cycles time) {
+    const IoDispatch& io = Decoder(region);
+    const int32_t high = io.PeekByte(address & ~1u, time);
+    const int32_t low = io.PeekByte(address | 1u, time);
+    if (high < 0 || low < 0) return 0xFFFFFFFF;
+    return static_cast<uint32_t>(high << 8 | low);
+}
+
 MemoryHandlers IoDispatch::Handlers() {
     MemoryHandlers handlers;
     handlers.ioReadByte = ReadByte;
     handlers.ioReadWord = ReadWord;
+    handlers.ioPeekWord = PeekWord;
     handlers.ioWriteByte = WriteByte;
     handlers.ioWriteWord = WriteWord;
     handlers.io = this;

@@ -64,7 +64,11 @@ struct IoChip {
     IoByteWrite writeByte = nullptr;
     IoWordWrite writeWord = nullptr;
     IoOffsets readBytes, readWords, writeBytes, writeWords;
-    IoOffsets faults;                        // offsets where nothing answers: every access takes a bus error
+    IoOffsets faults;  // offsets where nothing answers: every access takes a bus error
+    // For the debugger: the byte at any offset a byte or word read decodes, as that read would
+    // give it, with nothing acted on. Needed by chips whose reads act (a data register that
+    // empties, a status that clears an interrupt); null: the read routines act on nothing.
+    IoByteRead peekByte = nullptr;
     void (*reset)(void* context) = nullptr;  // this chip's part of Reset, in registration order
 };
 
@@ -84,6 +88,11 @@ public:
     static uint32_t ReadWord(uint32_t address, const MemoryRegion& region, Cycles time);
     static void WriteByte(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
     static void WriteWord(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
+    // The debug read: the word as the registers hold it, acting on nothing (no wait state, no
+    // bus error, no register's read effect); 0xFFFFFFFF where a read would be a bus error.
+    static uint32_t PeekWord(uint32_t address, const MemoryRegion& region, Cycles time);
+    // One byte so: -1 where a read would be a bus error.
+    int32_t PeekByte(uint32_t address, Cycles time) const;
     MemoryHandlers Handlers();
 
     // The CPU's reset hook (RESET instruction) and part of every machine reset: each

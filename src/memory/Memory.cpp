@@ -111,7 +111,7 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
         table->Add({kCartridgeFirst, kCartridgeLast, nullptr, nullptr, block.Cartridge()});
     }
     if (h.ioReadByte) t.readByte.Add({kIoFirst, kIoLast, h.ioReadByte, nullptr, nullptr, h.io});
-    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr, h.io});
+    if (h.ioReadWord) t.readWord.Add({kIoFirst, kIoLast, h.ioReadWord, nullptr, nullptr, h.io, h.ioPeekWord});
 
     // The screen watch starts over the first 64 KB; the frame start moves it.
     const bool watch = h.screenWatchByte && h.screenWatchWord;
@@ -171,7 +171,7 @@ uint32_t DebugReadWord(uint32_t address) {
         g_cpu.supervisor.readWord ? g_cpu.supervisor.readWord->FindFirst(address) : nullptr;
     if (region == nullptr) return 0xFFFFFFFF;
     address &= kAddressMask;
-    if (region->read) return region->read(address, *region, CpuCurrentCycle()) & 0xFFFF;
+    if (region->read) return region->peek ? region->peek(address & ~1u, *region, CpuCurrentCycle()) : 0xFFFF;
     const uint32_t offset = address - region->first;
     if (address == region->last) {
         // A word that starts on the region's last byte: its high byte is all that is here.
@@ -182,16 +182,22 @@ uint32_t DebugReadWord(uint32_t address) {
     return LoadHostWord(region->host + offset);
 }
 
+// Like the processor's write, into every region that holds the address (RAM under the screen
+// watch both stores the byte and tells the Shifter).
 int32_t DebugWriteByte(uint32_t address, uint8_t value) {
-    const MemoryRegion* region =
-        g_cpu.supervisor.writeByte ? g_cpu.supervisor.writeByte->FindFirst(address) : nullptr;
-    if (region == nullptr) return -1;
+    if (g_cpu.supervisor.writeByte == nullptr) return -1;
     address &= kAddressMask;
-    if (region->write)
-        region->write(address, value, *region, CpuCurrentCycle());
-    else
-        region->host[(address - region->first) ^ 1] = value;
-    return 0;
+    bool matched = false;
+    for (const MemoryRegion* region = g_cpu.supervisor.writeByte->begin(); !region->IsTerminator();
+         ++region) {
+        if (!region->Contains(address)) continue;
+        matched = true;
+        if (region->write)
+            region->write(address, value, *region, CpuCurrentCycle());
+        else
+            region->host[(address - region->first) ^ 1] = value;
+    }
+    return matched ? 0 : -1;
 }
 
 }  // namespace vexil

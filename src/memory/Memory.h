@@ -34,6 +34,9 @@ struct MemoryRegion {
     WriteHandler write = nullptr;  // set in write tables for handled regions
     uint8_t* host = nullptr;       // host address of `first` for direct regions
     void* context = nullptr;       // handed back to the handler through the region
+    // Read tables, handled regions: the word a read would give, with nothing acted on (for
+    // the debug read); 0xFFFFFFFF when a read would be a bus error. Null: all ones.
+    ReadHandler peek = nullptr;
 
     bool Contains(uint32_t address) const { return first <= address && address <= last; }
     bool IsTerminator() const { return first == 0xFFFFFFFF; }
@@ -151,6 +154,7 @@ struct MachineTables {
 struct MemoryHandlers {
     ReadHandler ioReadByte = nullptr;
     ReadHandler ioReadWord = nullptr;
+    ReadHandler ioPeekWord = nullptr;
     WriteHandler ioWriteByte = nullptr;
     WriteHandler ioWriteWord = nullptr;
     void* io = nullptr;
@@ -175,7 +179,9 @@ void MemorySetRomRange(MachineTables& tables, EmulatedMemoryBlock& block, uint32
 // Moves the screen-watch window of both write tables to the 64 KB from `videoBase`.
 void MemorySetScreenWatch(MachineTables& tables, uint32_t videoBase);
 
-// Debug accesses: no cycles, no exceptions, supervisor tables.
+// Debug accesses: no cycles, no exceptions, supervisor tables. The read acts on nothing: on
+// the I/O page it gives what the chips hold (through the region's peek) without their read
+// side effects; the write reaches the chips as a write does.
 uint32_t DebugReadWord(uint32_t address);                 // 0xFFFFFFFF when unmapped
 int32_t DebugWriteByte(uint32_t address, uint8_t value);  // -1 when unmapped
 

@@ -116,6 +116,20 @@ uint16_t Shifter::ReadWord(uint32_t address, Cycles time) {
     return static_cast<uint16_t>(ReadByte(offset, time) << 8 | ReadByte(offset + 1, time));
 }
 
+uint8_t Shifter::PeekByte(uint32_t address, Cycles time) {
+    const Cycles countedTo = s_.countedTo;
+    const int32_t countLine = s_.countLine, firstLine = s_.firstCountedLine, lastLine = s_.lastCountedLine;
+    const uint32_t countBytes = s_.countBytes, countRestart = s_.countRestart;
+    const uint8_t value = ReadByte(address, time);
+    s_.countedTo = countedTo;
+    s_.countLine = countLine;
+    s_.firstCountedLine = firstLine;
+    s_.lastCountedLine = lastLine;
+    s_.countBytes = countBytes;
+    s_.countRestart = countRestart;
+    return value;
+}
+
 // ---- writes ------------------------------------------------------------------------------
 
 void Shifter::WriteByte(uint32_t address, uint8_t value, Cycles time) {
@@ -386,6 +400,9 @@ IoChip ShifterChip(Shifter& shifter) {
     };
     chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
         static_cast<Shifter*>(c)->WriteWord(address, value, time);
+    };
+    chip.peekByte = [](void* c, uint32_t address, Cycles time) {
+        return static_cast<Shifter*>(c)->PeekByte(address, time);
     };
     chip.reset = [](void* c) { static_cast<Shifter*>(c)->Reset(); };
     // Every offset reaches the chip, which answers 0xFF for the ones it does not have.

@@ -91,6 +91,8 @@ public:
 
     uint8_t ReadByte(uint32_t address, Cycles time);
     uint16_t ReadWord(uint32_t address, Cycles time);
+    // A read for the debugger: the same value, with the counter's walk left where it was.
+    uint8_t PeekByte(uint32_t address, Cycles time);
     void WriteByte(uint32_t address, uint8_t value, Cycles time);
     void WriteWord(uint32_t address, uint16_t value, Cycles time);
 

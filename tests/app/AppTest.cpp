@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/App.h"
+#include "debugger/DebuggerPage.h"
 #include "host/HeadlessHost.h"
 
 namespace vexil {
@@ -72,6 +73,7 @@ TEST_F(AppTest, StartsInTheMenuOnTheDiskPageWithoutTheDebugger) {
     app.Turn();
     EXPECT_EQ(app.Bar().CurrentPage(), kItemDisks);
     EXPECT_FALSE(app.Bar().Offers(kItemDebugger));
+    EXPECT_EQ(app.Bar().pages.debugger, nullptr);
     host_.QueuePick(kItemDebugger);  // not offered: ignored
     app.Turn();
     EXPECT_EQ(app.Bar().CurrentPage(), kItemDisks);
@@ -100,6 +102,30 @@ TEST_F(AppTest, RunStartsTheMachineAndF12ReturnsToTheLastPickedPage) {
     TurnWith({});
     EXPECT_EQ(app.Bar().CurrentPage(), kItemDebugger);
     EXPECT_EQ(app.FramesRun(), 5);  // stopped
+}
+
+TEST_F(AppTest, TheDebuggerRunStopsOnItsConditionsAndShowsItsPage) {
+    options_.debug = true;
+    App& app = Start();
+    app.Turn();
+    DebuggerPage* page = app.Bar().pages.debugger;
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(page->RunForNops("50000"));  // over a frame
+    EXPECT_EQ(app.State(), kStateDebugRun);
+    EXPECT_FALSE(app.Bar().Shown());
+    for (int i = 0; i < 10 && app.State() == kStateDebugRun; ++i) TurnWith({});
+    EXPECT_EQ(app.State(), kStateMenu);
+    EXPECT_GE(page->CyclesRun(), 200000);
+    EXPECT_LT(page->CyclesRun(), 200000 + 200);
+    EXPECT_GE(host_.presents, 1);  // the frame that ended on the way
+    TurnWith({});
+    EXPECT_EQ(app.Bar().CurrentPage(), kItemDebugger);
+    // F12 ends a run that nothing else stops.
+    page->Run();
+    TurnWith({host::kKeyF12});
+    EXPECT_EQ(app.State(), kStateMenu);
+    TurnWith({});
+    EXPECT_EQ(app.Bar().CurrentPage(), kItemDebugger);
 }
 
 struct ResetCase {

@@ -402,8 +402,11 @@ public:
         if (bar.CurrentPage() >= 0) {
             ImGui::SetNextWindowPos(ImVec2(16, barHeight + 8));
             ImGui::SetNextWindowSize(ImVec2(width - 32, 0));
+            // The debugger's page takes the arrows and Tab itself (panes, memory cursor).
+            const ImGuiWindowFlags ownKeys =
+                bar.CurrentPage() == kItemDebugger ? ImGuiWindowFlags_NoNavInputs : 0;
             ImGui::Begin(ControlBar::Caption(bar.CurrentPage()), nullptr,
-                         fixed | ImGuiWindowFlags_AlwaysAutoResize);
+                         fixed | ImGuiWindowFlags_AlwaysAutoResize | ownKeys);
             if (!bar.notice.empty()) ImGui::TextWrapped("%s", bar.notice.c_str());
             DrawPage(bar);
             ImGui::End();
