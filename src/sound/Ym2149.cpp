@@ -302,6 +302,10 @@ void Ym2149::Render(const YmWrite* list, int32_t* output, int32_t count) {
             untilWrite = entry->delta << 12;
         }
     }
+    // Writes after the block's last sample (the frame's last few cycles) are heard from the next
+    // block on; the list is emptied for the next frame, so they must not be left behind.
+    for (; entry->delta != ym::kEndOfList; ++entry)
+        WriteRegister(entry->reg, static_cast<uint8_t>(entry->value));
     // A constant level is silence: the block is centred on its own middle.
     const int32_t middle = (blockMin_ + blockMax_) >> 1;
     for (int32_t i = 0; i < count; ++i) output[i] -= middle;

@@ -369,6 +369,16 @@ TEST(WriteList, AFrameWithMoreWritesThanTheListHoldsEndsWithEveryRegisterAsWritt
     EXPECT_EQ(ports.ListedWrites(), 0u);
 }
 
+// A write in the frame's last cycles falls after its last sample: it is heard from the next
+// frame's first sample, not lost with the list.
+TEST(WriteList, AWriteAfterTheLastSampleIsHeardInTheNextFrame) {
+    Ym2149 chip;
+    Render(chip, {{0, 7, 0xFE}, {0, 8, 0}});
+    const std::vector<int32_t> last = Render(chip, {{160250, 8, 15}});
+    EXPECT_EQ(chip.Register(8), 15u);
+    EXPECT_TRUE(std::all_of(last.begin(), last.end(), [&](int32_t v) { return v == last[0]; }));
+}
+
 TEST(Reset, SilencesTheMixerAndVolumesAtTheEndOfTheNextBlock) {
     Ym2149 chip;
     Render(chip, {{0, 0, 0x1C}, {0, 1, 1}, {0, 7, 0xF8}, {0, 8, 15}, {0, 9, 15}});
