@@ -143,8 +143,8 @@ private:
     ControlBar bar_;
     DiskImage driveA_;
     std::unique_ptr<Machine> machine_;
-    RecordPage recordPage_;              // after the machine: it lets go of it first
-    std::vector<uint16_t> menuPicture_;  // the picture as shown when the menu is entered
+    RecordPage recordPage_;                   // after the machine: it lets go of it first
+    std::vector<uint16_t> menuPicture_;       // the picture as shown when the menu is entered
     std::unique_ptr<DebuggerPage> debugger_;  // with -debug
     std::string loadedTos_;
     std::string loadedCartridge_;

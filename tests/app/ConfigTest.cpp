@@ -1,7 +1,5 @@
 // The settings file: defaults, value types, normalisation, the ROM list's order, damaged files
 // and saves that fail half way.
-#include "app/Config.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,6 +11,8 @@
 #include <optional>
 #include <random>
 #include <sstream>
+
+#include "app/Config.h"
 
 namespace vexil {
 namespace {
@@ -79,7 +79,7 @@ TEST_F(ConfigTest, FirstRunUsesTheDefaultsAndTheSaveCreatesTheFile) {
 struct ValueCase {
     const char* name;
     const char* text;
-    uint32_t MachineConfig::* field;
+    uint32_t MachineConfig::*field;
     uint32_t expected;
 };
 
@@ -128,7 +128,8 @@ TEST_F(ConfigTest, RamSize7IsWrittenBackAs3AndDacSoundAsbDACSound) {
 }
 
 TEST_F(ConfigTest, ByteSettingsAreNormalisedToOneOrZero) {
-    WriteAll(path_, "[Graphics]\nbFullscreen = 256\nbAskFullscreen = 0\n[Machine]\nbUseTextureFiltering = 2\n");
+    WriteAll(path_,
+             "[Graphics]\nbFullscreen = 256\nbAskFullscreen = 0\n[Machine]\nbUseTextureFiltering = 2\n");
     LoadConfig(path_, config_, roms_);
     EXPECT_EQ(config_.bFullscreen, 1);  // 256 would be 0 if cut to a byte
     EXPECT_EQ(config_.bAskFullscreen, 0);
@@ -173,7 +174,8 @@ TEST_F(ConfigTest, RomListKeepsItsOrderAndActiveFlagsThroughLoadAndSave) {
 
 TEST_F(ConfigTest, OfTwoActiveTosEntriesTheLowerPositionWins) {
     const std::string tos1 = MakeImage("a.img", false), tos2 = MakeImage("b.img", false);
-    WriteAll(path_, "[ROMS]\nCount = 2\nROM0 = \"" + tos1 + "\"\nActive0 = 1\nROM1 = \"" + tos2 + "\"\nActive1 = 1\n");
+    WriteAll(path_, "[ROMS]\nCount = 2\nROM0 = \"" + tos1 + "\"\nActive0 = 1\nROM1 = \"" + tos2 +
+                        "\"\nActive1 = 1\n");
     LoadConfig(path_, config_, roms_);
     EXPECT_EQ(roms_.Find(roms_.FindActive(false))->path, tos1);
     EXPECT_EQ(roms_.FindActive(true), -1);
@@ -182,9 +184,9 @@ TEST_F(ConfigTest, OfTwoActiveTosEntriesTheLowerPositionWins) {
 TEST_F(ConfigTest, RomEntriesThatCannotBeUsedAreDropped) {
     const std::string tos = MakeImage("tos.img", false);
     WriteAll(dir_ / "junk.img", "not a ROM at all");
-    WriteAll(path_, "[ROMS]\nCount = 4294967295\nROM0 = \"" + tos + "\"\nROM1 = \"" + tos.substr(0, tos.size() - 3) +
-                        "IMG\"\nROM2 = \"" + (dir_ / "junk.img").string() + "\"\nROM3 = \"/nonexistent\"\nROM04 = \"" +
-                        tos + "x\"\n");
+    WriteAll(path_, "[ROMS]\nCount = 4294967295\nROM0 = \"" + tos + "\"\nROM1 = \"" +
+                        tos.substr(0, tos.size() - 3) + "IMG\"\nROM2 = \"" + (dir_ / "junk.img").string() +
+                        "\"\nROM3 = \"/nonexistent\"\nROM04 = \"" + tos + "x\"\n");
     LoadConfig(path_, config_, roms_);  // a huge Count costs nothing: only present positions are read
     ASSERT_EQ(roms_.Count(), 1);
     EXPECT_EQ(roms_.Find(roms_.IdAt(0))->path, tos);
@@ -213,9 +215,11 @@ INSTANTIATE_TEST_SUITE_P(Damaged, DamagedConfig,
                          ::testing::Values("[Machine]\nRAMSize = 1\n[Disks]\nDriveA = \"/home/me/ga",
                                            "[Machine]\nRAMSize = 1\n[Dis", "[Machine]\nRAMSi",
                                            "RAMSize = 1\n", "[Machine] RAMSize = 1\n", "[]\n",
-                                           "[Machine]\nDriveA = \"a\\qb\"\n", "[Machine]\nDriveA = \"a\\x00\"\n",
-                                           "[Machine]\nDriveA = \"a\" b\n", std::string("[Machine]\nX = \0\n", 15),
-                                           RandomText(1), RandomText(2), std::string(2 << 20, ';')));
+                                           "[Machine]\nDriveA = \"a\\qb\"\n",
+                                           "[Machine]\nDriveA = \"a\\x00\"\n",
+                                           "[Machine]\nDriveA = \"a\" b\n",
+                                           std::string("[Machine]\nX = \0\n", 15), RandomText(1),
+                                           RandomText(2), std::string(2 << 20, ';')));
 
 TEST_F(ConfigTest, AFolderInPlaceOfTheFileIsReported) {
     fs::create_directories(path_);

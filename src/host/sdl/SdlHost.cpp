@@ -224,7 +224,7 @@ public:
         frame_.assign(static_cast<size_t>(kFrameWidth) * kFrameHeight, 0);
         IMGUI_CHECKVERSION();
         ImGui::CreateContext();
-        ImGui::GetIO().IniFilename = nullptr;  // the bar's layout is fixed
+        ImGui::GetIO().IniFilename = nullptr;                              // the bar's layout is fixed
         ImGui::GetIO().ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;  // Tab, arrows, Space
         ImGui::StyleColorsDark();
         ImGui_ImplSDL2_InitForSDLRenderer(window_);
