@@ -51,12 +51,15 @@ bool ParseHex(std::string_view text, uint32_t& out) {
 bool ParseNops(std::string_view text, int64_t& out) {
     text = Trim(text);
     if (text.empty() || text.size() > 19) return false;
+    constexpr int64_t kMost = INT64_MAX / 4;
     int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
+        const int digit = c - '0';
+        if (value > (kMost - digit) / 10) return false;  // past the largest count, before it overflows
+        value = value * 10 + digit;
     }
-    if (value < 1 || value > INT64_MAX / 4) return false;
+    if (value < 1) return false;
     out = value;
     return true;
 }

@@ -258,6 +258,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, RunForNopsTest,
                                            NopRow{"", false, 0}, NopRow{"abc", false, 0},
                                            NopRow{"-5", false, 0}, NopRow{"0", false, 0},
                                            NopRow{"12x", false, 0}, NopRow{"2305843009213693952", false, 0},
+                                           NopRow{"9999999999999999999", false, 0},
                                            NopRow{"99999999999999999999", false, 0}));
 
 TEST_F(DebuggerPageTest, TypedAddressesAreMaskedTo24Bits) {
