@@ -400,28 +400,9 @@ bool FloppyController::Load(StateReader& in, bool commit) {
 // ---- the I/O page ---------------------------------------------------------------------------
 
 IoChip FloppyControllerIoChip(FloppyController& fdc) {
-    IoChip io;
-    io.name = "DMA and floppy controller";
-    io.page = 0xFF8600;
-    io.context = &fdc;
+    IoChip io = MakeIoChip("DMA and floppy controller", 0xFF8600, fdc);
     for (IoOffsets* bytes : {&io.readBytes, &io.writeBytes}) bytes->Add(0x09, 0x0D, 2);
     for (IoOffsets* words : {&io.readWords, &io.writeWords}) words->Add(0x04, 0x0C, 2);
-    io.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<FloppyController*>(c)->ReadByte(address & 0xFF);
-    };
-    io.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<FloppyController*>(c)->ReadWord(address & 0xFF, time);
-    };
-    io.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        static_cast<FloppyController*>(c)->WriteByte(address & 0xFF, value);
-    };
-    io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<FloppyController*>(c)->WriteWord(address & 0xFF, value, time);
-    };
-    io.peekByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<const FloppyController*>(c)->PeekByte(address & 0xFF);
-    };
-    io.reset = [](void* c) { static_cast<FloppyController*>(c)->Reset(); };
     return io;
 }
 

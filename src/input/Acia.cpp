@@ -29,7 +29,7 @@ void Acias::UpdateLine() {
     if (wiring.interruptLine) wiring.interruptLine(wiring.context, asserted != 0);
 }
 
-uint8_t Acias::Read(unsigned offset) {
+uint8_t Acias::ReadByte(unsigned offset) {
     Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     if ((offset & 2) == 0) return Status(port);
     const uint8_t byte = port.data;
@@ -39,12 +39,12 @@ uint8_t Acias::Read(unsigned offset) {
     return byte;
 }
 
-uint8_t Acias::Peek(unsigned offset) const {
+uint8_t Acias::PeekByte(unsigned offset) const {
     const Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     return (offset & 2) == 0 ? Status(port) : port.data;
 }
 
-void Acias::Write(unsigned offset, uint8_t value) {
+void Acias::WriteByte(unsigned offset, uint8_t value) {
     Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     if ((offset & 2) == 0) {
         port.control = value;
@@ -97,21 +97,8 @@ bool Acias::Load(StateReader& in, bool commit) {
 }
 
 IoChip AciaIoChip(Acias& acias) {
-    IoChip chip;
-    chip.name = "ACIAs";
-    chip.page = 0xFFFC00;
-    chip.context = &acias;
+    IoChip chip = MakeIoChip("ACIAs", 0xFFFC00, acias);
     for (IoOffsets* bytes : {&chip.readBytes, &chip.writeBytes}) bytes->Add(0x00, 0x06, 2);
-    chip.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<Acias*>(c)->Read(address & 0xFF);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        static_cast<Acias*>(c)->Write(address & 0xFF, value);
-    };
-    chip.peekByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<const Acias*>(c)->Peek(address & 0xFF);
-    };
-    chip.reset = [](void* c) { static_cast<Acias*>(c)->BoardReset(); };
     return chip;
 }
 

@@ -55,7 +55,7 @@ Machine::Machine(const MachineSettings& settings)
     mfp_.PowerOn();
     mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
-    io_.RegisterChip(ShifterChip(shifter_));
+    io_.RegisterChip(ShifterIoChip(shifter_));
     io_.RegisterChip(FloppyControllerIoChip(fdc_));
     io_.RegisterChip(Ym2149IoChip(ym_));
     io_.RegisterChip(DmaSoundIoChip(dmaSound_));  // an ST's decoder keeps its bus errors

@@ -440,28 +440,12 @@ bool DmaSound::Load(StateReader& in, bool commit) {
 // ---- the I/O page ---------------------------------------------------------------------------
 
 IoChip DmaSoundIoChip(DmaSound& chip) {
-    IoChip io;
-    io.name = "STE DMA sound";
-    io.page = 0xFF8900;
-    io.context = &chip;
+    IoChip io = MakeIoChip("STE DMA sound", 0xFF8900, chip);
     io.readBytes.Add(0x00, 0x13).Add(0x20, 0x25);
     io.readWords.Add(0x00, 0x12, 2).Add(0x20, 0x24, 2);
     io.writeBytes.Add(0x01, 0x07, 2).Add(0x0F, 0x13, 2).Add(0x21, 0x25);
     io.writeWords.Add(0x00, 0x06, 2).Add(0x0E, 0x12, 2).Add(0x20, 0x24, 2);
     io.faults.Add(0x40, 0xFF);
-    io.readByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<DmaSound*>(c)->ReadByte(address & 0xFF, time);
-    };
-    io.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<DmaSound*>(c)->ReadWord(address & 0xFF, time);
-    };
-    io.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<DmaSound*>(c)->WriteByte(address & 0xFF, value, time);
-    };
-    io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<DmaSound*>(c)->WriteWord(address & 0xFF, value, time);
-    };
-    io.reset = [](void* c) { static_cast<DmaSound*>(c)->Reset(); };
     return io;
 }
 

@@ -353,26 +353,10 @@ bool Ym2149::Load(StateReader& in, bool commit) {
 // ---- the I/O page ---------------------------------------------------------------------------
 
 IoChip Ym2149IoChip(YmChip& chip) {
-    IoChip io;
-    io.name = "YM2149";
-    io.page = 0xFF8800;
-    io.context = &chip;
+    IoChip io = MakeIoChip("YM2149", 0xFF8800, chip);
     // Odd offsets are not decoded: they read all ones and ignore writes.
     for (IoOffsets* offsets : {&io.readBytes, &io.readWords, &io.writeBytes, &io.writeWords})
         offsets->Add(0x00, 0xFE, 2);
-    io.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<YmChip*>(c)->ports.ReadByte(address);
-    };
-    io.readWord = [](void* c, uint32_t address, Cycles) {
-        return static_cast<uint16_t>(static_cast<YmChip*>(c)->ports.ReadByte(address) << 8 | 0xFF);
-    };
-    io.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<YmChip*>(c)->ports.WriteByte(address, value, time);
-    };
-    io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<YmChip*>(c)->ports.WriteByte(address, static_cast<uint8_t>(value >> 8), time);
-    };
-    io.reset = [](void* c) { static_cast<YmChip*>(c)->synth.RequestReset(); };
     return io;
 }
 

@@ -146,6 +146,18 @@ private:
 struct YmChip {
     YmPorts ports;
     Ym2149 synth;
+
+    // The page's routines: a word reaches the ports through its high byte (the even address);
+    // the low byte reads all ones.
+    uint8_t ReadByte(unsigned offset) const { return ports.ReadByte(offset); }
+    uint16_t ReadWord(unsigned offset) const {
+        return static_cast<uint16_t>(ports.ReadByte(offset) << 8 | 0xFF);
+    }
+    void WriteByte(unsigned offset, uint8_t value, Cycles now) { ports.WriteByte(offset, value, now); }
+    void WriteWord(unsigned offset, uint16_t value, Cycles now) {
+        ports.WriteByte(offset, static_cast<uint8_t>(value >> 8), now);
+    }
+    void Reset() { synth.RequestReset(); }
 };
 IoChip Ym2149IoChip(YmChip& chip);
 

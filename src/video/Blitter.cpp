@@ -185,23 +185,7 @@ bool Blitter::Load(StateReader& in, bool commit) {
 }
 
 IoChip BlitterIoChip(Blitter& blitter) {
-    IoChip chip;
-    chip.name = "Blitter";
-    chip.page = 0xFF8A00;
-    chip.context = &blitter;
-    chip.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<Blitter*>(c)->ReadByte(address);
-    };
-    chip.readWord = [](void* c, uint32_t address, Cycles) {
-        return static_cast<Blitter*>(c)->ReadWord(address);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        static_cast<Blitter*>(c)->WriteByte(address, value);
-    };
-    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles) {
-        static_cast<Blitter*>(c)->WriteWord(address, value);
-    };
-    chip.reset = [](void* c) { static_cast<Blitter*>(c)->Reset(); };
+    IoChip chip = MakeIoChip("Blitter", 0xFF8A00, blitter);
     chip.readBytes.Add(0x00, kRegisterBytes - 1);
     chip.writeBytes.Add(0x00, kRegisterBytes - 1);
     chip.readWords.Add(0x00, kRegisterBytes - 2, 2);

@@ -383,27 +383,8 @@ bool Shifter::Load(StateReader& in, bool commit) {
 
 // ---- the I/O page ------------------------------------------------------------------------
 
-IoChip ShifterChip(Shifter& shifter) {
-    IoChip chip;
-    chip.name = "Shifter";
-    chip.page = 0xFF8200;
-    chip.context = &shifter;
-    chip.readByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Shifter*>(c)->ReadByte(address, time);
-    };
-    chip.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Shifter*>(c)->ReadWord(address, time);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<Shifter*>(c)->WriteByte(address, value, time);
-    };
-    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<Shifter*>(c)->WriteWord(address, value, time);
-    };
-    chip.peekByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Shifter*>(c)->PeekByte(address, time);
-    };
-    chip.reset = [](void* c) { static_cast<Shifter*>(c)->Reset(); };
+IoChip ShifterIoChip(Shifter& shifter) {
+    IoChip chip = MakeIoChip("Shifter", 0xFF8200, shifter);
     // Every offset reaches the chip, which answers 0xFF for the ones it does not have.
     chip.readBytes.Add(0x00, 0xFF);
     chip.writeBytes.Add(0x00, 0xFF);

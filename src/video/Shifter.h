@@ -163,6 +163,6 @@ private:
     std::unique_ptr<ShifterEvent[]> log_;
 };
 
-IoChip ShifterChip(Shifter& shifter);
+IoChip ShifterIoChip(Shifter& shifter);
 
 }  // namespace vexil
