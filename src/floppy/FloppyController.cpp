@@ -369,23 +369,12 @@ void FloppyController::Transfer() {
 
 void FloppyController::Save(StateWriter& out) const {
     out.BeginSection("FDC ");
-    for (uint32_t v : {s_.status, s_.finalStatus, s_.sector, s_.data, s_.sectorCount, s_.dmaAddress,
-                       s_.directionWrite, s_.dmaOff, s_.registerSelect, s_.hardDiskSelect, s_.phase, s_.motor,
-                       s_.stepDirection, s_.command, s_.drive, s_.side, s_.interruptReleased})
-        out.Put(v);
-    for (int32_t v : {s_.track, s_.eventTime, s_.sectorsRemaining}) out.Put(v);
+    out(s_);
 }
 
 bool FloppyController::Load(StateReader& in, bool commit) {
     FdcState s;
-    if (!in.BeginSection("FDC ")) return false;
-    bool ok = true;
-    for (uint32_t* v : {&s.status, &s.finalStatus, &s.sector, &s.data, &s.sectorCount, &s.dmaAddress,
-                        &s.directionWrite, &s.dmaOff, &s.registerSelect, &s.hardDiskSelect, &s.phase,
-                        &s.motor, &s.stepDirection, &s.command, &s.drive, &s.side, &s.interruptReleased})
-        ok = ok && in.Get(*v);
-    for (int32_t* v : {&s.track, &s.eventTime, &s.sectorsRemaining}) ok = ok && in.Get(*v);
-    if (!ok || !in.EndSection()) return false;
+    if (!in.BeginSection("FDC ") || !in(s).EndSection()) return false;
     if (s.status > 0xFF || s.finalStatus > 0xFF || s.sector > 0xFF || s.data > 0xFFFF ||
         s.sectorCount > 0xFFFF || s.dmaAddress > 0xFFFFFF || s.directionWrite > 1 || s.dmaOff > 1 ||
         s.registerSelect > 4 || s.hardDiskSelect > 1 || s.phase > kFdcSectorDue || s.motor > 1 ||

@@ -74,24 +74,15 @@ void Acias::Receive(uint8_t byte) {
 
 void Acias::Save(StateWriter& out) const {
     out.BeginSection("ACIA");
-    for (const Port* port : {&s_.keyboard, &s_.midi}) {
-        out.Put(port->control);
-        out.Put(port->data);
-        out.Put(port->receiveFull);
-        out.Put(port->overrun);
-    }
-    out.Put(s_.lineAsserted);
+    out(s_);
 }
 
 bool Acias::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("ACIA")) return false;
-    for (Port* port : {&s.keyboard, &s.midi}) {
-        if (!in.Get(port->control) || !in.Get(port->data) || !in.Get(port->receiveFull) ||
-            !in.Get(port->overrun) || port->receiveFull > 1 || port->overrun > 1)
-            return false;
-    }
-    if (!in.Get(s.lineAsserted) || s.lineAsserted > 1 || !in.EndSection()) return false;
+    if (!in.BeginSection("ACIA") || !in(s).EndSection()) return false;
+    for (const Port* port : {&s.keyboard, &s.midi})
+        if (port->receiveFull > 1 || port->overrun > 1) return false;
+    if (s.lineAsserted > 1) return false;
     if (commit) s_ = s;
     return true;
 }

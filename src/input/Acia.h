@@ -70,6 +70,10 @@ private:
         uint8_t data = 0;  // the receive register
         uint8_t receiveFull = 0;
         uint8_t overrun = 0;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(control)(data)(receiveFull)(overrun);
+        }
     };
     static uint8_t Status(const Port& port);
     static bool Requests(const Port& port);
@@ -78,6 +82,10 @@ private:
     struct State {
         Port keyboard, midi;
         uint8_t lineAsserted = 0;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(keyboard)(midi)(lineAsserted);
+        }
     } s_{};
 };
 

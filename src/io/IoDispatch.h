@@ -246,6 +246,10 @@ public:
         uint32_t Machine = 0;       // the `Machine` setting: 0 ST, 1 STE
         uint8_t memoryConfig = 0;   // 0xFF8001: stored only; not changed by Reset
         int32_t ymWaitCounter = 0;  // spaces the YM2149 page's wait states
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(Machine)(memoryConfig)(ymWaitCounter);
+        }
     };
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);

@@ -260,16 +260,12 @@ void Mfp::WriteWord(unsigned offset, uint16_t value, Cycles now) {
 
 void Mfp::Save(StateWriter& out) const {
     out.BeginSection("MFP ");
-    out.Put(s_.regs);
-    out.Put(s_.timers);
-    out.Put(s_.pins);
+    out(s_);
 }
 
 bool Mfp::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("MFP ") || !in.Get(s.regs) || !in.Get(s.timers) || !in.Get(s.pins) ||
-        !in.EndSection())
-        return false;
+    if (!in.BeginSection("MFP ") || !in(s).EndSection()) return false;
     for (const MfpTimer& t : s.timers) {
         if (!PlausibleCycles(t.expiry) || t.counter < 1 || t.counter > 256 || t.cycleMax < 0 ||
             t.cycleMax > 256)

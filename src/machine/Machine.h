@@ -161,6 +161,10 @@ private:
     };
 
     bool LoadSections(StateReader& in, bool commit);
+    // Hands `visit` each part of the state after the memory, in file order: the one list that
+    // saving and loading both walk. `Self` is Machine or const Machine.
+    template <class Self, class Visit>
+    static void EachSection(Self& machine, Visit&& visit);
     void KeyboardTick();
     void WireFrameEnd();
     void Profile(ProfileMark mark);

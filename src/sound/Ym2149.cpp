@@ -108,37 +108,24 @@ void YmPorts::StartFrame() {
 
 void YmPorts::Save(StateWriter& out) const {
     out.BeginSection("YMIO");
-    out.Put(s_.select);
-    out.PutBytes(s_.shadow, sizeof s_.shadow);
-    out.Put(s_.count);
-    out.Put(s_.lastWrite);
-    out.Put(s_.overflowRegs);
-    out.Put(s_.lastOverflow);
-    for (uint32_t i = 0; i < s_.count; ++i) {
-        out.Put(list_[i].delta);
-        out.Put(list_[i].reg);
-        out.Put(list_[i].value);
-    }
+    out(s_);
+    out.Each(list_.get(), s_.count);
 }
 
 bool YmPorts::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("YMIO") || !in.Get(s.select) || !in.GetBytes(s.shadow, sizeof s.shadow) ||
-        !in.Get(s.count) || !in.Get(s.lastWrite) || !in.Get(s.overflowRegs) || !in.Get(s.lastOverflow))
-        return false;
+    if (!in.BeginSection("YMIO") || in(s).Failed()) return false;
     if (s.count > ym::kListCapacity || s.overflowRegs > 0xFFFF || !PlausibleCycles(s.lastWrite) ||
         !PlausibleCycles(s.lastOverflow))
         return false;
-    // The entries are checked in place and copied only with `commit`.
-    for (uint32_t i = 0; i < s.count; ++i) {
-        YmWrite w;
-        if (!in.Get(w.delta) || !in.Get(w.reg) || !in.Get(w.value)) return false;
-        if (w.delta > ym::kMaxDelta || w.reg > 15 || w.value > 0xFF) return false;
-        if (commit) list_[i] = w;
-    }
+    std::vector<YmWrite> list(s.count);
+    in.Each(list.data(), list.size());
     if (!in.EndSection()) return false;
+    for (const YmWrite& w : list)
+        if (w.delta > ym::kMaxDelta || w.reg > 15 || w.value > 0xFF) return false;
     if (commit) {
         s_ = s;
+        std::copy(list.begin(), list.end(), list_.get());
         list_[s_.count] = {ym::kEndOfList, 16, 0};
     }
     return true;

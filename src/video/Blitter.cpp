@@ -167,15 +167,12 @@ Cycles Blitter::Run() {
 
 void Blitter::Save(StateWriter& out) const {
     out.BeginSection("BLIT");
-    out.PutBytes(s_.regs, sizeof s_.regs);
-    out.Put(s_.buffer);
+    out(s_);
 }
 
 bool Blitter::Load(StateReader& in, bool commit) {
     State s{};
-    if (!in.BeginSection("BLIT") || !in.GetBytes(s.regs, sizeof s.regs) || !in.Get(s.buffer) ||
-        !in.EndSection())
-        return false;
+    if (!in.BeginSection("BLIT") || !in(s).EndSection()) return false;
     // Registers as the chip keeps them; a busy bit never outlasts the write that set it.
     for (unsigned offset = 0; offset < kRegisterBytes; ++offset)
         if (Implemented(offset, s.regs[offset]) != s.regs[offset]) return false;
