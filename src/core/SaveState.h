@@ -131,6 +131,13 @@ public:
     // Checks the header, the length and the checksum of a whole file. False with a message
     // when the file is not a state this version can read.
     bool Open(const std::vector<uint8_t>& file, std::string& error);
+    // A bare run of sections, with no header or checksum: for checking a part of a file.
+    void OpenSections(const uint8_t* data, size_t length) {
+        data_ = data;
+        pos_ = sectionEnd_ = 0;
+        end_ = data ? length : 0;
+        failed_ = false;
+    }
 
     // Enters the next section, which must carry `tag`; false when it does not or is cut short.
     bool BeginSection(const char (&tag)[5]);

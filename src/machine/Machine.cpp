@@ -366,9 +366,7 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
-    bool ok = true;
-    EachSection(*this, [&](auto& part) { ok = ok && part.Load(in, commit); });
-    if (!ok || !in.AtEnd()) return false;
+    if (!LoadChipSections(in, commit)) return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);
         uint16_t palette[16];
@@ -377,6 +375,16 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     return true;
+}
+
+bool Machine::LoadChipSections(StateReader& in, bool commit) {
+    bool ok = true;
+    EachSection(*this, [&](auto& part) { ok = ok && part.Load(in, commit); });
+    return ok && in.AtEnd();
+}
+
+bool Machine::CheckChipSections(StateReader& in) {
+    return LoadChipSections(in, false);
 }
 
 bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {

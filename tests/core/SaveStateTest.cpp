@@ -340,6 +340,36 @@ TEST(SaveState, AStateOfTheFirstFormatLoadsSavesBackAndRunsOn) {
     EXPECT_TRUE(ReadAll(folder / "from-old.tga") == ReadAll(folder / "from-again.tga"));
 }
 
+// The chips' sections checked on their own, as the fuzz target does: whole they pass; cut
+// short, or followed by more, they do not; the machine is left as it was either way.
+TEST(SaveState, TheChipSectionsAloneAreCheckedWithoutChangingTheMachine) {
+    Machine machine;
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_EQ(machine.Reset(true), 0);
+    ASSERT_EQ(machine.RunFrames(20), kRunBudgetSpent);
+    const std::vector<uint8_t> good = machine.SaveState();
+    const std::vector<uint8_t> sections(good.begin() + kCpuData - 8, good.end() - 4);
+    const struct {
+        size_t length;
+        bool accepted;
+    } kRows[] = {{sections.size(), true},
+                 {sections.size() - 1, false},
+                 {sections.size() / 2, false},
+                 {7, false},
+                 {0, false}};
+    for (const auto& row : kRows) {
+        StateReader in;
+        in.OpenSections(sections.data(), row.length);
+        EXPECT_EQ(machine.CheckChipSections(in), row.accepted) << row.length;
+    }
+    std::vector<uint8_t> longer = sections;
+    longer.push_back(0);
+    StateReader in;
+    in.OpenSections(longer.data(), longer.size());
+    EXPECT_FALSE(machine.CheckChipSections(in));
+    EXPECT_TRUE(machine.SaveState() == good);
+}
+
 TEST(Machine, ASecondMachineIsRefusedAndTheFirstGoesOn) {
     Machine first;
     ASSERT_TRUE(LoadTosRom(first, kEmuTos).ok);
