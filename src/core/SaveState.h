@@ -80,7 +80,7 @@ T LoadLittle(const uint8_t* in) {
 }
 }  // namespace state_detail
 
-constexpr uint32_t kStateVersion = 3;
+constexpr uint32_t kStateVersion = 4;
 constexpr char kStateMagic[8] = {'V', 'E', 'X', 'I', 'L', 'S', 'T', 'A'};
 
 class StateWriter {

@@ -250,9 +250,16 @@ void Ikbd::Execute() {
             Push(report, 7);
             break;
         }
+        case 0x21: {
+            // The status packet of a memory read: the six bytes from the address given. The
+            // processor's RAM and ROM are not modelled, so they read as zeros.
+            const uint8_t report[8] = {0xF6, 0x20, 0, 0, 0, 0, 0, 0};
+            Push(report, 8);
+            break;
+        }
         default:
             if (s_.command >= 0x87 && s_.command <= 0x9A) StatusReply(s_.command);
-            break;  // 0x17-0x19, 0x20-0x22 and unknown bytes: taken and ignored
+            break;  // 0x17-0x19, 0x20, 0x22 and unknown bytes: taken and ignored
     }
 }
 
@@ -355,8 +362,8 @@ void Ikbd::Joystick() {
 }
 
 void Ikbd::Mouse() {
-    // Motion is counted upwards with the origin at the bottom.
-    const int32_t sign = s_.yOriginTop ? 1 : -1;
+    // Motion is counted upwards with the origin at the bottom (not in keycode mode).
+    const int32_t sign = s_.yOriginTop || s_.mouseMode == 0x0A ? 1 : -1;
     const int64_t dx = int64_t{s_.pendingDx} + input.mouseDx;
     const int64_t dy = int64_t{s_.pendingDy} + int64_t{input.mouseDy} * sign;
     constexpr int64_t kLimit = 1 << 24;  // far beyond any motion a frame can bring
@@ -384,8 +391,13 @@ void Ikbd::Mouse() {
         s_.buttons = buttons;
         return;
     }
-    // Relative: one packet at a time; each carries what fits and leaves the rest.
+    // Relative and keycode modes: one packet at a time; each carries what fits and leaves the
+    // rest.
     if (static_cast<int32_t>(s_.mousePacketEnd - s_.popped) > 0) return;
+    if (s_.mouseMode == 0x0A) {
+        MouseKeycodes(buttons);
+        return;
+    }
     const bool moved = std::abs(s_.pendingDx) >= std::max<int32_t>(1, s_.thresholdX) ||
                        std::abs(s_.pendingDy) >= std::max<int32_t>(1, s_.thresholdY);
     if (!moved && buttons == s_.buttons) return;
@@ -398,6 +410,35 @@ void Ikbd::Mouse() {
     s_.pendingDy -= py;
     s_.absX = Clamp(s_.absX + px, 0, s_.maxX);
     s_.absY = Clamp(s_.absY + py, 0, s_.maxY);
+    s_.buttons = buttons;
+}
+
+// Keycode mode: the buttons' key codes, then one cursor key per axis whose motion has reached
+// its delta, each as make and break.
+void Ikbd::MouseKeycodes(uint8_t buttons) {
+    uint8_t codes[8];
+    int n = 0;
+    const uint8_t changed = buttons ^ s_.buttons;
+    if (changed & ikbd::kLeftButton) codes[n++] = (buttons & ikbd::kLeftButton) ? 0x74 : 0xF4;
+    if (changed & ikbd::kRightButton) codes[n++] = (buttons & ikbd::kRightButton) ? 0x75 : 0xF5;
+    const int32_t deltaX = std::max<int32_t>(1, s_.keycodeDx), deltaY = std::max<int32_t>(1, s_.keycodeDy);
+    int32_t dx = 0, dy = 0;
+    if (std::abs(s_.pendingDx) >= deltaX) {
+        dx = s_.pendingDx < 0 ? -deltaX : deltaX;
+        const uint8_t key = dx < 0 ? 0x4B : 0x4D;
+        codes[n++] = key;
+        codes[n++] = key | 0x80;
+    }
+    if (std::abs(s_.pendingDy) >= deltaY) {
+        dy = s_.pendingDy < 0 ? -deltaY : deltaY;
+        const uint8_t key = dy < 0 ? 0x48 : 0x50;
+        codes[n++] = key;
+        codes[n++] = key | 0x80;
+    }
+    if (n == 0 || !Push(codes, n)) return;
+    s_.mousePacketEnd = s_.pushed;
+    s_.pendingDx -= dx;
+    s_.pendingDy -= dy;
     s_.buttons = buttons;
 }
 

@@ -10,6 +10,11 @@
 //             beyond that stays for the next packet) once the motion reaches the threshold or
 //             a button changes; a new packet only when the last one has left the queue.
 //             Absolute mode: the position moves by motion / scale, within 0 ... maximum.
+//             Keycode mode: each dx counts of motion (dy for up and down; the Y origin does
+//             not apply) send a cursor key's make code and at once its break code (left 0x4B,
+//             right 0x4D, up 0x48, down 0x50); the buttons are keys 0x74 (left) and 0x75
+//             (right), make when pressed and break when let go. As with packets, new codes
+//             only once the last ones have left the queue; motion beyond stays for later.
 // A packet goes into the queue whole or, when it does not fit, waits for the next tick; no
 // input is lost to a full queue and no packet is cut.
 //
@@ -26,7 +31,8 @@
 //   0x18      fire monitoring (ignored)      0x19 x6    joystick keycodes (ignored)
 //   0x1A      joystick off                   0x1B x6    set clock (BCD: yy mm dd hh mm ss)
 //   0x1C      read clock (0xFC + 6 BCD)      0x20 ah al n x n  memory load (ignored)
-//   0x21 ah al memory read (ignored)         0x22 ah al execute (ignored)
+//   0x21 ah al memory read: 0xF6 0x20 and six bytes of the processor's memory (no memory
+//             is modelled: zeros)                 0x22 ah al execute (ignored)
 //   0x87-0x9A status inquiries: 0xF6 and seven bytes describing the mode asked for
 //   0x03 b    a reset as well, whatever b is
 // The clock counts seconds in the machine's time; the host sets it (its local time, or a
@@ -107,6 +113,7 @@ private:
     void Keys();
     void Joystick();
     void Mouse();
+    void MouseKeycodes(uint8_t buttons);
     void StatusReply(uint8_t command);
     void SetClockFromBcd(const uint8_t* bcd);
 

@@ -13,21 +13,23 @@ namespace {
 int32_t Counts(uint8_t data) {
     return data == 0 ? 256 : data;
 }
-constexpr int kTimerChannel[4] = {kChannelTimerA, kChannelTimerB, kChannelTimerC, kChannelTimerD};
 }  // namespace
 
 void Mfp::PowerOn() {
     for (unsigned o = 0; o < 256; ++o) s_.regs[o] = (o < 0x30 && (o & 1) == 0) ? 0x00 : 0xFF;
     s_.pins = 0xFF;
+    s_.outputsUsed = 0;
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD})
         s_.timers[id] = MfpTimer{0, Counts(Data(id)), Counts(Data(id))};
+    Reset();  // the machine's reset circuit holds RESET low at power-up
 }
 
 void Mfp::Reset() {
-    s_.regs[kIera] = 0xFF;
-    s_.regs[kIerb] = 0xFF;
-    for (unsigned r : {kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kTacr, kTbcr, kTcdcr}) s_.regs[r] = 0;
-    s_.regs[kVr] = 8;
+    for (unsigned r : {kGpip, kAer, kDdr, kIera, kIerb, kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kVr, kTacr,
+                       kTbcr, kTcdcr, kScr, kUcr, kRsr})
+        s_.regs[r] = 0;
+    // The timers stop. Not yet checked against hardware: their main counters are taken as
+    // loaded from the data registers.
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) s_.timers[id].counter = Counts(Data(id));
 }
 
@@ -56,15 +58,40 @@ bool Mfp::CountsClock(MfpTimerId id) const {
     return c >= 1 && c <= 7;
 }
 
-// The main counter now, under control value `c`. While the clock counts it, it is the
-// prescaled counts left until the timeout, rounded up: from the cycle's start value down to 1.
+// Ticks from one timeout to the next while counting the clock: a full count of the data
+// register's value.
+int64_t Mfp::Period(MfpTimerId id) const {
+    return int64_t{Counts(Data(id))} * kPrescaler[Control(id)] * kTicksPerClock;
+}
+
+// The main counter at cycle `now`, under control value `c`. While the clock counts it, it is
+// the prescaled counts left until the next timeout, rounded up: from the cycle's start value
+// down to 1. Timeouts that lie behind `now` and have not been taken (a timer nobody sees, or
+// one an instruction has overrun) are counted as the chip counts them: each reloads.
 int32_t Mfp::CountUnder(MfpTimerId id, uint8_t c, Cycles now) const {
     const MfpTimer& t = s_.timers[id];
     if (c < 1 || c > 7) return t.counter;
-    const int64_t left = std::max<int64_t>(0, int64_t{t.expiry} - now);
-    const int64_t perCount = kCpuClock * kPrescaler[c];
-    const int64_t n = (left * kTimerClock + perCount - 1) / perCount;
-    return static_cast<int32_t>(std::clamp<int64_t>(n, 1, t.cycleMax));
+    const int64_t ticks = int64_t{now} * kTicksPerCycle;
+    int64_t expiry = t.expiry;
+    int32_t start = t.cycleMax;
+    if (ticks >= expiry) {
+        const int64_t period = int64_t{Counts(Data(id))} * kPrescaler[c] * kTicksPerClock;
+        expiry += ((ticks - expiry) / period + 1) * period;
+        start = Counts(Data(id));
+    }
+    const int64_t perCount = int64_t{kPrescaler[c]} * kTicksPerClock;
+    const int64_t n = (expiry - ticks + perCount - 1) / perCount;
+    return static_cast<int32_t>(std::clamp<int64_t>(n, 1, start));
+}
+
+// Brings the timer's next timeout past `ticks`, each one passed over reloading the counter (a
+// timer nobody sees loses nothing by it).
+void Mfp::CatchUp(MfpTimerId id, int64_t ticks) {
+    MfpTimer& t = s_.timers[id];
+    if (!CountsClock(id) || ticks < t.expiry) return;
+    const int64_t period = Period(id);
+    t.expiry += ((ticks - t.expiry) / period + 1) * period;
+    t.cycleMax = Counts(Data(id));
 }
 
 // After a control write: the timer goes on from its current count in its new mode.
@@ -74,23 +101,47 @@ void Mfp::SetControl(MfpTimerId id, uint8_t oldControl, Cycles now) {
     MfpTimer& t = s_.timers[id];
     const int32_t n = CountUnder(id, oldControl, now);
     if (CountsClock(id)) {
-        t.expiry = now + TimerCycles(int64_t{n} * kPrescaler[c]);
+        t.expiry = int64_t{now} * kTicksPerCycle + int64_t{n} * kPrescaler[c] * kTicksPerClock;
         t.cycleMax = n;
-        CpuEndSlice();  // the scheduler takes up the new timeout
+        if (TimeoutsSeen(id)) CpuEndSlice();  // the scheduler takes up the new timeout
     } else {
         t.counter = n;
     }
 }
 
-void Mfp::SetData(MfpTimerId id, uint8_t value) {
+void Mfp::SetData(MfpTimerId id, uint8_t value, Cycles now) {
+    // Reloads before the write took the old value.
+    if (!TimeoutsSeen(id)) CatchUp(id, int64_t{now} * kTicksPerCycle);
     s_.regs[kTadr + 2 * id] = value;
     if (Control(id) == 0) s_.timers[id].counter = Counts(value);  // a stopped timer loads it
+}
+
+void Mfp::SetEnable(unsigned offset, uint8_t value, Cycles now) {
+    bool unseen[4];
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) unseen[id] = !TimeoutsSeen(id);
+    // A disabled channel loses what was pending; the timers go on counting.
+    s_.regs[offset] = value;
+    s_.regs[offset - kIera + kIpra] &= value;
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) {
+        if (unseen[id] && TimeoutsSeen(id)) {
+            CatchUp(id, int64_t{now} * kTicksPerCycle);
+            CpuEndSlice();  // the scheduler takes up its next timeout
+        }
+    }
+}
+
+void Mfp::SetTimerOutputUsed(MfpTimerId id, bool used, Cycles now) {
+    const bool wasSeen = TimeoutsSeen(id);
+    if (!wasSeen) CatchUp(id, int64_t{now} * kTicksPerCycle);
+    const uint8_t bit = static_cast<uint8_t>(1u << id);
+    s_.outputsUsed = used ? (s_.outputsUsed | bit) : (s_.outputsUsed & ~bit);
+    if (!wasSeen && TimeoutsSeen(id)) CpuEndSlice();
 }
 
 void Mfp::Timeout(MfpTimerId id) {
     MfpTimer& t = s_.timers[id];
     t.cycleMax = Counts(Data(id));
-    t.expiry += TimerCycles(int64_t{t.cycleMax} * kPrescaler[Control(id)]);
+    t.expiry += Period(id);
     Event(kTimerChannel[id]);
 }
 
@@ -108,8 +159,12 @@ void Mfp::TimerInputEdge(MfpTimerId id, bool rising) {
 }
 
 void Mfp::CarryTimers(Cycles cycles) {
-    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD})
-        if (CountsClock(id)) s_.timers[id].expiry -= cycles;
+    const int64_t ticks = int64_t{cycles} * kTicksPerCycle;
+    for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) {
+        if (!CountsClock(id)) continue;
+        if (!TimeoutsSeen(id)) CatchUp(id, ticks);  // keeps an unseen timer's time near the clock
+        s_.timers[id].expiry -= ticks;
+    }
 }
 
 // ---- interrupt controller -------------------------------------------------------------------
@@ -196,9 +251,7 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
     switch (offset) {
         case kIera:
         case kIerb:
-            // A disabled channel loses what was pending; the timers go on counting.
-            s_.regs[offset] = value;
-            s_.regs[offset - kIera + kIpra] &= value;
+            SetEnable(offset, value, now);
             return;
         case kIpra:
         case kIprb:
@@ -238,7 +291,7 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
         case kTbdr:
         case kTcdr:
         case kTddr:
-            SetData(static_cast<MfpTimerId>((offset - kTadr) / 2), value);
+            SetData(static_cast<MfpTimerId>((offset - kTadr) / 2), value, now);
             return;
         default:  // GPIP (the output latch), AER, DDR, the USART and the storage bytes
             s_.regs[offset] = value;
@@ -267,10 +320,11 @@ bool Mfp::Load(StateReader& in, bool commit) {
     State s;
     if (!in.BeginSection("MFP ") || !in(s).EndSection()) return false;
     for (const MfpTimer& t : s.timers) {
-        if (!PlausibleCycles(t.expiry) || t.counter < 1 || t.counter > 256 || t.cycleMax < 0 ||
-            t.cycleMax > 256)
+        if (!PlausibleCycles(t.expiry / kTicksPerCycle) || t.counter < 1 || t.counter > 256 ||
+            t.cycleMax < 0 || t.cycleMax > 256)
             return false;
     }
+    if (s.outputsUsed > 0x0F) return false;
     if (commit) s_ = s;
     return true;
 }

@@ -24,9 +24,9 @@
 // channel. A GPIP read gives the pins for the input bits and the output latch for the bits the
 // data direction register (DDR) makes outputs.
 //
-// Timers. Each counts a 2,457,600 Hz clock through its prescaler (a count of n MFP clocks is
-// n * 8021247 / 2457600 CPU cycles, truncated) from its main counter down; reaching 0 is a
-// timeout: the counter reloads from the data register and the channel has an event.
+// Timers. Each counts a 2,457,600 Hz clock through its prescaler from its main counter down;
+// reaching 0 is a timeout: the counter reloads from the data register and the channel has an
+// event.
 //   control 0        stopped: the counter holds; a data write loads it
 //   control 1-7      delay: counts prescaled clocks (prescalers 4 10 16 50 64 100 200)
 //   control 8        event count: counts active edges of the timer's input (timer B: the display
@@ -41,9 +41,30 @@
 // Reading a data register gives the main counter: from d down to 1 while counting (0 only for
 // a data value of 0, meaning 256).
 //
-// Not yet checked against hardware: the reset sets IERA and IERB to 0xFF (the data sheet
-// clears them); a change of prescaler while counting starts the new prescaler's first count
-// at once.
+// Timer time. A delay-mode timer keeps the time of its next timeout exactly, in ticks of
+// 1 / (8,021,247 x 2,457,600) s: a CPU cycle is 2,457,600 ticks and an MFP clock 8,021,247, so
+// periods add up with no rounding at all (timer D at divide 4, data 2 is 26.1099 cycles, not
+// 26). Rounding happens once, where a timeout becomes the CPU cycle at which it is seen: the
+// first whole cycle at or after it. A data register read computes the count from the exact
+// time, whether or not the scheduler has yet taken a timeout that lies behind it.
+//
+// Timeouts nobody sees. Each timeout is a scheduler event only while something can see it: the
+// timer's interrupt channel is enabled (IER; a disabled channel sets no pending bit) or its
+// output is in use. Timer D's output clocks the USART: the USART says so with
+// SetTimerOutputUsed while its transmitter or receiver is on; timers A-C's outputs are not
+// connected on the ST. An unseen timer posts nothing: its count is computed when it is read,
+// and its phase is brought up to date when it is written, when its interrupt is enabled, when
+// its output comes into use and at each frame end.
+//
+// Reset (RESET, the 68000's RESET instruction and every machine reset), by the data sheet:
+// every register is cleared (GPIP latch, AER, DDR, IERA/B, IPRA/B, ISRA/B, IMRA/B, VR, the
+// timer controls, SCR, UCR, RSR) except the timer data registers, UDR and TSR; the timers stop
+// and hold their counts, every channel is disabled and nothing is pending. Power-on is a reset
+// of a chip whose uncleared registers hold whatever they came up with: 0xFF here.
+//
+// Not yet checked against hardware: a change of prescaler while counting starts the new
+// prescaler's first count at once; a started timer counts from the write's cycle (the chip
+// synchronises to its own clock's next edge, up to 0.4 µs later).
 #pragma once
 
 #include <cstdint>
@@ -61,26 +82,32 @@ namespace mfp {
 constexpr unsigned kGpip = 0x01, kAer = 0x03, kDdr = 0x05, kIera = 0x07, kIerb = 0x09;
 constexpr unsigned kIpra = 0x0B, kIprb = 0x0D, kIsra = 0x0F, kIsrb = 0x11, kImra = 0x13;
 constexpr unsigned kImrb = 0x15, kVr = 0x17, kTacr = 0x19, kTbcr = 0x1B, kTcdcr = 0x1D;
-constexpr unsigned kTadr = 0x1F, kTbdr = 0x21, kTcdr = 0x23, kTddr = 0x25, kTsr = 0x2D;
+constexpr unsigned kTadr = 0x1F, kTbdr = 0x21, kTcdr = 0x23, kTddr = 0x25, kScr = 0x27, kUcr = 0x29;
+constexpr unsigned kRsr = 0x2B, kTsr = 0x2D;
 constexpr uint8_t kVrSoftwareEoi = 0x08;
 constexpr int64_t kCpuClock = 8021247;
 constexpr int64_t kTimerClock = 2457600;
+// Timer time: one CPU cycle and one MFP clock in ticks of 1 / (kCpuClock x kTimerClock) s.
+constexpr int64_t kTicksPerCycle = kTimerClock;
+constexpr int64_t kTicksPerClock = kCpuClock;
 constexpr int kPrescaler[8] = {1, 4, 10, 16, 50, 64, 100, 200};
 constexpr int kChannelTimerD = 4, kChannelTimerC = 5, kChannelAcia = 6, kChannelFloppy = 7;
 constexpr int kChannelTimerB = 8, kChannelTimerA = 13;
+constexpr int kTimerChannel[4] = {kChannelTimerA, kChannelTimerB, kChannelTimerC, kChannelTimerD};
 constexpr unsigned kGpipAcia = 4, kGpipFloppy = 5, kGpipMonochrome = 7;  // input lines, active low
 constexpr uint8_t kAerTimerB = 0x08;  // timer B counts the start of the display line
 constexpr uint8_t kAerTimerA = 0x10;  // timer A counts its input's rising edges
-// CPU cycles for `counts` clocks of the MFP timer clock.
-constexpr Cycles TimerCycles(int64_t counts) {
-    return static_cast<Cycles>(counts * kCpuClock / kTimerClock);
+// The CPU cycle at which a time in ticks is seen: the first whole cycle at or after it.
+constexpr Cycles CycleAtOrAfter(int64_t ticks) {
+    const int64_t q = ticks / kTicksPerCycle;  // rounded towards zero
+    return static_cast<Cycles>(q * kTicksPerCycle < ticks ? q + 1 : q);
 }
 }  // namespace mfp
 
 enum MfpTimerId { kTimerA, kTimerB, kTimerC, kTimerD };
 
 struct MfpTimer {
-    Cycles expiry = 0;     // while counting the clock: the cycle of the next timeout
+    int64_t expiry = 0;    // while counting the clock: the time of the next timeout, in ticks
     int32_t counter = 0;   // otherwise: the main counter (1-256)
     int32_t cycleMax = 0;  // the counter's value at the start of the current clock count
     template <class Archive>
@@ -91,9 +118,10 @@ struct MfpTimer {
 
 class Mfp {
 public:
-    // State at program start: every register 0xFF, even bytes of 0x00-0x2F 0, counters 256.
+    // State at program start: the reset below, on registers that came up 0xFF (even bytes of
+    // 0x00-0x2F 0), counters 256.
     void PowerOn();
-    // The reset column: interrupt registers, VR and the timer controls (timers stop).
+    // The chip's reset: every register cleared but the timer data registers, UDR and TSR.
     void Reset();
 
     // Register routines; `offset` is the address's low byte, `now` the cycle of the access.
@@ -112,18 +140,33 @@ public:
     static int32_t AcknowledgeHook(void* context) { return static_cast<Mfp*>(context)->Acknowledge(); }
 
     // --- timers, for the frame scheduler ---------------------------------------------------
-    // True while the timer counts the clock (delay mode); its timeout is then due at Expiry.
+    // True while the timer counts the clock (delay mode).
     bool CountsClock(MfpTimerId id) const;
     bool CountsEvents(MfpTimerId id) const { return Control(id) == 8; }
-    Cycles Expiry(MfpTimerId id) const { return s_.timers[id].expiry; }
+    // True while the timer counts the clock and its timeouts can be seen (its interrupt is
+    // enabled or its output is in use): the scheduler then takes each one at Expiry.
+    bool TimeoutsSeen(MfpTimerId id) const {
+        const int channel = mfp::kTimerChannel[id];
+        const uint8_t enable = s_.regs[channel >= 8 ? mfp::kIera : mfp::kIerb];
+        return CountsClock(id) && (((enable >> (channel & 7)) & 1) || TimerOutputUsed(id));
+    }
+    // The CPU cycle at which the next timeout is seen, and its exact time in ticks.
+    Cycles Expiry(MfpTimerId id) const { return mfp::CycleAtOrAfter(s_.timers[id].expiry); }
+    int64_t ExpiryTicks(MfpTimerId id) const { return s_.timers[id].expiry; }
     // The timeout due at Expiry: reload, the channel's event, the next expiry one period on.
     void Timeout(MfpTimerId id);
+    // Says whether the timer's output drives something (timer D's: the USART's clock, while its
+    // transmitter or receiver is on). While it does, every timeout is a scheduler event, taken
+    // through Timeout, even with the timer's interrupt disabled. `now` is the cycle of the change.
+    void SetTimerOutputUsed(MfpTimerId id, bool used, Cycles now);
+    bool TimerOutputUsed(MfpTimerId id) const { return (s_.outputsUsed >> id) & 1; }
     // One active edge on the timer's input, counted in event count mode.
     void CountEvent(MfpTimerId id);
     // An edge (rising or falling) of timer A's or B's input: counted in event count mode when
     // it is the edge the timer's AER bit selects.
     void TimerInputEdge(MfpTimerId id, bool rising);
-    // Moves the clock-counting timers' expiries back by `cycles` (the frame end).
+    // The frame end: the timers nobody sees are brought up to `cycles`, then every
+    // clock-counting timer's expiry moves back by `cycles`.
     void CarryTimers(Cycles cycles);
 
     uint8_t Register(unsigned offset) const { return s_.regs[offset & 0xFF]; }
@@ -146,18 +189,22 @@ private:
     struct State {
         uint8_t regs[256];
         MfpTimer timers[4];
-        uint8_t pins;  // the levels of the input lines
+        uint8_t pins;         // the levels of the input lines
+        uint8_t outputsUsed;  // bit n: timer n's output drives something
         template <class Archive>
         void Fields(Archive& a) {
-            a(regs)(timers)(pins);
+            a(regs)(timers)(pins)(outputsUsed);
         }
     };
 
     uint8_t Control(MfpTimerId id) const;
     uint8_t Data(MfpTimerId id) const;
+    int64_t Period(MfpTimerId id) const;
     int32_t CountUnder(MfpTimerId id, uint8_t control, Cycles now) const;
+    void CatchUp(MfpTimerId id, int64_t ticks);
     void SetControl(MfpTimerId id, uint8_t oldControl, Cycles now);
-    void SetData(MfpTimerId id, uint8_t value);
+    void SetData(MfpTimerId id, uint8_t value, Cycles now);
+    void SetEnable(unsigned offset, uint8_t value, Cycles now);
     void Event(int channel);
     int Qualifying() const;
     void UpdateRequest();

@@ -125,10 +125,11 @@ int32_t FrameScheduler::ServiceEvents() {
     return std::max<int32_t>((earliest - now + 3) & ~3, 4);
 }
 
-// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets.
+// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets. A
+// timer whose timeouts nobody can see posts no events; the MFP computes it when it is read.
 bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest) {
     Mfp& mfp = *mfp_;
-    if (!mfp.CountsClock(id)) return false;
+    if (!mfp.TimeoutsSeen(id)) return false;
     if (now >= mfp.Expiry(id)) {
         mfp.Timeout(id);
         if (mfp.TakePosted()) {

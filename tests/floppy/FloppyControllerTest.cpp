@@ -181,6 +181,7 @@ void ExpectSector(Machine& m, uint32_t address, int track, int side, int sector)
 }
 
 TEST_F(FloppyControllerTest, ReadSectorStoresItInRamAndInterruptsWhenDone) {
+    machine_->GetMfp().WriteByte(mfp::kIerb, 0x80, 0);  // channel 7 enabled, as TOS has it
     Write(kModeTrack, 0);
     Write(kModeData, 4);
     Write(kModeCommand, 0x18);

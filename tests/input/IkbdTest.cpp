@@ -2,6 +2,7 @@
 // joystick packets, the queue.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "core/SaveState.h"
@@ -81,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyRow{"memory load takes 3 + n bytes",
                  {0x20, 0x00, 0x80, 0x03, 0x1C, 0x80, 0x01, 0x88},
                  {0xF6, 0x08, 0, 0, 0, 0, 0, 0}},
-        ReplyRow{"memory read and execute take 2", {0x21, 0x1C, 0x1C, 0x22, 0x80, 0x01}, {}},
+        ReplyRow{"memory read: its status packet, execute takes 2",
+                 {0x21, 0x1C, 0x1C, 0x22, 0x80, 0x01},
+                 {0xF6, 0x20, 0, 0, 0, 0, 0, 0}},
+        ReplyRow{"memory read of the processor's RAM", {0x21, 0x00, 0x80}, {0xF6, 0x20, 0, 0, 0, 0, 0, 0}},
         ReplyRow{"joystick keycode mode takes 6", {0x19, 0x16, 0x16, 0x16, 0x16, 0x16, 0x16}, {}},
         ReplyRow{"joystick monitoring takes 1", {0x17, 0x1C}, {}}));
 
@@ -145,6 +149,50 @@ TEST_F(IkbdTest, NoNewMousePacketWhileOneIsQueued) {
     EXPECT_EQ(k.Tick(), 0x01);
     EXPECT_EQ(k.Tick(), 0x00);
     EXPECT_EQ(Drain(), (Bytes{0xF8, 0x07, 0x00}));
+}
+
+// Mouse keycode mode (0x0A dx dy): cursor keys, make then break, for each delta of motion, and
+// the buttons as keys 0x74 and 0x75; never a relative packet.
+struct KeycodeRow {
+    const char* name;
+    Bytes commands;
+    int32_t dx, dy;
+    uint8_t buttons;
+    Bytes sent;
+};
+
+class IkbdKeycodeMode : public IkbdTest, public ::testing::WithParamInterface<KeycodeRow> {};
+
+TEST_P(IkbdKeycodeMode, SendsCursorKeysAsTheProtocolGivesThem) {
+    Send(GetParam().commands);
+    k.input.mouseDx = GetParam().dx;
+    k.input.mouseDy = GetParam().dy;
+    k.input.buttons = GetParam().buttons;
+    EXPECT_EQ(Drain(), GetParam().sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Motion, IkbdKeycodeMode,
+    ::testing::Values(
+        KeycodeRow{"right", {0x0A, 1, 1}, 3, 0, 0, {0x4D, 0xCD, 0x4D, 0xCD, 0x4D, 0xCD}},
+        KeycodeRow{"left_by_delta", {0x0A, 2, 2}, -5, 0, 0, {0x4B, 0xCB, 0x4B, 0xCB}},
+        KeycodeRow{"below_delta", {0x0A, 3, 3}, 2, -2, 0, {}},
+        KeycodeRow{"up", {0x0A, 1, 1}, 0, -1, 0, {0x48, 0xC8}},
+        KeycodeRow{"down", {0x0A, 1, 1}, 0, 2, 0, {0x50, 0xD0, 0x50, 0xD0}},
+        KeycodeRow{"origin_at_bottom_does_not_apply", {0x0F, 0x0A, 1, 1}, 0, 1, 0, {0x50, 0xD0}},
+        KeycodeRow{"diagonal", {0x0A, 1, 1}, 1, -1, 0, {0x4D, 0xCD, 0x48, 0xC8}},
+        KeycodeRow{"buttons", {0x0A, 1, 1}, 0, 0, ikbd::kLeftButton | ikbd::kRightButton, {0x74, 0x75}},
+        KeycodeRow{"back_to_relative", {0x0A, 1, 1, 0x08}, 2, 0, 0, {0xF8, 0x02, 0x00}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(IkbdTest, KeycodeModeButtonsBreakWhenLetGo) {
+    Send({0x0A, 1, 1});
+    k.input.buttons = ikbd::kLeftButton;
+    EXPECT_EQ(Drain(), Bytes{0x74});
+    k.input.buttons = ikbd::kRightButton;
+    EXPECT_EQ(Drain(), (Bytes{0xF4, 0x75}));
+    k.input.buttons = 0;
+    EXPECT_EQ(Drain(), Bytes{0xF5});
 }
 
 TEST_F(IkbdTest, JoystickReportsChangesOnlyAndNotWhenOff) {

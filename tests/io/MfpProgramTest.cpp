@@ -26,6 +26,10 @@ public:
         ASSERT_EQ(Long("fault"), 0u) << "an exception nobody expected";
     }
     uint32_t Long(const char* name) const { return machine_.PeekLong(program_.Symbol(name)); }
+    uint16_t Word(const char* name) const {
+        return static_cast<uint16_t>(machine_.PeekByte(program_.Symbol(name)) << 8 |
+                                     machine_.PeekByte(program_.Symbol(name) + 1));
+    }
     uint8_t Byte(const char* name, uint32_t offset = 0) const {
         return machine_.PeekByte(program_.Symbol(name) + offset);
     }
@@ -71,6 +75,18 @@ INSTANTIATE_TEST_SUITE_P(Programs, MfpProgramTest,
                                                     ++changes;
                                             }
                                             EXPECT_GE(changes, 6);
+                                        }},
+                             // Timer D at TOS's serial rate, its interrupt off: a loop whose
+                             // length is nearly two periods still sees the count move.
+                             ProgramRow{"read_loop", 1,
+                                        [](const MfpProgram& p) {
+                                            ASSERT_EQ(p.Long("finished"), 1u);
+                                            EXPECT_GE(p.Word("loop_changes"), 1);
+                                        }},
+                             ProgramRow{"read_loop_short", 1,
+                                        [](const MfpProgram& p) {
+                                            ASSERT_EQ(p.Long("finished"), 1u);
+                                            EXPECT_GE(p.Word("loop_changes"), 8);
                                         }},
                              // At IPL 7 the pending bit is polled, and the request still arrives later.
                              ProgramRow{"poll_ipl7", 1,

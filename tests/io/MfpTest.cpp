@@ -26,8 +26,9 @@ protected:
         g_requests = 0;
         g_refuse = 0;
         mfp.PowerOn();
-        mfp.Reset();
         mfp.sink.raise = FakeRaise;
+        mfp.WriteByte(kIera, 0xFF, 0);  // every channel enabled, as the tests below expect
+        mfp.WriteByte(kIerb, 0xFF, 0);
     }
     // Runs the scheduler's part for one timer up to `now`.
     void RunTo(MfpTimerId id, Cycles now) {
@@ -41,12 +42,16 @@ protected:
 struct PeriodRow {
     uint8_t control;  // prescaler index 1-7
     uint8_t data;     // 0 counts 256
-    Cycles period;
+    Cycles first, second;
 };
 
-// Worked by hand: counts x 8021247 / 2457600, truncated.
-const PeriodRow kPeriods[] = {{1, 1, 13},   {1, 2, 26},      {2, 0, 8355}, {3, 255, 13316},
-                              {4, 7, 1142}, {5, 100, 20888}, {6, 3, 979},  {7, 0, 167109}};
+// Worked by hand: a timer started at cycle 1000 times out after counts x 8021247 / 2457600
+// cycles, exactly, and again as long after that; each timeout is seen at the first whole cycle
+// at or after it. Timer D at divide 4, data 2 (8 clocks, 26.1108 cycles) is seen at 1027,
+// 1053, not at 1026, 1052.
+const PeriodRow kPeriods[] = {{1, 1, 1014, 1027},     {1, 2, 1027, 1053},    {2, 0, 9356, 17711},
+                              {3, 255, 14317, 27634}, {4, 7, 2143, 3285},    {5, 100, 21889, 42778},
+                              {6, 3, 1980, 2959},     {7, 0, 168110, 335219}};
 
 class MfpPeriodTest : public MfpTest, public ::testing::WithParamInterface<PeriodRow> {};
 
@@ -59,11 +64,34 @@ TEST_P(MfpPeriodTest, EveryTimerTimesOutAfterItsPeriodThenAfterEachReload) {
         if (id == kTimerB) mfp.WriteByte(kTbcr, row.control, 1000);
         if (id == kTimerC) mfp.WriteByte(kTcdcr, static_cast<uint8_t>(row.control << 4), 1000);
         if (id == kTimerD) mfp.WriteByte(kTcdcr, row.control, 1000);
-        ASSERT_EQ(mfp.Expiry(id), 1000 + row.period) << id;
+        ASSERT_EQ(mfp.Expiry(id), row.first) << id;
         mfp.Timeout(id);
-        EXPECT_EQ(mfp.Expiry(id), 1000 + 2 * row.period) << id;
+        EXPECT_EQ(mfp.Expiry(id), row.second) << id;
         mfp.WriteByte(kTcdcr, 0, 0);
     }
+}
+
+// One second of timeouts, frame after frame: each is seen within one cycle after its exact
+// time, with no drift (a period rounded to whole cycles would be 0.11 cycles short for each of
+// timer D's 307,200 timeouts a second, 33,792 cycles by the end).
+TEST_F(MfpTest, TimeoutsOverOneSecondLandWithinOneCycleOfTheirExactTimes) {
+    mfp.WriteByte(kTddr, 2, 0);
+    mfp.WriteByte(kTcdcr, 0x01, 0);  // divide 4, data 2: 8 MFP clocks a timeout
+    int64_t frameBase = 0, timeouts = 0;
+    while (frameBase < kCpuClock) {
+        while (mfp.Expiry(kTimerD) < 160256) {
+            ++timeouts;
+            // Exact time: timeouts x 8 clocks at 2457600 Hz, in CPU cycles at 8021247 Hz.
+            const double exact = static_cast<double>(timeouts) * 8 * kCpuClock / kTimerClock;
+            const double seen = static_cast<double>(frameBase + mfp.Expiry(kTimerD));
+            ASSERT_GE(seen, exact - 1e-6) << timeouts;
+            ASSERT_LT(seen, exact + 1.0) << timeouts;
+            mfp.Timeout(kTimerD);
+        }
+        mfp.CarryTimers(160256);
+        frameBase += 160256;
+    }
+    EXPECT_GE(timeouts, 307200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MfpPeriodTest, ::testing::ValuesIn(kPeriods));
@@ -72,14 +100,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, MfpPeriodTest, ::testing::ValuesIn(kPeriods));
 
 TEST_F(MfpTest, DataWritesToARunningTimerOnlySetTheReload) {
     mfp.WriteByte(kTadr, 10, 0);
-    mfp.WriteByte(kTacr, 7, 100);  // 652 cycles a count
-    const Cycles first = mfp.Expiry(kTimerA);
-    EXPECT_EQ(first, 100 + 6527);
+    mfp.WriteByte(kTacr, 7, 100);          // 652 cycles a count
+    EXPECT_EQ(mfp.Expiry(kTimerA), 6628);  // 100 + 6527.78
     mfp.WriteByte(kTadr, 20, 900);
     mfp.WriteByte(kTacr, 7, 1000);  // the same mode again
-    EXPECT_EQ(mfp.Expiry(kTimerA), first);
+    EXPECT_EQ(mfp.Expiry(kTimerA), 6628);
     mfp.Timeout(kTimerA);
-    EXPECT_EQ(mfp.Expiry(kTimerA), first + 13055);  // the next cycle takes the new value
+    EXPECT_EQ(mfp.Expiry(kTimerA), 19684);  // the next cycle takes the new value: + 13055.55
 }
 
 TEST_F(MfpTest, InterruptEnableNeverStopsATimer) {
@@ -100,8 +127,8 @@ TEST_F(MfpTest, AControlChangeGoesOnFromTheCurrentCount) {
     EXPECT_EQ(mfp.ReadByte(kTadr, 653), 50);
     mfp.WriteByte(kTacr, 0, 653);  // stopped: the count holds
     EXPECT_EQ(mfp.ReadByte(kTadr, 5000), 50);
-    mfp.WriteByte(kTacr, 7, 6000);  // divide by 200 from 50 counts: 50 x 652.6
-    EXPECT_EQ(mfp.Expiry(kTimerA), 6000 + 32638);
+    mfp.WriteByte(kTacr, 7, 6000);  // divide by 200 from 50 counts: 50 x 652.78
+    EXPECT_EQ(mfp.Expiry(kTimerA), 38639);
 }
 
 // Reads while counting: from d down to 1, never above d, 0 only for a data value of 0.
@@ -122,10 +149,11 @@ TEST_P(MfpReadTest, DataRegisterReadsTheCountLeft) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MfpReadTest,
-                         ::testing::Values(ReadRow{10, 0, 10}, ReadRow{10, 12, 10}, ReadRow{10, 13, 9},
-                                           ReadRow{10, 129, 1},
-                                           ReadRow{10, 130, 10},  // timed out at 130: reloaded
-                                           ReadRow{0, 0, 0}, ReadRow{0, 14, 255}, ReadRow{1, 12, 1}));
+                         ::testing::Values(ReadRow{10, 0, 10}, ReadRow{10, 13, 10}, ReadRow{10, 14, 9},
+                                           ReadRow{10, 130, 1},
+                                           ReadRow{10, 131, 10},  // timed out at 130.55: reloaded
+                                           ReadRow{10, 144, 9}, ReadRow{0, 0, 0}, ReadRow{0, 14, 255},
+                                           ReadRow{1, 12, 1}));
 
 TEST_F(MfpTest, TimerBEventCountModeCountsAndReloadsFromTheDataRegister) {
     mfp.WriteByte(kTbdr, 3, 0);
@@ -149,6 +177,118 @@ TEST_F(MfpTest, PulseWidthAndEventModesWithNoInputDoNotCount) {
     EXPECT_EQ(mfp.ReadByte(kTadr, 100000), 10);
     mfp.WriteByte(kTacr, 8, 0);
     EXPECT_EQ(mfp.ReadByte(kTadr, 200000), 10);
+}
+
+// Timer D at TOS's serial rate with its interrupt off: nobody sees its timeouts, so the
+// scheduler gets none, and its count is computed when read. One second (50 frame ends and
+// 8447 cycles) is exactly 307,200 of its periods: a timeout falls on cycle 8447.
+struct UnseenReadRow {
+    Cycles at;
+    uint8_t expected;
+};
+
+class MfpUnseenTimerTest : public MfpTest, public ::testing::WithParamInterface<UnseenReadRow> {
+protected:
+    void StartUnseen() {
+        mfp.WriteByte(kIerb, 0x20, 0);  // timer C's channel only
+        mfp.WriteByte(kTddr, 2, 0);
+        mfp.WriteByte(kTcdcr, 0x01, 0);
+        ASSERT_TRUE(mfp.CountsClock(kTimerD));
+        ASSERT_FALSE(mfp.TimeoutsSeen(kTimerD));
+        for (int frame = 0; frame < 50; ++frame) mfp.CarryTimers(160256);
+    }
+};
+
+TEST_P(MfpUnseenTimerTest, ReadsTheCountFromTheExactPhase) {
+    StartUnseen();
+    EXPECT_EQ(mfp.ReadByte(kTddr, GetParam().at), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MfpUnseenTimerTest,
+                         ::testing::Values(UnseenReadRow{8434, 1}, UnseenReadRow{8446, 1},
+                                           UnseenReadRow{8447, 2}, UnseenReadRow{8460, 2},
+                                           UnseenReadRow{8461, 1}, UnseenReadRow{8473, 1},
+                                           UnseenReadRow{8474, 2}));
+
+TEST_F(MfpUnseenTimerTest, EnablingItsInterruptGivesTheNextTimeoutAtItsExactTime) {
+    StartUnseen();
+    EXPECT_EQ(mfp.Register(kIprb), 0);
+    mfp.WriteByte(kIerb, 0x30, 8467);  // 20 cycles after the timeout at 8447
+    ASSERT_TRUE(mfp.TimeoutsSeen(kTimerD));
+    EXPECT_EQ(mfp.ExpiryTicks(kTimerD), 8447 * kTicksPerCycle + 8 * kTicksPerClock);  // 8473.11
+    EXPECT_EQ(mfp.Expiry(kTimerD), 8474);
+    mfp.Timeout(kTimerD);
+    EXPECT_EQ(mfp.Register(kIprb), 0x10);
+    EXPECT_EQ(mfp.Expiry(kTimerD), 8500);  // 8499.22
+}
+
+TEST_F(MfpUnseenTimerTest, ItsOutputInUseMakesItsTimeoutsSeen) {
+    StartUnseen();
+    mfp.SetTimerOutputUsed(kTimerD, true, 8467);
+    EXPECT_TRUE(mfp.TimeoutsSeen(kTimerD));
+    EXPECT_EQ(mfp.Expiry(kTimerD), 8474);
+    mfp.Timeout(kTimerD);
+    EXPECT_EQ(mfp.Register(kIprb), 0);  // its channel is still disabled
+    mfp.SetTimerOutputUsed(kTimerD, false, 9000);
+    EXPECT_FALSE(mfp.TimeoutsSeen(kTimerD));
+}
+
+TEST_F(MfpUnseenTimerTest, ADataWriteTakesEffectAtTheReloadAfterIt) {
+    StartUnseen();
+    mfp.WriteByte(kTddr, 100, 8467);  // the timeouts up to 8473.11 reload 2; the one there 100
+    EXPECT_EQ(mfp.ReadByte(kTddr, 8470), 1);
+    EXPECT_EQ(mfp.ReadByte(kTddr, 8474), 100);
+    EXPECT_EQ(mfp.ReadByte(kTddr, 9778), 1);  // the next reload: 100 counts on, at 9778.65
+    EXPECT_EQ(mfp.ReadByte(kTddr, 9779), 100);
+}
+
+// The data sheet's reset: every register cleared but the timer data registers (and the USART's
+// data and transmitter status registers).
+struct ResetRow {
+    unsigned offset;
+    uint8_t afterReset;
+};
+
+class MfpResetTest : public MfpTest, public ::testing::WithParamInterface<ResetRow> {};
+
+TEST_P(MfpResetTest, ResetClearsAllButTheDataRegisters) {
+    for (unsigned offset = 0x01; offset < 0x30; offset += 2) mfp.WriteByte(offset, 0xA5, 0);
+    mfp.Reset();
+    EXPECT_EQ(mfp.Register(GetParam().offset), GetParam().afterReset);
+}
+
+INSTANTIATE_TEST_SUITE_P(Registers, MfpResetTest,
+                         ::testing::Values(ResetRow{kGpip, 0}, ResetRow{kAer, 0}, ResetRow{kDdr, 0},
+                                           ResetRow{kIera, 0}, ResetRow{kIerb, 0}, ResetRow{kIpra, 0},
+                                           ResetRow{kIprb, 0}, ResetRow{kIsra, 0}, ResetRow{kIsrb, 0},
+                                           ResetRow{kImra, 0}, ResetRow{kImrb, 0}, ResetRow{kVr, 0},
+                                           ResetRow{kTacr, 0}, ResetRow{kTbcr, 0}, ResetRow{kTcdcr, 0},
+                                           ResetRow{kTadr, 0xA5}, ResetRow{kTbdr, 0xA5},
+                                           ResetRow{kTcdr, 0xA5}, ResetRow{kTddr, 0xA5}, ResetRow{kScr, 0},
+                                           ResetRow{kUcr, 0}, ResetRow{kRsr, 0}),
+                         [](const auto& info) { return "Offset" + std::to_string(info.param.offset); });
+
+TEST_F(MfpTest, ResetStopsTheTimersAndTheRequests) {
+    mfp.WriteByte(kImrb, 0xFF, 0);
+    mfp.WriteByte(kTddr, 7, 0);
+    mfp.WriteByte(kTcdcr, 0x11, 0);
+    mfp.Timeout(kTimerD);
+    ASSERT_EQ(mfp.Register(kIprb), 0x10);
+    mfp.Reset();
+    EXPECT_FALSE(mfp.CountsClock(kTimerC));
+    EXPECT_FALSE(mfp.CountsClock(kTimerD));
+    EXPECT_EQ(mfp.Acknowledge(), -1);
+    EXPECT_EQ(mfp.ReadByte(kTddr, 100000), 7);  // stopped: it holds
+    mfp.Timeout(kTimerD);                       // an event on a disabled channel is lost
+    EXPECT_EQ(mfp.Register(kIprb), 0);
+}
+
+TEST_F(MfpTest, PowerOnLeavesTheDataRegistersAsTheyCameUp) {
+    mfp.PowerOn();
+    EXPECT_EQ(mfp.Register(kIerb), 0);
+    EXPECT_EQ(mfp.Register(kVr), 0);
+    EXPECT_EQ(mfp.Register(kTddr), 0xFF);
+    EXPECT_EQ(mfp.ReadByte(kGpip, 0), 0xFF);  // every line an input, pulled high
 }
 
 // ---- interrupt controller -------------------------------------------------------------------

@@ -75,6 +75,45 @@ read_d:
         dbra    d1, 1b
         bra     done
 
+| Timer D as TOS leaves it (divide 4, data 2: the serial clock, interrupt off) read 64 times by
+| a loop of 52 cycles, two of the timer's 26.11-cycle periods less 0.22 cycles: the count steps
+| 2, 1 every 13.05 cycles, so the reads drift through both values. `read_loop_short` takes one
+| nop out (48 cycles).
+read_loop:
+        lea     2f, a1
+        bra.s   1f
+read_loop_short:
+        lea     3f, a1
+1:      bsr     setup
+        move.b  #2, TDDR
+        move.b  #192, TCDR
+        move.b  #0x20, IERB
+        move.b  #0x20, IMRB
+        move.b  #0x51, TCDCR            | timer C divide 64 (its interrupt on), timer D divide 4
+        lea     reads, a0
+        moveq   #0, d1
+        move.b  0xFFFFFA25.w, d2
+        move.w  #63, d7
+        jmp     (a1)
+2:      move.b  0xFFFFFA25.w, d0
+        cmp.b   d0, d2
+        beq.s   4f
+        addq.w  #1, d1                  | a change: the count moved
+        move.b  d0, d2
+4:      nop
+        nop
+        dbra    d7, 2b
+        bra.s   5f
+3:      move.b  0xFFFFFA25.w, d0
+        cmp.b   d0, d2
+        beq.s   4f
+        addq.w  #1, d1
+        move.b  d0, d2
+4:      nop
+        dbra    d7, 3b
+5:      move.w  d1, loop_changes
+        bra     done
+
 | At IPL 7 the pending bit is seen by polling, and the request waits for the CPU.
 poll_ipl7:
         bsr     setup
@@ -236,5 +275,6 @@ a_disabled: .long   0
 a_masked:   .long   0
 a_unmasked: .long   0
 reads:      .space  8
+loop_changes: .word 0
 gpip_in:    .byte   0
 gpip_out:   .byte   0

@@ -45,8 +45,9 @@ protected:
         g_refuse = false;
         g_level6 = false;
         mfp.PowerOn();
-        mfp.Reset();
         mfp.sink.raise = FakeRaise;
+        mfp.WriteByte(kIera, 0xFF, 0);  // every channel enabled, as the tests below expect
+        mfp.WriteByte(kIerb, 0xFF, 0);
         g_cpu = CpuState{};
         g_cpu.sr = 0x2000;
         s.interruptSink.raise = FakeRaise;
@@ -119,8 +120,8 @@ TEST_F(FrameSchedulerTest, OnEqualTimesTheEarlierSourceInTheOrderGoesFirst) {
     Write(kImrb, 0x10);
     Write(kVr, 0x40);
     Write(kTddr, 2);
-    g_cpu.clock = 502;
-    Write(kTcdcr, 0x01);  // timer D: 26 cycles, due at 528 with the second HBL
+    g_cpu.clock = 501;
+    Write(kTcdcr, 0x01);  // timer D: 26.11 cycles, seen at 528 with the second HBL
     while (s.ServiceEvents() == 0) {
     }
     EXPECT_EQ(s.nextEventKind, kEventTimerD);
@@ -190,15 +191,17 @@ TEST_F(FrameSchedulerTest, DelayTimerExpiresEveryPeriodAcrossFrames) {
     Write(kVr, 0x40);
     Write(kTadr, 0);  // 256 counts
     g_cpu.clock = 1000;
-    Write(kTacr, 3);  // divide by 16: period 4096 counts
-    const Cycles period = 13368;
-    RunFrame();  // starts at cycle 1000, as if the CPU had run that far
+    Write(kTacr, 3);  // divide by 16: period 4096 counts, 13368.74 cycles
+    RunFrame();       // starts at cycle 1000, as if the CPU had run that far
     RunFrame();
     const std::vector<int64_t> timerA = PostsAt(6, 0x4D);
-    ASSERT_EQ(timerA.size(), static_cast<size_t>((2 * kCyclesPerFrame - 1000) / period));
+    ASSERT_EQ(timerA.size(), 23u);
     for (size_t k = 0; k < timerA.size(); ++k) {
-        const int64_t expiry = 1000 + int64_t(k + 1) * period;
-        ASSERT_EQ(timerA[k], (expiry + 3) & ~3) << k;
+        // Seen at the first whole cycle at or after the exact time, taken at the bus slot
+        // that holds it.
+        const double exact = 1000 + (k + 1) * 4096.0 * kCpuClock / kTimerClock;
+        ASSERT_GE(timerA[k], exact) << k;
+        ASSERT_LT(timerA[k], exact + 4) << k;
     }
 }
 
@@ -288,7 +291,34 @@ TEST_F(FrameSchedulerTest, TimerFallenBehindStillGetsAPositiveBudget) {
     g_cpu.clock = 200;
     const int32_t budget = s.ServiceEvents();
     EXPECT_EQ(budget, 4);
-    EXPECT_EQ(mfp.Expiry(kTimerD), 52);
+    EXPECT_EQ(mfp.Expiry(kTimerD), 53);  // 52.22
+}
+
+// Timer D at TOS's serial rate with its interrupt off ends no budget at all; enabling its
+// interrupt brings its timeouts back at their exact times.
+TEST_F(FrameSchedulerTest, ATimerNobodySeesEndsNoBudget) {
+    const size_t idle = RunFrame().size();
+    Write(kIerb, 0x00);
+    Write(kImrb, 0x10);
+    Write(kVr, 0x40);
+    Write(kTddr, 2);
+    Write(kTcdcr, 0x01);  // timer D: divide 4, data 2, 26.11 cycles
+    EXPECT_EQ(RunFrame().size(), idle);
+    EXPECT_TRUE(PostsAt(6).empty());
+    const int64_t start = g_frameBase - kCyclesPerFrame;  // timer D started a frame ago
+    g_cpu.clock = 1000;
+    Write(kIerb, 0x10);
+    RunFrame();
+    const std::vector<int64_t> timerD = PostsAt(6, 0x44);
+    ASSERT_GE(timerD.size(), 6090u);  // (160256 - 1000) / 26.11
+    const double period = 8.0 * kCpuClock / kTimerClock;
+    int64_t k = static_cast<int64_t>((kCyclesPerFrame + 1000) / period) + 1;
+    for (size_t n = 0; n < timerD.size(); ++n, ++k) {
+        // Seen within a cycle of the exact time, taken at the bus slot that holds it.
+        const double exact = static_cast<double>(start) + static_cast<double>(k) * period;
+        ASSERT_GE(static_cast<double>(timerD[n]), exact) << n;
+        ASSERT_LT(static_cast<double>(timerD[n]), exact + 4) << n;
+    }
 }
 
 TEST_F(FrameSchedulerTest, TimerNeverGivenAPeriodDoesNotExpire) {
