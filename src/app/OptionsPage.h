@@ -46,6 +46,7 @@ public:
         kSoundDebug,
         kJoystick,
         kArrows,
+        kSteJoypad,
         kFiltering,
         kFullscreen,
         kAskFullscreen,

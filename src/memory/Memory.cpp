@@ -88,8 +88,6 @@ constexpr uint32_t kIoFirst = 0xFF8000, kIoLast = 0xFFFFFF;
 
 constexpr uint32_t kResetVectorBytes = 8;
 
-void DropWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {}
-
 FetchRegion Fetch(uint32_t first, uint32_t last, uint8_t* host) {
     return {first, last, reinterpret_cast<intptr_t>(host) - static_cast<intptr_t>(first)};
 }
@@ -115,16 +113,21 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
 
     // The screen watch starts over the first 64 KB; the frame start moves it.
     const bool watch = h.screenWatchByte && h.screenWatchWord;
+    t.screenWatch = -1;
     if (watch) {
         t.writeByte.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchByte, nullptr, h.screenWatch});
-        t.writeWord.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
+        t.screenWatch =
+            t.writeWord.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
     }
     // Addresses 0-7 read the ROM's reset vectors; the machine takes writes there without a
     // bus error (EmuTOS copies its header there at start-up) and they change nothing.
-    t.writeByte.Add({0, 7, nullptr, &DropWrite, nullptr});
-    t.writeWord.Add({0, 7, nullptr, &DropWrite, nullptr});
-    t.writeByte.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
-    t.writeWord.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
+    t.writeByte.Add({0, 7, nullptr, &MemoryDropWrite, nullptr});
+    t.writeWord.Add({0, 7, nullptr, &MemoryDropWrite, nullptr});
+    t.ramWrite = t.writeByte.Add(kEmptyRegion);
+    t.writeWord.Add(kEmptyRegion);
+    t.noRamWrite = t.writeByte.Add(kEmptyRegion);
+    t.writeWord.Add(kEmptyRegion);
+    MemorySetRamSize(t, block, ramBytes);
     if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr, h.io});
     if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr, h.io});
 
@@ -133,12 +136,22 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
     g_cpu.current = t.Set();
 }
 
-void MemorySetRamSize(MachineTables& t, uint32_t ramBytes) {
-    t.fetch[0].last = ramBytes - 1;
-    t.readByte[0].last = ramBytes - 1;
-    t.readWord[0].last = ramBytes - 1;
-    t.readByte.Rebuild();
-    t.readWord.Rebuild();
+void MemoryDropWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {}
+
+void MemorySetRamSize(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramBytes) {
+    t.fetch[0] = Fetch(0, ramBytes - 1, block.Ram());
+    for (RegionTable* table : {&t.readByte, &t.readWord}) {
+        (*table)[0] = {0, ramBytes - 1, nullptr, nullptr, block.Ram()};
+        table->Rebuild();
+    }
+    const MemoryRegion above = ramBytes < kRamBytes
+                                   ? MemoryRegion{ramBytes, kRamBytes - 1, nullptr, &MemoryDropWrite}
+                                   : kEmptyRegion;
+    for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
+        (*table)[t.ramWrite] = {8, ramBytes - 1, nullptr, nullptr, block.Ram() + 8};
+        (*table)[t.noRamWrite] = above;
+        table->Rebuild();
+    }
 }
 
 void MemorySetRomRange(MachineTables& t, EmulatedMemoryBlock& block, uint32_t base, uint32_t length) {
@@ -159,7 +172,7 @@ void MemorySetScreenWatch(MachineTables& t, uint32_t videoBase) {
     const uint32_t first = videoBase & 0x3FFFFF;
     for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
         MemoryRegion& watch = (*table)[0];
-        if (watch.write == nullptr || watch.write == &DropWrite) continue;
+        if (watch.write == nullptr || watch.write == &MemoryDropWrite) continue;
         watch.first = std::max<uint32_t>(first, kResetVectorBytes);
         watch.last = std::min<uint32_t>(first + 0xFFFF, kRamBytes - 1);
         table->Rebuild();
