@@ -20,11 +20,13 @@ namespace vexil {
 
 class DeviceBus {
 public:
+    // `charge` takes the bus time devices use from the processor (none: nobody is charged).
     // `banks`, when given, decodes RAM addresses while its configuration differs from the
     // fitted RAM (the tables then hold RAM as a handler region); `ram` is the RAM it decodes into.
-    explicit DeviceBus(const MachineTables& tables, const MemoryController* banks = nullptr,
-                       uint8_t* ram = nullptr)
-        : tables_(tables), banks_(banks), ram_(ram) {}
+    using ChargeRoutine = void (*)(Cycles cycles);
+    explicit DeviceBus(const MachineTables& tables, ChargeRoutine charge = nullptr,
+                       const MemoryController* banks = nullptr, uint8_t* ram = nullptr)
+        : tables_(tables), charge_(charge), banks_(banks), ram_(ram) {}
 
     // Reads return false (with all ones in `value`) where no memory answers.
     bool ReadWord(uint32_t address, uint16_t& value) const;
@@ -39,7 +41,7 @@ public:
     // Bus cycles a device takes from the processor: inside an access handler (a Blitter
     // started by a register write) they lengthen that access; between runs (a DMA transfer
     // at an event) the processor's clock moves on by them.
-    static void Charge(Cycles cycles);
+    void Charge(Cycles cycles) const;
 
 private:
     static const MemoryRegion* Direct(const RegionTable& table, uint32_t address, bool write);
@@ -50,6 +52,7 @@ private:
         return banks_->Decode(address);
     }
     const MachineTables& tables_;
+    ChargeRoutine charge_;
     const MemoryController* banks_;
     uint8_t* ram_;
 };

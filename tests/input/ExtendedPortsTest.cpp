@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
+#include "machine/Machine.h"
 #include "cpu/Cpu.h"
 #include "input/ExtendedPorts.h"
 #include "support/Asm.h"

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/Machine.h"
-#include "app/Rom.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "cpu/Cpu.h"
 #include "cpu/test_seam.h"
-#include "memory/Bus.h"
+#include "cpu/Bus.h"
 #include "support/Asm.h"
 
 namespace vexil {

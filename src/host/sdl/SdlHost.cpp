@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ControlBar.h"
 #include "host/sdl/Pages.h"
 #include "host/sdl/SdlSound.h"
 #include "input/ExtendedPorts.h"
+#include "ui/ControlBar.h"
 
 namespace vexil::host {
 
