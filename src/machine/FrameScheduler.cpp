@@ -230,6 +230,13 @@ void FrameScheduler::TakeSnapshot(uint32_t videoBase) {
     const uint32_t head = std::min<uint32_t>(kScreenSnapshotBytes, kRamBytes - first);
     std::memcpy(snapshot_.get(), ram_ + first, head);
     std::memcpy(snapshot_.get() + head, ram_, kScreenSnapshotBytes - head);
+    // A screen reaching above the fitted RAM shows the floating bus there, not what writes
+    // left in the unused block.
+    const uint32_t fitted = banks_ != nullptr ? banks_->FittedBytes() : kRamBytes;
+    if (first + kScreenSnapshotBytes > fitted) {
+        for (uint32_t i = 0; i < kScreenSnapshotBytes; i += 2)
+            if (((first + i) & 0x3FFFFE) >= fitted) StoreHostWord(snapshot_.get() + i, 0xFFFF);
+    }
 }
 
 int32_t FrameScheduler::EndFrame() {

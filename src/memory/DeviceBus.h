@@ -5,7 +5,8 @@
 //                                    decoding (MemoryController) like the CPU's accesses
 //   ROM and cartridge                read; writes change nothing
 //   0-7                              reads give the ROM's reset vectors; writes change nothing
-//   RAM area beyond the installed    reads give all ones; writes change nothing
+//   RAM area beyond the installed    reads give all ones; writes land (as the CPU's do) where
+//                                    nothing reads them
 //   anything else (I/O page, holes)  reads give all ones, writes change nothing; the device is
 //                                    told, so it can act as its chip does on a bus error
 // Bus time a device takes is charged to the processor.

@@ -86,6 +86,8 @@ constexpr uint32_t kIoFirst = 0xFF8000, kIoLast = 0xFFFFFF;
 
 constexpr uint32_t kResetVectorBytes = 8;
 
+void DropWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {}
+
 FetchRegion Fetch(uint32_t first, uint32_t last, uint8_t* host) {
     return {first, last, reinterpret_cast<intptr_t>(host) - static_cast<intptr_t>(first)};
 }
@@ -119,18 +121,14 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
     }
     // Addresses 0-7 read the ROM's reset vectors; the machine takes writes there without a
     // bus error (EmuTOS copies its header there at start-up) and they change nothing.
-    t.writeByte.Add({0, 7, nullptr, &MemoryDropWrite, nullptr});
-    t.writeWord.Add({0, 7, nullptr, &MemoryDropWrite, nullptr});
+    t.writeByte.Add({0, 7, nullptr, &DropWrite, nullptr});
+    t.writeWord.Add({0, 7, nullptr, &DropWrite, nullptr});
     t.ramWrite = t.writeByte.Add(kEmptyRegion);
-    t.writeWord.Add(kEmptyRegion);
-    t.noRamWrite = t.writeByte.Add(kEmptyRegion);
     t.writeWord.Add(kEmptyRegion);
     MemorySetRamSize(t, block, ramBytes);
     if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr, h.io});
     if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr, h.io});
 }
-
-void MemoryDropWrite(uint32_t, uint32_t, const MemoryRegion&, Cycles) {}
 
 void MemorySetRamSize(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramBytes) {
     t.fetch[0] = Fetch(0, ramBytes - 1, block.Ram());
@@ -138,12 +136,12 @@ void MemorySetRamSize(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ram
         (*table)[0] = {0, ramBytes - 1, nullptr, nullptr, block.Ram()};
         table->Rebuild();
     }
-    const MemoryRegion above = ramBytes < kRamBytes
-                                   ? MemoryRegion{ramBytes, kRamBytes - 1, nullptr, &MemoryDropWrite}
-                                   : kEmptyRegion;
+    // Writes above the fitted RAM land in the unused rest of the block, which no read reaches
+    // (reads there are not served, the video snapshot takes them as all ones, a cold reset
+    // clears them): to the machine they go nowhere, as on the real bus, and a region of its
+    // own for them would cost every slow write one more region to walk.
     for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
-        (*table)[t.ramWrite] = {8, ramBytes - 1, nullptr, nullptr, block.Ram() + 8};
-        (*table)[t.noRamWrite] = above;
+        (*table)[t.ramWrite] = {8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8};
         table->Rebuild();
     }
 }
@@ -166,7 +164,7 @@ void MemorySetScreenWatch(MachineTables& t, uint32_t videoBase) {
     const uint32_t first = videoBase & 0x3FFFFF;
     for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
         MemoryRegion& watch = (*table)[0];
-        if (watch.write == nullptr || watch.write == &MemoryDropWrite) continue;
+        if (watch.write == nullptr || watch.write == &DropWrite) continue;
         watch.first = std::max<uint32_t>(first, kResetVectorBytes);
         watch.last = std::min<uint32_t>(first + 0xFFFF, kRamBytes - 1);
         table->Rebuild();

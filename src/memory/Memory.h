@@ -146,9 +146,8 @@ struct MachineTables {
     RegionTable writeByte{RegionTable::Kind::kWrite};
     RegionTable writeWord{RegionTable::Kind::kWrite};
     TableSet Set() { return {&fetch, &readByte, &readWord, &writeByte, &writeWord}; }
-    // Where MemoryInstall put the RAM in the write tables, and the dropped writes above it.
+    // Where MemoryInstall put the RAM in the write tables.
     int ramWrite = -1;
-    int noRamWrite = -1;
     int screenWatch = -1;  // the screen watch's region in the word write table, if any
 };
 
@@ -174,13 +173,11 @@ constexpr uint32_t kFirstFaultingRead = 0x400000;
 
 // Builds the machine's map over `block` into `tables` (the machine hands them to the CPU).
 // `ramBytes` is 512 KB, 1 MB, 2 MB, 2.5 MB or 4 MB, at addresses 0 to ramBytes - 1; above it,
-// to 0x3FFFFF, reads give all ones and writes are dropped.
+// to 0x3FFFFF, reads give all ones and writes go where no read reaches them.
 void MemoryInstall(MachineTables& tables, EmulatedMemoryBlock& block, uint32_t ramBytes,
                    const MemoryHandlers& handlers);
 // Sets the RAM regions to `ramBytes` served directly (see MemoryController for the others).
 void MemorySetRamSize(MachineTables& tables, EmulatedMemoryBlock& block, uint32_t ramBytes);
-// A write handler that changes nothing (no bus error).
-void MemoryDropWrite(uint32_t address, uint32_t value, const MemoryRegion& region, Cycles time);
 // A region that holds no address, for a table slot kept but unused.
 constexpr MemoryRegion kEmptyRegion{0xFFFFFFFE, 0};
 // Points the ROM regions at [base, base + length - 1] (host: the block's ROM area).

@@ -107,8 +107,6 @@ void MemoryController::Apply(MachineTables& t, EmulatedMemoryBlock& block) const
     t.readWord[0] = {0, kRamBytes - 1, &ReadWord, nullptr, block.Ram(), self, &ReadWord};
     t.writeByte[t.ramWrite] = {8, kRamBytes - 1, nullptr, &WriteByte, block.Ram(), self};
     t.writeWord[t.ramWrite] = {8, kRamBytes - 1, nullptr, &WriteWord, block.Ram(), self};
-    t.writeByte[t.noRamWrite] = kEmptyRegion;
-    t.writeWord[t.noRamWrite] = kEmptyRegion;
     for (RegionTable* table : {&t.readByte, &t.readWord, &t.writeByte, &t.writeWord}) table->Rebuild();
 }
 

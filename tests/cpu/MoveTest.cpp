@@ -80,15 +80,13 @@ TEST(MovemMapTest, ATransferRunningOffTheEndOfMemory) {
     test::MappedMachine m;
     m.SetLong(2 * 4, kHandler);
 
-    // d0-d2 to (a0): below 4 MB the writes go to no chips (512 KB are fitted) without a
-    // bus error; the third is one.
-    m.Load(program, "movem_l_store");
+    m.Load(program, "movem_l_store");  // d0-d2 to (a0); writable RAM ends at 4 MB
     g_cpu.a[0] = 0x3FFFF8;
     g_cpu.d[0] = 0x11111111;
     g_cpu.d[1] = 0x22222222;
     cpu_seam::Step();
-    EXPECT_EQ(m.Long(0x3FFFF8), 0u);
-    EXPECT_EQ(m.Long(0x3FFFFC), 0u);
+    EXPECT_EQ(m.Long(0x3FFFF8), 0x11111111u);
+    EXPECT_EQ(m.Long(0x3FFFFC), 0x22222222u);
     EXPECT_EQ(g_cpu.pc, kHandler);
     EXPECT_EQ(m.Long(g_cpu.a[7] + 2), 0x400002u);
 

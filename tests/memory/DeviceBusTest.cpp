@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         //     name                 address   read   value   write
         BusRow{"ram", 0x001000, true, 0xCAFE, true}, BusRow{"reset_vectors", 0x000000, true, 0x1234, false},
-        BusRow{"beyond_installed_ram", 0x080000, false, 0xFFFF, false},  // no chips: as the CPU's writes
+        BusRow{"beyond_installed_ram", 0x080000, false, 0xFFFF, true},  // as the CPU's writes
         BusRow{"rom", 0xFC0000, true, 0x600E, false},
         BusRow{"io_page", 0xFF8240, false, 0xFFFF, false},  // no chip is touched
         BusRow{"nothing", 0x500000, false, 0xFFFF, false},

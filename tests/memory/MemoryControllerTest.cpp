@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "machine/Machine.h"
-#include "machine/Rom.h"
+#include "cpu/Bus.h"
 #include "cpu/Cpu.h"
 #include "cpu/test_seam.h"
-#include "cpu/Bus.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "support/Asm.h"
 
 namespace vexil {
