@@ -27,7 +27,7 @@ void PrintUsage() {
         "  --disk FILE       disk image in drive A for this run\n"
         "  --disk-b FILE     disk image in drive B for this run\n"
         "  --ste             emulate an STE for this run\n"
-        "  --ram KB          512, 1024 or 2048 KB of RAM for this run\n"
+        "  --ram KB          512, 1024, 2048, 2560 or 4096 KB of RAM\n"
         "  --frames N        stop after N frames (headless default 250)\n"
         "  --config FILE     settings file (default $XDG_CONFIG_HOME/vexil/vexil.ini)\n"
         "  --screenshot FILE save a screenshot at the end of the run\n"
@@ -139,8 +139,13 @@ int main(int argc, char** argv) {
                 options.ramSize = 1;
             else if (kb == "2048")
                 options.ramSize = 2;
+            else if (kb == "2560")
+                options.ramSize = 4;
+            else if (kb == "4096")
+                options.ramSize = 3;
             else {
-                std::fprintf(stderr, "vexil: --ram takes 512, 1024 or 2048, not '%s'\n", kb.c_str());
+                std::fprintf(stderr, "vexil: --ram takes 512, 1024, 2048, 2560 or 4096, not '%s'\n",
+                             kb.c_str());
                 return 2;
             }
         } else if ((!std::strcmp(arg, "--rom") || !std::strcmp(arg, "--disk") ||

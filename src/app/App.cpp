@@ -400,6 +400,16 @@ void App::FeedInput() {
     const uint8_t joystick = input.PollJoystick();
     IkbdInput& machineInput = machine_->Keyboard().input;
     ApplyHostKeys(keys, config_.bArrowForJoystick != 0, config_.bUseJoystick ? joystick : 0, machineInput);
+    // With `SteJoypad` on an STE, the joystick (and the arrow keys standing in for it) moves
+    // to the extended port A as a joypad, with the controller's other buttons.
+    JoypadInput& pad = machine_->Joypads().port[0];
+    if (config_.SteJoypad && (machine_->Settings().Machine & 1)) {
+        const uint32_t buttons = config_.bUseJoystick ? input.PollPadButtons() : 0;
+        pad = {true, JoypadKeysFromHost(machineInput.joystick, buttons), 0, 0};
+        machineInput.joystick = 0;
+    } else {
+        pad = {};
+    }
     const host::MouseSample mouse = input.TakeMouse();
     machineInput.mouseDx += mouse.dx;
     machineInput.mouseDy += mouse.dy;

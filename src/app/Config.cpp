@@ -168,6 +168,7 @@ constexpr Field kNumberFields[] = {
     {"Machine", "bDontShow", &MachineConfig::bDontShow},
     {"Machine", "bUseJoystick", &MachineConfig::bUseJoystick},
     {"Machine", "bArrowForJoystick", &MachineConfig::bArrowForJoystick},
+    {"Machine", "SteJoypad", &MachineConfig::SteJoypad},
     {"Machine", "bUseTexture", &MachineConfig::bUseTexture},
     {"Machine", "g_softwareMode", &MachineConfig::g_softwareMode},
     {"Disks", "AutoInsertDiskA", &MachineConfig::AutoInsertDiskA},
@@ -369,7 +370,7 @@ void LoadConfigFrom(const SettingsFile& file, MachineConfig& config, RomList& ro
     for (const PathField& f : kPathFields) file.ReadString("Disks", f.name, kMaxConfigPath, config.*f.field);
 
     // Values a damaged or hostile file could push out of their range.
-    config.RAMSize &= 3;
+    if (config.RAMSize > kLastRamSize) config.RAMSize &= 3;
     config.bUseTexture = config.bUseTexture != 0;
     config.FastDisk = config.FastDisk != 0;
     if (config.Machine > 1) config.Machine = MachineConfig{}.Machine;

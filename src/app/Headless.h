@@ -13,7 +13,7 @@ struct HeadlessOptions {
     std::string romPath = "roms/etos256us.img";
     int frames = 250;       // 5 seconds of the machine's time
     uint32_t Machine = 0;   // 0 ST, 1 STE
-    uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB
+    uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB
     std::string loadState;  // start from this save state (its machine and RAM size hold)
     std::string saveState;  // write the state here after the last frame
     std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, or in a zip)

@@ -16,6 +16,12 @@ constexpr size_t kMaxImageSize = 12u << 20;
 // The flat geometries accepted from MSA headers: more would be no floppy the machine can read.
 constexpr uint32_t kMaxTracks = 86;
 constexpr uint32_t kMaxSectors = 18;
+// Raw images: sectors a track a boot sector may give, the largest image found by its size
+// alone (83 double-sided tracks of 11 sectors), and the most sectors a track of a
+// high-density disk (2.88 MB) has.
+constexpr uint32_t kMaxBootSectors = 12;
+constexpr uint32_t kMaxSizeOnlySectors = 1826;
+constexpr uint32_t kMaxHighDensitySectors = 36;
 constexpr size_t kDimHeaderSize = 32;
 constexpr size_t kMsaHeaderSize = 10;
 
@@ -66,11 +72,13 @@ bool Recognise(const uint8_t* h, int64_t streamSize, DiskGeometry& g) {
         return true;
     }
     if (streamSize < 0) return false;
-    // Raw: the boot sector's own description, when it matches the file's size.
+    // Raw: the boot sector's own description, when it matches the file's size and lies within
+    // what a double-density drive reads (12 sectors a track only when the boot sector says so).
     const uint32_t perTrack = Le16(h + 24);
     const uint32_t sides = Le16(h + 26);
     const uint32_t total = static_cast<uint32_t>(h[19] | h[20] << 8);
-    if (perTrack >= 9 && perTrack <= 11 && (sides == 1 || sides == 2) && total > 0 && total < 1827 &&
+    if (perTrack >= 1 && perTrack <= kMaxBootSectors && (sides == 1 || sides == 2) && total > 0 &&
+        total % (sides * perTrack) == 0 && total / (sides * perTrack) <= kMaxTracks &&
         static_cast<uint64_t>(streamSize) == total * 512ull) {
         g.sides = sides;
         g.sectorsPerTrack = perTrack;
@@ -79,9 +87,9 @@ bool Recognise(const uint8_t* h, int64_t streamSize, DiskGeometry& g) {
         return true;
     }
     // Otherwise the size alone: 11, 10 then 9 sectors, the first that divides a side.
-    if (streamSize % 512 != 0 || streamSize > 1826 * 512) return false;
+    if (streamSize % 512 != 0 || streamSize > kMaxSizeOnlySectors * 512) return false;
     const uint32_t sectors = static_cast<uint32_t>(streamSize / 512);
-    const uint32_t sideCount = sectors < 913 ? 1 : 2;
+    const uint32_t sideCount = sectors < 913 ? 1 : 2;  // more than 83 single-sided tracks of 11
     const uint32_t perSide = sectors / sideCount;
     uint32_t per = 0;
     for (uint32_t n : {11u, 10u, 9u}) {
@@ -98,9 +106,54 @@ bool Recognise(const uint8_t* h, int64_t streamSize, DiskGeometry& g) {
     return true;
 }
 
+// 1234567 -> "1,234,567".
+std::string Grouped(uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+// Why an image that no format recognises is refused: its size is not whole sectors, it is a
+// high-density disk (by its boot sector, or by a size of 77-86 double-sided tracks of 13 or
+// more sectors), or no double-density geometry fits it.
+InsertResult Refusal(const uint8_t* h, bool full, int64_t size) {
+    if (size < 0) return {InsertStatus::kUnknownFormat, "Unknown image format."};
+    const uint64_t bytes = static_cast<uint64_t>(size);
+    if (bytes % 512 != 0) {
+        return {InsertStatus::kUnknownFormat,
+                "Not a disk image: " + Grouped(bytes) + " bytes is no whole number of 512-byte sectors."};
+    }
+    const uint64_t sectors = bytes / 512;
+    uint32_t dense = 0;
+    if (full) {
+        const uint32_t perTrack = Le16(h + 24), sides = Le16(h + 26);
+        const uint32_t total = static_cast<uint32_t>(h[19] | h[20] << 8);
+        if (perTrack > kMaxBootSectors && perTrack <= kMaxHighDensitySectors && (sides == 1 || sides == 2) &&
+            total == sectors)
+            dense = perTrack;
+    }
+    for (uint32_t n = kMaxBootSectors + 1; dense == 0 && n <= kMaxHighDensitySectors; ++n) {
+        const uint64_t tracks = sectors / (2 * n);
+        if (sectors % (2 * n) == 0 && tracks >= 77 && tracks <= kMaxTracks) dense = n;
+    }
+    if (dense != 0) {
+        return {InsertStatus::kHighDensity,
+                "High-density image (" + std::to_string(dense) +
+                    " sectors a track): the ST's drive reads double-density disks only."};
+    }
+    if (sectors == 0) return {InsertStatus::kUnknownFormat, "Not a disk image: the file is empty."};
+    return {InsertStatus::kUnknownFormat, "Not a disk image: " + Grouped(bytes) +
+                                              " bytes fit no double-density disk (up to 86 tracks, 2 sides, "
+                                              "11 sectors a track)."};
+}
+
 enum class Detection { kRecognised, kCannotOpen, kUnknown };
 
-Detection Detect(const std::string& path, DiskGeometry& g) {
+Detection Detect(const std::string& path, DiskGeometry& g, InsertResult* refusal = nullptr) {
     g = DiskGeometry{};
     std::unique_ptr<ImageStream> stream = OpenImageStream(path);
     if (!stream) return Detection::kCannotOpen;
@@ -109,6 +162,7 @@ Detection Detect(const std::string& path, DiskGeometry& g) {
     const int64_t size = MeasureStream(*stream);
     if (size >= 0) g.streamSize = static_cast<uint32_t>(std::min<int64_t>(size, UINT32_MAX));
     const bool recognised = full && Recognise(header, size, g);
+    if (!recognised && refusal) *refusal = Refusal(header, full, size);
     stream->Close();  // only the header was read: what the close says is of no use here
     return recognised ? Detection::kRecognised : Detection::kUnknown;
 }
@@ -146,13 +200,14 @@ InsertResult DiskImage::InsertImage(const std::string& path) {
 InsertResult DiskImage::Load(const std::string& path) {
     if (path.size() < 2) return {InsertStatus::kBadPath, "Invalid image path."};
     DiskGeometry g;
-    switch (Detect(path, g)) {
+    InsertResult refusal;
+    switch (Detect(path, g, &refusal)) {
         case Detection::kRecognised:
             break;
         case Detection::kCannotOpen:
             return {InsertStatus::kCannotOpen, "File not found."};
         case Detection::kUnknown:
-            return {InsertStatus::kUnknownFormat, "Unknown image format."};
+            return refusal;
     }
 
     std::unique_ptr<ImageStream> stream = OpenImageStream(path);

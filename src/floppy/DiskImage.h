@@ -39,6 +39,7 @@ enum class InsertStatus {
     kBadPath,        // shorter than 2 characters
     kCannotOpen,     // no such file, not a regular file, or no such entry in the archive
     kUnknownFormat,  // not raw, MSA, DIM or FDI
+    kHighDensity,    // a raw image of a disk the ST's double-density drive cannot read
     kTooLarge,       // bigger than any disk image can be
     kUnreadable,     // the file or entry ended early, or memory ran out
     kDamagedEntry,   // the zip entry's CRC-32 or its Deflate data is wrong

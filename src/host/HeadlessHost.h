@@ -25,8 +25,9 @@ public:
 
     // What the tests set.
     void SetKey(uint8_t scanCode, bool down) { keys_[scanCode] = down; }
-    MouseSample mouse;     // handed out once by TakeMouse while acquired
-    uint8_t joystick = 0;  // what PollJoystick reads
+    MouseSample mouse;        // handed out once by TakeMouse while acquired
+    uint8_t joystick = 0;     // what PollJoystick reads
+    uint32_t padButtons = 0;  // what PollPadButtons reads
     void RequestQuit() { quit_ = true; }
     void QueuePick(int item) { picks_.push_back(item); }
     bool answer = true;        // to every yes/no question
@@ -64,6 +65,7 @@ public:
     bool KeyDown(uint8_t scanCode) const override { return sampled_[scanCode]; }
     MouseSample TakeMouse() override;
     uint8_t PollJoystick() override { return joystick; }
+    uint32_t PollPadButtons() override { return padButtons; }
     // Sound
     bool InitSound(std::string* error) override;
     void ReleaseSound() override { soundPlaying = false; }

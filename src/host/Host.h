@@ -90,6 +90,9 @@ public:
     virtual MouseSample TakeMouse() = 0;
     // Reads the joystick: 0x01 up 0x02 down 0x04 left 0x08 right 0x80 fire; 0 without one.
     virtual uint8_t PollJoystick() = 0;
+    // The game controller's buttons as joypad::HostButton bits (read after PollJoystick); 0
+    // without one.
+    virtual uint32_t PollPadButtons() { return 0; }
 };
 
 // Mono 16-bit samples at 44,100 Hz into a queue of about 93 ms (4,096 samples) that plays

@@ -18,7 +18,13 @@ IoDispatch& Decoder(const MemoryRegion& region) {
     return *static_cast<IoDispatch*>(region.context);
 }
 
-// The decoder's own page: the memory configuration register at 0xFF8001. It is stored only.
+void ConfigureMemory(IoDispatch::State& state, uint8_t value) {
+    state.memoryConfig = value;
+    if (state.configHook) state.configHook(state.configContext, value);
+}
+
+// The decoder's own page: the memory configuration register at 0xFF8001, which the memory
+// controller's bank decoding follows (through the hook).
 IoChip MemoryConfigChip(IoDispatch::State& state) {
     using S = IoDispatch::State;
     IoChip chip;
@@ -30,10 +36,10 @@ IoChip MemoryConfigChip(IoDispatch::State& state) {
         return static_cast<uint16_t>(0xFF00 | static_cast<S*>(c)->memoryConfig);
     };
     chip.writeByte = [](void* c, uint32_t, uint8_t value, Cycles) {
-        static_cast<S*>(c)->memoryConfig = value;
+        ConfigureMemory(*static_cast<S*>(c), value);
     };
     chip.writeWord = [](void* c, uint32_t, uint16_t value, Cycles) {
-        static_cast<S*>(c)->memoryConfig = static_cast<uint8_t>(value);
+        ConfigureMemory(*static_cast<S*>(c), static_cast<uint8_t>(value));
     };
     chip.readBytes.Add(0x01, 0x01);
     chip.writeBytes.Add(0x01, 0x01);
@@ -64,6 +70,7 @@ bool IoDispatch::RegisterChip(const IoChip& chip) {
         {0xFF8800, Wait::kYm, Gate::kBoth},       // YM2149
         {0xFF8900, Wait::kNone, Gate::kSteOnly},  // STE DMA sound
         {0xFF8A00, Wait::kNone, Gate::kSteOnly},  // Blitter
+        {0xFF9200, Wait::kNone, Gate::kSteOnly},  // STE extended joystick ports
         {0xFFFA00, Wait::kMfp, Gate::kBoth},      // MFP 68901
         {0xFFFC00, Wait::kNone, Gate::kBoth},     // ACIAs
     };
@@ -202,7 +209,11 @@ bool IoDispatch::Load(StateReader& in, bool commit) {
     State s;
     if (!in.BeginSection("IO  ") || !in(s).EndSection()) return false;
     if (s.Machine > 1 || s.ymWaitCounter < -16 || s.ymWaitCounter > 16) return false;
-    if (commit) state_ = s;
+    if (commit) {
+        s.configHook = state_.configHook;
+        s.configContext = state_.configContext;
+        state_ = s;
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@
 //   a chip's fault offsets       every access -> bus error
 //   0xFF8900 (DMA sound) on ST   every access -> bus error
 //   0xFF8A00 (Blitter) on ST     every access -> bus error
+//   0xFF9200 (joypads) on ST     every access -> bus error
 //
 // Wait states, per page:
 //   0xFFFA00 MFP                 4 cycles on every access
@@ -238,14 +239,26 @@ public:
     void Reset();
     static void ResetHook(void* context) { static_cast<IoDispatch*>(context)->Reset(); }
 
+    // Called with the value of every write to the memory configuration register (the memory
+    // controller's bank decoding follows it).
+    void SetMemoryConfigHook(void (*hook)(void* context, uint8_t value), void* context) {
+        state_.configHook = hook;
+        state_.configContext = context;
+    }
+    uint8_t MemoryConfig() const { return state_.memoryConfig; }
+    // Sets the register without a write (power-on).
+    void SetMemoryConfig(uint8_t value) { state_.memoryConfig = value; }
+
     bool Ste() const { return (state_.Machine & 1) != 0; }
     void SetMachine(uint32_t machine) { state_.Machine = machine; }
 
     // The decoder's own state, as a save state stores it.
     struct State {
         uint32_t Machine = 0;       // the `Machine` setting: 0 ST, 1 STE
-        uint8_t memoryConfig = 0;   // 0xFF8001: stored only; not changed by Reset
+        uint8_t memoryConfig = 0;   // 0xFF8001: reads back as written; not changed by Reset
         int32_t ymWaitCounter = 0;  // spaces the YM2149 page's wait states
+        void (*configHook)(void*, uint8_t) = nullptr;  // wiring, not saved
+        void* configContext = nullptr;
         template <class Archive>
         void Fields(Archive& a) {
             a(Machine)(memoryConfig)(ymWaitCounter);

@@ -220,9 +220,24 @@ void FrameScheduler::TakeSnapshot(uint32_t videoBase) {
     // The video address counter has 22 bits: a screen near the top of RAM wraps to address 0.
     // The base is taken whole-word so that the copy keeps the host word order.
     const uint32_t first = videoBase & 0x3FFFFE;
+    if (banks_ != nullptr && !banks_->Identity()) {
+        // The video reads RAM through the banks' decoding like everything else.
+        for (uint32_t i = 0; i < kScreenSnapshotBytes; i += 2) {
+            const uint32_t offset = banks_->Decode((first + i) & 0x3FFFFE);
+            StoreHostWord(snapshot_.get() + i, offset == kNoRam ? 0xFFFF : LoadHostWord(ram_ + offset));
+        }
+        return;
+    }
     const uint32_t head = std::min<uint32_t>(kScreenSnapshotBytes, kRamBytes - first);
     std::memcpy(snapshot_.get(), ram_ + first, head);
     std::memcpy(snapshot_.get() + head, ram_, kScreenSnapshotBytes - head);
+    // A screen reaching above the fitted RAM shows the floating bus there, not what writes
+    // left in the unused block.
+    const uint32_t fitted = banks_ != nullptr ? banks_->FittedBytes() : kRamBytes;
+    if (first + kScreenSnapshotBytes > fitted) {
+        for (uint32_t i = 0; i < kScreenSnapshotBytes; i += 2)
+            if (((first + i) & 0x3FFFFE) >= fitted) StoreHostWord(snapshot_.get() + i, 0xFFFF);
+    }
 }
 
 int32_t FrameScheduler::EndFrame() {

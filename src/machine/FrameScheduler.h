@@ -36,6 +36,7 @@
 #include "cpu/Cpu.h"
 #include "io/Mfp.h"
 #include "memory/Memory.h"
+#include "memory/MemoryController.h"
 #include "video/Shifter.h"
 
 namespace vexil {
@@ -100,11 +101,14 @@ public:
     int32_t ServiceEvents();
 
     // The MFP whose timers and channels it serves, and where the frame end finds emulated RAM
-    // (the screen snapshot) and the screen-watch window.
-    void Attach(Mfp* mfp, MachineTables* tables, const uint8_t* ram) {
+    // (the screen snapshot, through the memory controller's decoding when given) and the
+    // screen-watch window.
+    void Attach(Mfp* mfp, MachineTables* tables, const uint8_t* ram,
+                const MemoryController* banks = nullptr) {
         mfp_ = mfp;
         tables_ = tables;
         ram_ = ram;
+        banks_ = banks;
     }
     const uint8_t* ScreenSnapshot() const { return snapshot_.get(); }  // host word order
 
@@ -152,6 +156,7 @@ private:
     Mfp* mfp_ = nullptr;
     MachineTables* tables_ = nullptr;
     const uint8_t* ram_ = nullptr;
+    const MemoryController* banks_ = nullptr;
     std::unique_ptr<uint8_t[]> snapshot_;
     bool interlaceParity_ = false;
     bool lineStartCounted_ = false;  // timer B counting line starts: this line's is counted

@@ -18,9 +18,8 @@ constexpr uint32_t kRomRegion = 1;  // index of the ROM in the read tables (see 
 }  // namespace
 
 uint32_t RamBytesFor(uint32_t ramSize) {
-    constexpr uint32_t kSizes[3] = {0x80000, 0x100000, 0x200000};
-    const uint32_t index = ramSize & 3;
-    return kSizes[index == 3 ? 2 : index];
+    constexpr uint32_t kSizes[kLastRamSize + 1] = {0x80000, 0x100000, 0x200000, 0x400000, 0x280000};
+    return ramSize <= kLastRamSize ? kSizes[ramSize] : 0x200000;
 }
 
 bool Machine::Exists() {
@@ -41,7 +40,7 @@ Machine::Machine(const MachineSettings& settings)
     : settings_(settings),
       block_(new EmulatedMemoryBlock()),
       tables_(new MachineTables()),
-      bus_(*tables_, &CpuChargeDevice),
+      bus_(*tables_, &CpuChargeDevice, &banks_, block_->Ram()),
       io_((settings.Machine & 1) != 0),
       shifter_(scheduler_.border, (settings.Machine & 1) != 0),
       fdc_(scheduler_.events, bus_, &drives_[0], &drives_[1], FdcLines()),
@@ -71,14 +70,23 @@ Machine::Machine(const MachineSettings& settings)
     acias_.PowerOn();
     keyboard_.PowerOn();
     io_.RegisterChip(AciaIoChip(acias_));
-    io_.RegisterChip(BlitterIoChip(blitter_));  // answers on an STE only
+    io_.RegisterChip(BlitterIoChip(blitter_));        // answers on an STE only
+    io_.RegisterChip(ExtendedPortsIoChip(joypads_));  // STE only
 
     std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
     MemoryHandlers handlers = io_.Handlers();
     handlers.screenWatchByte = &Shifter::WatchByte;
     handlers.screenWatchWord = &Shifter::WatchWord;
     handlers.screenWatch = &shifter_;
-    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), handlers);
+    const uint32_t ramBytes = RamBytesFor(settings_.RAMSize);
+    MemoryInstall(*tables_, *block_, ramBytes, handlers);
+    // At power-on the configuration matches the fitted RAM (the register's real value is
+    // unknown then; TOS sizes memory before it relies on it).
+    banks_.Fit(ramBytes, (settings_.Machine & 1) != 0);
+    io_.SetMemoryConfigHook([](void* c, uint8_t value) { static_cast<Machine*>(c)->ConfigureMemory(value); },
+                            this);
+    io_.SetMemoryConfig(MemoryController::MatchingConfig(ramBytes));
+    ConfigureMemory(io_.MemoryConfig());
     CpuInstallTables(*tables_);
     g_cpu = CpuState{};
     g_cpu.supervisor = tables_->Set();
@@ -91,7 +99,7 @@ Machine::Machine(const MachineSettings& settings)
     g_cpu.clock = 0;
 
     scheduler_.PowerOn();
-    scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
+    scheduler_.Attach(&mfp_, tables_.get(), block_->Ram(), &banks_);
     fdc_.FastDisk = settings_.FastDisk;
     fdc_.Reset();
     scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
@@ -105,6 +113,12 @@ Machine::Machine(const MachineSettings& settings)
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
+}
+
+void Machine::ConfigureMemory(uint8_t value) {
+    const bool wasIdentity = banks_.Identity();
+    banks_.Configure(value);
+    if (!(wasIdentity && banks_.Identity())) banks_.Apply(*tables_, *block_);
 }
 
 // The keyboard processor's tick hands at most one byte to the keyboard ACIA.
@@ -164,11 +178,19 @@ void Machine::ProduceSound(int32_t samples) {
 
 // The sources, each into the block of 32-bit sums: the YM2149 stores (so it comes first), the
 // others add. Then the filter and the clip to 16 bits.
+// On the STE the YM2149 and the DMA sound pass the LMC1992 (its mixing, volumes and tone
+// controls); the drive's noises are the host's and join after it.
 void Machine::MixFrame(int32_t samples) {
     int32_t* mix = mixer_.Begin(samples);
     if (settings_.YMSound && ymList_ != nullptr) ym_.synth.Render(ymList_, mix, samples);
+    if (settings_.Machine & 1) {
+        const int64_t gain = dmaSound_.YmGain();
+        if (gain != dmasound::kUnityGain)
+            for (int32_t i = 0; i < samples; ++i) mix[i] = static_cast<int32_t>(mix[i] * gain >> 15);
+        dmaSound_.MixInto(mix, samples);
+        tone_.Apply(mix, samples, dmaSound_.Bass(), dmaSound_.Treble());
+    }
     if (settings_.DiskSound && !settings_.FastDisk) driveSounds_.Mix(mix, samples);
-    dmaSound_.MixInto(mix, samples);
     mixer_.Finish(settings_.bLowPass);
 }
 
@@ -251,7 +273,11 @@ Machine::~Machine() {
 }
 
 int32_t Machine::Reset(bool cold) {
-    if (cold) std::memset(block_->Ram() + 8, 0, kRamBytes - 8);
+    if (cold) {
+        std::memset(block_->Ram() + 8, 0, kRamBytes - 8);
+        io_.SetMemoryConfig(MemoryController::MatchingConfig(banks_.FittedBytes()));
+        ConfigureMemory(io_.MemoryConfig());
+    }
     const int32_t status = CpuReset();
     io_.Reset();
     renderer_.Reset();
@@ -329,6 +355,7 @@ void Machine::EachSection(Self& m, Visit&& visit) {
     visit(m.acias_);
     visit(m.keyboard_);
     visit(m.blitter_);
+    visit(m.joypads_);
 }
 
 std::vector<uint8_t> Machine::SaveState() const {
@@ -353,8 +380,8 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         !in.Get(romFirst) || !in.Get(romLast) || !in.EndSection())
         return false;
     // The ROM lies in the TOS areas, below the I/O page, at most 256 KB long.
-    if (settings.Machine > 1 || settings.RAMSize > 3 || romFirst < 0x400000 || romLast >= 0xFF8000 ||
-        romLast < romFirst || romLast - romFirst >= kRomBytes)
+    if (settings.Machine > 1 || settings.RAMSize > kLastRamSize || romFirst < 0x400000 ||
+        romLast >= 0xFF8000 || romLast < romFirst || romLast - romFirst >= kRomBytes)
         return false;
     if (!in.BeginSection("MEM ")) return false;
     const uint8_t* memory = in.View(kEmulatedMemoryBytes);
@@ -363,7 +390,7 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         settings_.Machine = settings.Machine;
         settings_.RAMSize = settings.RAMSize;
         std::memcpy(block_->bytes, memory, kEmulatedMemoryBytes);
-        MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
+        banks_.Fit(RamBytesFor(settings_.RAMSize), (settings_.Machine & 1) != 0);
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!LoadChipSections(in, commit)) return false;
@@ -372,6 +399,8 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         uint16_t palette[16];
         for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
         renderer_.SetState(palette, shifter_.Resolution(), shifter_.LineOffset(), shifter_.Scroll());
+        banks_.Configure(io_.MemoryConfig());
+        banks_.Apply(*tables_, *block_);
         MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     return true;

@@ -17,12 +17,14 @@
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyController.h"
 #include "input/Acia.h"
+#include "input/ExtendedPorts.h"
 #include "input/Ikbd.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
 #include "machine/FrameScheduler.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
+#include "memory/MemoryController.h"
 #include "sound/DmaSound.h"
 #include "sound/DriveSound.h"
 #include "sound/SoundMix.h"
@@ -37,7 +39,7 @@ namespace vexil {
 // The settings the machine is built with, named after their configuration values.
 struct MachineSettings {
     uint32_t Machine = 0;     // 0 ST, 1 STE
-    uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 (and 3) 2 MB
+    uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB
     std::string DriveA = {};  // disk images inserted at construction (empty: none)
     std::string DriveB = {};
     bool FastDisk = false;  // every floppy command takes 1,024 cycles
@@ -54,8 +56,9 @@ struct VideoSettings {
     uint32_t bSoundDebug = 0;     // draw the sound waveform
 };
 
-// RAM bytes for a `RAMSize` value.
+// RAM bytes for a `RAMSize` value (above 4: 2 MB).
 uint32_t RamBytesFor(uint32_t ramSize);
+constexpr uint32_t kLastRamSize = 4;
 
 class Machine {
 public:
@@ -113,11 +116,13 @@ public:
     Acias& GetAcias() { return acias_; }
     Ikbd& Keyboard() { return keyboard_; }
     const DeviceBus& Bus() const { return bus_; }
+    const MemoryController& Banks() const { return banks_; }
     const MachineSettings& Settings() const { return settings_; }
     Shifter& GetShifter() { return shifter_; }
     Renderer& GetRenderer() { return renderer_; }
     StatusOverlay& Overlay() { return overlay_; }
     Blitter& GetBlitter() { return blitter_; }
+    ExtendedPorts& Joypads() { return joypads_; }
 
     // The display settings; take effect at the next frame end.
     void SetVideoSettings(const VideoSettings& video);
@@ -169,6 +174,7 @@ private:
     // saving and loading both walk. `Self` is Machine or const Machine.
     template <class Self, class Visit>
     static void EachSection(Self& machine, Visit&& visit);
+    void ConfigureMemory(uint8_t value);
     void KeyboardTick();
     void WireFrameEnd();
     void Profile(ProfileMark mark);
@@ -181,6 +187,7 @@ private:
     MachineSettings settings_;
     std::unique_ptr<EmulatedMemoryBlock> block_;
     std::unique_ptr<MachineTables> tables_;
+    MemoryController banks_;
     DeviceBus bus_;
     IoDispatch io_;
     Mfp mfp_;
@@ -198,10 +205,12 @@ private:
     YmChip ym_;
     FloppyController fdc_;
     Blitter blitter_;
+    ExtendedPorts joypads_;
     DmaSound dmaSound_;
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
     DriveSounds driveSounds_;
     SoundMix mixer_;
+    ToneControl tone_;
 };
 
 }  // namespace vexil

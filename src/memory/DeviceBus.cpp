@@ -17,6 +17,10 @@ const MemoryRegion* DeviceBus::Direct(const RegionTable& table, uint32_t address
 
 bool DeviceBus::ReadWord(uint32_t address, uint16_t& value) const {
     address &= kAddressMask & ~1u;
+    if (const int64_t offset = Decoded(address); offset >= 0) {
+        value = offset == kNoRam ? 0xFFFF : LoadHostWord(ram_ + offset);
+        return offset != kNoRam;
+    }
     const MemoryRegion* r = Direct(tables_.readWord, address, false);
     if (r == nullptr || address == r->last) {
         value = 0xFFFF;
@@ -28,6 +32,10 @@ bool DeviceBus::ReadWord(uint32_t address, uint16_t& value) const {
 
 bool DeviceBus::ReadByte(uint32_t address, uint8_t& value) const {
     address &= kAddressMask;
+    if (const int64_t offset = Decoded(address); offset >= 0) {
+        value = offset == kNoRam ? 0xFF : ram_[offset ^ 1];
+        return offset != kNoRam;
+    }
     const MemoryRegion* r = Direct(tables_.readByte, address, false);
     if (r == nullptr) {
         value = 0xFF;
@@ -37,8 +45,17 @@ bool DeviceBus::ReadByte(uint32_t address, uint8_t& value) const {
     return true;
 }
 
-bool DeviceBus::WriteWord(uint32_t address, uint16_t value) const {
+bool DeviceBus::WriteWord(uint32_t address, uint16_t value, Cycles time) const {
     address &= kAddressMask & ~1u;
+    if (time != kUnwatched && tables_.screenWatch >= 0) {
+        const MemoryRegion& watch = tables_.writeWord[tables_.screenWatch];
+        if (watch.Contains(address)) watch.write(address, value, watch, time);
+    }
+    if (const int64_t offset = Decoded(address); offset >= 0) {
+        if (offset == kNoRam || address < 8) return false;
+        StoreHostWord(ram_ + offset, value);
+        return true;
+    }
     const MemoryRegion* r = Direct(tables_.writeWord, address, true);
     if (r == nullptr || address == r->last) return false;
     StoreHostWord(r->host + (address - r->first), value);
@@ -47,6 +64,11 @@ bool DeviceBus::WriteWord(uint32_t address, uint16_t value) const {
 
 bool DeviceBus::WriteByte(uint32_t address, uint8_t value) const {
     address &= kAddressMask;
+    if (const int64_t offset = Decoded(address); offset >= 0) {
+        if (offset == kNoRam || address < 8) return false;
+        ram_[offset ^ 1] = value;
+        return true;
+    }
     const MemoryRegion* r = Direct(tables_.writeByte, address, true);
     if (r == nullptr) return false;
     r->host[(address - r->first) ^ 1] = value;

@@ -113,26 +113,37 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
 
     // The screen watch starts over the first 64 KB; the frame start moves it.
     const bool watch = h.screenWatchByte && h.screenWatchWord;
+    t.screenWatch = -1;
     if (watch) {
         t.writeByte.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchByte, nullptr, h.screenWatch});
-        t.writeWord.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
+        t.screenWatch =
+            t.writeWord.Add({kResetVectorBytes, 0xFFFF, nullptr, h.screenWatchWord, nullptr, h.screenWatch});
     }
     // Addresses 0-7 read the ROM's reset vectors; the machine takes writes there without a
     // bus error (EmuTOS copies its header there at start-up) and they change nothing.
     t.writeByte.Add({0, 7, nullptr, &DropWrite, nullptr});
     t.writeWord.Add({0, 7, nullptr, &DropWrite, nullptr});
-    t.writeByte.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
-    t.writeWord.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
+    t.ramWrite = t.writeByte.Add(kEmptyRegion);
+    t.writeWord.Add(kEmptyRegion);
+    MemorySetRamSize(t, block, ramBytes);
     if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr, h.io});
     if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr, h.io});
 }
 
-void MemorySetRamSize(MachineTables& t, uint32_t ramBytes) {
-    t.fetch[0].last = ramBytes - 1;
-    t.readByte[0].last = ramBytes - 1;
-    t.readWord[0].last = ramBytes - 1;
-    t.readByte.Rebuild();
-    t.readWord.Rebuild();
+void MemorySetRamSize(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramBytes) {
+    t.fetch[0] = Fetch(0, ramBytes - 1, block.Ram());
+    for (RegionTable* table : {&t.readByte, &t.readWord}) {
+        (*table)[0] = {0, ramBytes - 1, nullptr, nullptr, block.Ram()};
+        table->Rebuild();
+    }
+    // Writes above the fitted RAM land in the unused rest of the block, which no read reaches
+    // (reads there are not served, the video snapshot takes them as all ones, a cold reset
+    // clears them): to the machine they go nowhere, as on the real bus, and a region of its
+    // own for them would cost every slow write one more region to walk.
+    for (RegionTable* table : {&t.writeByte, &t.writeWord}) {
+        (*table)[t.ramWrite] = {8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8};
+        table->Rebuild();
+    }
 }
 
 void MemorySetRomRange(MachineTables& t, EmulatedMemoryBlock& block, uint32_t base, uint32_t length) {

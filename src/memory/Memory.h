@@ -146,6 +146,9 @@ struct MachineTables {
     RegionTable writeByte{RegionTable::Kind::kWrite};
     RegionTable writeWord{RegionTable::Kind::kWrite};
     TableSet Set() { return {&fetch, &readByte, &readWord, &writeByte, &writeWord}; }
+    // Where MemoryInstall put the RAM in the write tables.
+    int ramWrite = -1;
+    int screenWatch = -1;  // the screen watch's region in the word write table, if any
 };
 
 // Handlers for the regions that the memory map cannot serve itself, with the objects they
@@ -168,12 +171,15 @@ struct MemoryHandlers {
 // as writes with nothing behind them are everywhere.
 constexpr uint32_t kFirstFaultingRead = 0x400000;
 
-// Builds the machine's map over `block` into `tables` (the machine hands them to the CPU). `ramBytes` is 512
-// KB, 1 MB or 2 MB (the last readable RAM address is ramBytes - 1; writes reach up to 0x3FFFFF whatever the
-// size).
+// Builds the machine's map over `block` into `tables` (the machine hands them to the CPU).
+// `ramBytes` is 512 KB, 1 MB, 2 MB, 2.5 MB or 4 MB, at addresses 0 to ramBytes - 1; above it,
+// to 0x3FFFFF, reads give all ones and writes go where no read reaches them.
 void MemoryInstall(MachineTables& tables, EmulatedMemoryBlock& block, uint32_t ramBytes,
                    const MemoryHandlers& handlers);
-void MemorySetRamSize(MachineTables& tables, uint32_t ramBytes);
+// Sets the RAM regions to `ramBytes` served directly (see MemoryController for the others).
+void MemorySetRamSize(MachineTables& tables, EmulatedMemoryBlock& block, uint32_t ramBytes);
+// A region that holds no address, for a table slot kept but unused.
+constexpr MemoryRegion kEmptyRegion{0xFFFFFFFE, 0};
 // Points the ROM regions at [base, base + length - 1] (host: the block's ROM area).
 void MemorySetRomRange(MachineTables& tables, EmulatedMemoryBlock& block, uint32_t base, uint32_t length);
 // Moves the screen-watch window of both write tables to the 64 KB from `videoBase`.

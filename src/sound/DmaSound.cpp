@@ -297,6 +297,12 @@ void DmaSound::SetGains() {
     rightGain_ = static_cast<int32_t>(master * kStepGain[20 + std::min<uint32_t>(s_.lmc.right, 20)] >> 15);
 }
 
+int32_t DmaSound::YmGain() const {
+    constexpr int32_t kMinus12Db = kStepGain[34];
+    const int32_t mixing = s_.lmc.mix == 0 ? kMinus12Db : s_.lmc.mix == 1 ? kUnityGain : 0;
+    return static_cast<int32_t>(int64_t{mixing} * ((leftGain_ + rightGain_) / 2) >> 15);
+}
+
 Cycles DmaSound::MicrowireBitsSent(Cycles now) const {
     if (!s_.microwireBusy) return 16;
     return std::clamp<Cycles>((now - s_.microwireStart) / kMicrowireBitCycles, 0, 16);

@@ -45,7 +45,10 @@
 //   function 4 right volume (0-20: -40 to 0 dB)   5 left volume (0-20)   in 2 dB steps
 // Volumes start at 0 dB; master and channel volume multiply. At 0 dB a channel's full scale is
 // half the mix's range, so a full-scale stereo pair, or a mono sample (which goes to both
-// channels), fills it. Bass, treble and the mixing of the YM2149 are kept, not applied.
+// channels), fills it. The DMA samples carry their channel's volume; the machine's mix applies
+// the same volumes and the mixing control to the YM2149 (YmGain), then bass and treble to the
+// sum (ToneControl):
+//   mixing  0 YM2149 at -12 dB   1 YM2149 at 0 dB   2 and 3 no YM2149   (DMA sound always)
 //
 // Not yet checked against hardware: the microwire's bit time (8 cycles); the prefetch FIFO (the counter here
 // is the address of the next sample played, not of the next word fetched); the counter's bit 0 in mono (reads
@@ -113,6 +116,11 @@ public:
     // The effective gains (kUnityGain = 0 dB), master volume included.
     int32_t LeftGain() const { return leftGain_; }
     int32_t RightGain() const { return rightGain_; }
+    // The YM2149's gain through the LMC1992 (kUnityGain = 0 dB): the mixing control, and the
+    // master, left and right volumes, the YM2149 being heard on both channels.
+    int32_t YmGain() const;
+    uint32_t Bass() const { return s_.lmc.bass; }
+    uint32_t Treble() const { return s_.lmc.treble; }
 
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);

@@ -29,6 +29,22 @@ private:
     int32_t p1_ = 0, p2_ = 0;  // the last and the second-last input so far
 };
 
+// The STE's LMC1992 tone controls over the mixed YM2149 and DMA sound: a low shelf (bass, its
+// full gain at 50 Hz) and a high shelf (treble, full at 15 kHz), each the part below or above
+// a one-pole filter's turnover, added at the control's gain: setting 0-12 is -12 to +12 dB in
+// 2 dB steps, 6 flat (the data sheet's range; 13-15 act as 12). Flat settings leave every
+// sample as it is.
+// Not yet checked against hardware: the turnovers (200 Hz, 3.5 kHz), which the STE's
+// capacitors set.
+class ToneControl {
+public:
+    void Apply(int32_t* block, int32_t count, uint32_t bass, uint32_t treble);
+    void Reset() { bassLow_ = trebleLow_ = 0; }
+
+private:
+    double bassLow_ = 0, trebleLow_ = 0;  // the one-pole low-pass outputs so far
+};
+
 // Each sum clamped to -32768 ... 32767.
 void ClipTo16(const int32_t* mix, int16_t* out, int32_t count);
 // Nearest-neighbour stretching of `fromCount` samples to `toCount` (both 1 ... 4096).

@@ -63,15 +63,20 @@ void OptionsPage::SetHostChoices(HostChoices choices) {
     host_ = std::move(choices);
 }
 
+namespace {
+// The RAM buttons in the order shown, and the `RAMSize` value each sets.
+constexpr uint32_t kRamSizeOfChoice[5] = {0, 1, 2, 4, 3};
+}  // namespace
+
 int OptionsPage::ChoiceCount(Group group) {
-    constexpr int kCounts[kGroups] = {2, 4, 2, 2, 4};
+    constexpr int kCounts[kGroups] = {2, 5, 2, 2, 4};
     return group >= 0 && group < kGroups ? kCounts[group] : 0;
 }
 
 const char* OptionsPage::ChoiceLabel(Group group, int index) {
-    static const char* const kLabels[kGroups][4] = {
+    static const char* const kLabels[kGroups][5] = {
         {"STFM", "STE"},
-        {"512K", "1MB", "2MB", "4MB"},
+        {"512K", "1MB", "2MB", "2.5MB", "4MB"},
         {"Real Time", "Ultra Fast"},
         {"CPU Rendering", "GPU (Texture)"},
         {"Normal", "Half", "Interlace", "Blend"},
@@ -86,7 +91,9 @@ int OptionsPage::Choice(Group group) const {
         case kModel:
             return static_cast<int>(c.Machine & 1);
         case kRam:
-            return static_cast<int>(c.RAMSize & 3);
+            for (int i = 0; i < 5; ++i)
+                if (kRamSizeOfChoice[i] == c.RAMSize) return i;
+            return 2;
         case kDiskSpeed:
             return c.FastDisk ? 1 : 0;
         case kRenderPath:
@@ -103,7 +110,7 @@ bool OptionsPage::ChoiceEnabled(Group group, int index) const {
     if (index < 0 || index >= ChoiceCount(group)) return false;
     switch (group) {
         case kRam:
-            return index < 3;  // there is no 4 MB machine
+            return true;
         case kRenderPath:
             return index == 0 ? host_.cpuPath : host_.texturePath;
         case kLineMode:
@@ -122,7 +129,7 @@ void OptionsPage::Choose(Group group, int index) {
             c.Machine = value;  // at the next cold reset
             break;
         case kRam:
-            ApplyRamSize(c, value);  // at the next cold reset
+            ApplyRamSize(c, kRamSizeOfChoice[index]);  // at the next cold reset
             break;
         case kDiskSpeed:
             c.FastDisk = value;
@@ -149,6 +156,7 @@ const char* OptionsPage::BoxLabel(Box box) {
                                                 "Display sound engine output",
                                                 "Use PC Joystick",
                                                 "Use arrow keys as joystick",
+                                                "Joystick on the STE joypad port A",
                                                 "Bilinear Filtering",
                                                 "Run Vexil in fullscreen",
                                                 "Ask fullscreen-mode at startup",
@@ -175,6 +183,8 @@ bool OptionsPage::Checked(Box box) const {
             return c.bUseJoystick != 0;
         case kArrows:
             return c.bArrowForJoystick != 0;
+        case kSteJoypad:
+            return c.SteJoypad != 0;
         case kFiltering:
             return c.bUseTextureFiltering != 0;
         case kFullscreen:
@@ -238,6 +248,9 @@ void OptionsPage::SetChecked(Box box, bool on) {
             break;
         case kArrows:
             c.bArrowForJoystick = value;  // read at every frame
+            break;
+        case kSteJoypad:
+            c.SteJoypad = value;  // read at every frame
             break;
         case kFiltering:
             c.bUseTextureFiltering = static_cast<uint8_t>(value);

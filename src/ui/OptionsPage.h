@@ -45,6 +45,7 @@ public:
         kSoundDebug,
         kJoystick,
         kArrows,
+        kSteJoypad,
         kFiltering,
         kFullscreen,
         kAskFullscreen,

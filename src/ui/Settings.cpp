@@ -5,7 +5,7 @@
 namespace vexil {
 
 void ApplyRamSize(MachineConfig& config, uint32_t RAMSize) {
-    config.RAMSize = RAMSize & 3;
+    config.RAMSize = RAMSize > kLastRamSize ? RAMSize & 3 : RAMSize;
     config.ramBytes = RamBytesFor(config.RAMSize);
 }
 

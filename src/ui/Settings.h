@@ -20,7 +20,7 @@ struct MachineConfig {
     uint8_t bFullscreen = 0;
     uint8_t bAskFullscreen = 1;
     // [Machine]
-    uint32_t RAMSize = 2;  // 0 512 KB, 1 1 MB, 2 and 3 2 MB
+    uint32_t RAMSize = 2;  // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB (above 4: masked with 3)
     uint32_t FastDisk = 0;
     uint32_t YMSound = 1;
     uint32_t bDacSound = 1;  // stored as "bDACSound"
@@ -32,6 +32,7 @@ struct MachineConfig {
     uint32_t bDontShow = 0;
     uint32_t bUseJoystick = 0;
     uint32_t bArrowForJoystick = 1;
+    uint32_t SteJoypad = 0;  // the joystick goes to the STE's extended port A, as a joypad
     uint32_t bUseTexture = 0;
     uint8_t bUseTextureFiltering = 0;
     uint32_t g_softwareMode = 1;  // 0-3
@@ -45,7 +46,8 @@ struct MachineConfig {
     uint32_t ramBytes = 0x200000;
 };
 
-// Sets `RAMSize` (0 512 KB, 1 1 MB, 2 and 3 2 MB) and the bytes it stands for.
+// Sets `RAMSize` (0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB; larger values masked with 3)
+// and the bytes it stands for.
 void ApplyRamSize(MachineConfig& config, uint32_t RAMSize);
 
 constexpr size_t kMaxConfigPath = 511;  // paths of [Disks] fill 512 bytes with their terminator

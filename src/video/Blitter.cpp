@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/SaveState.h"
+#include "cpu/Cpu.h"
 
 namespace vexil {
 
@@ -113,6 +114,8 @@ Cycles Blitter::Run() {
     const bool leftward = srcXInc < 0;
     uint32_t buffer = s_.buffer;
     uint32_t accesses = 0;
+    // The frame cycle the blit starts at: each access takes the bus for its 4 cycles after it.
+    const Cycles start = CpuRunning() ? CpuCurrentCycle() : g_cpu.clock;
 
     // A word enters the buffer on the side the blit comes from; without a read the buffer
     // moves on all the same and the freed half is empty.
@@ -148,8 +151,9 @@ Cycles Blitter::Run() {
                 ++accesses;
             }
             const uint16_t result = Combine(op, source, d);
-            bus_.WriteWord(dst, static_cast<uint16_t>((result & mask) | (d & ~mask)));
             ++accesses;
+            bus_.WriteWord(dst, static_cast<uint16_t>((result & mask) | (d & ~mask)),
+                           start + static_cast<Cycles>(accesses) * kCyclesPerAccess);
             dst = (dst + static_cast<uint32_t>(x == 1 ? dstYInc : dstXInc)) & kAddressMask;
         }
         line = (line + (dstYInc < 0 ? 15 : 1)) & 15;

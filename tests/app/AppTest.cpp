@@ -339,5 +339,34 @@ TEST_F(AppTest, HostInputReachesTheKeyboardProcessorAndTheMenuLetsGo) {
     EXPECT_GT(app.CurrentMachine()->Keyboard().QueuedBytes(), 0);  // the releases wait to go out
 }
 
+// With SteJoypad on an STE the joystick (here the arrow keys) and the controller's buttons go
+// to the extended port A as a joypad, and the keyboard processor's joystick stays still; on
+// an ST the setting changes nothing.
+TEST_F(AppTest, SteJoypadMovesTheJoystickToExtendedPortA) {
+    for (const uint32_t machine : {1u, 0u}) {
+        Write("[Graphics]\nbAskFullscreen = 0\n[Machine]\nSteJoypad = 1\nbUseJoystick = 1\nMachine = " +
+              std::to_string(machine) + "\n");
+        App& app = Start();
+        RunMachine();
+        host_.SetKey(0xC8, true);  // cursor up
+        host_.padButtons = joypad::kHostStart;
+        TurnWith({});
+        const JoypadInput& pad = app.CurrentMachine()->Joypads().port[0];
+        const IkbdInput& input = app.CurrentMachine()->Keyboard().input;
+        if (machine == 1) {
+            EXPECT_TRUE(pad.joypad);
+            EXPECT_EQ(pad.keys, joypad::kUp | joypad::kPause);
+            EXPECT_EQ(input.joystick, 0);
+        } else {
+            EXPECT_FALSE(pad.joypad);
+            EXPECT_EQ(pad.keys, 0u);
+            EXPECT_EQ(input.joystick, 0x01);
+        }
+        host_.SetKey(0xC8, false);
+        host_.padButtons = 0;
+        app_.reset();
+    }
+}
+
 }  // namespace
 }  // namespace vexil

@@ -103,10 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"NamesIgnoreCase", "[machine]\nramsize = 1\n", &MachineConfig::RAMSize, 1},
         ValueCase{"LaterValueCounts", "[Machine]\nRAMSize = 0\nRAMSIZE = 1\n", &MachineConfig::RAMSize, 1},
         ValueCase{"WrongSection", "[Graphics]\nRAMSize = 0\n", &MachineConfig::RAMSize, 2},
-        // RAMSize is masked with 3: 3 and 7 both mean the 2 MB of index 3.
+        // RAMSize 3 is 4 MB, 4 is 2.5 MB; larger values are masked with 3.
         ValueCase{"RamSize3", "[Machine]\nRAMSize = 3\n", &MachineConfig::RAMSize, 3},
+        ValueCase{"RamSize3Bytes", "[Machine]\nRAMSize = 3\n", &MachineConfig::ramBytes, 0x400000},
+        ValueCase{"RamSize4Bytes", "[Machine]\nRAMSize = 4\n", &MachineConfig::ramBytes, 0x280000},
         ValueCase{"RamSize7", "[Machine]\nRAMSize = 7\n", &MachineConfig::RAMSize, 3},
-        ValueCase{"RamSize7Bytes", "[Machine]\nRAMSize = 7\n", &MachineConfig::ramBytes, 0x200000},
+        ValueCase{"RamSize6Bytes", "[Machine]\nRAMSize = 6\n", &MachineConfig::ramBytes, 0x200000},
         ValueCase{"RamSize1Bytes", "[Machine]\nRAMSize = 1\n", &MachineConfig::ramBytes, 0x100000},
         // Values that would push later code out of its tables are brought back into range.
         ValueCase{"FrameSkipKeptTo9", "[Graphics]\nFrameSkip = 1000000\n", &MachineConfig::FrameSkip, 9},

@@ -35,8 +35,10 @@ grep -q 'nonexistent-b.st' "$tmp/err" || fail "the refused drive B disk is not n
 expect 0 --headless --frames 10 --wav "$tmp/sound.wav"
 [ "$(stat -c %s "$tmp/sound.wav")" -eq $((44 + 10 * 881 * 2)) ] || fail "the sound file holds 10 frames"
 expect 1 --headless --frames 10 --wav /nonexistent/sound.wav
+expect 0 --headless --frames 5 --ram 4096
+expect 0 --headless --frames 5 --ram 2560
 
-for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4096" "--rom" "--disk" "--disk-b" "--config" \
+for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4000" "--rom" "--disk" "--disk-b" "--config" \
     "--disassemble 0"; do
     # shellcheck disable=SC2086
     expect 2 $args

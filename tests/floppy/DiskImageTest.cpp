@@ -44,7 +44,19 @@ struct RawCase {
     uint16_t bootPerTrack, bootSides, bootTotal;  // 0: a zeroed boot sector
     bool recognised;
     uint32_t sides, tracks, perTrack;
+    const char* refusal = "";  // the message of a refused image, after its name
 };
+
+constexpr const char* kHighDensity18 =
+    "High-density image (18 sectors a track): the ST's drive reads double-density disks only.";
+#define VEXIL_NO_GEOMETRY(bytes) \
+    "Not a disk image: " bytes   \
+    " bytes fit no double-density disk (up to 86 tracks, 2 sides, 11 sectors a track)."
+constexpr const char* kNoGeometry1827 = VEXIL_NO_GEOMETRY("935,424");
+constexpr const char* kNoGeometry1914 = VEXIL_NO_GEOMETRY("979,968");
+constexpr const char* kNoGeometry913 = VEXIL_NO_GEOMETRY("467,456");
+constexpr const char* kNoGeometry912 = VEXIL_NO_GEOMETRY("466,944");
+#undef VEXIL_NO_GEOMETRY
 
 class RawGeometry : public testing::TestWithParam<RawCase> {};
 
@@ -60,8 +72,10 @@ TEST_P(RawGeometry, IsRecognisedAndRead) {
     const InsertResult r = d.InsertImage(path);
     ASSERT_EQ(static_cast<bool>(r), c.recognised) << r.message;
     if (!c.recognised) {
-        EXPECT_EQ(r.status, InsertStatus::kUnknownFormat);
-        EXPECT_EQ(r.message, "raw-" + std::string(c.name) + ".st: Unknown image format.");
+        const bool dense = std::strncmp(c.refusal, "High-density", 12) == 0;
+        EXPECT_EQ(r.status, dense ? InsertStatus::kHighDensity : InsertStatus::kUnknownFormat);
+        EXPECT_EQ(r.message, "raw-" + std::string(c.name) + ".st: " + c.refusal);
+        EXPECT_FALSE(d.Inserted());
         return;
     }
     EXPECT_EQ(g.format, DiskFormat::Raw);
@@ -72,22 +86,44 @@ TEST_P(RawGeometry, IsRecognisedAndRead) {
     ExpectFlatContents(d, raw);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RawGeometry,
-                         testing::Values(RawCase{"DS80x9Boot", 1440, 9, 2, 1440, true, 2, 80, 9},
-                                         RawCase{"DS72x10NoBoot", 1440, 0, 0, 0, true, 2, 72, 10},
-                                         RawCase{"DS80x10Boot", 1600, 10, 2, 1600, true, 2, 80, 10},
-                                         RawCase{"DS82x11Boot", 1804, 11, 2, 1804, true, 2, 82, 11},
-                                         RawCase{"SS80x9Boot", 720, 9, 1, 720, true, 1, 80, 9},
-                                         RawCase{"SS72x10NoBoot", 720, 0, 0, 0, true, 1, 72, 10},
-                                         RawCase{"SS90x10NoBoot", 900, 0, 0, 0, true, 1, 90, 10},
-                                         RawCase{"SS81x9NoBoot", 729, 0, 0, 0, true, 1, 81, 9},
-                                         RawCase{"Largest", 1826, 0, 0, 0, true, 2, 83, 11},
-                                         RawCase{"BootTooBig", 1440, 9, 2, 1441, true, 2, 72, 10},
-                                         RawCase{"OneTooMany", 1827, 0, 0, 0, false, 0, 0, 0},
-                                         RawCase{"Sides456", 913, 0, 0, 0, false, 0, 0, 0},
-                                         RawCase{"Odd912", 912, 0, 0, 0, false, 0, 0, 0},
-                                         RawCase{"Empty", 0, 0, 0, 0, false, 0, 0, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, RawGeometry,
+    testing::Values(RawCase{"DS80x9Boot", 1440, 9, 2, 1440, true, 2, 80, 9},
+                    RawCase{"DS72x10NoBoot", 1440, 0, 0, 0, true, 2, 72, 10},
+                    RawCase{"DS80x10Boot", 1600, 10, 2, 1600, true, 2, 80, 10},
+                    RawCase{"DS82x11Boot", 1804, 11, 2, 1804, true, 2, 82, 11},
+                    RawCase{"SS80x9Boot", 720, 9, 1, 720, true, 1, 80, 9},
+                    RawCase{"SS72x10NoBoot", 720, 0, 0, 0, true, 1, 72, 10},
+                    RawCase{"SS90x10NoBoot", 900, 0, 0, 0, true, 1, 90, 10},
+                    RawCase{"SS81x9NoBoot", 729, 0, 0, 0, true, 1, 81, 9},
+                    RawCase{"Largest", 1826, 0, 0, 0, true, 2, 83, 11},
+                    RawCase{"BootTooBig", 1440, 9, 2, 1441, true, 2, 72, 10},
+                    // Real formatters' disks up to 86 tracks and 12 sectors.
+                    RawCase{"DS86x11Boot", 1892, 11, 2, 1892, true, 2, 86, 11},
+                    RawCase{"DS84x12Boot", 2016, 12, 2, 2016, true, 2, 84, 12},
+                    RawCase{"SS86x11Boot", 946, 11, 1, 946, true, 1, 86, 11},
+                    RawCase{"SS40x8Boot", 320, 8, 1, 320, true, 1, 40, 8},
+                    RawCase{"OneTooMany", 1827, 0, 0, 0, false, 0, 0, 0, kNoGeometry1827},
+                    RawCase{"Boot87Tracks", 1914, 11, 2, 1914, false, 0, 0, 0, kNoGeometry1914},
+                    RawCase{"Sides456", 913, 0, 0, 0, false, 0, 0, 0, kNoGeometry913},
+                    RawCase{"Odd912", 912, 0, 0, 0, false, 0, 0, 0, kNoGeometry912},
+                    RawCase{"HighDensity18Boot", 2880, 18, 2, 2880, false, 0, 0, 0, kHighDensity18},
+                    RawCase{"HighDensity18NoBoot", 2880, 0, 0, 0, false, 0, 0, 0, kHighDensity18},
+                    RawCase{"HighDensity14NoBoot", 2240, 0, 0, 0, false, 0, 0, 0,
+                            "High-density image (14 sectors a track): the ST's "
+                            "drive reads double-density disks only."},
+                    RawCase{"Empty", 0, 0, 0, 0, false, 0, 0, 0, "Not a disk image: the file is empty."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DiskImage, AnImageOfNoWholeSectorsIsRefusedWithItsSize) {
+    const std::string path = test::ScratchPath("cut.st");
+    test::WriteFile(path, test::RandomBytes(123457, 7));
+    DiskImage d;
+    const InsertResult r = d.InsertImage(path);
+    EXPECT_EQ(r.status, InsertStatus::kUnknownFormat);
+    EXPECT_EQ(r.message, "cut.st: Not a disk image: 123,457 bytes is no whole number of 512-byte sectors.");
+    EXPECT_FALSE(d.Inserted());
+}
 
 TEST(DiskImage, ReadSectorRefusesSectorsNotOnTheDisk) {
     const std::string path = test::ScratchPath("bounds.st");

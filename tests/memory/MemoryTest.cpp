@@ -93,12 +93,14 @@ TEST_F(MemoryMapTest, ByteAtOddAddressIsTheLowHalfOfItsHostWord) {
     EXPECT_EQ(Word(0x100) & 0xFF, 0xDD);
 }
 
-TEST_F(MemoryMapTest, RamAboveTheSizeReadsAllOnesButTakesWrites) {
+// No chips answer there: reads float (all ones here) even after a write, and neither is a
+// bus error below 4 MB (the memory sizing of TOS relies on it).
+TEST_F(MemoryMapTest, RamAboveTheSizeReadsAllOnesWhateverIsWritten) {
     Install(0x100000);
+    RunCase("write_top_of_4mb");
+    EXPECT_NE(g_cpu.pc, kBusErrorHandler);
     RunCase("read_top_of_4mb");
     EXPECT_EQ(g_cpu.d[1] & 0xFFFF, 0xFFFFu);
-    RunCase("write_top_of_4mb");
-    EXPECT_EQ(Word(0x3FFFFE), 0xCCDD);
     EXPECT_NE(g_cpu.pc, kBusErrorHandler);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,107 @@ TEST(FrameSound, ARecordingTakesTheMachinesTimeAndTheDeviceAStretchedCopy) {
         EXPECT_EQ(sent[frame], stretched) << "frame " << frame;
     }
 }
+
+// ---- the STE's LMC1992 over the mix -----------------------------------------------------------
+
+// One tone on channel A at a moderate volume, `period` giving its pitch.
+std::vector<YmWrite> Tone(uint16_t period) {
+    return {{0, 0, uint8_t(period)},
+            {0, 1, uint8_t(period >> 8)},
+            {0, 7, 0x3E},
+            {0, 8, 12},
+            {ym::kEndOfList, 16, 0}};
+}
+
+// The loudness of what changes: the root mean square about the mean.
+double Rms(const int16_t* samples, int count) {
+    double mean = 0, sum = 0;
+    for (int i = 0; i < count; ++i) mean += samples[i];
+    mean /= count;
+    for (int i = 0; i < count; ++i) sum += (samples[i] - mean) * (samples[i] - mean);
+    return std::sqrt(sum / count);
+}
+
+struct LmcRow {
+    const char* name;
+    std::vector<uint16_t> commands;  // LMC1992 commands (11 bits), sent through the microwire
+    uint16_t period;
+    double gain;      // the YM2149's expected gain; < 0: compare loudness only
+    double rmsAbove;  // with gain < 0: the loudness ratio must lie between these
+    double rmsBelow;
+};
+
+class LmcMix : public ::testing::TestWithParam<LmcRow> {};
+
+// The same tone with and without the commands, on an STE: the second frame of each.
+TEST_P(LmcMix, VolumesMixingAndToneApplyToTheYm2149) {
+    const LmcRow& row = GetParam();
+    std::vector<int16_t> plain, shaped;
+    for (const bool withCommands : {false, true}) {
+        MachineSettings settings;
+        settings.Machine = 1;
+        settings.bLowPass = false;
+        settings.DiskSound = false;
+        Machine machine(settings);
+        Cycles t = 0;
+        for (const uint16_t command : withCommands ? row.commands : std::vector<uint16_t>{}) {
+            machine.GetDmaSound().WriteWord(0x24, 0x07FF, t);
+            machine.GetDmaSound().WriteWord(0x22, command, t + 8);
+            t += 200;
+        }
+        WriteYm(machine, Tone(row.period));
+        EndFrame(machine);
+        EndFrame(machine);
+        (withCommands ? shaped : plain).assign(machine.Sound(), machine.Sound() + machine.SoundSamples());
+    }
+    ASSERT_EQ(plain.size(), shaped.size());
+    ASSERT_GT(Rms(plain.data(), int(plain.size())), 100.0) << "no tone";
+    if (row.gain >= 0) {
+        for (size_t i = 0; i < plain.size(); ++i)
+            ASSERT_NEAR(shaped[i], plain[i] * row.gain, std::abs(plain[i]) * 0.01 + 2) << "sample " << i;
+        return;
+    }
+    const double ratio = Rms(shaped.data(), int(shaped.size())) / Rms(plain.data(), int(plain.size()));
+    EXPECT_GT(ratio, row.rmsAbove);
+    EXPECT_LT(ratio, row.rmsBelow);
+}
+
+// LMC1992 commands: 0x400 | function << 6 | value.
+constexpr uint16_t Mixing(int v) {
+    return uint16_t(0x400 | v);
+}
+constexpr uint16_t Bass(int v) {
+    return uint16_t(0x440 | v);
+}
+constexpr uint16_t Treble(int v) {
+    return uint16_t(0x480 | v);
+}
+constexpr uint16_t Master(int v) {
+    return uint16_t(0x4C0 | v);
+}
+constexpr uint16_t Right(int v) {
+    return uint16_t(0x500 | v);
+}
+constexpr uint16_t Left(int v) {
+    return uint16_t(0x540 | v);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, LmcMix,
+    ::testing::Values(
+        //     name               commands                  period  gain   loudness ratio
+        LmcRow{"flat", {Bass(6), Treble(6), Mixing(1)}, 0x100, 1.0, 0, 0},
+        LmcRow{"mixing_without_ym", {Mixing(2)}, 0x100, 0.0, 0, 0},
+        LmcRow{"mixing_ym_minus_12_db", {Mixing(0)}, 0x100, 0.2512, 0, 0},
+        LmcRow{"master_minus_20_db", {Master(30)}, 0x100, 0.1, 0, 0},
+        LmcRow{"left_minus_40_db", {Left(0)}, 0x100, 0.505, 0, 0},  // the chip is on both channels
+        LmcRow{"master_and_right", {Master(37), Right(15)}, 0x100, 0.5012 * (1 + 0.3162) / 2, 0, 0},
+        LmcRow{"bass_up_on_a_low_tone", {Bass(12)}, 0xC00, -1, 1.5, 4.5},
+        LmcRow{"bass_down_on_a_low_tone", {Bass(0)}, 0xC00, -1, 0.2, 0.8},
+        LmcRow{"bass_up_on_a_high_tone", {Bass(12)}, 0x00C, -1, 0.9, 1.2},
+        LmcRow{"treble_down_on_a_high_tone", {Treble(0)}, 0x008, -1, 0.2, 0.8},
+        LmcRow{"treble_up_on_a_low_tone", {Treble(12)}, 0xC00, -1, 0.95, 1.6}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vexil

@@ -301,8 +301,11 @@ TEST_F(PagesTest, SettingsTakeEffectAsThePageSays) {
     EXPECT_FALSE(page.BoxEnabled(OptionsPage::kDac));
     page.Choose(OptionsPage::kModel, 1);
     EXPECT_TRUE(page.BoxEnabled(OptionsPage::kDac));
+    page.Choose(OptionsPage::kRam, 4);
+    EXPECT_EQ(app_->Config().RAMSize, 3u);  // 4 MB
+    page.Choose(OptionsPage::kRam, 3);
+    EXPECT_EQ(app_->Config().RAMSize, 4u);  // 2.5 MB
     page.Choose(OptionsPage::kRam, 0);
-    page.Choose(OptionsPage::kRam, 3);  // no 4 MB machine
     EXPECT_EQ(app_->Config().RAMSize, 0u);
     EXPECT_EQ(app_->CurrentMachine()->Settings().Machine, 0u);
     app_->ResetMachine(true);

@@ -484,5 +484,30 @@ TEST(BlitterProgram, FillsAndDrawsThroughMasksAndSkew) {
     }
 }
 
+// blitter-screen.s: a fill made early in a frame, below where the beam has got to, shows in
+// that frame's picture (the Blitter's screen writes reach the renderer as the CPU's do).
+TEST(BlitterProgram, ScreenWritesShowInTheFrameTheyAreMadeIn) {
+    const test::AsmProgram program = test::LoadAsm("blitter-screen");
+    Machine machine(MachineSettings{1, 2});
+    machine.LoadBytes(program.origin, program.bytes.data(), program.bytes.size());
+    machine.PokeLong(0, 0x8000);
+    machine.PokeLong(4, program.origin);
+    ASSERT_EQ(machine.Reset(false), 0);
+    std::vector<uint16_t> picture(800 * 600, 0x1234);
+    machine.RenderInto(picture.data(), 800 * 2);
+    const uint32_t blitted = program.Symbol("blitted");
+    for (int frame = 0; frame < 5 && (machine.PeekLong(blitted) >> 16) == 0; ++frame)
+        ASSERT_EQ(machine.RunFrame(), kRunBudgetSpent);
+    ASSERT_NE(machine.PeekLong(blitted) >> 16, 0u) << "the blit never ran";
+    // The picture of that frame: lines 99 and 150 black, 100-149 red across the screen.
+    const auto pixel = [&](int x, int line) { return picture[(2 * (line + 42)) * 800 + 80 + 2 * x]; };
+    for (int x : {0, 160, 319}) {
+        EXPECT_EQ(pixel(x, 99), 0x0000) << x;
+        EXPECT_EQ(pixel(x, 100), 0xF000) << x;
+        EXPECT_EQ(pixel(x, 149), 0xF000) << x;
+        EXPECT_EQ(pixel(x, 150), 0x0000) << x;
+    }
+}
+
 }  // namespace
 }  // namespace vexil

@@ -188,6 +188,7 @@ void DrawOptionsPage(OptionsPage& page) {
     Box(page, OptionsPage::kSoundDebug);
     Box(page, OptionsPage::kJoystick);
     Box(page, OptionsPage::kArrows);
+    Box(page, OptionsPage::kSteJoypad);
     ImGui::EndGroup();
     ImGui::SameLine(0, 40);
 

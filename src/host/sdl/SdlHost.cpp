@@ -14,6 +14,7 @@
 
 #include "host/sdl/Pages.h"
 #include "host/sdl/SdlSound.h"
+#include "input/ExtendedPorts.h"
 #include "ui/ControlBar.h"
 
 namespace vexil::host {
@@ -349,6 +350,34 @@ public:
         if (x < -kAxisDeadZone) bits |= 0x04;
         if (x > kAxisDeadZone) bits |= 0x08;
         if (fire) bits |= 0x80;
+        return bits;
+    }
+    uint32_t PollPadButtons() override {
+        using namespace joypad;
+        struct Pair {
+            SDL_GameControllerButton button;
+            uint32_t bit;
+        };
+        static constexpr Pair kButtons[] = {
+            {SDL_CONTROLLER_BUTTON_A, kHostA},
+            {SDL_CONTROLLER_BUTTON_B, kHostB},
+            {SDL_CONTROLLER_BUTTON_X, kHostX},
+            {SDL_CONTROLLER_BUTTON_Y, kHostY},
+            {SDL_CONTROLLER_BUTTON_BACK, kHostBack},
+            {SDL_CONTROLLER_BUTTON_START, kHostStart},
+            {SDL_CONTROLLER_BUTTON_LEFTSHOULDER, kHostLeftShoulder},
+            {SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, kHostRightShoulder},
+        };
+        uint32_t bits = 0;
+        if (controller_) {
+            for (const Pair& p : kButtons)
+                if (SDL_GameControllerGetButton(controller_, p.button)) bits |= p.bit;
+        } else if (joystick_) {
+            // A plain joystick's buttons in the controller's order.
+            const int count = std::min(SDL_JoystickNumButtons(joystick_), 8);
+            for (int i = 0; i < count; ++i)
+                if (SDL_JoystickGetButton(joystick_, i)) bits |= 1u << i;
+        }
         return bits;
     }
 
