@@ -22,6 +22,7 @@ struct HeadlessOptions {
     bool YMSound = true;
     bool DiskSound = true;
     bool bLowPass = true;
+    bool DriveBConnected = true;
     std::string wavPath;      // write the mixed sound here, as a device would get it (44,100 Hz,
                               // mono, 16-bit, 881 samples a frame)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)

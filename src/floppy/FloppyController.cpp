@@ -32,7 +32,8 @@ void FloppyController::Reset() {
     if (event_ >= 0) scheduler_.Cancel(event_);
     s_.phase = kFdcIdle;
     s_.motor = 0;
-    s_.status = kWriteProtect;
+    s_.status = 0;
+    s_.typeOneStatus = 1;
     s_.sectorsRemaining = 0;
     s_.command = 0;
     SetInterrupt(true);
@@ -55,10 +56,12 @@ void FloppyController::Arm() {
 uint16_t FloppyController::ReadWord(unsigned offset, Cycles) {
     switch (offset & 0xFE) {
         case 0x04:
+            // Nothing answers on the hard-disk bus: the lines float high.
+            if (s_.hardDiskSelect) return 0xFFFF;
             switch (s_.registerSelect) {
                 case 0:
                     SetInterrupt(true);  // reading the status clears INTRQ
-                    return static_cast<uint16_t>(s_.status);
+                    return static_cast<uint16_t>(Status());
                 case 1:
                     return static_cast<uint16_t>(s_.track);
                 case 2:
@@ -91,7 +94,8 @@ uint8_t FloppyController::ReadByte(unsigned offset) const {
 uint8_t FloppyController::PeekByte(unsigned offset) const {
     offset &= 0xFF;
     if ((offset & 0xFE) != 0x04) return (offset & 0xFE) == 0x06 ? 0xFF : ReadByte(offset);
-    const uint32_t values[5] = {s_.status, static_cast<uint32_t>(s_.track), s_.sector, s_.data,
+    if (s_.hardDiskSelect) return 0xFF;
+    const uint32_t values[5] = {Status(), static_cast<uint32_t>(s_.track), s_.sector, s_.data,
                                 s_.sectorCount};
     const uint32_t value = values[std::min<uint32_t>(s_.registerSelect, 4)] & 0xFFFF;
     return static_cast<uint8_t>((offset & 1) ? value : value >> 8);
@@ -133,7 +137,7 @@ void FloppyController::WriteWord(unsigned offset, uint16_t value, Cycles now) {
         case 0x06:
             s_.directionWrite = (value >> 8) & 1;
             s_.dmaOff = (value >> 6) & 1;
-            s_.hardDiskSelect = ((value & 0x80) && !(value & 0x08)) ? 0 : 1;
+            s_.hardDiskSelect = (value >> 3) & 1;
             s_.registerSelect = (value & 0x10) ? 4 : (value >> 1) & 3;
             break;
         default:
@@ -156,6 +160,7 @@ void FloppyController::Command(uint8_t value, Cycles now) {
     if (kind <= 0xB || kind == 0xF) return WriteCommand(value, now);
     // Read address and read track: no data, done after a fixed short time.
     if (kind == 0xE) activity_ = "FDC READ TRACK !";
+    s_.typeOneStatus = 0;
     s_.status = s_.finalStatus = 0xA0;
     s_.eventTime = now + kFast;
     Finish(now);
@@ -168,22 +173,65 @@ void FloppyController::LatchDrive() {
 }
 
 DiskImage* FloppyController::Drive() const {
-    if (s_.drive >= kNoDrive) return nullptr;
+    if (!Connected()) return nullptr;
     DiskImage* drive = drives_[s_.drive];
     return drive != nullptr && drive->Inserted() ? drive : nullptr;
 }
 
+bool FloppyController::Connected(uint32_t drive) const {
+    return drive == 0 || (drive == 1 && DriveBConnected);
+}
+
+bool FloppyController::Connected() const {
+    return Connected(s_.drive);
+}
+
+uint32_t FloppyController::SelectedDrive() const {
+    const uint8_t port = lines_.portA ? lines_.portA(lines_.context) : 0xFF;
+    return !(port & kPortADriveA) ? 0 : !(port & kPortADriveB) ? 1 : kNoDrive;
+}
+
+// The drive's track-0 sensor works with or without a disk.
+bool FloppyController::Track0(uint32_t drive) const {
+    return Connected(drive) && s_.cylinder[drive & 1] == 0;
+}
+
+// The sensor sees no disk as a protected one; images are read only, so a disk is protected
+// too. With no drive selected the line stays inactive.
+bool FloppyController::WriteProtected(uint32_t drive) const {
+    if (!Connected(drive)) return false;
+    const DiskImage* disk = drives_[drive & 1];
+    return disk == nullptr || !disk->Inserted() || true;  // images are read only
+}
+
+// Type I status shows the lines of the drive selected when it is read; the others hold what
+// the command left.
+uint32_t FloppyController::Status() const {
+    if (!s_.typeOneStatus) return s_.status;
+    const uint32_t drive = SelectedDrive();
+    uint32_t status = s_.status & ~(kWriteProtect | kTrack0);
+    if (WriteProtected(drive)) status |= kWriteProtect;
+    if (Track0(drive)) status |= kTrack0;
+    return status;
+}
+
 // The motor starts unless the h flag says it is known to run; a running motor shows as
-// spin-up complete in type I status.
-void FloppyController::SpinUp(uint8_t value, bool typeOne) {
-    if (value & 0x08) return;
+// spin-up complete in type I status. Spin-up ends at the 6th index pulse, and a drive without
+// a disk gives none: false when the command waits for ever.
+bool FloppyController::SpinUp(uint8_t value, bool typeOne) {
+    if (value & 0x08) {
+        if (typeOne) s_.status |= kSpinUpDone;
+        return true;
+    }
     if (s_.motor == 0) {
-        s_.eventTime += kSpinUp;
         s_.motor = 1;
         Noise(DriveNoise::kMotorStart);
+        if (Drive() == nullptr) return false;
+        s_.eventTime += kSpinUp;
     } else if (typeOne) {
         s_.status |= kSpinUpDone;
     }
+    return true;
 }
 
 void FloppyController::Noise(DriveNoise noise) {
@@ -196,48 +244,87 @@ void FloppyController::Finish(Cycles now, FdcPhase phase) {
     Arm();
 }
 
+// A command that waits for index pulses or ID fields that never come: busy until Force
+// Interrupt.
+void FloppyController::WaitForEver() {
+    s_.phase = kFdcIdle;
+    if (event_ >= 0) scheduler_.Cancel(event_);
+}
+
+// The data sheet's type I sequence: restore is a seek to 0 from track 255. Each step first
+// checks the drive's track-0 line: stepping out with the head at track 0 sets the track
+// register to 0 and ends the stepping without a pulse. A drive that is not there never
+// reports track 0, so a restore gives up after 255 steps.
+int32_t FloppyController::Steps(unsigned kind, uint8_t value) {
+    const bool connected = Connected();
+    int32_t& cylinder = s_.cylinder[s_.drive & 1];
+    const auto stepOut = [&] {
+        if (connected && cylinder == 0) {
+            s_.track = 0;
+            return false;
+        }
+        return true;
+    };
+    int32_t steps = 0;
+    const auto pulse = [&] {
+        ++steps;
+        if (connected) cylinder = std::clamp(cylinder + (s_.stepDirection ? 1 : -1), 0, kLastCylinder);
+    };
+    if (kind >= 0x2) {
+        if (kind >= 0x4) s_.stepDirection = kind <= 0x5 ? 1 : 0;
+        if (value & 0x10) s_.track = (s_.track + (s_.stepDirection ? 1 : -1)) & 0xFF;
+        if (s_.stepDirection || stepOut()) pulse();
+        return steps;
+    }
+    if (kind == 0x0) {
+        s_.track = 0xFF;
+        s_.data = 0;
+    }
+    const int32_t target = static_cast<int32_t>(s_.data & 0xFF);
+    while (s_.track != target) {
+        s_.stepDirection = target > s_.track ? 1 : 0;
+        s_.track += s_.stepDirection ? 1 : -1;
+        if (!s_.stepDirection && !stepOut()) break;
+        pulse();
+    }
+    return steps;
+}
+
 void FloppyController::TypeOne(uint8_t value, Cycles now) {
-    const bool present = Drive() != nullptr;
-    const Cycles step = kStepTime[value & 3];
-    s_.status = kMotorOn | kWriteProtect | kBusy | (present && s_.track == 0 ? kTrack0 : 0);
+    s_.typeOneStatus = 1;
+    s_.status = kMotorOn | kBusy;
     s_.eventTime = now;
     const unsigned kind = value >> 4;
+    const bool verify = (value & 0x04) != 0;
+    const int32_t steps = Steps(kind, value);
     // The head's movement is heard before the motor: a motor start replaces it.
-    const int32_t distance = kind == 0x0   ? s_.track
-                             : kind == 0x1 ? s_.track - static_cast<int32_t>(s_.data & 0xFF)
-                                           : 1;
-    if (distance != 0) Noise(std::abs(distance) <= 5 ? DriveNoise::kStep : DriveNoise::kSeek);
-    SpinUp(value, true);
-    if (kind == 0x0) {
-        // Restore steps out until the drive reports track 0; without one it gives up.
-        if (present) {
-            s_.eventTime += step * (s_.track > 0 ? s_.track : 0) + kSettle;
-            s_.finalStatus = kMotorOn | kWriteProtect | kSpinUpDone | kTrack0;
-        } else {
-            s_.eventTime += step * kRestoreSteps + kSettle;
-            s_.finalStatus = kMotorOn | kWriteProtect | kSpinUpDone | kRecordNotFoundBit;
+    if (steps != 0 && Connected()) Noise(steps <= 5 ? DriveNoise::kStep : DriveNoise::kSeek);
+    if (!SpinUp(value, true)) return WaitForEver();
+    s_.eventTime += kStepTime[value & 3] * steps + (kind <= 0x1 ? kSettle : 0);
+    uint32_t error = 0;
+    if (verify) {
+        DiskImage* disk = Drive();
+        const int32_t cylinder = s_.cylinder[s_.drive & 1];
+        if (disk == nullptr) {
+            // No index pulses: a drive that is there waits for ever for an ID, one that is not
+            // gives up on its 255 steps.
+            if (Connected()) return WaitForEver();
+            error = kRecordNotFoundBit;
+        } else if (s_.track != cylinder || cylinder >= disk->Tracks()) {
+            s_.eventTime += kRecordNotFound;
+            error = kRecordNotFoundBit;
         }
-        s_.track = 0;
-        return Finish(now);
     }
-    if (kind == 0x1) {
-        if (s_.track > static_cast<int32_t>(s_.data & 0xFF)) s_.stepDirection = 0;
-        if (s_.track < static_cast<int32_t>(s_.data & 0xFF)) s_.stepDirection = 1;
-        s_.eventTime += step * std::abs(s_.track - static_cast<int32_t>(s_.data & 0xFF)) + kSettle;
-        s_.track = static_cast<int32_t>(s_.data & 0xFF);
-    } else {
-        if (kind >= 0x4) s_.stepDirection = kind <= 0x5 ? 1 : 0;
-        s_.eventTime += step;
-        s_.track += s_.stepDirection ? 1 : -1;  // stepping out of track 0 is never found
-    }
-    s_.finalStatus = kMotorOn | kWriteProtect | kSpinUpDone | (present && s_.track == 0 ? kTrack0 : 0);
+    s_.finalStatus = kMotorOn | kSpinUpDone | error;
     Finish(now);
 }
 
 bool FloppyController::FindSector() {
     DiskImage* drive = Drive();
-    return drive != nullptr &&
-           drive->ReadSector(s_.track, static_cast<int>(s_.side), static_cast<int>(s_.sector));
+    if (drive == nullptr) return false;
+    const int32_t cylinder = s_.cylinder[s_.drive & 1];
+    return s_.track == cylinder &&
+           drive->ReadSector(cylinder, static_cast<int>(s_.side), static_cast<int>(s_.sector));
 }
 
 Cycles FloppyController::SectorTime() const {
@@ -246,9 +333,11 @@ Cycles FloppyController::SectorTime() const {
 }
 
 void FloppyController::ReadSector(uint8_t value, Cycles now) {
+    s_.typeOneStatus = 0;
     s_.status = kMotorOn | kBusy;
     s_.eventTime = now;
-    SpinUp(value, false);
+    // Record Not Found is counted in index pulses: an empty drive keeps the command busy.
+    if (!SpinUp(value, false) || Drive() == nullptr) return WaitForEver();
     if (value & 0x04) s_.eventTime += kSettle;
     s_.sectorsRemaining = (value & 0x10) ? static_cast<int32_t>(s_.sectorCount) : 1;
     if (!FindSector()) {
@@ -265,11 +354,12 @@ void FloppyController::ReadSector(uint8_t value, Cycles now) {
 void FloppyController::WriteCommand(uint8_t value, Cycles now) {
     const bool track = (value >> 4) == 0xF;
     activity_ = track ? "FDC WRITE TRACK" : "FDC WRITE SECTOR";
+    s_.typeOneStatus = 0;
     s_.status = kMotorOn | kBusy;
     s_.eventTime = now;
-    SpinUp(value, false);
+    if (!SpinUp(value, false) || Drive() == nullptr) return WaitForEver();
     if (value & 0x04) s_.eventTime += kSettle;
-    if (track ? Drive() == nullptr : !FindSector()) {
+    if (!track && !FindSector()) {
         s_.eventTime += kRecordNotFound;
         s_.finalStatus = kMotorOn | kRecordNotFoundBit;
         return Finish(now);
@@ -280,11 +370,13 @@ void FloppyController::WriteCommand(uint8_t value, Cycles now) {
 }
 
 // 0xD0 ends any command without an interrupt; with a condition bit the interrupt follows at
-// once (the index pulse condition is taken as immediate too).
+// once (the index pulse condition is taken as immediate too). Stopped while idle, the status
+// is type I's.
 void FloppyController::ForceInterrupt(uint8_t value, Cycles now) {
     s_.sectorsRemaining = 0;
-    const bool track0 = Drive() != nullptr && s_.track == 0;
-    const uint32_t status = kMotorOn | kWriteProtect | kSpinUpDone | (track0 ? kTrack0 : 0);
+    // Stopped while idle, the status becomes type I's; while busy it keeps what it had.
+    if (!(s_.status & kBusy)) s_.typeOneStatus = 1;
+    const uint32_t status = (s_.status & ~kBusy) | kMotorOn;
     if ((value & 0x0C) == 0) {
         s_.status = status;
         s_.phase = kFdcMotorRunningDown;
@@ -313,9 +405,16 @@ void FloppyController::Due(Cycles due) {
             SectorPassed(due);
             break;
         case kFdcMotorRunningDown:
+            // The motor stops after idle index pulses: an empty or unselected drive gives
+            // none, so it keeps turning.
+            if (Drive() == nullptr) {
+                s_.eventTime = due + kMotorRunDown;
+                Arm();
+                break;
+            }
             s_.phase = kFdcIdle;
             s_.motor = 0;
-            s_.status = kWriteProtect;
+            s_.status &= ~(kMotorOn | kSpinUpDone);
             Noise(DriveNoise::kMotorStop);
             break;
         default:
@@ -369,29 +468,34 @@ void FloppyController::Transfer() {
 
 void FloppyController::Save(StateWriter& out) const {
     out.BeginSection("FDC ");
-    for (uint32_t v : {s_.status, s_.finalStatus, s_.sector, s_.data, s_.sectorCount, s_.dmaAddress,
-                       s_.directionWrite, s_.dmaOff, s_.registerSelect, s_.hardDiskSelect, s_.phase, s_.motor,
-                       s_.stepDirection, s_.command, s_.drive, s_.side, s_.interruptReleased})
+    for (uint32_t v :
+         {s_.status, s_.finalStatus, s_.sector, s_.data, s_.sectorCount, s_.dmaAddress, s_.directionWrite,
+          s_.dmaOff, s_.registerSelect, s_.hardDiskSelect, s_.phase, s_.motor, s_.stepDirection, s_.command,
+          s_.drive, s_.side, s_.interruptReleased, s_.typeOneStatus})
         out.Put(v);
-    for (int32_t v : {s_.track, s_.eventTime, s_.sectorsRemaining}) out.Put(v);
+    for (int32_t v : {s_.track, s_.eventTime, s_.sectorsRemaining, s_.cylinder[0], s_.cylinder[1]})
+        out.Put(v);
 }
 
 bool FloppyController::Load(StateReader& in, bool commit) {
     FdcState s;
     if (!in.BeginSection("FDC ")) return false;
     bool ok = true;
-    for (uint32_t* v : {&s.status, &s.finalStatus, &s.sector, &s.data, &s.sectorCount, &s.dmaAddress,
-                        &s.directionWrite, &s.dmaOff, &s.registerSelect, &s.hardDiskSelect, &s.phase,
-                        &s.motor, &s.stepDirection, &s.command, &s.drive, &s.side, &s.interruptReleased})
+    for (uint32_t* v :
+         {&s.status, &s.finalStatus, &s.sector, &s.data, &s.sectorCount, &s.dmaAddress, &s.directionWrite,
+          &s.dmaOff, &s.registerSelect, &s.hardDiskSelect, &s.phase, &s.motor, &s.stepDirection, &s.command,
+          &s.drive, &s.side, &s.interruptReleased, &s.typeOneStatus})
         ok = ok && in.Get(*v);
-    for (int32_t* v : {&s.track, &s.eventTime, &s.sectorsRemaining}) ok = ok && in.Get(*v);
+    for (int32_t* v : {&s.track, &s.eventTime, &s.sectorsRemaining, &s.cylinder[0], &s.cylinder[1]})
+        ok = ok && in.Get(*v);
     if (!ok || !in.EndSection()) return false;
     if (s.status > 0xFF || s.finalStatus > 0xFF || s.sector > 0xFF || s.data > 0xFFFF ||
         s.sectorCount > 0xFFFF || s.dmaAddress > 0xFFFFFF || s.directionWrite > 1 || s.dmaOff > 1 ||
         s.registerSelect > 4 || s.hardDiskSelect > 1 || s.phase > kFdcSectorDue || s.motor > 1 ||
         s.stepDirection > 1 || s.command > 0xFF || s.drive > kNoDrive || s.side > 1 ||
         s.interruptReleased > 1 || !PlausibleCycles(s.track) || !PlausibleCycles(s.eventTime) ||
-        s.sectorsRemaining < 0 || s.sectorsRemaining > 0xFFFF)
+        s.sectorsRemaining < 0 || s.sectorsRemaining > 0xFFFF || s.typeOneStatus > 1 || s.cylinder[0] < 0 ||
+        s.cylinder[0] > kLastCylinder || s.cylinder[1] < 0 || s.cylinder[1] > kLastCylinder)
         return false;
     if (commit) s_ = s;
     return true;

@@ -13,8 +13,9 @@
 //   0xFF8609, 0xFF860B, 0xFF860D (bytes; also as the low byte of the word below them): DMA
 //             address bits 16-23, 8-15, 0-7
 // DMA mode: bit 8 direction (1: to the disk), bit 6 DMA off, bit 4 sector count register,
-// bits 2-1 controller register; bit 7 set with bit 3 clear selects the floppy controller,
-// anything else the hard-disk bus, where nothing answers.
+// bits 2-1 controller register, bit 3 the hard-disk bus (1) instead of the floppy controller
+// (bit 7 routes the data request). Nothing answers on the hard-disk bus: its reads give all
+// ones and leave the controller's interrupt alone, its writes go nowhere.
 //
 // Commands (upper four bits; the low bits are flags):
 //   0 restore  1 seek  2-3 step  4-5 step in  6-7 step out     type I
@@ -33,11 +34,15 @@
 // 1,024 cycles.
 //
 // Drives: YM2149 port A bit 1 low selects drive A, bit 2 low drive B (bit 1 wins when both are
-// low); bit 0 low selects side 1. A drive with no image, or none selected, gives no track-0
-// signal to type I commands and record-not-found to sector commands.
+// low); bit 0 low selects side 1. Drive A is always there, drive B unless `DriveBConnected`
+// says the machine has one drive. A drive's head has its own cylinder and its track-0 sensor
+// works with or without a disk; a drive that is not there never reports track 0. Without a
+// disk there are no index pulses and no ID fields, so a spin-up, a verify and every sector
+// command wait until Force Interrupt, and the motor never runs down.
 //
-// Images are read only. The write-protect bit reads 1 in the status of type I commands and of
-// the idle controller, as for a protected disk (TOS notices disk swaps through that bit), and
+// Images are read only. The write-protect bit of type I and idle status follows the drive
+// selected when it is read: 1 for a disk, as for a protected one, and for no disk (TOS notices
+// disk swaps through that bit), 0 with no drive selected; the track-0 bit likewise. And
 // write sector and write track end after their timing with write protect (0xC0), writing
 // nothing. Not modelled: read address and read track data (both complete after 1,024 cycles
 // with no data), CRC errors, lost data, the DMA's FIFO and sector counting, the hard-disk bus.
@@ -72,7 +77,8 @@ constexpr Cycles kRecordNotFound = 6400000;
 constexpr Cycles kTrackTime = 1600000;  // one turn at 300 rpm
 constexpr Cycles kFast = 1024;
 constexpr Cycles kMotorRunDown = 14400000;
-constexpr int kRestoreSteps = 255;  // a restore gives up after this many steps without track 0
+constexpr int32_t kLastCylinder = 85;  // the head's inner end stop
+constexpr int kRestoreSteps = 255;     // a restore gives up after this many steps without track 0
 constexpr uint8_t kMotorOn = 0x80, kWriteProtect = 0x40, kSpinUpDone = 0x20, kRecordNotFoundBit = 0x10;
 constexpr uint8_t kTrack0 = 0x04, kBusy = 0x01;
 constexpr uint32_t kNoDrive = 2;
@@ -88,7 +94,7 @@ enum FdcPhase : uint32_t {
 };
 
 struct FdcState {
-    uint32_t status = fdc::kWriteProtect;
+    uint32_t status = 0;
     uint32_t finalStatus = 0;  // the status when the pending command completes
     int32_t track = 0;         // track register, also the head position
     uint32_t sector = 0, data = 0;
@@ -106,6 +112,8 @@ struct FdcState {
     uint32_t drive = fdc::kNoDrive;  // 0 A, 1 B, kNoDrive: latched from port A at the command
     uint32_t side = 0;
     uint32_t interruptReleased = 1;  // level of MFP input 5 as the controller drives it
+    uint32_t typeOneStatus = 1;      // the status shows the drive's lines (type I, or idle)
+    int32_t cylinder[2] = {0, 0};    // each drive's head, apart from the track register
 };
 
 class FloppyController {
@@ -144,6 +152,8 @@ public:
     const char* ActivityText() const { return activity_; }
 
     bool FastDisk = false;
+    // A machine with one drive: drive B answers nothing (no track 0, no index pulses).
+    bool DriveBConnected = true;
 
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);
@@ -151,10 +161,18 @@ public:
 private:
     void Command(uint8_t value, Cycles now);
     void TypeOne(uint8_t value, Cycles now);
+    int32_t Steps(unsigned kind, uint8_t value);
     void ReadSector(uint8_t value, Cycles now);
     void WriteCommand(uint8_t value, Cycles now);
     void ForceInterrupt(uint8_t value, Cycles now);
-    void SpinUp(uint8_t value, bool typeOne);
+    bool SpinUp(uint8_t value, bool typeOne);
+    void WaitForEver();
+    bool Connected() const;
+    bool Connected(uint32_t drive) const;
+    uint32_t SelectedDrive() const;
+    bool Track0(uint32_t drive) const;
+    bool WriteProtected(uint32_t drive) const;
+    uint32_t Status() const;
     void Noise(DriveNoise noise);
     void LatchDrive();
     DiskImage* Drive() const;

@@ -59,6 +59,14 @@ protected:
         return uint32_t(fdc.ReadByte(0x09)) << 16 | fdc.ReadByte(0x0B) << 8 | fdc.ReadByte(0x0D);
     }
     bool Interrupt() const { return !machine_->GetMfp().InputLine(mfp::kGpipFloppy); }
+    // Moves the head of the selected drive to `track` (and the track register with it) with a
+    // seek from where it is; the interrupt is read away.
+    void PlaceHead(int track) {
+        Write(kModeData, uint16_t(track));
+        Write(kModeCommand, 0x1B);
+        RunToInterrupt();
+        Read(kModeCommand);
+    }
 
     // Moves time on through the scheduler (no instructions run) until input 5 goes low or
     // `limit` cycles have passed. Returns the cycles from the call to the event that pulled
@@ -102,12 +110,14 @@ class TypeOne : public FloppyControllerTest, public ::testing::WithParamInterfac
 
 TEST_P(TypeOne, MovesTheHeadInTheDataSheetsTime) {
     const TypeOneCase& c = GetParam();
-    Write(kModeTrack, uint16_t(c.startTrack));
+    PlaceHead(c.startTrack);
     Write(kModeData, c.data);
     Write(kModeCommand, c.command);
     EXPECT_EQ(Read(kModeCommand) & kBusy, kBusy);
     DriveNoise noise;
-    EXPECT_EQ(machine_->DriveNoises().Sounding(&noise) ? int(noise) : -1, c.noise);
+    if (c.noise >= 0) {
+        EXPECT_TRUE(machine_->DriveNoises().Sounding(&noise) && int(noise) == c.noise);
+    }
     EXPECT_EQ(RunToInterrupt(), c.cycles);
     EXPECT_EQ(Read(kModeTrack), c.endTrack);
     EXPECT_EQ(Read(kModeCommand), c.status);
@@ -124,22 +134,24 @@ INSTANTIATE_TEST_SUITE_P(
                                   kSeekNoise},
                       TypeOneCase{"RestoreFromFortyWithSpinUp", 40, 0, 0x03, 40 * 24000 + 120000 + 9600000, 0,
                                   0xE4, int(DriveNoise::kMotorStart)},
-                      TypeOneCase{"StepIn", 10, 0, 0x49, 96000, 11, 0xE0, kStepNoise},
-                      TypeOneCase{"StepOutToZero", 1, 0, 0x68, 48000, 0, 0xE4, kStepNoise},
+                      TypeOneCase{"StepIn", 10, 0, 0x59, 96000, 11, 0xE0, kStepNoise},
+                      TypeOneCase{"StepInWithoutUpdate", 10, 0, 0x49, 96000, 10, 0xE0, kStepNoise},
+                      TypeOneCase{"StepOutToZero", 1, 0, 0x78, 48000, 0, 0xE4, kStepNoise},
+                      TypeOneCase{"StepOutAtTrackZeroOnlyClearsTheRegister", 0, 0, 0x78, 0, 0, 0xE4, -1},
                       TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xE0, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FloppyControllerTest, StepGoesTheWayTheLastMoveWent) {
-    Write(kModeTrack, 5);
+    PlaceHead(5);
     Write(kModeData, 2);
     Write(kModeCommand, 0x18);  // seek out
     RunToInterrupt();
-    Write(kModeCommand, 0x28);  // step
+    Write(kModeCommand, 0x38);  // step, track register updated
     RunToInterrupt();
     EXPECT_EQ(Read(kModeTrack), 1);
-    Write(kModeCommand, 0x48);  // step in
+    Write(kModeCommand, 0x58);  // step in
     RunToInterrupt();
-    Write(kModeCommand, 0x28);
+    Write(kModeCommand, 0x38);
     RunToInterrupt();
     EXPECT_EQ(Read(kModeTrack), 3);
 }
@@ -152,24 +164,88 @@ TEST_F(FloppyControllerTest, ARunningMotorShowsAsSpunUpAndCostsNoSpinUp) {
     EXPECT_EQ(RunToInterrupt(), 120000);
     // After the motor has run down (2 s without a command) the spin-up is paid again.
     Idle(14'400'000 + 4);
-    EXPECT_EQ(Read(kModeCommand), kWriteProtect);  // idle: a protected disk
+    EXPECT_EQ(Read(kModeCommand), kWriteProtect | kTrack0);  // idle: a protected disk
     DriveNoise noise;
     EXPECT_TRUE(machine_->DriveNoises().Sounding(&noise) && noise == DriveNoise::kMotorStop);
     Write(kModeCommand, 0x00);
     EXPECT_EQ(RunToInterrupt(), 120000 + 9600000);
 }
 
-TEST_F(FloppyControllerTest, WithoutADiskThereIsNoTrackZeroAndRestoreGivesUp) {
-    for (uint8_t port : {kNoDriveSelected, kDriveBSide0}) {
-        SelectDrive(port);
-        Write(kModeTrack, 3);
-        Write(kModeCommand, 0x0B);
-        EXPECT_EQ(RunToInterrupt(), 255 * 24000 + 120000);
-        EXPECT_EQ(Read(kModeCommand), kMotorOn | kWriteProtect | kSpinUpDone | kRecordNotFoundBit);
-        Write(kModeCommand, 0x18);  // seek to 0: still no track-0 signal
-        RunToInterrupt();
-        EXPECT_EQ(Read(kModeCommand) & kTrack0, 0);
+// ---- drives without a disk, and a machine with one drive ------------------------------------
+
+struct EmptyDriveCase {
+    const char* name;
+    bool driveBConnected;
+    uint8_t command;
+    int64_t cycles;  // to the interrupt; -1: still busy after 40,000,000
+    uint8_t status;  // after the interrupt, or after Force Interrupt when it stayed busy
+};
+
+class EmptyDrive : public FloppyControllerTest, public ::testing::WithParamInterface<EmptyDriveCase> {};
+
+// Drive B has no disk. A drive is a drive: its head and track-0 sensor work, but no index pulse
+// and no ID field ever comes, so whatever waits for one waits until Force Interrupt.
+TEST_P(EmptyDrive, AnswersAsTheDriveWould) {
+    const EmptyDriveCase& c = GetParam();
+    Fdc().DriveBConnected = c.driveBConnected;
+    SelectDrive(kDriveBSide0);
+    Write(kModeTrack, 3);
+    Write(kModeData, 5);
+    Write(kModeSector, 1);
+    Write(kModeCount, 1);
+    Write(kModeCommand, c.command);
+    EXPECT_EQ(RunToInterrupt(40'000'000), c.cycles);
+    if (c.cycles < 0) {
+        EXPECT_EQ(Read(kModeCommand) & kBusy, kBusy);
+        Write(kModeCommand, 0xD0);
     }
+    EXPECT_EQ(Read(kModeCommand), c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, EmptyDrive,
+    ::testing::Values(
+        // EmuTOS's probe: Restore with h, no verify; the head is already at track 0.
+        EmptyDriveCase{"RestoreWithH", true, 0x08, 120000, kMotorOn | kWriteProtect | kSpinUpDone | kTrack0},
+        EmptyDriveCase{"SeekWithH", true, 0x18, 120000 + 2 * 48000, kMotorOn | kWriteProtect | kSpinUpDone},
+        EmptyDriveCase{"RestoreSpinningUp", true, 0x00, -1, kMotorOn | kWriteProtect | kTrack0},
+        EmptyDriveCase{"RestoreVerifying", true, 0x0C, -1, kMotorOn | kWriteProtect | kSpinUpDone | kTrack0},
+        EmptyDriveCase{"ReadSector", true, 0x88, -1, kMotorOn},
+        EmptyDriveCase{"ReadSectorSpinningUp", true, 0x80, -1, kMotorOn},
+        EmptyDriveCase{"WriteSector", true, 0xA8, -1, kMotorOn},
+        // Not there: no track 0, so 255 steps; a seek error only when verifying.
+        EmptyDriveCase{"RestoreWithoutDrive", false, 0x08, 255 * 48000 + 120000, kMotorOn | kSpinUpDone},
+        EmptyDriveCase{"RestoreWithoutDriveVerifying", false, 0x0C, 255 * 48000 + 120000,
+                       kMotorOn | kSpinUpDone | kRecordNotFoundBit}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FloppyControllerTest, AnEmptyDrivesMotorNeverRunsDown) {
+    SelectDrive(kDriveBSide0);
+    Write(kModeCommand, 0x08);
+    RunToInterrupt();
+    Idle(40'000'000);
+    EXPECT_EQ(Read(kModeCommand) & kMotorOn, kMotorOn);
+    DriveNoise noise;
+    EXPECT_FALSE(machine_->DriveNoises().Sounding(&noise) && noise == DriveNoise::kMotorStop);
+}
+
+// The idle status shows the lines of whichever drive is selected when it is read: TOS selects
+// each drive in turn and sees a disk change as a write-protect transition.
+TEST_F(FloppyControllerTest, IdleStatusFollowsTheSelectedDrive) {
+    PlaceHead(2);  // drive A's head leaves track 0, drive B's stays there
+    struct {
+        uint8_t portA;
+        uint16_t status;
+    } rows[] = {{kDriveASide0, kMotorOn | kSpinUpDone | kWriteProtect},
+                {kDriveBSide0, kMotorOn | kSpinUpDone | kWriteProtect | kTrack0},
+                {kNoDriveSelected, kMotorOn | kSpinUpDone}};
+    for (const auto& row : rows) {
+        SelectDrive(row.portA);
+        EXPECT_EQ(Read(kModeCommand), row.status) << int(row.portA);
+    }
+    Fdc().DriveBConnected = false;
+    SelectDrive(kDriveBSide0);
+    EXPECT_EQ(Read(kModeCommand), kMotorOn | kSpinUpDone);
 }
 
 // ---- reads ----------------------------------------------------------------------------------
@@ -203,7 +279,7 @@ TEST_F(FloppyControllerTest, ReadSectorStoresItInRamAndInterruptsWhenDone) {
 }
 
 TEST_F(FloppyControllerTest, AMultiSectorReadInterruptsOnceAtTheEnd) {
-    Write(kModeTrack, 1);
+    PlaceHead(1);
     SetDma(kBuffer);
     Write(kModeCount, 9);
     Write(kModeSector, 1);
@@ -226,7 +302,7 @@ class RecordNotFound : public FloppyControllerTest, public ::testing::WithParamI
 
 TEST_P(RecordNotFound, AfterFiveTurnsAndNothingStored) {
     SelectDrive(GetParam().portA);
-    Write(kModeTrack, uint16_t(GetParam().track));
+    PlaceHead(GetParam().track);
     SetDma(kBuffer);
     Write(kModeCount, 1);
     Write(kModeSector, uint16_t(GetParam().sector));
@@ -241,9 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Reads, RecordNotFound,
                          ::testing::Values(MissingCase{"SectorTen", kDriveASide0, 0, 10},
                                            MissingCase{"SectorZero", kDriveASide0, 0, 0},
                                            MissingCase{"TrackEighty", kDriveASide0, 80, 1},
-                                           MissingCase{"WrongSide", kDriveASide1, 0, 1},
-                                           MissingCase{"EmptyDriveB", kDriveBSide0, 0, 1},
-                                           MissingCase{"NoDriveSelected", kNoDriveSelected, 0, 1}),
+                                           MissingCase{"WrongSide", kDriveASide1, 0, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FloppyControllerTest, DriveBReadsItsOwnImage) {
@@ -304,7 +378,7 @@ TEST_F(FloppyControllerTest, WritesEndWriteProtectedAndChangeNothing) {
 // ---- the interrupt line -----------------------------------------------------------------------
 
 TEST_F(FloppyControllerTest, ForceInterruptWithoutConditionStopsQuietly) {
-    Write(kModeTrack, 40);
+    PlaceHead(40);
     Write(kModeCommand, 0x03);  // restore: long
     Idle(100000);
     Write(kModeCommand, 0xD0);
@@ -330,7 +404,7 @@ TEST_F(FloppyControllerTest, TheNextCommandWaitsForItsOwnCompletion) {
 }
 
 TEST_F(FloppyControllerTest, CommandsWrittenWhileBusyAreIgnoredButSeek) {
-    Write(kModeTrack, 20);
+    PlaceHead(20);
     Write(kModeCommand, 0x08);  // restore: 20 steps
     Write(kModeSector, 1);
     Write(kModeCommand, 0x88);  // ignored
@@ -349,7 +423,28 @@ TEST_F(FloppyControllerTest, AMachineResetStopsAReadInFlight) {
     EXPECT_EQ(RunToInterrupt(20'000'000), -1);
     EXPECT_EQ(machine_->PeekByte(kBuffer + 3 * 512), 0);
     EXPECT_EQ(Fdc().State().phase, kFdcIdle);
-    EXPECT_EQ(Read(kModeCommand), kWriteProtect);
+    EXPECT_EQ(Read(kModeCommand), kWriteProtect | kTrack0);
+}
+
+// Bit 3 of the DMA mode alone selects the hard-disk bus; bit 7 only routes the data request.
+TEST_F(FloppyControllerTest, ModeBitThreeSelectsTheHardDiskBus) {
+    struct {
+        uint16_t mode;
+        bool floppy;
+    } rows[] = {{0x80, true}, {0x00, true}, {0x82, true}, {0x88, false}, {0x08, false}, {0x198, false}};
+    for (const auto& row : rows) {
+        Write(kModeTrack, 0);
+        Write(uint16_t(row.mode | 0x02), 0x42);
+        EXPECT_EQ(Read(kModeTrack), row.floppy ? 0x42 : 0) << std::hex << row.mode;
+    }
+    // A status read on the hard-disk bus reads nothing and leaves the floppy's interrupt low.
+    Write(kModeCommand, 0xD8);
+    RunToInterrupt();
+    ASSERT_TRUE(Interrupt());
+    EXPECT_EQ(Read(0x88), 0xFFFF);
+    EXPECT_TRUE(Interrupt());
+    Read(kModeCommand);
+    EXPECT_FALSE(Interrupt());
 }
 
 TEST_F(FloppyControllerTest, TheHardDiskBusAnswersNothingAndRamStaysAsItWas) {
