@@ -112,7 +112,9 @@ Detection Detect(const std::string& path, DiskGeometry& g) {
     std::unique_ptr<ImageStream> stream = OpenImageStream(path);
     if (!stream) return Detection::kCannotOpen;
     uint8_t header[kHeaderSize];
-    const bool full = stream->Read(header, 1, kHeaderSize) == kHeaderSize;
+    const size_t got = stream->Read(header, 1, kHeaderSize);
+    // An STX file may be shorter than a sector: its 16-byte header is enough here.
+    const bool full = got == kHeaderSize || (got >= 16 && std::memcmp(header, "RSY\0", 4) == 0);
     const int64_t size = MeasureStream(*stream);
     if (size >= 0) g.streamSize = static_cast<uint32_t>(std::min<int64_t>(size, UINT32_MAX));
     const bool recognised = full && Recognise(header, size, g);

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/SaveState.h"
+#include "core/EventList.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
 #include "memory/DeviceBus.h"
-#include "video/FrameScheduler.h"
+#include "memory/Memory.h"
 
 namespace vexil {
 
@@ -25,19 +26,19 @@ Cycles Microseconds(uint32_t us) {
 }
 }  // namespace
 
-FloppyController::FloppyController(FrameScheduler& scheduler, const DeviceBus& bus, DiskImage* driveA,
+FloppyController::FloppyController(EventList& events, const DeviceBus& bus, DiskImage* driveA,
                                    DiskImage* driveB, Lines lines)
-    : scheduler_(scheduler), bus_(bus), drives_{driveA, driveB}, lines_(lines) {
-    event_ = scheduler_.RegisterEvent(
+    : events_(events), bus_(bus), drives_{driveA, driveB}, lines_(lines) {
+    event_ = events_.RegisterEvent(
         kEventFdc, [](void* c, Cycles due) { static_cast<FloppyController*>(c)->Due(due); }, this);
-    indexEvent_ = scheduler_.RegisterEvent(
+    indexEvent_ = events_.RegisterEvent(
         kEventFdc, [](void* c, Cycles due) { static_cast<FloppyController*>(c)->IndexDue(due); }, this);
     SetInterrupt(true);
 }
 
 void FloppyController::Reset() {
     if (s_.motor) StopMotor(g_cpu.clock);
-    if (event_ >= 0) scheduler_.Cancel(event_);
+    if (event_ >= 0) events_.Cancel(event_);
     s_.phase = kFdcIdle;
     s_.status = 0;
     s_.typeOneStatus = 1;
@@ -55,8 +56,8 @@ void FloppyController::SetInterrupt(bool released) {
 
 // While the motor runs, the index event is due at the next index pulse.
 Cycles FloppyController::LastIndex(Cycles now) const {
-    if (indexEvent_ < 0 || !scheduler_.Scheduled(indexEvent_)) return now - s_.stoppedAngle;
-    return scheduler_.Due(indexEvent_) - kTurn;
+    if (indexEvent_ < 0 || !events_.Scheduled(indexEvent_)) return now - s_.stoppedAngle;
+    return events_.Due(indexEvent_) - kTurn;
 }
 
 Cycles FloppyController::SinceIndex(Cycles now) const {
@@ -75,7 +76,7 @@ void FloppyController::StartMotor(Cycles now) {
     s_.pulses = 0;
     if (s_.motor) return;
     s_.motor = 1;
-    if (indexEvent_ >= 0) scheduler_.Schedule(indexEvent_, now + kTurn - s_.stoppedAngle);
+    if (indexEvent_ >= 0) events_.Schedule(indexEvent_, now + kTurn - s_.stoppedAngle);
     if (CpuRunning()) CpuEndSlice();
 }
 
@@ -83,14 +84,14 @@ void FloppyController::StopMotor(Cycles now) {
     s_.stoppedAngle = (now - LastIndex(now)) % kTurn;
     if (s_.stoppedAngle < 0) s_.stoppedAngle += kTurn;
     s_.motor = 0;
-    if (indexEvent_ >= 0) scheduler_.Cancel(indexEvent_);
+    if (indexEvent_ >= 0) events_.Cancel(indexEvent_);
     s_.status &= ~static_cast<uint32_t>(kMotorOn | kSpinUpDone);
 }
 
 // An index pulse comes only from a selected drive that holds a disk. It ends a spin-up at the
 // 6th, and stops an idle motor at the 10th.
 void FloppyController::IndexDue(Cycles due) {
-    if (indexEvent_ >= 0) scheduler_.Schedule(indexEvent_, due + kTurn);
+    if (indexEvent_ >= 0) events_.Schedule(indexEvent_, due + kTurn);
     const uint32_t drive = SelectedDrive();
     if (!Connected(drive) || drives_[drive & 1] == nullptr || !drives_[drive & 1]->Inserted()) return;
     ++s_.pulses;
@@ -272,7 +273,7 @@ void FloppyController::Command(uint8_t value, Cycles now) {
         if ((value & 0x0C) == 0) {
             s_.status = status;
             s_.phase = kFdcIdle;
-            if (event_ >= 0) scheduler_.Cancel(event_);
+            if (event_ >= 0) events_.Cancel(event_);
             return;
         }
         return Complete(now, status);
@@ -291,7 +292,7 @@ void FloppyController::Command(uint8_t value, Cycles now) {
     if (!(value & 0x08) && !wasRunning && !FastDisk) {
         Noise(DriveNoise::kMotorStart);
         s_.phase = kFdcSpinUp;
-        if (event_ >= 0) scheduler_.Cancel(event_);
+        if (event_ >= 0) events_.Cancel(event_);
         return;
     }
     if (s_.typeOneStatus && (wasRunning || (value & 0x08))) s_.status |= kSpinUpDone;
@@ -301,7 +302,7 @@ void FloppyController::Command(uint8_t value, Cycles now) {
 void FloppyController::Schedule(Cycles at, FdcPhase phase) {
     s_.phase = phase;
     s_.eventTime = at;
-    if (event_ >= 0) scheduler_.Schedule(event_, at);
+    if (event_ >= 0) events_.Schedule(event_, at);
     if (CpuRunning()) CpuEndSlice();  // the budget was handed out before this event
 }
 
@@ -313,7 +314,7 @@ void FloppyController::Complete(Cycles at, uint32_t status) {
 // Nothing that the command waits for will come: busy until Force Interrupt.
 void FloppyController::Wait() {
     s_.phase = kFdcWaiting;
-    if (event_ >= 0) scheduler_.Cancel(event_);
+    if (event_ >= 0) events_.Cancel(event_);
 }
 
 // The command proper, once the motor runs.
@@ -553,7 +554,7 @@ void FloppyController::Dma(const uint8_t* bytes, uint32_t length) {
     for (uint32_t i = 0; i < length; i += 2)
         bus_.WriteWord(base + i, static_cast<uint16_t>(bytes[i] << 8 | bytes[i + 1]));
     s_.dmaAddress = (base + length) & 0xFFFFFF;
-    DeviceBus::Charge(static_cast<Cycles>((length + 15) / 16) * kBurstCycles);
+    bus_.Charge(static_cast<Cycles>((length + 15) / 16) * kBurstCycles);
 }
 
 // ---- save state -----------------------------------------------------------------------------

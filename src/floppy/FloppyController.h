@@ -64,14 +64,14 @@
 
 #include <cstdint>
 
+#include "core/Cycles.h"
 #include "floppy/DiskImage.h"
-#include "memory/Memory.h"
 #include "sound/DriveSound.h"
 
 namespace vexil {
 
 class DeviceBus;
-class FrameScheduler;
+class EventList;
 class StateWriter;
 class StateReader;
 struct IoChip;
@@ -150,7 +150,7 @@ public:
     };
 
     // Registers its events with the scheduler. `drives` are drive A and B.
-    FloppyController(FrameScheduler& scheduler, const DeviceBus& bus, DiskImage* driveA, DiskImage* driveB,
+    FloppyController(EventList& events, const DeviceBus& bus, DiskImage* driveA, DiskImage* driveB,
                      Lines lines);
     FloppyController(const FloppyController&) = delete;
     FloppyController& operator=(const FloppyController&) = delete;
@@ -213,7 +213,7 @@ private:
     void SetInterrupt(bool released);
 
     FdcState s_;
-    FrameScheduler& scheduler_;
+    EventList& events_;
     const DeviceBus& bus_;
     DiskImage* drives_[2];
     Lines lines_;

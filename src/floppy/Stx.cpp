@@ -96,7 +96,9 @@ const char* ParseStx(const uint8_t* file, size_t size, StxLayout& layout) {
                 const uint8_t status = d[14];
                 id.position = (Le16(d + 4) / 8u) % kTrackBytes;
                 id.readTime = Le16(d + 6);
-                if (id.crc != IdCrc(id)) id.flags |= kSectorIdCrcError;
+                if (id.crc != IdCrc(id) ||
+                    (status & (kStxCrcError | kStxNoRecord)) == (kStxCrcError | kStxNoRecord))
+                    id.flags |= kSectorIdCrcError;
                 if ((status & kStxNoRecord) && !(status & kStxCrcError)) id.flags |= kSectorNoData;
                 if ((status & kStxCrcError) && !(status & kStxNoRecord)) id.flags |= kSectorDataCrcError;
                 if (status & kStxDeleted) id.flags |= kSectorDeleted;

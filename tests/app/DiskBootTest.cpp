@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/Headless.h"
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "support/Asm.h"
 #include "support/TestDisk.h"
 
@@ -35,12 +35,16 @@ protected:
         const auto image = test::MakeRawDisk(80, 2, 9, false, program_.bytes);
         std::ofstream(disk_, std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()), image.size());
+        stx_ = (folder_ / "boot.stx").string();
+        const auto stx = test::RawToStx(image, 80, 2, 9);
+        std::ofstream(stx_, std::ios::binary).write(reinterpret_cast<const char*>(stx.data()), stx.size());
     }
     void TearDown() override { fs::remove_all(folder_); }
 
     test::AsmProgram program_;
     fs::path folder_;
     std::string disk_;
+    std::string stx_;  // the same disk as an STX image
 };
 
 // EmuTOS reads the boot sector about 14 s after a cold reset (its ACSI probe and start-up
@@ -51,8 +55,8 @@ TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
     for (uint32_t machineType : {0u, 1u}) {
         MachineSettings settings;
         settings.Machine = machineType;
-        settings.DriveA = disk_;
-        settings.DriveBConnected = machineType == 1;  // the ST with one drive
+        settings.DriveA = machineType == 1 ? stx_ : disk_;  // the STE boots the STX image
+        settings.DriveBConnected = machineType == 1;        // the ST with one drive
         Machine machine(settings);
         ASSERT_TRUE(machine.SettingsInsertResult(0)) << machine.SettingsInsertResult(0).message;
         ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
