@@ -16,7 +16,7 @@ struct HeadlessOptions {
     uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB
     std::string loadState;  // start from this save state (its machine and RAM size hold)
     std::string saveState;  // write the state here after the last frame
-    std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, or in a zip)
+    std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, STX, or in a zip)
     std::string DriveB;
     bool FastDisk = false;
     bool YMSound = true;
