@@ -88,6 +88,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.YMSound = settings.YMSound;
     headless.DiskSound = settings.DiskSound;
     headless.bLowPass = settings.bLowPass;
+    headless.DriveBConnected = settings.DriveBConnected;
     headless.wavPath = options.wav;
     return vexil::RunHeadless(headless, stdout, stderr);
 }

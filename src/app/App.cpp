@@ -289,6 +289,7 @@ void App::ShowPage(int item, bool picked) {
 void App::ApplySettings() {
     if (!machine_) return;
     machine_->SetFastDisk(config_.FastDisk != 0);
+    machine_->SetDriveBConnected(config_.DriveBConnected != 0);
     machine_->SetYmSound(config_.YMSound != 0);
     machine_->SetDiskSound(config_.DiskSound != 0);
     machine_->SetLowPass(config_.bLowPass != 0);

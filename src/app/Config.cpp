@@ -164,6 +164,7 @@ constexpr Field kNumberFields[] = {
     {"Machine", "bProfile", &MachineConfig::bProfile},
     {"Machine", "bSoundDebug", &MachineConfig::bSoundDebug},
     {"Machine", "DiskSound", &MachineConfig::DiskSound},
+    {"Machine", "DriveBConnected", &MachineConfig::DriveBConnected},
     {"Machine", "Machine", &MachineConfig::Machine},
     {"Machine", "bDontShow", &MachineConfig::bDontShow},
     {"Machine", "bUseJoystick", &MachineConfig::bUseJoystick},
@@ -373,6 +374,7 @@ void LoadConfigFrom(const SettingsFile& file, MachineConfig& config, RomList& ro
     if (config.RAMSize > kLastRamSize) config.RAMSize &= 3;
     config.bUseTexture = config.bUseTexture != 0;
     config.FastDisk = config.FastDisk != 0;
+    config.DriveBConnected = config.DriveBConnected != 0;
     if (config.Machine > 1) config.Machine = MachineConfig{}.Machine;
     if (config.FrameSkip > 9) config.FrameSkip = 9;
     if (config.g_softwareMode > 3) config.g_softwareMode = MachineConfig{}.g_softwareMode;
@@ -488,6 +490,7 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     settings.FastDisk = config.FastDisk != 0;
     settings.YMSound = config.YMSound != 0;
     settings.DiskSound = config.DiskSound != 0;
+    settings.DriveBConnected = config.DriveBConnected != 0;
     settings.bLowPass = config.bLowPass != 0;
     return settings;
 }

@@ -21,7 +21,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         return 2;
     }
     Machine machine({options.Machine, options.RAMSize, options.DriveA, options.DriveB, options.FastDisk,
-                     options.YMSound, options.DiskSound, options.bLowPass});
+                     options.YMSound, options.DiskSound, options.bLowPass, options.DriveBConnected});
     for (int drive = 0; drive < 2; ++drive) {
         const InsertResult& insert = machine.SettingsInsertResult(drive);
         if (!insert) {

@@ -16,12 +16,13 @@ struct HeadlessOptions {
     uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB
     std::string loadState;  // start from this save state (its machine and RAM size hold)
     std::string saveState;  // write the state here after the last frame
-    std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, or in a zip)
+    std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, STX, or in a zip)
     std::string DriveB;
     bool FastDisk = false;
     bool YMSound = true;
     bool DiskSound = true;
     bool bLowPass = true;
+    bool DriveBConnected = true;
     std::string wavPath;      // write the mixed sound here, as a device would get it (44,100 Hz,
                               // mono, 16-bit, 881 samples a frame)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)

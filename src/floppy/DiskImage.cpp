@@ -49,6 +49,13 @@ int64_t MeasureStream(ImageStream& stream) {
 
 // Recognises the header (at least 512 bytes in hand) and fills the geometry.
 bool Recognise(const uint8_t* h, int64_t streamSize, DiskGeometry& g) {
+    if (std::memcmp(h, "RSY\0", 4) == 0) {
+        g.sides = 2;
+        g.tracks = h[10];  // track records, of either side
+        g.sectorsPerTrack = 0;
+        g.format = DiskFormat::Stx;
+        return true;
+    }
     if (h[0] == 0x0E && h[1] == 0x0F && Be16(h + 6) == 0) {
         g.sides = Be16(h + 4) + 1u;
         g.tracks = Be16(h + 8) + 1u;
@@ -158,7 +165,9 @@ Detection Detect(const std::string& path, DiskGeometry& g, InsertResult* refusal
     std::unique_ptr<ImageStream> stream = OpenImageStream(path);
     if (!stream) return Detection::kCannotOpen;
     uint8_t header[kHeaderSize];
-    const bool full = stream->Read(header, 1, kHeaderSize) == kHeaderSize;
+    const size_t got = stream->Read(header, 1, kHeaderSize);
+    // An STX file may be shorter than a sector: its 16-byte header is enough here.
+    const bool full = got == kHeaderSize || (got >= 16 && std::memcmp(header, "RSY\0", 4) == 0);
     const int64_t size = MeasureStream(*stream);
     if (size >= 0) g.streamSize = static_cast<uint32_t>(std::min<int64_t>(size, UINT32_MAX));
     const bool recognised = full && Recognise(header, size, g);
@@ -258,6 +267,13 @@ InsertResult DiskImage::Load(const std::string& path) {
                 return {InsertStatus::kBadImage, "Damaged MSA image."};
             }
             break;
+        case DiskFormat::Stx:
+            if (!DecodeStx(file.get(), static_cast<size_t>(size))) {
+                return {InsertStatus::kBadImage, lastError_ ? lastError_ : "Damaged STX image."};
+            }
+            data_ = std::move(file);
+            dataSize_ = static_cast<size_t>(size);
+            break;
         case DiskFormat::Fdi:
             layout_ = Layout::kRecords;
             if (!DecodeFdi(file.get(), static_cast<size_t>(size))) {
@@ -314,6 +330,7 @@ bool DiskImage::DecodeMsa(const uint8_t* file, size_t size) {
 }
 
 bool DiskImage::ReadSector(int track, int side, int sector) {
+    if (format_ == DiskFormat::Stx) return ReadTrackSector(track, side, sector);
     if (!inserted_ || side < 0 || side >= sides_ || track < 0 || track >= tracks_) return false;
     if (layout_ == Layout::kRecords) return ReadRecordSector(track, side, sector);
     if (sector < 1 || sector > sectorsPerTrack_) return false;

@@ -1,5 +1,6 @@
 // A floppy disk held entirely in host memory, loaded from a raw sector dump, an MSA archive,
-// an FCopy DIM image or an FDI image, each either a plain file or an entry of a zip archive.
+// an FCopy DIM image, an FDI image or an STX image (Stx.h), each either a plain file or an
+// entry of a zip archive.
 //
 // The floppy controller reads it sector by sector through ReadSector, which leaves the sector
 // in a buffer of 68000 words in host word order (as emulated memory keeps them), ready to be
@@ -17,10 +18,69 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vexil {
 
-enum class DiskFormat : uint32_t { Raw = 0, Msa = 1, Dim = 2, Fdi = 3 };
+enum class DiskFormat : uint32_t { Raw = 0, Msa = 1, Dim = 2, Fdi = 3, Stx = 4 };
+
+// A turn of the disk at 300 rpm and 250 kbit/s: 6,250 bytes of 32 µs.
+constexpr uint32_t kTrackBytes = 6250;
+
+// One ID field of a track and the data field after it, as the controller meets them.
+struct SectorId {
+    uint32_t position = 0;     // byte of the ID's address mark (0xFE) after the index, below kTrackBytes
+    uint32_t dataGap = 0;      // bytes from the end of the ID's CRC to the data mark
+    uint32_t readTime = 0;     // µs the data field takes to pass under the head; 0: 32 µs a byte
+    uint32_t dataOffset = 0;   // the data in DiskImage::Data()
+    uint32_t fuzzyOffset = 0;  // the fuzzy mask in Data() (kSectorFuzzy only): 1 bits are stable
+    uint8_t track = 0, side = 0, number = 0, sizeCode = 0;  // the ID's four bytes
+    uint16_t crc = 0;                                       // the ID's CRC as recorded
+    uint8_t flags = 0;                                      // kSector... below
+    uint8_t swapped = 0;  // data in host word order: byte i lies at dataOffset + (i ^ 1)
+    uint32_t Size() const { return 128u << (sizeCode & 3); }
+};
+constexpr uint8_t kSectorIdCrcError = 0x01;    // the ID's CRC is wrong
+constexpr uint8_t kSectorDataCrcError = 0x02;  // the data field's CRC is wrong
+constexpr uint8_t kSectorDeleted = 0x04;       // deleted data mark (0xF8)
+constexpr uint8_t kSectorNoData = 0x08;        // no data field follows the ID
+constexpr uint8_t kSectorFuzzy = 0x10;         // bytes read differently each time
+
+// One side of one cylinder as it turns: its IDs in the order the disk holds them (not
+// necessarily by angle), and the bytes a Read Track gives when the image recorded them.
+struct TrackView {
+    const SectorId* ids = nullptr;
+    uint32_t count = 0;
+    const uint8_t* image = nullptr;  // null: built from the IDs and data
+    uint32_t imageSize = 0;
+};
+
+// The bytes of sync and gap between an ID's CRC and its data mark as TOS formats a track.
+constexpr uint32_t kTosDataGap = 37;
+// The controller gives up on an ID whose data mark comes later than this after its CRC.
+constexpr uint32_t kMaxDataGap = 43;
+// The place of sector `index` (from 0) of a track of `sectors` as TOS formats it: 9 or 10
+// sectors after a 60-byte leader at 614-byte intervals, 11 after 10 bytes at 557 (shorter
+// sync and gaps). Position and data gap only; the ID's bytes are the caller's.
+SectorId TosSectorId(uint32_t sectors, uint32_t index);
+// CRC-CCITT (polynomial 0x1021, from 0xFFFF) over the bytes, continuing from `crc`.
+uint16_t Crc16(const uint8_t* bytes, size_t length, uint16_t crc = 0xFFFF);
+// The CRC of an ID field: over A1 A1 A1 FE and its four bytes.
+uint16_t IdCrc(const SectorId& id);
+// Fills `out` (kTrackBytes) with one turn of a track as a Read Track gives it: gaps, sync,
+// address marks, IDs and data with their CRCs, each ID at its position.
+void BuildTrackBytes(const TrackView& view, const class DiskImage& disk, uint8_t* out);
+
+// Where the data of an STX image lie: its IDs, and each track's share of them.
+struct StxTrack {
+    uint32_t firstId = 0, idCount = 0;
+    uint32_t imageOffset = 0, imageSize = 0;  // in the file; size 0: no image
+    uint8_t present = 0;
+};
+struct StxLayout {
+    std::vector<SectorId> ids;
+    StxTrack tracks[2 * 86];  // cylinder * 2 + side
+};
 
 struct DiskGeometry {
     uint32_t sides = 0;            // 1 or 2 (a DIM header may say 0)
@@ -38,7 +98,7 @@ enum class InsertStatus {
     kInserted,
     kBadPath,        // shorter than 2 characters
     kCannotOpen,     // no such file, not a regular file, or no such entry in the archive
-    kUnknownFormat,  // not raw, MSA, DIM or FDI
+    kUnknownFormat,  // not raw, MSA, DIM, FDI or STX
     kHighDensity,    // a raw image of a disk the ST's double-density drive cannot read
     kTooLarge,       // bigger than any disk image can be
     kUnreadable,     // the file or entry ended early, or memory ran out
@@ -85,6 +145,19 @@ public:
     int SectorsPerTrack() const { return sectorsPerTrack_; }
     const uint8_t* Data() const { return data_.get(); }
     size_t DataSize() const { return dataSize_; }
+    // The IDs and data of one side of a cylinder as the controller meets them turning. A
+    // raw, MSA or DIM image is laid out as TOS formats a disk (see DiskTrack.cpp). An empty
+    // view when there is no such track. The view lasts until the next call or a new image.
+    TrackView Track(int cylinder, int side);
+    // Byte i of a sector's data as the disk holds it (fuzzy bits not applied).
+    uint8_t SectorByte(const SectorId& id, uint32_t i) const {
+        return data_[id.dataOffset + (i ^ id.swapped)];
+    }
+    // Byte i of a fuzzy sector's mask.
+    uint8_t FuzzyMask(const SectorId& id, uint32_t i) const { return data_[id.fuzzyOffset + i]; }
+    // Images are read only: writes end with write protect.
+    bool WriteProtected() const { return true; }
+
     // Word i holds bytes 2i (high) and 2i + 1 (low) of the sector: host word order.
     const uint16_t* SectorBuffer() const { return sectorBuffer_; }
     uint32_t SectorSize() const { return sectorSize_; }
@@ -97,6 +170,10 @@ private:
     bool DecodeMsa(const uint8_t* file, size_t size);
     bool DecodeFdi(const uint8_t* file, size_t size);
     bool ReadRecordSector(int track, int side, int sector);
+    bool DecodeStx(const uint8_t* file, size_t size);
+    TrackView FlatTrack(int cylinder, int side);
+    TrackView RecordTrack(int cylinder, int side);
+    bool ReadTrackSector(int cylinder, int side, int sector);
 
     const char* lastError_ = nullptr;
     bool inserted_ = false;
@@ -110,6 +187,9 @@ private:
     int32_t sectorsPerTrack_ = 0;
     std::array<TrackRecords, kTrackTableSize> trackTable_{};
     uint16_t sectorBuffer_[kSectorSize / 2] = {};
+    StxLayout stx_;
+    static constexpr size_t kMaxTrackIds = 64;
+    SectorId trackIds_[kMaxTrackIds] = {};  // a built track's IDs
 };
 
 }  // namespace vexil

@@ -101,6 +101,7 @@ Machine::Machine(const MachineSettings& settings)
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram(), &banks_);
     fdc_.FastDisk = settings_.FastDisk;
+    fdc_.DriveBConnected = settings_.DriveBConnected;
     fdc_.Reset();
     scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
     scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };

@@ -42,10 +42,11 @@ struct MachineSettings {
     uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB
     std::string DriveA = {};  // disk images inserted at construction (empty: none)
     std::string DriveB = {};
-    bool FastDisk = false;  // every floppy command takes 1,024 cycles
-    bool YMSound = true;    // the YM2149 is synthesised (off: its writes reach the registers only)
-    bool DiskSound = true;  // the drive's noises are heard (never with FastDisk)
-    bool bLowPass = true;   // the mix goes through the low-pass filter
+    bool FastDisk = false;        // every floppy command takes 1,024 cycles
+    bool YMSound = true;          // the YM2149 is synthesised (off: its writes reach the registers only)
+    bool DiskSound = true;        // the drive's noises are heard (never with FastDisk)
+    bool bLowPass = true;         // the mix goes through the low-pass filter
+    bool DriveBConnected = true;  // false: a machine with one floppy drive
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -140,6 +141,7 @@ public:
     InsertResult InsertDisk(int drive, const std::string& path);
     const InsertResult& SettingsInsertResult(int drive) const { return settingsInsert_[drive & 1]; }
     void SetFastDisk(bool on) { settings_.FastDisk = on, fdc_.FastDisk = on; }
+    void SetDriveBConnected(bool on) { settings_.DriveBConnected = on, fdc_.DriveBConnected = on; }
     void SetYmSound(bool on) { settings_.YMSound = on; }
     void SetDiskSound(bool on) { settings_.DiskSound = on; }
     void SetLowPass(bool on) { settings_.bLowPass = on; }

@@ -26,6 +26,8 @@ const char* FormatName(DiskFormat format) {
             return "FCopy Disk Image.";
         case DiskFormat::Fdi:
             return "FDI Image";
+        case DiskFormat::Stx:
+            return "STX Image";
     }
     return "";
 }

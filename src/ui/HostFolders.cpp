@@ -81,7 +81,7 @@ bool SameNameNoCase(std::string_view a, std::string_view b) {
 }
 
 bool IsDiskImageName(std::string_view name) {
-    for (const char* suffix : {".msa", ".st", ".dim", ".fdi"}) {
+    for (const char* suffix : {".msa", ".st", ".dim", ".fdi", ".stx"}) {
         if (EndsWithNoCase(name, suffix) && name.size() > std::string_view(suffix).size()) return true;
     }
     return false;

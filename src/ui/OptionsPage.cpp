@@ -160,7 +160,8 @@ const char* OptionsPage::BoxLabel(Box box) {
                                                 "Bilinear Filtering",
                                                 "Run Vexil in fullscreen",
                                                 "Ask fullscreen-mode at startup",
-                                                "Force PC Video sync."};
+                                                "Force PC Video sync.",
+                                                "Drive B connected"};
     return box >= 0 && box < kBoxes ? kLabels[box] : "";
 }
 
@@ -193,6 +194,8 @@ bool OptionsPage::Checked(Box box) const {
             return c.bAskFullscreen != 0;
         case kVblSync:
             return c.ForceVBLSync != 0;
+        case kDriveB:
+            return c.DriveBConnected != 0;
         case kBoxes:
             break;
     }
@@ -264,6 +267,10 @@ void OptionsPage::SetChecked(Box box, bool on) {
             break;
         case kVblSync:
             c.ForceVBLSync = value;
+            break;
+        case kDriveB:
+            c.DriveBConnected = value;  // TOS counts its drives at the next reset
+            app_.ApplySettings();
             break;
         case kBoxes:
             break;

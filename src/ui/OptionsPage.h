@@ -50,6 +50,7 @@ public:
         kFullscreen,
         kAskFullscreen,
         kVblSync,
+        kDriveB,
         kBoxes
     };
 

@@ -35,12 +35,16 @@ protected:
         const auto image = test::MakeRawDisk(80, 2, 9, false, program_.bytes);
         std::ofstream(disk_, std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()), image.size());
+        stx_ = (folder_ / "boot.stx").string();
+        const auto stx = test::RawToStx(image, 80, 2, 9);
+        std::ofstream(stx_, std::ios::binary).write(reinterpret_cast<const char*>(stx.data()), stx.size());
     }
     void TearDown() override { fs::remove_all(folder_); }
 
     test::AsmProgram program_;
     fs::path folder_;
     std::string disk_;
+    std::string stx_;  // the same disk as an STX image
 };
 
 // EmuTOS reads the boot sector about 14 s after a cold reset (its ACSI probe and start-up
@@ -51,7 +55,8 @@ TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
     for (uint32_t machineType : {0u, 1u}) {
         MachineSettings settings;
         settings.Machine = machineType;
-        settings.DriveA = disk_;
+        settings.DriveA = machineType == 1 ? stx_ : disk_;  // the STE boots the STX image
+        settings.DriveBConnected = machineType == 1;        // the ST with one drive
         Machine machine(settings);
         ASSERT_TRUE(machine.SettingsInsertResult(0)) << machine.SettingsInsertResult(0).message;
         ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
@@ -72,8 +77,25 @@ TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
                 << "offset " << offset;
         EXPECT_NE(machine.PeekByte(screen + program_.Symbol("paint_lines") * 160), word >> 8);
         EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
-        // Drive B has no image: EmuTOS finds one floppy drive (_nflops), not two.
-        EXPECT_EQ(machine.PeekByte(0x4A6) << 8 | machine.PeekByte(0x4A7), 1);
+        // An empty drive B is found when it is there (_nflops).
+        EXPECT_EQ(machine.PeekByte(0x4A6) << 8 | machine.PeekByte(0x4A7), machineType == 1 ? 2 : 1);
+    }
+}
+
+// With no disk, EmuTOS still finds drive A (its probe needs only the track-0 sensor), reads
+// it through its time-outs, and reaches its desktop with the drive in _drvbits.
+TEST(DiskBootEmpty, EmuTosFindsTheEmptyDrives) {
+    for (bool driveB : {true, false}) {
+        MachineSettings settings;
+        settings.DriveBConnected = driveB;
+        Machine machine(settings);
+        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_EQ(machine.Reset(true), 0);
+        ASSERT_EQ(machine.RunFrames(1700), kRunBudgetSpent);
+        EXPECT_EQ(machine.PeekLong(0x4C2) & 1, 1u) << "drive A";
+        EXPECT_EQ(machine.PeekByte(0x4A6) << 8 | machine.PeekByte(0x4A7), driveB ? 2 : 1);
+        // The last read of the empty drive stays busy until TOS stops it; the motor turns on.
+        EXPECT_EQ(machine.Fdc().State().motor, 1u);
     }
 }
 

@@ -33,9 +33,9 @@ public:
     // Pixels of row y across the picture (the 640 host pixels inside the side borders) that
     // `match` accepts.
     template <typename Match>
-    int Count(int y, Match match) const {
+    int Count(int y, Match match, int from = 80, int to = 720) const {
         int n = 0;
-        for (int x = 80; x < 720; ++x) n += match(At(x, y)) ? 1 : 0;
+        for (int x = from; x < to; ++x) n += match(At(x, y)) ? 1 : 0;
         return n;
     }
     static constexpr int kWidth = 800, kHeight = 600;
@@ -81,17 +81,23 @@ Screenshot RunEmuTos(int frames, const std::string& script = "", uint32_t machin
 // The ST, and the STE, where EmuTOS finds the Blitter and draws its console with it.
 class FirstLight : public ::testing::TestWithParam<uint32_t> {};
 
-TEST_P(FirstLight, EmuTosShowsItsDesktopAfter600Frames) {
-    const Screenshot shot = RunEmuTos(600, "", GetParam());
+// With no disk, EmuTOS reads the empty drive A through its time-outs before the desktop.
+constexpr int kDesktopFrames = 1700;
+
+TEST_P(FirstLight, EmuTosShowsItsDesktopWithTheDriveIcons) {
+    const Screenshot shot = RunEmuTos(kDesktopFrames, "", GetParam());
     ASSERT_TRUE(shot.Valid());
     // The menu bar: light with the black letters of "Desk File View Options".
     for (int y : {90, 95}) {
         EXPECT_GT(shot.Count(y, Light), 400) << y;
         EXPECT_GT(shot.Count(y, Black), 60) << y;
     }
-    // Its underline, then the desktop above the icons: every other pixel green.
+    // Its underline, then the desktop between the icons: every other pixel green.
     EXPECT_EQ(shot.Count(104, Black), 640);
-    for (int y = 110; y < 380; y += 50) EXPECT_GE(shot.Count(y, Green), 280) << y;
+    for (int y = 210; y < 380; y += 50) EXPECT_GE(shot.Count(y, Green), 280) << y;
+    // The labels of the icons of drives A and B, light boxes below the top left of the desktop.
+    EXPECT_GT(shot.Count(183, Light, 80, 230), 100) << "drive A";
+    EXPECT_GT(shot.Count(183, Light, 240, 390), 100) << "drive B";
     // The border around the picture is colour 0.
     EXPECT_TRUE(Light(shot.At(40, 300)));
     EXPECT_TRUE(Light(shot.At(400, 550)));
@@ -104,8 +110,8 @@ INSTANTIATE_TEST_SUITE_P(Machines, FirstLight, ::testing::Values(0u, 1u), [](con
 // The mouse, moved by a script into the top left corner and then onto the first title, opens
 // the Desk menu: the title shows inverted and the menu covers the desktop below it.
 TEST(FirstLightMouse, AScriptedMouseOpensTheDeskMenu) {
-    const Screenshot plain = RunEmuTos(720);
-    const Screenshot menu = RunEmuTos(720, "620 mouse -400 -300\n660 mouse 40 2\n");
+    const Screenshot plain = RunEmuTos(kDesktopFrames + 120);
+    const Screenshot menu = RunEmuTos(kDesktopFrames + 120, "1720 mouse -400 -300\n1760 mouse 40 2\n");
     ASSERT_TRUE(plain.Valid() && menu.Valid());
     const auto deskTitle = [](const Screenshot& shot) {
         int black = 0;

@@ -56,4 +56,34 @@ inline std::vector<uint8_t> MakeRawDisk(int tracks, int sides, int sectors, bool
     return disk;
 }
 
+// The same disk as an STX image of plain tracks (records without sector descriptors).
+inline std::vector<uint8_t> RawToStx(const std::vector<uint8_t>& raw, int tracks, int sides, int sectors) {
+    std::vector<uint8_t> file = {'R', 'S', 'Y', 0, 3, 0, 1, 0, 0, 0, static_cast<uint8_t>(tracks * sides),
+                                 2,   0,   0,   0, 0};
+    const uint32_t size = 16 + static_cast<uint32_t>(sectors) * 512;
+    for (int t = 0; t < tracks; ++t)
+        for (int s = 0; s < sides; ++s) {
+            const uint8_t record[16] = {uint8_t(size),
+                                        uint8_t(size >> 8),
+                                        uint8_t(size >> 16),
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        uint8_t(sectors),
+                                        0,
+                                        0,
+                                        0,
+                                        0x6A,
+                                        0x18,
+                                        uint8_t(t | s << 7),
+                                        0};
+            file.insert(file.end(), record, record + 16);
+            const auto from = raw.begin() + static_cast<long>((t * sides + s) * sectors) * 512;
+            file.insert(file.end(), from, from + sectors * 512);
+        }
+    return file;
+}
+
 }  // namespace vexil::test

@@ -183,6 +183,7 @@ void DrawOptionsPage(OptionsPage& page) {
     Box(page, OptionsPage::kDac);
     ImGui::SameLine();
     Box(page, OptionsPage::kDiskNoise);
+    Box(page, OptionsPage::kDriveB);
     Box(page, OptionsPage::kLowPass);
     Box(page, OptionsPage::kProfile);
     Box(page, OptionsPage::kSoundDebug);
