@@ -14,6 +14,8 @@ namespace vexil {
 namespace {
 bool g_machineExists = false;
 
+constexpr unsigned kGpipPrinterBusy = 0;  // high: busy
+
 constexpr uint32_t kRomRegion = 1;  // index of the ROM in the read tables (see MemoryInstall)
 }  // namespace
 
@@ -101,9 +103,59 @@ Machine::Machine(const MachineSettings& settings)
         dmaSound_.StartFrame();
     };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
+    WireUsart();
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
+}
+
+// The serial port's events take timer D's place in the order: its output clocks the USART.
+void Machine::WireUsart() {
+    usartEvents_[Usart::kTransmitter] = scheduler_.RegisterEvent(
+        kEventTimerD, [](void* c, Cycles due) { static_cast<Mfp*>(c)->UsartEvent(Usart::kTransmitter, due); },
+        &mfp_);
+    usartEvents_[Usart::kReceiver] = scheduler_.RegisterEvent(
+        kEventTimerD, [](void* c, Cycles due) { static_cast<Mfp*>(c)->UsartEvent(Usart::kReceiver, due); },
+        &mfp_);
+    Usart::Port& port = mfp_.usart.port;
+    port.context = this;
+    port.schedule = [](void* c, int line, Cycles due) {
+        Machine& m = *static_cast<Machine*>(c);
+        m.scheduler_.Schedule(m.usartEvents_[line & 1], due);
+        if (CpuRunning()) CpuEndSlice();  // the budget may end after the new event
+    };
+    port.cancel = [](void* c, int line) {
+        Machine& m = *static_cast<Machine*>(c);
+        m.scheduler_.Cancel(m.usartEvents_[line & 1]);
+    };
+    port.transmit = [](void* c, uint8_t byte) {
+        Machine& m = *static_cast<Machine*>(c);
+        if (m.serialOut_) m.serialOut_(byte);
+    };
+    port.receive = [](void* c) {
+        Machine& m = *static_cast<Machine*>(c);
+        return m.serialIn_ ? m.serialIn_() : -1;
+    };
+}
+
+void Machine::SetPrinter(std::function<void(uint8_t byte)> out) {
+    printerOut_ = std::move(out);
+    YmPorts::Printer& printer = ym_.ports.printer;
+    printer.context = this;
+    printer.strobe = nullptr;
+    if (printerOut_)
+        printer.strobe = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->printerOut_(byte); };
+    mfp_.SetInputLine(kGpipPrinterBusy, !printerOut_);
+}
+
+void Machine::SetSerial(std::function<void(uint8_t byte)> out, std::function<int32_t()> in) {
+    serialOut_ = std::move(out);
+    serialIn_ = std::move(in);
+}
+
+void Machine::SetNativeFeatures(bool on) {
+    g_cpu.nativeFeatures = on ? &NativeFeatures::Hook : nullptr;
+    g_cpu.nativeFeaturesContext = on ? &natFeats_ : nullptr;
 }
 
 // The keyboard processor's tick hands at most one byte to the keyboard ACIA.
@@ -293,6 +345,7 @@ std::vector<uint8_t> Machine::SaveState() const {
     CpuSaveState(out);
     io_.Save(out);
     mfp_.Save(out);
+    mfp_.usart.Save(out);
     scheduler_.Save(out);
     shifter_.Save(out);
     fdc_.Save(out);
@@ -328,9 +381,10 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
-        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !dmaSound_.Load(in, commit) ||
-        !acias_.Load(in, commit) || !keyboard_.Load(in, commit) || !blitter_.Load(in, commit) || !in.AtEnd())
+        !mfp_.usart.Load(in, commit) || !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) ||
+        !fdc_.Load(in, commit) || !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) ||
+        !dmaSound_.Load(in, commit) || !acias_.Load(in, commit) || !keyboard_.Load(in, commit) ||
+        !blitter_.Load(in, commit) || !in.AtEnd())
         return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);

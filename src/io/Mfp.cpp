@@ -21,6 +21,7 @@ void Mfp::PowerOn() {
     s_.pins = 0xFF;
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD})
         s_.timers[id] = MfpTimer{0, Counts(Data(id)), Counts(Data(id))};
+    usart.Reset();
 }
 
 void Mfp::Reset() {
@@ -29,6 +30,7 @@ void Mfp::Reset() {
     for (unsigned r : {kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kTacr, kTbcr, kTcdcr}) s_.regs[r] = 0;
     s_.regs[kVr] = 8;
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) s_.timers[id].counter = Counts(Data(id));
+    usart.Reset();
 }
 
 // ---- timers ---------------------------------------------------------------------------------
@@ -112,6 +114,28 @@ void Mfp::CarryTimers(Cycles cycles) {
         if (CountsClock(id)) s_.timers[id].expiry -= cycles;
 }
 
+// ---- USART ----------------------------------------------------------------------------------
+
+Cycles Mfp::UsartCharacterCycles() const {
+    if (!CountsClock(kTimerD)) return 0;
+    return TimerCycles(int64_t{usart.CharacterTimeouts()} * Counts(Data(kTimerD)) *
+                       kPrescaler[Control(kTimerD)]);
+}
+
+void Mfp::UsartEvent(Usart::Line line, Cycles due) {
+    if (line == Usart::kTransmitter)
+        usart.TransmitDone(due, UsartCharacterCycles());
+    else
+        usart.ReceiveDue(due, UsartCharacterCycles());
+    TakeUsartChannels();
+}
+
+void Mfp::TakeUsartChannels() {
+    const uint32_t channels = usart.TakeChannels();
+    for (int channel = usart::kChannelReceiveFull; channel >= usart::kChannelTransmitError; --channel)
+        if (channels & (1u << channel)) Event(channel);
+}
+
 // ---- interrupt controller -------------------------------------------------------------------
 
 namespace {
@@ -164,7 +188,13 @@ void Mfp::SetInputLine(unsigned bit, bool high) {
 
 // ---- registers ------------------------------------------------------------------------------
 
-uint8_t Mfp::ReadByte(unsigned offset, Cycles now) const {
+uint8_t Mfp::ReadByte(unsigned offset, Cycles now) {
+    offset &= 0xFF;
+    if (offset >= usart::kRsr && offset <= usart::kUdr && (offset & 1)) return usart.Read(offset);
+    return PeekByte(offset, now);
+}
+
+uint8_t Mfp::PeekByte(unsigned offset, Cycles now) const {
     offset &= 0xFF;
     switch (offset) {
         case kGpip:  // the pins for inputs, the latch for outputs
@@ -176,14 +206,17 @@ uint8_t Mfp::ReadByte(unsigned offset, Cycles now) const {
             const auto id = static_cast<MfpTimerId>((offset - kTadr) / 2);
             return static_cast<uint8_t>(CountUnder(id, Control(id), now));
         }
-        case kTsr:  // nothing is connected: the transmitter is always empty
-            return s_.regs[kTsr] | 0x80;
+        case usart::kUcr:
+        case usart::kRsr:
+        case usart::kTsr:
+        case usart::kUdr:
+            return usart.Peek(offset);
         default:
             return s_.regs[offset];
     }
 }
 
-uint16_t Mfp::ReadWord(unsigned offset, Cycles now) const {
+uint16_t Mfp::ReadWord(unsigned offset, Cycles now) {
     offset &= 0xFE;
     const uint8_t low = ReadByte(offset + 1, now);
     const bool countOrGpip = offset == 0x00 || (offset >= 0x1E && offset <= 0x24);
@@ -232,6 +265,8 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
             s_.regs[kTcdcr] = value;
             SetControl(kTimerC, oldC, now);
             SetControl(kTimerD, oldD, now);
+            usart.ClockChanged(now, UsartCharacterCycles());
+            TakeUsartChannels();
             return;
         }
         case kTadr:
@@ -239,6 +274,13 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
         case kTcdr:
         case kTddr:
             SetData(static_cast<MfpTimerId>((offset - kTadr) / 2), value);
+            return;
+        case usart::kUcr:
+        case usart::kRsr:
+        case usart::kTsr:
+        case usart::kUdr:
+            usart.Write(offset, value, now, UsartCharacterCycles());
+            TakeUsartChannels();
             return;
         default:  // GPIP (the output latch), AER, DDR, the USART and the storage bytes
             s_.regs[offset] = value;
@@ -251,8 +293,9 @@ void Mfp::WriteWord(unsigned offset, uint16_t value, Cycles now) {
     const uint8_t low = static_cast<uint8_t>(value);
     if (offset >= 0x06 && offset <= 0x24) {
         WriteByte(offset + 1, low, now);
-    } else if (offset <= 0x04 || offset == 0x28 || offset == 0x2C || offset == 0x30 || offset == 0x34 ||
-               offset == 0x38) {
+    } else if (offset == 0x28 || offset == 0x2C) {
+        WriteByte(offset + 1, low, now);  // UCR, TSR
+    } else if (offset <= 0x04 || offset == 0x30 || offset == 0x34 || offset == 0x38) {
         s_.regs[offset + 1] = low;  // stored without side effects
     }
     // 0x26, 0x2A, 0x2E, 0x32, 0x36: ignored
@@ -289,6 +332,9 @@ IoChip MfpIoChip(Mfp& mfp) {
     };
     chip.readWord = [](void* c, uint32_t address, Cycles time) {
         return static_cast<Mfp*>(c)->ReadWord(address, time);
+    };
+    chip.peekByte = [](void* c, uint32_t address, Cycles time) {
+        return static_cast<Mfp*>(c)->PeekByte(address, time);
     };
     chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
         static_cast<Mfp*>(c)->WriteByte(address, value, time);

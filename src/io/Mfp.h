@@ -1,8 +1,8 @@
 // MC68901 multi-function peripheral at 0xFFFA01-0xFFFA2F (odd addresses).
 //
 // It gives the machine four timers, eight general-purpose input lines (GPIP) and a sixteen-
-// channel interrupt controller that feeds level 6 of the 68000. The USART registers are stored
-// and read back only: no serial line is modelled (the transmitter always reads as empty).
+// channel interrupt controller that feeds level 6 of the 68000, and the USART of the serial
+// port (io/Usart.h), clocked by timer D's output.
 //
 // Register file: one byte per page offset, the registers at the odd offsets.
 //   0x01 GPIP   0x03 AER    0x05 DDR    0x07 IERA   0x09 IERB   0x0B IPRA   0x0D IPRB
@@ -50,6 +50,7 @@
 
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
+#include "io/Usart.h"
 #include "memory/Memory.h"
 
 namespace vexil {
@@ -93,8 +94,10 @@ public:
     void Reset();
 
     // Register routines; `offset` is the address's low byte, `now` the cycle of the access.
-    uint8_t ReadByte(unsigned offset, Cycles now) const;
-    uint16_t ReadWord(unsigned offset, Cycles now) const;
+    // Reads of the USART's data and status registers act on it; PeekByte acts on nothing.
+    uint8_t ReadByte(unsigned offset, Cycles now);
+    uint16_t ReadWord(unsigned offset, Cycles now);
+    uint8_t PeekByte(unsigned offset, Cycles now) const;
     void WriteByte(unsigned offset, uint8_t value, Cycles now);
     void WriteWord(unsigned offset, uint16_t value, Cycles now);
 
@@ -123,6 +126,17 @@ public:
     void CarryTimers(Cycles cycles);
 
     uint8_t Register(unsigned offset) const { return s_.regs[offset & 0xFF]; }
+
+    // --- the USART ---------------------------------------------------------------------------
+    // CPU cycles of one character at timer D's current rate; 0 while timer D does not count
+    // the clock.
+    Cycles UsartCharacterCycles() const;
+    // The USART's timed event for `line` fell due.
+    void UsartEvent(Usart::Line line, Cycles due);
+    // Timer D's output clocks the USART's transmitter or receiver: its timeouts are seen even
+    // when its own interrupt is off.
+    bool TimerDOutputInUse() const { return usart.ClockInUse(); }
+    Usart usart;  // its port (events, the line's bytes) is wired by the machine
 
     // True once since the last call when the chip newly asked the CPU for its interrupt.
     bool TakePosted() {
@@ -153,6 +167,7 @@ private:
     void Event(int channel);
     int Qualifying() const;
     void UpdateRequest();
+    void TakeUsartChannels();
 
     State s_{};
     bool posted_ = false;

@@ -73,7 +73,11 @@ void YmPorts::WriteByte(uint32_t address, uint8_t value, Cycles now) {
         return;
     }
     if (s_.select > 15) return;
+    const uint8_t old = s_.shadow[s_.select];
     s_.shadow[s_.select] = value;
+    if (s_.select == ym::kPortA && !(old & ym::kStrobe) && (value & ym::kStrobe) && printer.strobe &&
+        (s_.shadow[ym::kMixer] & 0x80))
+        printer.strobe(printer.context, s_.shadow[ym::kPortB]);
     if (s_.count == ym::kListCapacity) {
         s_.overflowRegs |= 1u << s_.select;
         s_.lastOverflow = std::max(now, s_.lastWrite);

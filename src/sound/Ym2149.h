@@ -55,6 +55,9 @@ constexpr uint32_t kListCapacity = 20032;  // one write every 8 cycles of a 1602
 constexpr uint32_t kEndOfList = 0x7FFFFF;  // the closing entry's delta, longer than any frame
 constexpr uint32_t kMaxDelta = 0xFFFFF;    // listed deltas, so that delta << 12 fits 32 bits
 constexpr unsigned kPortA = 14;            // bits 0-2: floppy side and drive select
+constexpr unsigned kPortB = 15;            // the printer's data lines
+constexpr unsigned kMixer = 7;             // bit 7: port B is an output
+constexpr uint8_t kStrobe = 0x20;          // port A bit 5: the printer's strobe
 }  // namespace ym
 
 // The register interface and the frame's write list.
@@ -73,6 +76,13 @@ public:
     void StartFrame();
 
     uint8_t Shadow(unsigned reg) const { return s_.shadow[reg & 15]; }
+
+    // The printer port: at the strobe's rising edge (port A bit 5 low, then high) the byte on
+    // port B goes to the printer, when port B is an output. Null: nothing attached.
+    struct Printer {
+        void (*strobe)(void* context, uint8_t byte) = nullptr;
+        void* context = nullptr;
+    } printer;
     uint8_t Select() const { return s_.select; }
     uint32_t ListedWrites() const { return s_.count; }
 
