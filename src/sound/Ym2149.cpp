@@ -73,9 +73,10 @@ void YmPorts::WriteByte(uint32_t address, uint8_t value, Cycles now) {
         return;
     }
     if (s_.select > 15) return;
-    const uint8_t old = s_.shadow[s_.select];
+    const bool strobeWas = StrobeHigh();
     s_.shadow[s_.select] = value;
-    if (s_.select == ym::kPortA && !(old & ym::kStrobe) && (value & ym::kStrobe) && printer.strobe &&
+    if (strobeWas && !StrobeHigh()) s_.strobeLowFrames = 0;
+    if (printer.strobe && !strobeWas && StrobeHigh() && s_.strobeLowFrames < 2 &&
         (s_.shadow[ym::kMixer] & 0x80))
         printer.strobe(printer.context, s_.shadow[ym::kPortB]);
     if (s_.count == ym::kListCapacity) {
@@ -103,6 +104,7 @@ const YmWrite* YmPorts::CloseList() {
 }
 
 void YmPorts::StartFrame() {
+    if (!StrobeHigh() && s_.strobeLowFrames < 2) ++s_.strobeLowFrames;
     s_.count = 0;
     s_.lastWrite = 0;
     s_.overflowRegs = 0;
@@ -118,6 +120,7 @@ void YmPorts::Save(StateWriter& out) const {
     out.Put(s_.lastWrite);
     out.Put(s_.overflowRegs);
     out.Put(s_.lastOverflow);
+    out.Put(s_.strobeLowFrames);
     for (uint32_t i = 0; i < s_.count; ++i) {
         out.Put(list_[i].delta);
         out.Put(list_[i].reg);
@@ -128,10 +131,11 @@ void YmPorts::Save(StateWriter& out) const {
 bool YmPorts::Load(StateReader& in, bool commit) {
     State s;
     if (!in.BeginSection("YMIO") || !in.Get(s.select) || !in.GetBytes(s.shadow, sizeof s.shadow) ||
-        !in.Get(s.count) || !in.Get(s.lastWrite) || !in.Get(s.overflowRegs) || !in.Get(s.lastOverflow))
+        !in.Get(s.count) || !in.Get(s.lastWrite) || !in.Get(s.overflowRegs) || !in.Get(s.lastOverflow) ||
+        !in.Get(s.strobeLowFrames))
         return false;
-    if (s.count > ym::kListCapacity || s.overflowRegs > 0xFFFF || !PlausibleCycles(s.lastWrite) ||
-        !PlausibleCycles(s.lastOverflow))
+    if (s.count > ym::kListCapacity || s.overflowRegs > 0xFFFF || s.strobeLowFrames > 2 ||
+        !PlausibleCycles(s.lastWrite) || !PlausibleCycles(s.lastOverflow))
         return false;
     // The entries are checked in place and copied only with `commit`.
     for (uint32_t i = 0; i < s.count; ++i) {

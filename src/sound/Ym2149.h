@@ -77,8 +77,10 @@ public:
 
     uint8_t Shadow(unsigned reg) const { return s_.shadow[reg & 15]; }
 
-    // The printer port: at the strobe's rising edge (port A bit 5 low, then high) the byte on
-    // port B goes to the printer, when port B is an output. Null: nothing attached.
+    // The printer port: at the end of a strobe pulse (port A bit 5 low, then high; an input
+    // port reads high) the byte on port B goes to the printer, when port B is an output. A
+    // line held low across two frame starts is no pulse: TOS leaves it low from the sound
+    // chip's set-up to the printer port's, and no byte is sent then. Null: nothing attached.
     struct Printer {
         void (*strobe)(void* context, uint8_t byte) = nullptr;
         void* context = nullptr;
@@ -90,13 +92,20 @@ public:
     bool Load(StateReader& in, bool commit);
 
 private:
+    // The strobe line: port A bit 5 while port A is an output (register 7 bit 6), else pulled
+    // high.
+    bool StrobeHigh() const {
+        return !(s_.shadow[ym::kMixer] & 0x40) || (s_.shadow[ym::kPortA] & ym::kStrobe);
+    }
+
     struct State {
         uint8_t select = 0;
         uint8_t shadow[16] = {};
-        uint32_t count = 0;         // entries listed this frame
-        Cycles lastWrite = 0;       // frame cycle of the last listed write
-        uint32_t overflowRegs = 0;  // bit n: register n written after the list filled
-        Cycles lastOverflow = 0;    // frame cycle of the last such write
+        uint32_t count = 0;           // entries listed this frame
+        Cycles lastWrite = 0;         // frame cycle of the last listed write
+        uint32_t overflowRegs = 0;    // bit n: register n written after the list filled
+        Cycles lastOverflow = 0;      // frame cycle of the last such write
+        uint8_t strobeLowFrames = 2;  // frame starts seen since the strobe went low (at most 2)
     } s_;
     // Room for the listed writes, the final values of the 16 registers after an overflow and
     // the closing entry; taken once, at construction.

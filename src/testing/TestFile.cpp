@@ -23,7 +23,7 @@ bool Unquote(std::string_view word, std::string& text) {
         char c = word[i];
         if (c == '\\') {
             const char e = word[++i];
-            c = e == 'n' ? '\n' : e == 't' ? '\t' : e == '"' || e == '\\' ? e : '\0';
+            c = e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e == '"' || e == '\\' ? e : '\0';
             if (c == '\0') return false;
         }
         text += c;
@@ -209,7 +209,8 @@ private:
                 return Fail("expect ram ADDR HEXBYTES (up to 4096 bytes)");
             step.kind = TestStep::kExpectRam;
         } else if (what == "output") {
-            if (n != 4 || !Unquote(words[3], step.text)) return Fail("expect output \"TEXT\"");
+            if (n != 4 || !Unquote(words[3], step.text))
+                return Fail("expect output \"TEXT\" (escapes \\n \\r \\t \\\" \\\\)");
             step.kind = TestStep::kExpectOutput;
         } else if (what == "sound" || what == "silence") {
             if (n != 3) return Fail("expect sound|silence");
@@ -234,7 +235,8 @@ private:
                 return Fail("until ram ADDR == HEXBYTES");
             step.kind = TestStep::kUntilRam;
         } else if (what == "output") {
-            if (n != 2 || !Unquote(words[at + 1], step.text)) return Fail("until output \"TEXT\"");
+            if (n != 2 || !Unquote(words[at + 1], step.text))
+                return Fail("until output \"TEXT\" (escapes \\n \\r \\t \\\" \\\\)");
             step.kind = TestStep::kUntilOutput;
         } else if (what == "pc") {
             if (n != 2 || !Address(words[at + 1], step.address) || (step.address & 1))

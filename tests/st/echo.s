@@ -1,12 +1,15 @@
 | origin 0x0
 | Boot-sector program: reads a line from the keyboard (BIOS Bconin on the console) and sends
 | each character to the serial port and the printer (Bconout on AUX and PRT), up to and
-| including the Return; then "<end>" to both and a marker in RAM.
+| including the Return; then "<end>" to both. A marker in RAM says when it waits for the
+| keyboard and when it is done.
         .equ    marker, 0x100000
         .equ    marker_value, 0x4543484F      | "ECHO"
+        .equ    ready_value, 0x52454459       | "REDY": waiting for the keyboard
         .text
         .globl  _start
 _start:
+        move.l  #ready_value, marker
 read:
         move.w  #2, -(sp)               | CON
         move.w  #2, -(sp)               | Bconin
