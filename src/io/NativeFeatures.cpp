@@ -11,7 +11,7 @@ namespace vexil {
 namespace {
 
 constexpr std::string_view kFeatures[] = {"NF_NAME", "NF_VERSION", "NF_STDERR", "NF_SHUTDOWN", "NF_EXIT"};
-enum Feature : uint32_t { kName = 1, kVersion, kStderr, kShutdown, kExit };
+enum Feature : uint32_t { kFeatureName = 1, kFeatureVersion, kFeatureStderr, kFeatureShutdown, kFeatureExit };
 
 // Reads without side effects; -1 where nothing answers.
 int32_t PeekByte(uint32_t address) {
@@ -60,7 +60,7 @@ uint32_t NativeFeatures::Lookup(uint32_t nameAddress) const {
 uint32_t NativeFeatures::Dispatch(uint32_t id, uint32_t args, uint32_t pc) {
     const uint32_t sub = id & ((1u << kIdShift) - 1);
     switch (id >> kIdShift) {
-        case kName: {
+        case kFeatureName: {
             const int64_t buffer = PeekLong(args), size = PeekLong(args + 4);
             if (buffer < 0 || size <= 0) return 0;
             const char* text = sub == 1 ? fullName : "Vexil";
@@ -72,9 +72,9 @@ uint32_t NativeFeatures::Dispatch(uint32_t id, uint32_t args, uint32_t pc) {
                                i < n ? static_cast<uint8_t>(text[i]) : 0);
             return static_cast<uint32_t>(length);
         }
-        case kVersion:
+        case kFeatureVersion:
             return kVersion;
-        case kStderr: {
+        case kFeatureStderr: {
             const int64_t text = PeekLong(args);
             if (text < 0) return 0;
             char chunk[256];
@@ -91,10 +91,10 @@ uint32_t NativeFeatures::Dispatch(uint32_t id, uint32_t args, uint32_t pc) {
             if (held > 0 && output.write) output.write(output.context, chunk, held, InRom(pc));
             return static_cast<uint32_t>(total);
         }
-        case kShutdown:
-        case kExit: {
+        case kFeatureShutdown:
+        case kFeatureExit: {
             int64_t code = 0;
-            if ((id >> kIdShift) == kExit) code = PeekLong(args);
+            if ((id >> kIdShift) == kFeatureExit) code = PeekLong(args);
             exited_ = true;
             exitCode_ = static_cast<int32_t>(code < 0 ? 0 : static_cast<uint32_t>(code));
             return 0;
