@@ -1,9 +1,8 @@
-#include "io/NativeFeatures.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "io/NativeFeatures.h"
 #include "support/FlatMachine.h"
 
 namespace vexil {
@@ -69,7 +68,7 @@ TEST_P(NativeFeatureLookupTest, NamesGiveIdsWithTheirLowBitsFreeAndOthersZero) {
         const cpu_seam::Registers r = Run("lookup", "lookup_done", sr, program_.Symbol(GetParam().symbol));
         EXPECT_EQ(r.pc, program_.Symbol("lookup_done"));
         EXPECT_EQ(r.a[7], sr == kUser ? kUsp : kSsp);  // the caller popped what it pushed
-        EXPECT_EQ(r.d[1], 0x11111111u);              // only D0 changes
+        EXPECT_EQ(r.d[1], 0x11111111u);                // only D0 changes
         if (GetParam().known) {
             EXPECT_NE(r.d[0], 0u);
             EXPECT_EQ(r.d[0] & 0xFFFFF, 0u);
@@ -139,8 +138,8 @@ TEST_F(NativeFeaturesTest, OffBothWordsTakeTheIllegalInstructionException) {
             EXPECT_EQ(r.d[3], 4u);
             EXPECT_EQ(r.d[0], 0x55555555u);
             // The frame holds the SR and the address of the word itself.
-            const uint32_t word = std::string(label) == "lookup" ? program_.Symbol("nf_id")
-                                                                 : program_.Symbol("nf_call_word");
+            const uint32_t word =
+                std::string(label) == "lookup" ? program_.Symbol("nf_id") : program_.Symbol("nf_call_word");
             EXPECT_EQ(m_.Long(r.a[7] + 2), word);
             EXPECT_EQ(m_.Word(r.a[7]) & 0xFF00, sr);
         }

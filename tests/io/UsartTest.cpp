@@ -1,7 +1,5 @@
 // The MFP's USART: character times from timer D and the control register, the transmitter's
 // and receiver's buffers, status bits and interrupt channels (MC68901 data sheet).
-#include "io/Usart.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "io/Mfp.h"
+#include "io/Usart.h"
 
 namespace vexil {
 namespace {
@@ -30,11 +29,14 @@ protected:
         port.context = this;
         port.schedule = [](void* c, int line, Cycles due) { static_cast<UsartTest*>(c)->due[line] = due; };
         port.cancel = [](void* c, int line) { static_cast<UsartTest*>(c)->due[line] = -1; };
-        port.transmit = [](void* c, uint8_t byte) { static_cast<UsartTest*>(c)->sent += static_cast<char>(byte); };
+        port.transmit = [](void* c, uint8_t byte) {
+            static_cast<UsartTest*>(c)->sent += static_cast<char>(byte);
+        };
         port.receive = [](void* c) {
             auto& self = *static_cast<UsartTest*>(c);
-            return self.next < self.line.size() ? static_cast<int32_t>(static_cast<uint8_t>(self.line[self.next++]))
-                                                 : -1;
+            return self.next < self.line.size()
+                       ? static_cast<int32_t>(static_cast<uint8_t>(self.line[self.next++]))
+                       : -1;
         };
         mfp.WriteByte(kIera, 0xFF, 0);
         mfp.WriteByte(kImra, 0xFF, 0);
@@ -83,16 +85,16 @@ TEST_P(UsartCharacterTest, LastsItsBitsAtTheBaudRateTimerDGives) {
     EXPECT_NEAR(mfp.UsartCharacterCycles(), expected, 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, UsartCharacterTest,
-    ::testing::Values(CharacterRow{"tos_9600_8n1", 0x88, 1, 2, 9600, 10},
-                      CharacterRow{"b19200_8n1", 0x88, 1, 1, 19200, 10},
-                      CharacterRow{"b300_8n1", 0x88, 1, 64, 300, 10},
-                      CharacterRow{"b9600_7e1", 0xAC, 1, 2, 9600, 10},
-                      CharacterRow{"b9600_5n2", 0xF8, 1, 2, 9600, 8},
-                      CharacterRow{"b9600_8n1_5", 0x90, 1, 2, 9600, 10.5},
-                      CharacterRow{"clock_x1", 0x08, 7, 96, 2457600.0 / 200 / 96 / 2, 10}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rates, UsartCharacterTest,
+                         ::testing::Values(CharacterRow{"tos_9600_8n1", 0x88, 1, 2, 9600, 10},
+                                           CharacterRow{"b19200_8n1", 0x88, 1, 1, 19200, 10},
+                                           CharacterRow{"b300_8n1", 0x88, 1, 64, 300, 10},
+                                           CharacterRow{"b9600_7e1", 0xAC, 1, 2, 9600, 10},
+                                           CharacterRow{"b9600_5n2", 0xF8, 1, 2, 9600, 8},
+                                           CharacterRow{"b9600_8n1_5", 0x90, 1, 2, 9600, 10.5},
+                                           CharacterRow{"clock_x1", 0x08, 7, 96, 2457600.0 / 200 / 96 / 2,
+                                                        10}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UsartTest, StandsStillWithoutTimerD) {
     mfp.WriteByte(kUcr, 0x88, 0);

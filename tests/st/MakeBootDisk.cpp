@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);
-    const std::vector<uint8_t> program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> program((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
     constexpr size_t kRoom = 512 - 0x1E - 2;  // between the parameter block and the checksum
     if (!in.is_open() || program.empty() || program.size() > kRoom) {
         std::fprintf(stderr, "vexil_st_disk: %s: not a boot program of 1-%zu bytes\n", argv[1], kRoom);

@@ -1,6 +1,6 @@
 | origin 0x0
 | Boot-sector program: counts a long in RAM up from 0 once a frame (waiting on the VBL
-| counter) and writes a marker when it reaches 100.
+| counter) and writes a marker when it reaches 100; then waits in a loop it places at 0x110000.
         .equ    frclock, 0x466
         .equ    counter, 0x100000
         .equ    marker, 0x100004
@@ -19,5 +19,6 @@ wait:
         cmp.l   #100, counter
         bne.s   frame
         move.l  #marker_value, marker
-hang:
-        bra.s   hang
+        lea     0x110000, a0
+        move.w  #0x60FE, (a0)           | bra.s to itself
+        jmp     (a0)

@@ -1,12 +1,11 @@
 // The test-file parser: settings, steps by stretch, waits, paths, and damaged files.
-#include "testing/TestFile.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
 #include "testing/Sha256.h"
+#include "testing/TestFile.h"
 
 namespace vexil {
 namespace {
