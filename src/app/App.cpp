@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <new>
 
-#include "app/DiskPage.h"
-#include "app/OptionsPage.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
-#include "debugger/DebuggerPage.h"
 #include "input/Keys.h"
+#include "machine/Rom.h"
 #include "recording/Tga.h"
+#include "ui/DebuggerPage.h"
+#include "ui/DiskPage.h"
+#include "ui/OptionsPage.h"
 
 namespace vexil {
 

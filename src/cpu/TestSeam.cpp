@@ -9,6 +9,10 @@ namespace {
 MachineTables g_flat;
 }
 
+const MachineTables& FlatTables() {
+    return g_flat;
+}
+
 void MapFlatRam(uint16_t* ram) {
     CpuBuildDispatchTable();
     uint8_t* host = reinterpret_cast<uint8_t*>(ram);

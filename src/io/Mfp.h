@@ -48,10 +48,10 @@
 
 #include <cstdint>
 
+#include "core/Cycles.h"
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
 #include "io/Usart.h"
-#include "memory/Memory.h"
 
 namespace vexil {
 

@@ -13,18 +13,6 @@ namespace {
 constexpr std::string_view kFeatures[] = {"NF_NAME", "NF_VERSION", "NF_STDERR", "NF_SHUTDOWN", "NF_EXIT"};
 enum Feature : uint32_t { kFeatureName = 1, kFeatureVersion, kFeatureStderr, kFeatureShutdown, kFeatureExit };
 
-// Reads without side effects; -1 where nothing answers.
-int32_t PeekByte(uint32_t address) {
-    const uint32_t word = DebugReadWord(address);
-    return word == 0xFFFFFFFF ? -1 : static_cast<int32_t>(word >> 8);
-}
-
-int64_t PeekLong(uint32_t address) {
-    const uint32_t high = DebugReadWord(address), low = DebugReadWord(address + 2);
-    if (high == 0xFFFFFFFF || low == 0xFFFFFFFF) return -1;
-    return static_cast<int64_t>(high << 16 | low);
-}
-
 // The ROM areas (TOS at 0xE00000 or 0xFC0000, the cartridge at 0xFA0000).
 bool InRom(uint32_t address) {
     address &= kAddressMask;
@@ -33,7 +21,21 @@ bool InRom(uint32_t address) {
 
 }  // namespace
 
+int32_t NativeFeatures::PeekByte(uint32_t address) const {
+    const uint32_t word = DebugReadWord(*tables, address, CpuCurrentCycle());
+    return word == 0xFFFFFFFF ? -1 : static_cast<int32_t>(word >> 8);
+}
+
+int64_t NativeFeatures::PeekLong(uint32_t address) const {
+    const Cycles now = CpuCurrentCycle();
+    const uint32_t high = DebugReadWord(*tables, address, now),
+                   low = DebugReadWord(*tables, address + 2, now);
+    if (high == 0xFFFFFFFF || low == 0xFFFFFFFF) return -1;
+    return static_cast<int64_t>(high << 16 | low);
+}
+
 bool NativeFeatures::Call(uint16_t opcode, uint32_t pc) {
+    if (tables == nullptr) return false;
     const uint32_t sp = g_cpu.a[7];
     const int64_t argument = PeekLong(sp + 4);
     if (argument < 0) return false;  // no stack to read: the word stays illegal
@@ -68,8 +70,8 @@ uint32_t NativeFeatures::Dispatch(uint32_t id, uint32_t args, uint32_t pc) {
             const size_t room = static_cast<size_t>(size) - 1;
             const size_t n = length < room ? length : room;
             for (size_t i = 0; i <= n; ++i)
-                DebugWriteByte(static_cast<uint32_t>(buffer + static_cast<int64_t>(i)),
-                               i < n ? static_cast<uint8_t>(text[i]) : 0);
+                DebugWriteByte(*tables, static_cast<uint32_t>(buffer + static_cast<int64_t>(i)),
+                               i < n ? static_cast<uint8_t>(text[i]) : 0, CpuCurrentCycle());
             return static_cast<uint32_t>(length);
         }
         case kFeatureVersion:

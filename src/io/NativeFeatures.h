@@ -23,6 +23,8 @@
 
 namespace vexil {
 
+struct MachineTables;
+
 class NativeFeatures {
 public:
     // Where NF_STDERR's text goes; `fromRom` when the calling stub lies in ROM or cartridge
@@ -48,9 +50,12 @@ public:
     void ClearExit() { exited_ = false, exitCode_ = 0; }
 
     Output output;
-    const char* fullName = "Vexil";  // what NF_NAME|1 writes
+    const char* fullName = "Vexil";         // what NF_NAME|1 writes
+    const MachineTables* tables = nullptr;  // the memory the calls read and write; null: no calls
 
 private:
+    int32_t PeekByte(uint32_t address) const;  // -1 where nothing answers
+    int64_t PeekLong(uint32_t address) const;
     uint32_t Lookup(uint32_t nameAddress) const;
     uint32_t Dispatch(uint32_t id, uint32_t args, uint32_t pc);
 

@@ -1,6 +1,6 @@
 #include "io/Usart.h"
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 
 namespace vexil {
 

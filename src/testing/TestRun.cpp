@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "recording/OutputFile.h"
 #include "recording/PortFiles.h"
 #include "recording/Tga.h"
@@ -204,18 +204,11 @@ bool Runner::Advance() {
 
 // One instruction at a time until the PC is `pc`: slow, for this wait alone.
 bool Runner::StepToPc(uint32_t pc) {
-    FrameScheduler& scheduler = machine_->Scheduler();
     while ((g_cpu.pc & kAddressMask) != pc) {
         if (stopped_ || frames_ >= test_.frames) return false;
-        const int32_t budget = scheduler.ServiceEvents();
-        if (budget < 0) {
-            FrameEnded();
-            continue;
-        }
-        if (budget == 0) continue;
-        const bool halted = (g_cpu.pending & 1) != 0;
-        const uint32_t cpu = CpuRun(halted ? budget : 4);
-        if (cpu != kRunBudgetSpent) {
+        const Machine::Step step = machine_->StepInstruction();
+        if (step.frameEnded) FrameEnded();
+        if (step.cpu != kRunBudgetSpent) {
             stopped_ = true;
             result_.messages.push_back("the processor stopped before the PC reached " + Hex(pc, 6));
             return false;

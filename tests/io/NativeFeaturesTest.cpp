@@ -22,6 +22,7 @@ protected:
             self.text_.append(text, length);
             self.fromRom_ = fromRom;
         };
+        natFeats_.tables = &cpu_seam::FlatTables();
         g_cpu.nativeFeatures = &NativeFeatures::Hook;
         g_cpu.nativeFeaturesContext = &natFeats_;
     }

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ControlBar.h"
 #include "host/sdl/Pages.h"
 #include "host/sdl/SdlSound.h"
+#include "ui/ControlBar.h"
 
 namespace vexil::host {
 

@@ -7,7 +7,7 @@
 
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
-#include "video/FrameScheduler.h"
+#include "machine/FrameScheduler.h"
 
 namespace vexil {
 namespace {
@@ -175,10 +175,10 @@ TEST_F(FrameSchedulerTest, OpenBottomBorderKeepsTimerBCountingToTheFrameEnd) {
     Write(kVr, 0x40);
     Write(kTbdr, 1);
     Write(kTbcr, 8);
-    s.bottomBorderOpen = 1;
+    s.border.bottomBorderOpen = 1;
     RunFrame();
     EXPECT_EQ(PostsAt(6).size(), 313u - 63);
-    EXPECT_EQ(s.bottomBorderOpen, 0u);  // cleared at the frame start
+    EXPECT_EQ(s.border.bottomBorderOpen, 0u);  // cleared at the frame start
     g_posts.clear();
     Write(kTbdr, 10);  // every tenth counted line, from the next reload
     RunFrame();
@@ -329,38 +329,38 @@ struct FakeChip {
 void FakeChipEvent(void* context, Cycles due) {
     auto* chip = static_cast<FakeChip*>(context);
     chip->runs.push_back(g_frameBase + due);
-    if (chip->again-- > 0) chip->scheduler->Schedule(chip->event, due + 70000);
+    if (chip->again-- > 0) chip->scheduler->events.Schedule(chip->event, due + 70000);
     chip->mfp->SetInputLine(kGpipFloppy, chip->runs.size() % 2 == 0);
 }
 
 TEST_F(FrameSchedulerTest, ChipEventsRunAtTheirTimeAndCarryOverTheFrameEnd) {
     FakeChip chip(&s, &mfp);
-    chip.event = s.RegisterEvent(kEventFdc, FakeChipEvent, &chip);
+    chip.event = s.events.RegisterEvent(kEventFdc, FakeChipEvent, &chip);
     ASSERT_EQ(chip.event, 0);
     Write(kAer, 0x00);  // falling edges are active
     Write(kImrb, 0x80);
     Write(kVr, 0x40);
     chip.again = 3;
-    s.Schedule(chip.event, 5000);
+    s.events.Schedule(chip.event, 5000);
     RunFrame();
     RunFrame();
     EXPECT_EQ(chip.runs, (std::vector<int64_t>{5000, 75000, 145000, 215000}));
     // Input 5 falls on every odd run: the floppy channel is posted then, at the event's cycle.
     EXPECT_EQ(PostsAt(6, 0x47), (std::vector<int64_t>{5000, 145000}));
-    EXPECT_FALSE(s.Scheduled(chip.event));
+    EXPECT_FALSE(s.events.Scheduled(chip.event));
 
-    s.Schedule(chip.event, 1000);
-    s.Cancel(chip.event);
+    s.events.Schedule(chip.event, 1000);
+    s.events.Cancel(chip.event);
     RunFrame();
     EXPECT_EQ(chip.runs.size(), 4u);
 }
 
 TEST_F(FrameSchedulerTest, ChipEventsTakeTheirSourcesPlaceOnEqualTimes) {
     FakeChip floppy(&s, &mfp), acia(&s, &mfp);
-    acia.event = s.RegisterEvent(kEventAcia, FakeChipEvent, &acia);
-    floppy.event = s.RegisterEvent(kEventFdc, FakeChipEvent, &floppy);
-    s.Schedule(acia.event, 528);
-    s.Schedule(floppy.event, 528);  // with the second HBL
+    acia.event = s.events.RegisterEvent(kEventAcia, FakeChipEvent, &acia);
+    floppy.event = s.events.RegisterEvent(kEventFdc, FakeChipEvent, &floppy);
+    s.events.Schedule(acia.event, 528);
+    s.events.Schedule(floppy.event, 528);  // with the second HBL
     g_cpu.clock = 520;
     int32_t budget;
     while ((budget = s.ServiceEvents()) == 0) {  // the first HBL and the VBL, late
@@ -377,8 +377,9 @@ TEST_F(FrameSchedulerTest, ChipEventsTakeTheirSourcesPlaceOnEqualTimes) {
 
 TEST_F(FrameSchedulerTest, EventSlotsAreLimited) {
     FakeChip chip(&s, &mfp);
-    for (int n = 0; n < kMaxChipEvents; ++n) ASSERT_EQ(s.RegisterEvent(kEventAcia, FakeChipEvent, &chip), n);
-    EXPECT_EQ(s.RegisterEvent(kEventAcia, FakeChipEvent, &chip), -1);
+    for (int n = 0; n < kMaxChipEvents; ++n)
+        ASSERT_EQ(s.events.RegisterEvent(kEventAcia, FakeChipEvent, &chip), n);
+    EXPECT_EQ(s.events.RegisterEvent(kEventAcia, FakeChipEvent, &chip), -1);
 }
 
 TEST_F(FrameSchedulerTest, ScreenSnapshotWrapsAtTheTopOfRam) {

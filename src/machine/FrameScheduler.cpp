@@ -1,9 +1,9 @@
-#include "video/FrameScheduler.h"
+#include "machine/FrameScheduler.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 
 namespace vexil {
@@ -30,9 +30,9 @@ void FrameScheduler::PowerOn() {
     nextHbl = kHblPosition;
     nextLineEvent = kLineEventPosition;
     lineCount = 0;
-    displayEnable = topBorderOpen = bottomBorderOpen = 0;
+    border.displayEnable = border.topBorderOpen = border.bottomBorderOpen = 0;
     nextEventKind = kEventNone;
-    armed_ = 0;
+    events.CancelAll();
     interlaceParity_ = false;
     lineStartCounted_ = false;
     std::memset(snapshot_.get(), 0, kScreenSnapshotBytes);
@@ -62,9 +62,9 @@ int32_t FrameScheduler::ServiceEvents() {
         nextLineEvent += kCyclesPerLine;
         ++lineCount;
         lineStartCounted_ = false;
-        if (lineCount == kFirstCountedLine) displayEnable = 1;
-        lineShownEnded = displayEnable != 0;
-        if (lineCount == kLastCountedLine && !bottomBorderOpen) displayEnable = 0;
+        if (lineCount == kFirstCountedLine) border.displayEnable = 1;
+        lineShownEnded = border.displayEnable != 0;
+        if (lineCount == kLastCountedLine && !border.bottomBorderOpen) border.displayEnable = 0;
         lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     }
     Compete(lineDue, kEventTimerB, earliest);
@@ -74,8 +74,8 @@ int32_t FrameScheduler::ServiceEvents() {
     if (mfp.CountsEvents(kTimerB)) {
         if (mfp.Register(mfp::kAer) & mfp::kAerTimerB) {
             const int32_t line = lineCount + 1;  // the line whose display starts next
-            const bool shown = (line >= kFirstCountedLine || topBorderOpen) &&
-                               (line <= kLastCountedLine || bottomBorderOpen);
+            const bool shown = (line >= kFirstCountedLine || border.topBorderOpen) &&
+                               (line <= kLastCountedLine || border.bottomBorderOpen);
             const Cycles startDue = lineDue - kDisplayCycles;
             if (shown && !lineStartCounted_) {
                 if (now >= startDue) {
@@ -141,36 +141,19 @@ bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycl
     return false;
 }
 
-int FrameScheduler::RegisterEvent(EventKind kind, EventHandler handler, void* context) {
-    if (eventCount_ == kMaxChipEvents || handler == nullptr) return -1;
-    events_[eventCount_] = ChipEvent{handler, context, kind, 0};
-    return eventCount_++;
-}
-
-void FrameScheduler::Schedule(int event, Cycles due) {
-    events_[event].due = due;
-    armed_ |= 1u << event;
-}
-
-void FrameScheduler::Cancel(int event) {
-    armed_ &= ~(1u << event);
-}
-
 // Runs the due events of one source. A chip whose event made the MFP post an interrupt ends
 // the call, as the scheduler's own sources do.
 bool FrameScheduler::RunChipEvents(int32_t kind, Cycles now, Cycles& earliest) {
-    for (int n = 0; n < eventCount_; ++n) {
-        ChipEvent& event = events_[n];
-        if (event.kind != kind || !Scheduled(n)) continue;
-        if (now >= event.due) {
-            Cancel(n);
-            event.handler(event.context, event.due);
+    for (int n = 0; n < events.Count(); ++n) {
+        if (events.Kind(n) != kind || !events.Scheduled(n)) continue;
+        if (now >= events.Due(n)) {
+            events.Fire(n);
             if (mfp_->TakePosted()) {
                 nextEventKind = kind;
                 return true;
             }
         }
-        if (Scheduled(n)) Compete(event.due, kind, earliest);
+        if (events.Scheduled(n)) Compete(events.Due(n), kind, earliest);
     }
     return false;
 }
@@ -193,11 +176,12 @@ void FrameScheduler::Save(StateWriter& out) const {
     for (int32_t v : {nextLineEvent, lineCount, frameCount, nextHbl, nextVbl, nextKeyboardTick, nextEventKind,
                       frameSampleCount, synthesisedSampleCount})
         out.Put(v);
-    for (uint32_t v : {displayEnable, topBorderOpen, bottomBorderOpen, armed_}) out.Put(v);
+    for (uint32_t v : {border.displayEnable, border.topBorderOpen, border.bottomBorderOpen, events.Armed()})
+        out.Put(v);
     out.Put(static_cast<uint8_t>(interlaceParity_));
     out.Put(static_cast<uint8_t>(lineStartCounted_));
-    out.Put(eventCount_);
-    for (int n = 0; n < eventCount_; ++n) out.Put(events_[n].due);
+    out.Put(static_cast<int32_t>(events.Count()));
+    for (int n = 0; n < events.Count(); ++n) out.Put(events.Due(n));
     out.PutBytes(snapshot_.get(), kScreenSnapshotBytes);
 }
 
@@ -210,23 +194,23 @@ bool FrameScheduler::Load(StateReader& in, bool commit) {
     bool ok = in.Get(lineEvent) && in.Get(lines) && in.Get(frames) && in.Get(hbl) && in.Get(vbl) &&
               in.Get(keyboard) && in.Get(kind) && in.Get(samples) && in.Get(synthesised) && in.Get(display) &&
               in.Get(top) && in.Get(bottom) && in.Get(armed) && in.Get(parity) && in.Get(startCounted) &&
-              in.Get(count) && count == eventCount_;
-    for (int n = 0; ok && n < eventCount_; ++n) ok = in.Get(due[n]) && PlausibleCycles(due[n]);
+              in.Get(count) && count == events.Count();
+    for (int n = 0; ok && n < events.Count(); ++n) ok = in.Get(due[n]) && PlausibleCycles(due[n]);
     const uint8_t* snapshot = ok ? in.View(kScreenSnapshotBytes) : nullptr;
     if (snapshot == nullptr || !in.EndSection()) return false;
     for (int32_t v : {lineEvent, hbl, vbl, keyboard, frames})
         if (!PlausibleCycles(v)) return false;
     if (lines < 0 || lines > kLinesPerFrame + 1 || kind < kEventVbl || kind > kEventNone || samples < 0 ||
-        samples > 4096 || synthesised < 0 || synthesised > 4096 || (armed >> eventCount_) != 0)
+        samples > 4096 || synthesised < 0 || synthesised > 4096 || (armed >> events.Count()) != 0)
         return false;
     if (!commit) return true;
     nextLineEvent = lineEvent, lineCount = lines, frameCount = frames, nextHbl = hbl, nextVbl = vbl;
     nextKeyboardTick = keyboard, nextEventKind = kind, frameSampleCount = samples;
     synthesisedSampleCount = synthesised;
-    displayEnable = display, topBorderOpen = top, bottomBorderOpen = bottom, armed_ = armed;
+    border.displayEnable = display, border.topBorderOpen = top, border.bottomBorderOpen = bottom;
+    events.Restore(armed, due);
     interlaceParity_ = parity != 0;
     lineStartCounted_ = startCounted != 0;
-    for (int n = 0; n < eventCount_; ++n) events_[n].due = due[n];
     std::memcpy(snapshot_.get(), snapshot, kScreenSnapshotBytes);
     return true;
 }
@@ -276,8 +260,7 @@ int32_t FrameScheduler::EndFrame() {
     // Carry the cycles over into the next frame.
     g_cpu.clock -= kCyclesPerFrame;
     mfp_->CarryTimers(kCyclesPerFrame);
-    for (int n = 0; n < eventCount_; ++n)
-        if (Scheduled(n)) events_[n].due -= kCyclesPerFrame;
+    events.Shift(kCyclesPerFrame);
     nextHbl -= kCyclesPerFrame;
     nextKeyboardTick -= kCyclesPerFrame;
     nextVbl = kVblPosition;
@@ -285,7 +268,7 @@ int32_t FrameScheduler::EndFrame() {
     // Prepare the next frame.
     Call(hooks.startVideoFrame);
     Call(hooks.startSoundFrame);
-    displayEnable = topBorderOpen = bottomBorderOpen = 0;
+    border.displayEnable = border.topBorderOpen = border.bottomBorderOpen = 0;
     lineCount = 0;
     nextLineEvent = kLineEventPosition + kLineEventJitter[Mod33(frameCount)];
     ++frameCount;

@@ -30,30 +30,17 @@
 #include <functional>
 #include <memory>
 
+#include "core/EventList.h"
 #include "cpu/Cpu.h"
 #include "io/Mfp.h"
 #include "memory/Memory.h"
+#include "video/Shifter.h"
 
 namespace vexil {
 
 class StateWriter;
 class StateReader;
 
-enum EventKind : int32_t {
-    kEventVbl = 0,
-    kEventHbl = 1,
-    kEventTimerA = 2,
-    kEventTimerB = 3,
-    kEventTimerC = 4,
-    kEventTimerD = 5,
-    kEventAcia = 6,
-    kEventFdc = 7,
-    kEventNone = 8,  // the frame end
-};
-
-constexpr Cycles kCyclesPerLine = 512;
-constexpr int32_t kLinesPerFrame = 313;
-constexpr Cycles kCyclesPerFrame = kCyclesPerLine * kLinesPerFrame;  // 160256
 constexpr Cycles kVblPosition = 80;
 constexpr Cycles kHblPosition = 16;
 constexpr Cycles kLineEventPosition = 432;
@@ -68,11 +55,6 @@ constexpr uint32_t kScreenSnapshotBytes = 0x10000;
 // (frameCount - lineCount) mod 33; entry frameCount mod 33 also offsets the whole frame.
 constexpr int32_t kLineEventJitter[33] = {0, 0, 0, 0, 4, 0, 4, 0, 0, 4, 0, 4, 0, 4, 0, 0, 4,
                                           0, 4, 0, 4, 0, 0, 4, 0, 4, 0, 4, 0, 0, 4, 0, 4};
-
-constexpr int kMaxChipEvents = 16;
-// A chip's timed event, called with its context and the cycle it was due at; it may schedule
-// itself again.
-using EventHandler = void (*)(void* context, Cycles due);
 
 // The host back buffer, as the display's lock hands it out; null pixels when it is not there.
 struct BackBuffer {
@@ -124,14 +106,8 @@ public:
     }
     const uint8_t* ScreenSnapshot() const { return snapshot_.get(); }  // host word order
 
-    // Chip events. RegisterEvent returns the event's number, or -1 when all slots are taken;
-    // `kind` is the source whose place in the order the event takes. Due times are frame
-    // cycles (the CPU's clock); an event scheduled in the past runs at the next call.
-    int RegisterEvent(EventKind kind, EventHandler handler, void* context);
-    void Schedule(int event, Cycles due);
-    void Cancel(int event);
-    bool Scheduled(int event) const { return (armed_ >> event) & 1; }
-    Cycles Due(int event) const { return events_[event].due; }
+    // The chips' timed events (each takes its source's place in the order above).
+    EventList events;
 
     // The state a save state keeps: the counters below, the chip events' times, the screen
     // snapshot. Load returns false (and changes nothing) when the values are not ones a
@@ -147,9 +123,7 @@ public:
     Cycles nextHbl = kHblPosition;
     Cycles nextVbl = kVblPosition;
     Cycles nextKeyboardTick = kKeyboardTickCycles;
-    uint32_t displayEnable = 0;  // beam in the lines whose ends timer B counts
-    uint32_t topBorderOpen = 0;
-    uint32_t bottomBorderOpen = 0;
+    BorderState border;                  // shared with the Shifter, whose border tricks open them
     int32_t nextEventKind = kEventNone;  // what ends the current budget
     int32_t frameSampleCount = kSamplesPerFrame;
     int32_t synthesisedSampleCount = 0;
@@ -173,22 +147,12 @@ private:
     void Compete(Cycles due, int32_t kind, Cycles& earliest);
     void TakeSnapshot(uint32_t videoBase);
 
-    struct ChipEvent {
-        EventHandler handler = nullptr;
-        void* context = nullptr;
-        int32_t kind = kEventNone;
-        Cycles due = 0;
-    };
-
     Mfp* mfp_ = nullptr;
     MachineTables* tables_ = nullptr;
     const uint8_t* ram_ = nullptr;
     std::unique_ptr<uint8_t[]> snapshot_;
     bool interlaceParity_ = false;
     bool lineStartCounted_ = false;  // timer B counting line starts: this line's is counted
-    ChipEvent events_[kMaxChipEvents];
-    int eventCount_ = 0;
-    uint32_t armed_ = 0;  // bit n: event n is scheduled
 };
 
 }  // namespace vexil

@@ -1,4 +1,4 @@
-#include "app/Machine.h"
+#include "machine/Machine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 
 namespace vexil {
@@ -43,12 +43,12 @@ Machine::Machine(const MachineSettings& settings)
     : settings_(settings),
       block_(new EmulatedMemoryBlock()),
       tables_(new MachineTables()),
-      bus_(*tables_),
+      bus_(*tables_, &CpuChargeDevice),
       io_((settings.Machine & 1) != 0),
-      shifter_(scheduler_, (settings.Machine & 1) != 0),
-      fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()),
+      shifter_(scheduler_.border, (settings.Machine & 1) != 0),
+      fdc_(scheduler_.events, bus_, &drives_[0], &drives_[1], FdcLines()),
       blitter_(bus_),
-      dmaSound_(scheduler_, bus_, DmaSoundLines()) {
+      dmaSound_(scheduler_.events, bus_, DmaSoundLines()) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -81,6 +81,7 @@ Machine::Machine(const MachineSettings& settings)
     handlers.screenWatchWord = &Shifter::WatchWord;
     handlers.screenWatch = &shifter_;
     MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), handlers);
+    CpuInstallTables(*tables_);
     g_cpu = CpuState{};
     g_cpu.supervisor = tables_->Set();
     g_cpu.user = tables_->Set();
@@ -111,22 +112,22 @@ Machine::Machine(const MachineSettings& settings)
 
 // The serial port's events take timer D's place in the order: its output clocks the USART.
 void Machine::WireUsart() {
-    usartEvents_[Usart::kTransmitter] = scheduler_.RegisterEvent(
+    usartEvents_[Usart::kTransmitter] = scheduler_.events.RegisterEvent(
         kEventTimerD, [](void* c, Cycles due) { static_cast<Mfp*>(c)->UsartEvent(Usart::kTransmitter, due); },
         &mfp_);
-    usartEvents_[Usart::kReceiver] = scheduler_.RegisterEvent(
+    usartEvents_[Usart::kReceiver] = scheduler_.events.RegisterEvent(
         kEventTimerD, [](void* c, Cycles due) { static_cast<Mfp*>(c)->UsartEvent(Usart::kReceiver, due); },
         &mfp_);
     Usart::Port& port = mfp_.usart.port;
     port.context = this;
     port.schedule = [](void* c, int line, Cycles due) {
         Machine& m = *static_cast<Machine*>(c);
-        m.scheduler_.Schedule(m.usartEvents_[line & 1], due);
+        m.scheduler_.events.Schedule(m.usartEvents_[line & 1], due);
         if (CpuRunning()) CpuEndSlice();  // the budget may end after the new event
     };
     port.cancel = [](void* c, int line) {
         Machine& m = *static_cast<Machine*>(c);
-        m.scheduler_.Cancel(m.usartEvents_[line & 1]);
+        m.scheduler_.events.Cancel(m.usartEvents_[line & 1]);
     };
     port.transmit = [](void* c, uint8_t byte) {
         Machine& m = *static_cast<Machine*>(c);
@@ -154,6 +155,7 @@ void Machine::SetSerial(std::function<void(uint8_t byte)> out, std::function<int
 }
 
 void Machine::SetNativeFeatures(bool on) {
+    natFeats_.tables = tables_.get();
     g_cpu.nativeFeatures = on ? &NativeFeatures::Hook : nullptr;
     g_cpu.nativeFeaturesContext = on ? &natFeats_ : nullptr;
 }
@@ -235,8 +237,8 @@ void Machine::WireFrameEnd() {
         source.snapshot = scheduler_.ScreenSnapshot();
         source.snapshotBase = shifter_.FrameBase() & 0x3FFFFE;
         source.ram = block_->Ram();
-        source.topBorderOpen = scheduler_.topBorderOpen != 0;
-        source.bottomBorderOpen = scheduler_.bottomBorderOpen != 0;
+        source.topBorderOpen = scheduler_.border.topBorderOpen != 0;
+        source.bottomBorderOpen = scheduler_.border.bottomBorderOpen != 0;
         renderer_.RenderFrame(buffer.pixels, buffer.pitchBytes, source);
     };
     hooks.drawOverlays = [this](BackBuffer buffer) {
@@ -317,6 +319,30 @@ uint32_t Machine::RunFrame() {
         const uint32_t result = CpuRun(budget);
         if (result != kRunBudgetSpent) return result;
     }
+}
+
+Machine::Step Machine::StepInstruction() {
+    Step step;
+    int32_t budget = 0;
+    for (int calls = 0; budget <= 0 && calls < 1000; ++calls) {
+        budget = scheduler_.ServiceEvents();
+        if (budget < 0) step.frameEnded = true;
+    }
+    if (budget <= 0) budget = 4;
+    const Cycles before = g_cpu.clock;
+    const uint32_t taken = CpuLastInterrupt().count;
+    CpuTakeInterrupt();
+    if (CpuLastInterrupt().count == taken) {
+        const bool stopped = (g_cpu.pending & 1) != 0 && !CpuHalted();
+        step.cpu = CpuRun(stopped ? budget : 4);
+    }
+    step.cycles = g_cpu.clock - before;
+    const CpuInterruptRecord record = CpuLastInterrupt();
+    if (record.count != taken) {
+        step.interrupt = true;
+        step.taken = record;
+    }
+    return step;
 }
 
 uint32_t Machine::RunFrames(int frames) {
