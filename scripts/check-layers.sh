@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks that src/ includes only downward:
 #   core < memory, cpu < the chips (io video sound input floppy recording debugger)
-#        < machine < ui < host < app
+#        < machine < ui, testing < host < app
 # memory/ and cpu/ stand side by side, but memory/ needs nothing of the processor's. Only host/
 # includes SDL or ImGui. Prints each offending line and fails when there is one.
+# One known exception: the Options and Disks pages (ui/) still edit the application's settings
+# and ROM list through App (app/); they are the next to be turned round.
 set -uo pipefail
 cd "$(dirname "$0")/../src"
 
@@ -13,7 +15,7 @@ rank() {
         memory | cpu) echo 1 ;;
         io | video | sound | input | floppy | recording | debugger) echo 2 ;;
         machine) echo 3 ;;
-        ui) echo 4 ;;
+        ui | testing) echo 4 ;;
         host) echo 5 ;;
         app) echo 6 ;;
         *) echo 9 ;;
@@ -26,6 +28,7 @@ while IFS= read -r line; do
     from=${file%%/*}
     [ "$from" = "$file" ] && from=app  # main.cpp
     target=$(sed -E 's/.*#include "([a-z]+)\/.*/\1/' <<<"${line#*:*:}")
+    case "$line" in ui/OptionsPage.* | ui/DiskPage.*) [ "$target" = app ] && continue ;; esac
     if [ "$(rank "$target")" -gt "$(rank "$from")" ] || { [ "$from" = memory ] && [ "$target" = cpu ]; }; then
         echo "upward include: src/$line"
         status=1

@@ -51,8 +51,6 @@ enum AppState : int32_t {
     kStateDebugRun = 6,
 };
 
-constexpr const char* kWindowTitle = "Vexil 1.00";
-
 // What the command line asked for. Overrides hold for this run only and are never saved.
 struct AppOptions {
     std::string configPath;           // empty: DefaultConfigPath()

@@ -22,7 +22,7 @@ protected:
             self.text_.append(text, length);
             self.fromRom_ = fromRom;
         };
-        natFeats_.tables = &cpu_seam::FlatTables();
+        natFeats_.tables = &m_.Tables();
         g_cpu.nativeFeatures = &NativeFeatures::Hook;
         g_cpu.nativeFeaturesContext = &natFeats_;
     }
