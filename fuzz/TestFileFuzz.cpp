@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 last = s.frame;
             }
             if (s.x < 0 || s.y < 0 || s.x + s.w > 800 || s.y + s.h > 600) std::abort();
-            if (s.address > 0xFFFFFF || s.length > vexil::kMaxDumpBytes || s.bytes.size() > 4096) std::abort();
+            if (s.address > 0xFFFFFF || s.length > vexil::kMaxDumpBytes || s.bytes.size() > 4096)
+                std::abort();
         }
     }
     return 0;
