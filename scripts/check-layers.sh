@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that src/ includes only downward:
 #   core < memory, cpu < the chips (io video sound input floppy recording debugger)
-#        < machine < ui < host < app
+#        < machine < ui, testing < host < app
 # memory/ and cpu/ stand side by side, but memory/ needs nothing of the processor's. Only host/
 # includes SDL or ImGui. Prints each offending line and fails when there is one.
 set -uo pipefail
@@ -13,7 +13,7 @@ rank() {
         memory | cpu) echo 1 ;;
         io | video | sound | input | floppy | recording | debugger) echo 2 ;;
         machine) echo 3 ;;
-        ui) echo 4 ;;
+        ui | testing) echo 4 ;;
         host) echo 5 ;;
         app) echo 6 ;;
         *) echo 9 ;;

@@ -83,6 +83,36 @@ cat > "$corpus/InputScriptFuzz/all.txt" <<'SCRIPT'
 30 type "Hi!\n\"x\" \\"
 SCRIPT
 
+# Test files: every setting, step, check and wait.
+cat > "$corpus/TestFileFuzz/all.test" <<'TEST'
+# a comment
+machine ste
+ram 1024
+rom tos.img
+disk "a b.st"
+disk-b b.msa
+frames 900
+natfeats off
+printer -
+serial out.txt
+serial-in in.bin
+expect exit 3
+0 clock 2024-02-29 23:59:58
+5 type "Hi!\n"
+10 screenshot shot.tga
+11 dump ram 0x100 16 ram.bin
+until ram 0x100000 == 52454459
+2 expect pixel 400 300 0000A4
+2 expect region 80 100 640 400 e0bad3238cbd5ce48ecf0e5339c53d63ad3abc88809b57775c76137b0700e9fb
+3 expect ram 0x100 CAFE
+4 expect output "a\r\t\"b\\"
+5 expect sound
+6 expect silence
+7 until output "<end>"
+until pc 0xE00100
+until exit
+TEST
+
 for t in "${targets[@]}"; do
     echo "fuzz: $t for ${seconds}s"
     status=0

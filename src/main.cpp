@@ -12,6 +12,7 @@
 #include "app/App.h"
 #include "app/Config.h"
 #include "app/Headless.h"
+#include "app/TestCommand.h"
 #include "debugger/RomListing.h"
 #include "floppy/DiskImage.h"
 #include "host/sdl/SdlHost.h"
@@ -21,6 +22,8 @@ namespace {
 void PrintUsage() {
     std::printf(
         "Usage: vexil [options]\n"
+        "       vexil test [-j N] [--junit FILE] [--rom FILE] TESTFILE...\n"
+        "       vexil test [--rom FILE] --print-region X Y W H TESTFILE\n"
         "  --headless        run without window or sound, straight into the machine\n"
         "  --rom FILE        TOS ROM image for this run (default: the active one of the\n"
         "                    settings, else VexilDefault.ROM, else the bundled EmuTOS)\n"
@@ -38,6 +41,11 @@ void PrintUsage() {
         "  --input FILE      keyboard, mouse and joystick events by frame for a headless\n"
         "                    run (FRAME key down|up NAME, FRAME mouse DX DY [left] [right],\n"
         "                    FRAME joy BITS, FRAME type \"TEXT\", FRAME clock DATE TIME)\n"
+        "  --printer FILE    the printer port's bytes to FILE (- for standard output)\n"
+        "  --serial FILE     the serial port's bytes to FILE (- for standard output)\n"
+        "  --serial-in FILE  bytes the serial port receives, at its rate\n"
+        "  --natfeats        answer the native-feature calls (NF_STDERR to standard error;\n"
+        "                    NF_SHUTDOWN and NF_EXIT end the run)\n"
         "  -debug            offer the debugger on the control bar\n"
         "  --disassemble ADDR COUNT\n"
         "                    list COUNT instructions of the ROM from ADDR (hex)\n"
@@ -90,6 +98,10 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.bLowPass = settings.bLowPass;
     headless.DriveBConnected = settings.DriveBConnected;
     headless.wavPath = options.wav;
+    headless.printer = options.printer;
+    headless.serial = options.serial;
+    headless.serialIn = options.serialIn;
+    headless.natfeats = options.natfeats;
     return vexil::RunHeadless(headless, stdout, stderr);
 }
 
@@ -97,6 +109,19 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
 
 int main(int argc, char** argv) {
     vexil::AppOptions options;
+    if (argc > 1 && !std::strcmp(argv[1], "test")) {
+        options.bundledRoms = BundledRoms();
+        std::string rom;
+        for (const std::string& bundled : options.bundledRoms) {
+            std::error_code ec;
+            if (std::filesystem::is_regular_file(bundled, ec)) {
+                rom = bundled;
+                break;
+            }
+        }
+        return vexil::RunTestCommand(std::vector<std::string>(argv + 2, argv + argc), rom,
+                                     std::string("Vexil ") + VEXIL_VERSION, stdout, stderr);
+    }
     bool headless = false;
     std::string loadState, saveState, input;
     char* end = nullptr;
@@ -116,6 +141,8 @@ int main(int argc, char** argv) {
             options.debug = true;
         } else if (!std::strcmp(arg, "--headless")) {
             headless = true;
+        } else if (!std::strcmp(arg, "--natfeats")) {
+            options.natfeats = true;
         } else if (!std::strcmp(arg, "--ste")) {
             options.machine = 1;
         } else if (!std::strcmp(arg, "--disassemble")) {
@@ -153,7 +180,8 @@ int main(int argc, char** argv) {
                     !std::strcmp(arg, "--disk-b") || !std::strcmp(arg, "--config") ||
                     !std::strcmp(arg, "--screenshot") || !std::strcmp(arg, "--wav") ||
                     !std::strcmp(arg, "--load-state") || !std::strcmp(arg, "--save-state") ||
-                    !std::strcmp(arg, "--input"))) {
+                    !std::strcmp(arg, "--input") || !std::strcmp(arg, "--printer") ||
+                    !std::strcmp(arg, "--serial") || !std::strcmp(arg, "--serial-in"))) {
             if (!hasValue || !*argv[i + 1]) return BadArgument("this option needs a file name:", arg);
             const std::string value = argv[++i];
             if (!std::strcmp(arg, "--rom"))
@@ -172,6 +200,12 @@ int main(int argc, char** argv) {
                 saveState = value;
             else if (!std::strcmp(arg, "--input"))
                 input = value;
+            else if (!std::strcmp(arg, "--printer"))
+                options.printer = value;
+            else if (!std::strcmp(arg, "--serial"))
+                options.serial = value;
+            else if (!std::strcmp(arg, "--serial-in"))
+                options.serialIn = value;
             else
                 options.wav = value;
         } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram")) {

@@ -116,6 +116,29 @@ void App::ConnectSound() {
     };
 }
 
+// The command line's printer and serial files, opened with the first machine and kept across
+// rebuilds; NF_STDERR to the error stream, and a program's NF_SHUTDOWN or NF_EXIT quits.
+void App::ConnectPorts() {
+    std::string error;
+    if (!options_.printer.empty() && !printerFile_.IsOpen() && !printerFile_.Open(options_.printer, error))
+        Report(error);
+    if (!options_.serial.empty() && !serialFile_.IsOpen() && !serialFile_.Open(options_.serial, error))
+        Report(error);
+    if (!options_.serialIn.empty() && !serialIn_.IsOpen() && !serialIn_.Open(options_.serialIn, error))
+        Report(error);
+    if (printerFile_.IsOpen()) machine_->SetPrinter([this](uint8_t byte) { printerFile_.Put(byte); });
+    machine_->SetSerial(
+        serialFile_.IsOpen() ? std::function<void(uint8_t)>([this](uint8_t byte) { serialFile_.Put(byte); })
+                             : nullptr,
+        serialIn_.IsOpen() ? std::function<int32_t()>([this] { return serialIn_.Next(); }) : nullptr);
+    NativeFeatures& natFeats = machine_->NatFeats();
+    natFeats.output.context = err_;
+    natFeats.output.write = [](void* c, const char* text, size_t length, bool) {
+        if (c) std::fwrite(text, 1, length, static_cast<std::FILE*>(c));
+    };
+    machine_->SetNativeFeatures(options_.natfeats);
+}
+
 // The last picture, for --screenshot, when the run ends.
 void App::WriteScreenshot() {
     if (options_.screenshot.empty()) return;
@@ -146,6 +169,7 @@ bool App::BuildMachine() {
     }
     ConnectDisplay();
     ConnectSound();
+    ConnectPorts();
     // Without an active cartridge the area stays all 0xFF, as the machine was built.
     loadedCartridge_ = WantedCartridge();
     if (!loadedCartridge_.empty()) {
@@ -390,6 +414,7 @@ void App::TurnRunning() {
     ++framesRun_;
     lastFrame_ = std::chrono::steady_clock::now();
     if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
+    if (machine_->NatFeats().Exited()) quit_ = true;
 }
 
 // Hands the host's keyboard, mouse and joystick to the keyboard processor, which compares

@@ -31,6 +31,7 @@
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
 #include "machine/Machine.h"
+#include "recording/PortFiles.h"
 #include "ui/ControlBar.h"
 #include "ui/PageHost.h"
 #include "ui/RecordPage.h"
@@ -64,6 +65,10 @@ struct AppOptions {
     int frames = -1;  // quit after this many frames (-1: no limit)
     std::string screenshot;
     std::string wav;
+    std::string printer;    // the printer port's bytes to this file ("-": standard output)
+    std::string serial;     // the serial port's bytes to this file ("-": standard output)
+    std::string serialIn;   // bytes the serial port receives
+    bool natfeats = false;  // the native-feature calls; NF_STDERR to the error stream
     // Where the bundled ROM may lie, tried in order when no ROM is active and there is no
     // "VexilDefault.ROM" in the current directory.
     std::vector<std::string> bundledRoms;
@@ -129,6 +134,7 @@ private:
     void Report(const std::string& text);
     void ConnectDisplay();
     void ConnectSound();
+    void ConnectPorts();
     void WriteScreenshot();
     void ShowPage(int item, bool picked);
 
@@ -160,6 +166,8 @@ private:
     int64_t framesRun_ = 0;
     std::chrono::steady_clock::time_point firstFrame_, lastFrame_;
     int64_t coldResets_ = 0;
+    PortWriter printerFile_, serialFile_;
+    PortReader serialIn_;
 };
 
 }  // namespace vexil

@@ -8,6 +8,7 @@
 #include "input/InputScript.h"
 #include "machine/Machine.h"
 #include "machine/Rom.h"
+#include "recording/PortFiles.h"
 #include "recording/Tga.h"
 #include "recording/WavFile.h"
 
@@ -29,6 +30,23 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
             return 1;
         }
     }
+    PortWriter printer, serial;
+    PortReader serialIn;
+    if ((!options.printer.empty() && !printer.Open(options.printer, error)) ||
+        (!options.serial.empty() && !serial.Open(options.serial, error)) ||
+        (!options.serialIn.empty() && !serialIn.Open(options.serialIn, error))) {
+        std::fprintf(err, "vexil: %s\n", error.c_str());
+        return 1;
+    }
+    if (printer.IsOpen()) machine.SetPrinter([&printer](uint8_t byte) { printer.Put(byte); });
+    machine.SetSerial(
+        serial.IsOpen() ? std::function<void(uint8_t)>([&serial](uint8_t b) { serial.Put(b); }) : nullptr,
+        serialIn.IsOpen() ? std::function<int32_t()>([&serialIn] { return serialIn.Next(); }) : nullptr);
+    machine.NatFeats().output.context = err;
+    machine.NatFeats().output.write = [](void* c, const char* text, size_t length, bool) {
+        std::fwrite(text, 1, length, static_cast<std::FILE*>(c));
+    };
+    machine.SetNativeFeatures(options.natfeats);
     const RomLoad rom = LoadTosRom(machine, options.romPath);
     if (!rom.ok) {
         std::fprintf(err, "vexil: %s\n", rom.message.c_str());
@@ -56,7 +74,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     const auto start = std::chrono::steady_clock::now();
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
-    while (frames < options.frames && result == kRunBudgetSpent) {
+    while (frames < options.frames && result == kRunBudgetSpent && !machine.NatFeats().Exited()) {
         script.Apply(frames, machine.Keyboard());
         result = machine.RunFrame();
         if (result == kRunBudgetSpent) ++frames;
@@ -65,7 +83,8 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
                  frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
     machine.soundSink = nullptr;
-    if (!wav.Close(error)) {
+    const bool portsClosed = printer.Close(error) && serial.Close(error);
+    if (!wav.Close(error) || !portsClosed) {
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 1;
     }
@@ -75,9 +94,15 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
             std::fprintf(err, "vexil: %s\n", error.c_str());
             return 1;
         }
-        if (options.saveState.empty() || machine.SaveStateFile(options.saveState, error)) return 0;
-        std::fprintf(err, "vexil: %s\n", error.c_str());
-        return 1;
+        if (!options.saveState.empty() && !machine.SaveStateFile(options.saveState, error)) {
+            std::fprintf(err, "vexil: %s\n", error.c_str());
+            return 1;
+        }
+        if (machine.NatFeats().Exited() && machine.NatFeats().ExitCode() != 0) {
+            std::fprintf(err, "vexil: the program exited with code %d\n", machine.NatFeats().ExitCode());
+            return 1;
+        }
+        return 0;
     }
     if (result == kRunHalted)
         std::fprintf(err, "vexil: the processor halted after a double bus or address error\n");

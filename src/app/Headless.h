@@ -27,12 +27,18 @@ struct HeadlessOptions {
                               // mono, 16-bit, 881 samples a frame)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
     std::string screenshot;   // write the last picture here as a TGA file
+    std::string printer;      // the printer port's bytes to this file ("-": standard output)
+    std::string serial;       // the serial port's bytes to this file ("-": standard output)
+    std::string serialIn;     // bytes the serial port receives
+    bool natfeats = false;    // the native-feature calls; NF_STDERR goes to `err`
 };
 
 // Returns the process exit status: 0 when every frame ran, 2 when the input script is
 // unreadable or has a bad line (nothing runs), 1 when the ROM, a disk image or a save state
-// was refused, a save state, the sound file or the screenshot could not be written, or the
-// processor stopped (the reason goes to `err`). A line of state goes to `out` at the end.
+// or a port's file was refused, a save state, the sound file or the screenshot could not be written, or the
+// processor stopped (the reason goes to `err`). A line of state goes to `out` at the end. With
+// the native features on, a program that ends through them ends the run: 0 for exit code 0,
+// else 1.
 int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace vexil

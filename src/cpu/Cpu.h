@@ -27,6 +27,10 @@ constexpr uint16_t kCcrX = 0x10, kCcrN = 0x08, kCcrZ = 0x04, kCcrV = 0x02, kCcrC
 
 // Called by the RESET instruction with the state's resetContext.
 using ResetHook = void (*)(void* context);
+// Called for the opcode words 0x7300 and 0x7301 (illegal on the 68000) with the hook's
+// context and the word's address: true when the host took the call (D0 set; the PC is already
+// past the word), false for the illegal-instruction exception.
+using NativeFeatureHook = bool (*)(void* context, uint16_t opcode, uint32_t pc);
 // A device that names its vector at the acknowledge of its level (the MFP at level 6): the
 // vector, or -1 when it no longer asks, and no interrupt is taken at that level then.
 using AcknowledgeHook = int32_t (*)(void* context);
@@ -37,6 +41,8 @@ struct CpuState {
     TableSet user;        // tables for user mode
     ResetHook resetHook = nullptr;
     void* resetContext = nullptr;
+    NativeFeatureHook nativeFeatures = nullptr;  // null: both words are illegal, as on the chip
+    void* nativeFeaturesContext = nullptr;
     uint32_t d[8] = {};
     uint32_t a[8] = {};    // a[7] is the active stack pointer
     uint32_t otherSp = 0;  // USP in supervisor mode, SSP in user mode

@@ -15,9 +15,9 @@ namespace {
 constexpr int32_t kMaxMotion = 100000;
 constexpr int32_t kTypeFrames = 6;  // frames per typed character
 
-// Splits a line into words; a word starting with a double quote runs to the closing quote
-// (escapes kept for the caller). False when a quote is not closed.
-bool SplitWords(std::string_view line, std::vector<std::string_view>& words) {
+}  // namespace
+
+bool SplitScriptWords(std::string_view line, std::vector<std::string_view>& words) {
     size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
@@ -37,8 +37,7 @@ bool SplitWords(std::string_view line, std::vector<std::string_view>& words) {
     return true;
 }
 
-// A whole word as a number: decimal with an optional sign, or 0x hexadecimal.
-bool Number(std::string_view word, int64_t& value) {
+bool ScriptNumber(std::string_view word, int64_t& value) {
     if (word.empty()) return false;
     int base = 10;
     size_t start = 0;
@@ -49,6 +48,8 @@ bool Number(std::string_view word, int64_t& value) {
     const auto [end, ec] = std::from_chars(first, last, value, base);
     return ec == std::errc() && end == last && first != last;
 }
+
+namespace {
 
 bool Digits(std::string_view text, size_t at, size_t count, int32_t& value) {
     if (at + count > text.size()) return false;
@@ -76,6 +77,96 @@ bool ParseClock(std::string_view date, std::string_view time, int64_t& seconds) 
 
 }  // namespace
 
+bool ParseScriptEvent(const std::vector<std::string_view>& words, std::vector<ScriptEvent>& events,
+                      std::string& why) {
+    const auto Fail = [](std::string& out, const std::string& reason) {
+        out = reason;
+        return false;
+    };
+    int64_t frame = 0;
+    if (words.empty() || !ScriptNumber(words[0], frame) || frame < 0 || frame > kMaxScriptFrame)
+        return Fail(why, "a line starts with a frame number (0-" + std::to_string(kMaxScriptFrame) + ")");
+    if (words.size() < 2) return Fail(why, "an event follows the frame number");
+    ScriptEvent event;
+    event.frame = static_cast<int32_t>(frame);
+    const std::string_view what = words[1];
+    if (what == "key") {
+        int64_t code = 0;
+        if (words.size() != 4 || (words[2] != "down" && words[2] != "up"))
+            return Fail(why, "key down|up NAME-OR-CODE");
+        if (!ScriptNumber(words[3], code)) code = StKeyByName(words[3]);
+        if (code < 1 || code >= ikbd::kKeys) return Fail(why, "no ST key \"" + std::string(words[3]) + "\"");
+        event.kind = ScriptEvent::kKey;
+        event.code = static_cast<uint8_t>(code);
+        event.down = words[2] == "down";
+        events.push_back(event);
+    } else if (what == "mouse") {
+        int64_t dx = 0, dy = 0;
+        if (words.size() < 4 || words.size() > 6 || !ScriptNumber(words[2], dx) ||
+            !ScriptNumber(words[3], dy))
+            return Fail(why, "mouse DX DY [left] [right]");
+        if (dx < -kMaxMotion || dx > kMaxMotion || dy < -kMaxMotion || dy > kMaxMotion)
+            return Fail(why, "mouse motion beyond " + std::to_string(kMaxMotion));
+        event.kind = ScriptEvent::kMouse;
+        event.dx = static_cast<int32_t>(dx);
+        event.dy = static_cast<int32_t>(dy);
+        for (size_t i = 4; i < words.size(); ++i) {
+            const uint8_t bit = words[i] == "left"    ? ikbd::kLeftButton
+                                : words[i] == "right" ? ikbd::kRightButton
+                                                      : 0;
+            if (bit == 0 || (event.code & bit)) return Fail(why, "mouse buttons are left and right");
+            event.code |= bit;
+        }
+        events.push_back(event);
+    } else if (what == "joy") {
+        int64_t bits = 0;
+        if (words.size() != 3 || !ScriptNumber(words[2], bits) || bits < 0 || bits > 0xFF)
+            return Fail(why, "joy BITS (0-255)");
+        event.kind = ScriptEvent::kJoystick;
+        event.code = static_cast<uint8_t>(bits);
+        events.push_back(event);
+    } else if (what == "clock") {
+        if (words.size() != 4 || !ParseClock(words[2], words[3], event.clock))
+            return Fail(why, "clock YYYY-MM-DD HH:MM:SS (1980-2079)");
+        event.kind = ScriptEvent::kClock;
+        events.push_back(event);
+    } else if (what == "type") {
+        if (words.size() != 3 || words[2].size() < 2 || words[2].front() != '"')
+            return Fail(why, "type \"TEXT\"");
+        const std::string_view quoted = words[2].substr(1, words[2].size() - 2);
+        int64_t at = frame;
+        for (size_t i = 0; i < quoted.size(); ++i) {
+            char c = quoted[i];
+            if (c == '\\') {
+                const char e = ++i < quoted.size() ? quoted[i] : '\0';
+                c = e == 'n' ? '\n' : e == 't' ? '\t' : e == '"' || e == '\\' ? e : '\0';
+                if (c == '\0') return Fail(why, "escapes in text are \\n \\t \\\" \\\\");
+            }
+            const TypedKey key = StKeyForChar(c);
+            if (key.code == 0) return Fail(why, std::string("no key types '") + c + "'");
+            if (at + kTypeFrames > kMaxScriptFrame) return Fail(why, "the text runs past the last frame");
+            ScriptEvent press{};
+            press.kind = ScriptEvent::kKey;
+            auto add = [&](int64_t f, uint8_t code, bool down) {
+                press.frame = static_cast<int32_t>(f);
+                press.code = code;
+                press.down = down;
+                events.push_back(press);
+            };
+            // Shift goes down a frame before the key, so the key is seen shifted.
+            if (key.shift) add(at, kStLeftShift, true);
+            add(at + 1, key.code, true);
+            add(at + 3, key.code, false);
+            if (key.shift) add(at + 4, kStLeftShift, false);
+            at += kTypeFrames;
+            if (events.size() > kMaxScriptEvents) break;
+        }
+    } else {
+        return Fail(why, "no event \"" + std::string(what) + "\" (key, mouse, joy, type, clock)");
+    }
+    return true;
+}
+
 bool InputScript::Parse(std::string_view text, std::string& error) {
     events_.clear();
     next_ = 0;
@@ -101,88 +192,10 @@ bool InputScript::Parse(std::string_view text, std::string& error) {
         for (const char c : line)
             if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r')
                 return fail("a control character");
-        if (!SplitWords(line, words)) return fail("a quote is not closed");
+        if (!SplitScriptWords(line, words)) return fail("a quote is not closed");
         if (words.empty()) continue;
-        int64_t frame = 0;
-        if (!Number(words[0], frame) || frame < 0 || frame > kMaxScriptFrame)
-            return fail("a line starts with a frame number (0-" + std::to_string(kMaxScriptFrame) + ")");
-        if (words.size() < 2) return fail("an event follows the frame number");
-        ScriptEvent event;
-        event.frame = static_cast<int32_t>(frame);
-        const std::string_view what = words[1];
-        if (what == "key") {
-            int64_t code = 0;
-            if (words.size() != 4 || (words[2] != "down" && words[2] != "up"))
-                return fail("key down|up NAME-OR-CODE");
-            if (!Number(words[3], code)) code = StKeyByName(words[3]);
-            if (code < 1 || code >= ikbd::kKeys) return fail("no ST key \"" + std::string(words[3]) + "\"");
-            event.kind = ScriptEvent::kKey;
-            event.code = static_cast<uint8_t>(code);
-            event.down = words[2] == "down";
-            events.push_back(event);
-        } else if (what == "mouse") {
-            int64_t dx = 0, dy = 0;
-            if (words.size() < 4 || words.size() > 6 || !Number(words[2], dx) || !Number(words[3], dy))
-                return fail("mouse DX DY [left] [right]");
-            if (dx < -kMaxMotion || dx > kMaxMotion || dy < -kMaxMotion || dy > kMaxMotion)
-                return fail("mouse motion beyond " + std::to_string(kMaxMotion));
-            event.kind = ScriptEvent::kMouse;
-            event.dx = static_cast<int32_t>(dx);
-            event.dy = static_cast<int32_t>(dy);
-            for (size_t i = 4; i < words.size(); ++i) {
-                const uint8_t bit = words[i] == "left"    ? ikbd::kLeftButton
-                                    : words[i] == "right" ? ikbd::kRightButton
-                                                          : 0;
-                if (bit == 0 || (event.code & bit)) return fail("mouse buttons are left and right");
-                event.code |= bit;
-            }
-            events.push_back(event);
-        } else if (what == "joy") {
-            int64_t bits = 0;
-            if (words.size() != 3 || !Number(words[2], bits) || bits < 0 || bits > 0xFF)
-                return fail("joy BITS (0-255)");
-            event.kind = ScriptEvent::kJoystick;
-            event.code = static_cast<uint8_t>(bits);
-            events.push_back(event);
-        } else if (what == "clock") {
-            if (words.size() != 4 || !ParseClock(words[2], words[3], event.clock))
-                return fail("clock YYYY-MM-DD HH:MM:SS (1980-2079)");
-            event.kind = ScriptEvent::kClock;
-            events.push_back(event);
-        } else if (what == "type") {
-            if (words.size() != 3 || words[2].size() < 2 || words[2].front() != '"')
-                return fail("type \"TEXT\"");
-            const std::string_view quoted = words[2].substr(1, words[2].size() - 2);
-            int64_t at = frame;
-            for (size_t i = 0; i < quoted.size(); ++i) {
-                char c = quoted[i];
-                if (c == '\\') {
-                    const char e = ++i < quoted.size() ? quoted[i] : '\0';
-                    c = e == 'n' ? '\n' : e == 't' ? '\t' : e == '"' || e == '\\' ? e : '\0';
-                    if (c == '\0') return fail("escapes in text are \\n \\t \\\" \\\\");
-                }
-                const TypedKey key = StKeyForChar(c);
-                if (key.code == 0) return fail(std::string("no key types '") + c + "'");
-                if (at + kTypeFrames > kMaxScriptFrame) return fail("the text runs past the last frame");
-                ScriptEvent press{};
-                press.kind = ScriptEvent::kKey;
-                auto add = [&](int64_t f, uint8_t code, bool down) {
-                    press.frame = static_cast<int32_t>(f);
-                    press.code = code;
-                    press.down = down;
-                    events.push_back(press);
-                };
-                // Shift goes down a frame before the key, so the key is seen shifted.
-                if (key.shift) add(at, kStLeftShift, true);
-                add(at + 1, key.code, true);
-                add(at + 3, key.code, false);
-                if (key.shift) add(at + 4, kStLeftShift, false);
-                at += kTypeFrames;
-                if (events.size() > kMaxScriptEvents) break;
-            }
-        } else {
-            return fail("no event \"" + std::string(what) + "\" (key, mouse, joy, type, clock)");
-        }
+        std::string why;
+        if (!ParseScriptEvent(words, events, why)) return fail(why);
         if (events.size() > kMaxScriptEvents)
             return fail("more than " + std::to_string(kMaxScriptEvents) + " events");
     }
@@ -212,25 +225,27 @@ bool InputScript::Load(const std::string& path, std::string& error) {
 }
 
 void InputScript::Apply(int32_t frame, Ikbd& keyboard) {
+    for (; next_ < events_.size() && events_[next_].frame <= frame; ++next_)
+        ApplyScriptEvent(events_[next_], keyboard);
+}
+
+void ApplyScriptEvent(const ScriptEvent& e, Ikbd& keyboard) {
     IkbdInput& input = keyboard.input;
-    for (; next_ < events_.size() && events_[next_].frame <= frame; ++next_) {
-        const ScriptEvent& e = events_[next_];
-        switch (e.kind) {
-            case ScriptEvent::kKey:
-                input.keys[e.code & 0x7F] = e.down;
-                break;
-            case ScriptEvent::kMouse:
-                input.mouseDx += e.dx;
-                input.mouseDy += e.dy;
-                input.buttons = e.code;
-                break;
-            case ScriptEvent::kJoystick:
-                input.joystick = e.code;
-                break;
-            case ScriptEvent::kClock:
-                keyboard.SetClock(e.clock);
-                break;
-        }
+    switch (e.kind) {
+        case ScriptEvent::kKey:
+            input.keys[e.code & 0x7F] = e.down;
+            break;
+        case ScriptEvent::kMouse:
+            input.mouseDx += e.dx;
+            input.mouseDy += e.dy;
+            input.buttons = e.code;
+            break;
+        case ScriptEvent::kJoystick:
+            input.joystick = e.code;
+            break;
+        case ScriptEvent::kClock:
+            keyboard.SetClock(e.clock);
+            break;
     }
 }
 

@@ -39,6 +39,18 @@ constexpr int32_t kMaxScriptFrame = 10000000;
 constexpr size_t kMaxScriptEvents = 1000000;
 constexpr size_t kMaxScriptBytes = 16 << 20;
 
+// Splits a line into words; a word starting with a double quote runs to the closing quote
+// (escapes kept for the caller), `#` outside quotes ends the line. False when a quote is not
+// closed.
+bool SplitScriptWords(std::string_view line, std::vector<std::string_view>& words);
+// A whole word as a number: decimal with an optional sign, or 0x hexadecimal.
+bool ScriptNumber(std::string_view word, int64_t& value);
+// Adds the events of one line's words (the frame first); false with the reason in `why`.
+bool ParseScriptEvent(const std::vector<std::string_view>& words, std::vector<ScriptEvent>& events,
+                      std::string& why);
+// What one event does to the keyboard processor's input.
+void ApplyScriptEvent(const ScriptEvent& event, Ikbd& keyboard);
+
 class InputScript {
 public:
     // Parses a whole script. On a bad line returns false with "line N: reason" in `error` and

@@ -26,11 +26,12 @@ void Mfp::PowerOn() {
 
 void Mfp::Reset() {
     for (unsigned r : {kGpip, kAer, kDdr, kIera, kIerb, kIpra, kIprb, kIsra, kIsrb, kImra, kImrb, kVr, kTacr,
-                       kTbcr, kTcdcr, kScr, kUcr, kRsr})
+                       kTbcr, kTcdcr, kScr})
         s_.regs[r] = 0;
     // The timers stop. Not yet checked against hardware: their main counters are taken as
     // loaded from the data registers.
     for (MfpTimerId id : {kTimerA, kTimerB, kTimerC, kTimerD}) s_.timers[id].counter = Counts(Data(id));
+    usart.Reset();
 }
 
 // ---- timers ---------------------------------------------------------------------------------
@@ -167,6 +168,28 @@ void Mfp::CarryTimers(Cycles cycles) {
     }
 }
 
+// ---- USART ----------------------------------------------------------------------------------
+
+Cycles Mfp::UsartCharacterCycles() const {
+    if (!CountsClock(kTimerD)) return 0;
+    const int64_t clocks = int64_t{usart.CharacterTimeouts()} * Counts(Data(kTimerD)) * kPrescaler[Control(kTimerD)];
+    return mfp::CycleAtOrAfter(clocks * mfp::kTicksPerClock);
+}
+
+void Mfp::UsartEvent(Usart::Line line, Cycles due) {
+    if (line == Usart::kTransmitter)
+        usart.TransmitDone(due, UsartCharacterCycles());
+    else
+        usart.ReceiveDue(due, UsartCharacterCycles());
+    TakeUsartChannels();
+}
+
+void Mfp::TakeUsartChannels() {
+    const uint32_t channels = usart.TakeChannels();
+    for (int channel = usart::kChannelReceiveFull; channel >= usart::kChannelTransmitError; --channel)
+        if (channels & (1u << channel)) Event(channel);
+}
+
 // ---- interrupt controller -------------------------------------------------------------------
 
 namespace {
@@ -219,7 +242,13 @@ void Mfp::SetInputLine(unsigned bit, bool high) {
 
 // ---- registers ------------------------------------------------------------------------------
 
-uint8_t Mfp::ReadByte(unsigned offset, Cycles now) const {
+uint8_t Mfp::ReadByte(unsigned offset, Cycles now) {
+    offset &= 0xFF;
+    if (offset >= usart::kRsr && offset <= usart::kUdr && (offset & 1)) return usart.Read(offset);
+    return PeekByte(offset, now);
+}
+
+uint8_t Mfp::PeekByte(unsigned offset, Cycles now) const {
     offset &= 0xFF;
     switch (offset) {
         case kGpip:  // the pins for inputs, the latch for outputs
@@ -231,14 +260,17 @@ uint8_t Mfp::ReadByte(unsigned offset, Cycles now) const {
             const auto id = static_cast<MfpTimerId>((offset - kTadr) / 2);
             return static_cast<uint8_t>(CountUnder(id, Control(id), now));
         }
-        case kTsr:  // nothing is connected: the transmitter is always empty
-            return s_.regs[kTsr] | 0x80;
+        case usart::kUcr:
+        case usart::kRsr:
+        case usart::kTsr:
+        case usart::kUdr:
+            return usart.Peek(offset);
         default:
             return s_.regs[offset];
     }
 }
 
-uint16_t Mfp::ReadWord(unsigned offset, Cycles now) const {
+uint16_t Mfp::ReadWord(unsigned offset, Cycles now) {
     offset &= 0xFE;
     const uint8_t low = ReadByte(offset + 1, now);
     const bool countOrGpip = offset == 0x00 || (offset >= 0x1E && offset <= 0x24);
@@ -285,6 +317,8 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
             s_.regs[kTcdcr] = value;
             SetControl(kTimerC, oldC, now);
             SetControl(kTimerD, oldD, now);
+            usart.ClockChanged(now, UsartCharacterCycles());
+            TakeUsartChannels();
             return;
         }
         case kTadr:
@@ -292,6 +326,13 @@ void Mfp::WriteByte(unsigned offset, uint8_t value, Cycles now) {
         case kTcdr:
         case kTddr:
             SetData(static_cast<MfpTimerId>((offset - kTadr) / 2), value, now);
+            return;
+        case usart::kUcr:
+        case usart::kRsr:
+        case usart::kTsr:
+        case usart::kUdr:
+            usart.Write(offset, value, now, UsartCharacterCycles());
+            TakeUsartChannels();
             return;
         default:  // GPIP (the output latch), AER, DDR, the USART and the storage bytes
             s_.regs[offset] = value;
@@ -304,8 +345,9 @@ void Mfp::WriteWord(unsigned offset, uint16_t value, Cycles now) {
     const uint8_t low = static_cast<uint8_t>(value);
     if (offset >= 0x06 && offset <= 0x24) {
         WriteByte(offset + 1, low, now);
-    } else if (offset <= 0x04 || offset == 0x28 || offset == 0x2C || offset == 0x30 || offset == 0x34 ||
-               offset == 0x38) {
+    } else if (offset == 0x28 || offset == 0x2C) {
+        WriteByte(offset + 1, low, now);  // UCR, TSR
+    } else if (offset <= 0x04 || offset == 0x30 || offset == 0x34 || offset == 0x38) {
         s_.regs[offset + 1] = low;  // stored without side effects
     }
     // 0x26, 0x2A, 0x2E, 0x32, 0x36: ignored

@@ -1,8 +1,8 @@
 // MC68901 multi-function peripheral at 0xFFFA01-0xFFFA2F (odd addresses).
 //
 // It gives the machine four timers, eight general-purpose input lines (GPIP) and a sixteen-
-// channel interrupt controller that feeds level 6 of the 68000. The USART registers are stored
-// and read back only: no serial line is modelled (the transmitter always reads as empty).
+// channel interrupt controller that feeds level 6 of the 68000, and the USART of the serial
+// port (io/Usart.h), clocked by timer D's output.
 //
 // Register file: one byte per page offset, the registers at the odd offsets.
 //   0x01 GPIP   0x03 AER    0x05 DDR    0x07 IERA   0x09 IERB   0x0B IPRA   0x0D IPRB
@@ -50,9 +50,9 @@
 //
 // Timeouts nobody sees. Each timeout is a scheduler event only while something can see it: the
 // timer's interrupt channel is enabled (IER; a disabled channel sets no pending bit) or its
-// output is in use. Timer D's output clocks the USART: the USART says so with
-// SetTimerOutputUsed while its transmitter or receiver is on; timers A-C's outputs are not
-// connected on the ST. An unseen timer posts nothing: its count is computed when it is read,
+// output is in use (SetTimerOutputUsed). Timer D's output clocks the USART, but the USART
+// takes its bit rate from timer D's settings and posts its own event per character, so it
+// needs no event per timeout; timers A-C's outputs are not connected on the ST. An unseen timer posts nothing: its count is computed when it is read,
 // and its phase is brought up to date when it is written, when its interrupt is enabled, when
 // its output comes into use and at each frame end.
 //
@@ -72,6 +72,7 @@
 #include "core/Cycles.h"
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
+#include "io/Usart.h"
 
 namespace vexil {
 
@@ -82,8 +83,8 @@ namespace mfp {
 constexpr unsigned kGpip = 0x01, kAer = 0x03, kDdr = 0x05, kIera = 0x07, kIerb = 0x09;
 constexpr unsigned kIpra = 0x0B, kIprb = 0x0D, kIsra = 0x0F, kIsrb = 0x11, kImra = 0x13;
 constexpr unsigned kImrb = 0x15, kVr = 0x17, kTacr = 0x19, kTbcr = 0x1B, kTcdcr = 0x1D;
-constexpr unsigned kTadr = 0x1F, kTbdr = 0x21, kTcdr = 0x23, kTddr = 0x25, kScr = 0x27, kUcr = 0x29;
-constexpr unsigned kRsr = 0x2B, kTsr = 0x2D;
+constexpr unsigned kTadr = 0x1F, kTbdr = 0x21, kTcdr = 0x23, kTddr = 0x25, kScr = 0x27;
+// UCR, RSR, TSR and UDR (0x29-0x2F) are the USART's: usart::kUcr... in Usart.h.
 constexpr uint8_t kVrSoftwareEoi = 0x08;
 constexpr int64_t kCpuClock = 8021247;
 constexpr int64_t kTimerClock = 2457600;
@@ -125,8 +126,10 @@ public:
     void Reset();
 
     // Register routines; `offset` is the address's low byte, `now` the cycle of the access.
-    uint8_t ReadByte(unsigned offset, Cycles now) const;
-    uint16_t ReadWord(unsigned offset, Cycles now) const;
+    // Reads of the USART's data and status registers act on it; PeekByte acts on nothing.
+    uint8_t ReadByte(unsigned offset, Cycles now);
+    uint16_t ReadWord(unsigned offset, Cycles now);
+    uint8_t PeekByte(unsigned offset, Cycles now) const;
     void WriteByte(unsigned offset, uint8_t value, Cycles now);
     void WriteWord(unsigned offset, uint16_t value, Cycles now);
 
@@ -171,6 +174,14 @@ public:
 
     uint8_t Register(unsigned offset) const { return s_.regs[offset & 0xFF]; }
 
+    // --- the USART ---------------------------------------------------------------------------
+    // CPU cycles of one character at timer D's current rate; 0 while timer D does not count
+    // the clock.
+    Cycles UsartCharacterCycles() const;
+    // The USART's timed event for `line` fell due.
+    void UsartEvent(Usart::Line line, Cycles due);
+    Usart usart;  // its port (events, the line's bytes) is wired by the machine
+
     // True once since the last call when the chip newly asked the CPU for its interrupt.
     bool TakePosted() {
         const bool posted = posted_;
@@ -208,6 +219,7 @@ private:
     void Event(int channel);
     int Qualifying() const;
     void UpdateRequest();
+    void TakeUsartChannels();
 
     State s_{};
     bool posted_ = false;

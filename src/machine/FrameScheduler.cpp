@@ -101,9 +101,10 @@ int32_t FrameScheduler::ServiceEvents() {
     if (RunChipEvents(kEventAcia, now, earliest)) return 0;
     if (RunKeyboard(now, earliest)) return 0;
 
-    // 6-7. Timers C and D.
+    // 6-7. Timers C and D, then what timer D's output clocks (the MFP's USART).
     if (RunClockTimer(kTimerC, kEventTimerC, now, earliest)) return 0;
     if (RunClockTimer(kTimerD, kEventTimerD, now, earliest)) return 0;
+    if (RunChipEvents(kEventTimerD, now, earliest)) return 0;
 
     // 8-9. VBL and HBL. A refused one (its level still waiting) is dropped.
     if (now >= nextVbl) {

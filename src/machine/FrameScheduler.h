@@ -12,7 +12,7 @@
 //   floppy       the floppy controller's and its DMA's events; MFP channel 7
 //   keyboard     the ACIAs' events, then one keyboard processor tick every 10016 cycles,
 //                free-running across frames; MFP channel 6
-//   timer C      the MFP's timer C   timer D      the MFP's timer D
+//   timer C      the MFP's timer C   timer D      the MFP's timer D, then the USART it clocks
 // A timer is a source only while its timeouts can be seen (Mfp::TimeoutsSeen): one with its
 // interrupt disabled and its output unused costs no events at all.
 //   VBL          frame cycle 80, level 4 autovector

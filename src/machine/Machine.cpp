@@ -14,6 +14,8 @@ namespace vexil {
 namespace {
 bool g_machineExists = false;
 
+constexpr unsigned kGpipPrinterBusy = 0;  // high: busy
+
 constexpr uint32_t kRomRegion = 1;  // index of the ROM in the read tables (see MemoryInstall)
 }  // namespace
 
@@ -87,11 +89,8 @@ Machine::Machine(const MachineSettings& settings)
                             this);
     io_.SetMemoryConfig(MemoryController::MatchingConfig(ramBytes));
     ConfigureMemory(io_.MemoryConfig());
-    CpuInstallTables(*tables_);
     g_cpu = CpuState{};
-    g_cpu.supervisor = tables_->Set();
-    g_cpu.user = tables_->Set();
-    g_cpu.current = tables_->Set();
+    CpuInstallTables(*tables_);
     g_cpu.resetHook = IoDispatch::ResetHook;
     g_cpu.resetContext = &io_;
     g_cpu.acknowledge[6] = Mfp::AcknowledgeHook;  // the MFP names its channel's vector
@@ -111,6 +110,7 @@ Machine::Machine(const MachineSettings& settings)
         dmaSound_.StartFrame();
     };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
+    WireUsart();
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
@@ -120,6 +120,56 @@ void Machine::ConfigureMemory(uint8_t value) {
     const bool wasIdentity = banks_.Identity();
     banks_.Configure(value);
     if (!(wasIdentity && banks_.Identity())) banks_.Apply(*tables_, *block_);
+}
+
+// The serial port's events take timer D's place in the order: its output clocks the USART.
+void Machine::WireUsart() {
+    usartEvents_[Usart::kTransmitter] = scheduler_.events.RegisterEvent(
+        kEventTimerD, [](void* c, Cycles due) { static_cast<Mfp*>(c)->UsartEvent(Usart::kTransmitter, due); },
+        &mfp_);
+    usartEvents_[Usart::kReceiver] = scheduler_.events.RegisterEvent(
+        kEventTimerD, [](void* c, Cycles due) { static_cast<Mfp*>(c)->UsartEvent(Usart::kReceiver, due); },
+        &mfp_);
+    Usart::Port& port = mfp_.usart.port;
+    port.context = this;
+    port.schedule = [](void* c, int line, Cycles due) {
+        Machine& m = *static_cast<Machine*>(c);
+        m.scheduler_.events.Schedule(m.usartEvents_[line & 1], due);
+        if (CpuRunning()) CpuEndSlice();  // the budget may end after the new event
+    };
+    port.cancel = [](void* c, int line) {
+        Machine& m = *static_cast<Machine*>(c);
+        m.scheduler_.events.Cancel(m.usartEvents_[line & 1]);
+    };
+    port.transmit = [](void* c, uint8_t byte) {
+        Machine& m = *static_cast<Machine*>(c);
+        if (m.serialOut_) m.serialOut_(byte);
+    };
+    port.receive = [](void* c) {
+        Machine& m = *static_cast<Machine*>(c);
+        return m.serialIn_ ? m.serialIn_() : -1;
+    };
+}
+
+void Machine::SetPrinter(std::function<void(uint8_t byte)> out) {
+    printerOut_ = std::move(out);
+    YmPorts::Printer& printer = ym_.ports.printer;
+    printer.context = this;
+    printer.strobe = nullptr;
+    if (printerOut_)
+        printer.strobe = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->printerOut_(byte); };
+    mfp_.SetInputLine(kGpipPrinterBusy, !printerOut_);
+}
+
+void Machine::SetSerial(std::function<void(uint8_t byte)> out, std::function<int32_t()> in) {
+    serialOut_ = std::move(out);
+    serialIn_ = std::move(in);
+}
+
+void Machine::SetNativeFeatures(bool on) {
+    natFeats_.tables = tables_.get();
+    g_cpu.nativeFeatures = on ? &NativeFeatures::Hook : nullptr;
+    g_cpu.nativeFeaturesContext = on ? &natFeats_ : nullptr;
 }
 
 // The keyboard processor's tick hands at most one byte to the keyboard ACIA.
@@ -347,6 +397,7 @@ void Machine::EachSection(Self& m, Visit&& visit) {
     visit(cpu);
     visit(m.io_);
     visit(m.mfp_);
+    visit(m.mfp_.usart);
     visit(m.scheduler_);
     visit(m.shifter_);
     visit(m.fdc_);

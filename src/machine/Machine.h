@@ -21,6 +21,7 @@
 #include "input/Ikbd.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
+#include "io/NativeFeatures.h"
 #include "machine/FrameScheduler.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
@@ -147,6 +148,16 @@ public:
     void SetLowPass(bool on) { settings_.bLowPass = on; }
     DriveSounds& DriveNoises() { return driveSounds_; }
 
+    // The host ports. The printer gets each byte strobed out of the parallel port, and while
+    // one is attached its BUSY line (MFP GPIP 0) reads ready; the serial port's transmitter
+    // hands each byte it sends to `out`, and its receiver takes bytes from `in` (-1: no more)
+    // at the line's rate. Empty functions detach.
+    void SetPrinter(std::function<void(uint8_t byte)> out);
+    void SetSerial(std::function<void(uint8_t byte)> out, std::function<int32_t()> in);
+    // The native-feature calls (io/NativeFeatures.h); off, their opcodes are illegal.
+    void SetNativeFeatures(bool on);
+    NativeFeatures& NatFeats() { return natFeats_; }
+
     // The frame's sound: 16-bit mono samples at 44,100 Hz, the YM2149, the drive's noises and
     // the STE's DMA sound mixed, filtered and clipped. The scheduler's chooseSampleCount hook
     // says how many samples the device takes this frame (881 unless the display paces).
@@ -178,6 +189,7 @@ private:
     static void EachSection(Self& machine, Visit&& visit);
     void ConfigureMemory(uint8_t value);
     void KeyboardTick();
+    void WireUsart();
     void WireFrameEnd();
     void Profile(ProfileMark mark);
     void ProduceSound(int32_t samples);
@@ -213,6 +225,10 @@ private:
     DriveSounds driveSounds_;
     SoundMix mixer_;
     ToneControl tone_;
+    NativeFeatures natFeats_;
+    std::function<void(uint8_t)> printerOut_, serialOut_;
+    std::function<int32_t()> serialIn_;
+    int usartEvents_[2] = {-1, -1};  // the transmitter's and the receiver's scheduler events
 };
 
 }  // namespace vexil

@@ -73,7 +73,12 @@ void YmPorts::WriteByte(uint32_t address, uint8_t value, Cycles now) {
         return;
     }
     if (s_.select > 15) return;
+    const bool strobeWas = StrobeHigh();
     s_.shadow[s_.select] = value;
+    if (strobeWas && !StrobeHigh()) s_.strobeLowFrames = 0;
+    if (printer.strobe && !strobeWas && StrobeHigh() && s_.strobeLowFrames < 2 &&
+        (s_.shadow[ym::kMixer] & 0x80))
+        printer.strobe(printer.context, s_.shadow[ym::kPortB]);
     if (s_.count == ym::kListCapacity) {
         s_.overflowRegs |= 1u << s_.select;
         s_.lastOverflow = std::max(now, s_.lastWrite);
@@ -99,6 +104,7 @@ const YmWrite* YmPorts::CloseList() {
 }
 
 void YmPorts::StartFrame() {
+    if (!StrobeHigh() && s_.strobeLowFrames < 2) ++s_.strobeLowFrames;
     s_.count = 0;
     s_.lastWrite = 0;
     s_.overflowRegs = 0;

@@ -59,6 +59,9 @@ constexpr uint32_t kListCapacity = 20032;  // one write every 8 cycles of a 1602
 constexpr uint32_t kEndOfList = 0x7FFFFF;  // the closing entry's delta, longer than any frame
 constexpr uint32_t kMaxDelta = 0xFFFFF;    // listed deltas, so that delta << 12 fits 32 bits
 constexpr unsigned kPortA = 14;            // bits 0-2: floppy side and drive select
+constexpr unsigned kPortB = 15;            // the printer's data lines
+constexpr unsigned kMixer = 7;             // bit 7: port B is an output
+constexpr uint8_t kStrobe = 0x20;          // port A bit 5: the printer's strobe
 }  // namespace ym
 
 // The register interface and the frame's write list.
@@ -77,6 +80,15 @@ public:
     void StartFrame();
 
     uint8_t Shadow(unsigned reg) const { return s_.shadow[reg & 15]; }
+
+    // The printer port: at the end of a strobe pulse (port A bit 5 low, then high; an input
+    // port reads high) the byte on port B goes to the printer, when port B is an output. A
+    // line held low across two frame starts is no pulse: TOS leaves it low from the sound
+    // chip's set-up to the printer port's, and no byte is sent then. Null: nothing attached.
+    struct Printer {
+        void (*strobe)(void* context, uint8_t byte) = nullptr;
+        void* context = nullptr;
+    } printer;
     uint8_t Select() const { return s_.select; }
     uint32_t ListedWrites() const { return s_.count; }
 
@@ -84,16 +96,23 @@ public:
     bool Load(StateReader& in, bool commit);
 
 private:
+    // The strobe line: port A bit 5 while port A is an output (register 7 bit 6), else pulled
+    // high.
+    bool StrobeHigh() const {
+        return !(s_.shadow[ym::kMixer] & 0x40) || (s_.shadow[ym::kPortA] & ym::kStrobe);
+    }
+
     struct State {
         uint8_t select = 0;
         uint8_t shadow[16] = {};
-        uint32_t count = 0;         // entries listed this frame
-        Cycles lastWrite = 0;       // frame cycle of the last listed write
-        uint32_t overflowRegs = 0;  // bit n: register n written after the list filled
-        Cycles lastOverflow = 0;    // frame cycle of the last such write
+        uint32_t count = 0;           // entries listed this frame
+        Cycles lastWrite = 0;         // frame cycle of the last listed write
+        uint32_t overflowRegs = 0;    // bit n: register n written after the list filled
+        Cycles lastOverflow = 0;      // frame cycle of the last such write
+        uint8_t strobeLowFrames = 2;  // frame starts seen since the strobe went low (at most 2)
         template <class Archive>
         void Fields(Archive& a) {
-            a(select)(shadow)(count)(lastWrite)(overflowRegs)(lastOverflow);
+            a(select)(shadow)(count)(lastWrite)(overflowRegs)(lastOverflow)(strobeLowFrames);
         }
     } s_;
     // Room for the listed writes, the final values of the 16 registers after an overflow and

@@ -111,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Programs, MfpProgramTest,
                                             EXPECT_EQ(p.Long("a_masked"), 0u);
                                             EXPECT_EQ(p.Long("a_unmasked"), 1u);
                                         }},
-                             // The USART's transmitter is always ready: 300 bytes go out.
+                             // The USART's transmitter at 307200 baud: 300 bytes go out within the
+                             // frame, each as the buffer empties.
                              ProgramRow{"send", 1,
                                         [](const MfpProgram& p) { EXPECT_EQ(p.Long("finished"), 1u); }},
                              // Writing GPIP does not pull the input lines low.

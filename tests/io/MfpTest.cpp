@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Registers, MfpResetTest,
                                            ResetRow{kTacr, 0}, ResetRow{kTbcr, 0}, ResetRow{kTcdcr, 0},
                                            ResetRow{kTadr, 0xA5}, ResetRow{kTbdr, 0xA5},
                                            ResetRow{kTcdr, 0xA5}, ResetRow{kTddr, 0xA5}, ResetRow{kScr, 0},
-                                           ResetRow{kUcr, 0}, ResetRow{kRsr, 0}),
+                                           ResetRow{usart::kUcr, 0}, ResetRow{usart::kRsr, 0}),
                          [](const auto& info) { return "Offset" + std::to_string(info.param.offset); });
 
 TEST_F(MfpTest, ResetStopsTheTimersAndTheRequests) {
@@ -344,7 +344,7 @@ TEST_F(MfpTest, RegisterWriteRules) {
     EXPECT_EQ(mfp.Register(kIsra), 0x20);
     mfp.WriteByte(kVr, 0x40, 0);  // automatic end of interrupt clears the in-service bits
     EXPECT_EQ(mfp.Register(kIsra), 0);
-    EXPECT_EQ(mfp.ReadByte(kTsr, 0) & 0x80, 0x80);  // nothing connected: always empty
+    EXPECT_EQ(mfp.ReadByte(usart::kTsr, 0) & 0x80, 0x80);  // nothing connected: always empty
 }
 
 TEST_F(MfpTest, GpipReadsPinsForInputsAndTheLatchForOutputs) {

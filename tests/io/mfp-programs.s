@@ -18,6 +18,7 @@
         .equ    TBDR, MFP+0x21
         .equ    TCDR, MFP+0x23
         .equ    TDDR, MFP+0x25
+        .equ    UCR, MFP+0x29
         .equ    TSR, MFP+0x2D
         .equ    UDR, MFP+0x2F
 
@@ -191,9 +192,13 @@ disable:
         move.l  a_count, a_unmasked
         bra     done
 
-| 300 bytes sent through the USART: its transmitter reads empty every time.
+| 300 bytes sent through the USART, each once its transmit buffer is empty again.
 send:
         bsr     setup
+        move.b  #1, TDDR                | timer D's output at 307200 Hz: with a clock of x1,
+        move.b  #0x01, TCDCR            | 307200 baud
+        move.b  #0x08, UCR              | 8 bits, 1 stop bit, no parity
+        move.b  #1, TSR                 | transmitter on
         move.w  #299, d1
 1:      btst    #7, TSR
         beq.s   1b

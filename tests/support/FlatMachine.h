@@ -31,6 +31,8 @@ public:
     }
     // Runs until PC reaches `address` or `maxInstructions` have run; returns the cycles taken.
     int64_t RunTo(uint32_t address, int maxInstructions = 1000000);
+    // The map over the flat RAM (for the debug accesses).
+    const MachineTables& Tables() const { return tables_; }
 
 private:
     uint8_t* bytes() const { return reinterpret_cast<uint8_t*>(const_cast<uint16_t*>(ram_.data())); }
