@@ -26,6 +26,10 @@ void PrintUsage() {
         "                    settings, else VexilDefault.ROM, else the bundled EmuTOS)\n"
         "  --disk FILE       disk image in drive A for this run\n"
         "  --disk-b FILE     disk image in drive B for this run\n"
+        "  --folder-drive DIR    the host folder DIR is drive C: (EmuTOS then boots from it:\n"
+        "                    C:\\AUTO\\*.PRG, C:\\*.ACC)\n"
+        "  --folder-drive-ro DIR the same, refusing every write\n"
+        "  --run C:\\PATH\\PROG.PRG start this program on drive C: once the desktop is up\n"
         "  --ste             emulate an STE for this run\n"
         "  --ram KB          512, 1024 or 2048 KB of RAM for this run\n"
         "  --frames N        stop after N frames (headless default 250)\n"
@@ -84,6 +88,9 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     // Only the command line's disks go in: a scripted run does not depend on the stored ones.
     headless.DriveA = options.disk;
     headless.DriveB = options.diskB;
+    headless.FolderDrive = options.folderDrive.empty() ? settings.FolderDrive : options.folderDrive;
+    headless.FolderDriveReadOnly = options.folderDriveReadOnly;
+    headless.run = options.run;
     headless.FastDisk = settings.FastDisk;
     headless.YMSound = settings.YMSound;
     headless.DiskSound = settings.DiskSound;
@@ -147,7 +154,8 @@ int main(int argc, char** argv) {
                     !std::strcmp(arg, "--disk-b") || !std::strcmp(arg, "--config") ||
                     !std::strcmp(arg, "--screenshot") || !std::strcmp(arg, "--wav") ||
                     !std::strcmp(arg, "--load-state") || !std::strcmp(arg, "--save-state") ||
-                    !std::strcmp(arg, "--input"))) {
+                    !std::strcmp(arg, "--input") || !std::strcmp(arg, "--folder-drive") ||
+                    !std::strcmp(arg, "--folder-drive-ro") || !std::strcmp(arg, "--run"))) {
             if (!hasValue || !*argv[i + 1]) return BadArgument("this option needs a file name:", arg);
             const std::string value = argv[++i];
             if (!std::strcmp(arg, "--rom"))
@@ -166,6 +174,11 @@ int main(int argc, char** argv) {
                 saveState = value;
             else if (!std::strcmp(arg, "--input"))
                 input = value;
+            else if (!std::strcmp(arg, "--folder-drive") || !std::strcmp(arg, "--folder-drive-ro")) {
+                options.folderDrive = value;
+                options.folderDriveReadOnly = !std::strcmp(arg, "--folder-drive-ro");
+            } else if (!std::strcmp(arg, "--run"))
+                options.run = value;
             else
                 options.wav = value;
         } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram")) {

@@ -46,7 +46,8 @@ Machine::Machine(const MachineSettings& settings)
       shifter_(scheduler_, (settings.Machine & 1) != 0),
       fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()),
       blitter_(bus_),
-      dmaSound_(scheduler_, bus_, DmaSoundLines()) {
+      dmaSound_(scheduler_, bus_, DmaSoundLines()),
+      folderTrap_(folderDrive_, *block_, RamBytesFor(settings.RAMSize)) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -88,6 +89,7 @@ Machine::Machine(const MachineSettings& settings)
     g_cpu.acknowledge[6] = Mfp::AcknowledgeHook;  // the MFP names its channel's vector
     g_cpu.acknowledgeContext[6] = &mfp_;
     g_cpu.clock = 0;
+    folderTrap_.Hook();
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
@@ -104,6 +106,25 @@ Machine::Machine(const MachineSettings& settings)
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
+    if (!settings_.FolderDrive.empty())
+        AttachFolderDrive(settings_.FolderDrive, settings_.FolderDriveReadOnly, folderError_);
+}
+
+bool Machine::AttachFolderDrive(const std::string& folder, bool readOnly, std::string& error) {
+    if (!folderDrive_.Attach(folder, readOnly, error)) return false;
+    if (!folderTrap_.InstallCartridge()) {
+        folderDrive_.Detach();
+        error = "drive C: needs the cartridge port, which holds a cartridge image";
+        return false;
+    }
+    settings_.FolderDrive = folder;
+    settings_.FolderDriveReadOnly = readOnly;
+    return true;
+}
+
+void Machine::DetachFolderDrive() {
+    folderDrive_.Detach();
+    settings_.FolderDrive.clear();
 }
 
 // The keyboard processor's tick hands at most one byte to the keyboard ACIA.
@@ -254,6 +275,7 @@ int32_t Machine::Reset(bool cold) {
     const int32_t status = CpuReset();
     io_.Reset();
     renderer_.Reset();
+    folderDrive_.Reset();
     return status;
 }
 
@@ -302,6 +324,9 @@ std::vector<uint8_t> Machine::SaveState() const {
     acias_.Save(out);
     keyboard_.Save(out);
     blitter_.Save(out);
+    out.BeginSection("GDOS");
+    out.Put(folderTrap_.GetState());
+    folderDrive_.Save(out);
     return out.Finish();
 }
 
@@ -330,14 +355,20 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
     if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
         !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
         !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !dmaSound_.Load(in, commit) ||
-        !acias_.Load(in, commit) || !keyboard_.Load(in, commit) || !blitter_.Load(in, commit) || !in.AtEnd())
+        !acias_.Load(in, commit) || !keyboard_.Load(in, commit) || !blitter_.Load(in, commit))
         return false;
+    gemdos::GemdosTrap::State trap;
+    if (!in.BeginSection("GDOS") || !in.Get(trap)) return false;
+    if (!folderDrive_.Load(in, commit, loadError_)) return false;
+    if (!in.EndSection() || !in.AtEnd()) return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);
         uint16_t palette[16];
         for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
         renderer_.SetState(palette, shifter_.Resolution(), shifter_.LineOffset(), shifter_.Scroll());
         MemorySetScreenWatch(*tables_, shifter_.FrameBase());
+        folderTrap_.GetState() = trap;
+        folderTrap_.SetRamBytes(RamBytesFor(settings_.RAMSize));
     }
     return true;
 }
@@ -346,8 +377,9 @@ bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
     StateReader check;
     if (!check.Open(file, error)) return false;
     StateReader in = check;
+    loadError_.clear();
     if (!LoadSections(check, false)) {
-        error = "the save state holds values this machine cannot have";
+        error = loadError_.empty() ? "the save state holds values this machine cannot have" : loadError_;
         return false;
     }
     LoadSections(in, true);

@@ -16,6 +16,8 @@
 
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyController.h"
+#include "gemdos/GemdosDrive.h"
+#include "gemdos/GemdosTrap.h"
 #include "input/Acia.h"
 #include "input/Ikbd.h"
 #include "io/IoDispatch.h"
@@ -40,10 +42,12 @@ struct MachineSettings {
     uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 (and 3) 2 MB
     std::string DriveA = {};  // disk images inserted at construction (empty: none)
     std::string DriveB = {};
-    bool FastDisk = false;  // every floppy command takes 1,024 cycles
-    bool YMSound = true;    // the YM2149 is synthesised (off: its writes reach the registers only)
-    bool DiskSound = true;  // the drive's noises are heard (never with FastDisk)
-    bool bLowPass = true;   // the mix goes through the low-pass filter
+    bool FastDisk = false;             // every floppy command takes 1,024 cycles
+    bool YMSound = true;               // the YM2149 is synthesised (off: its writes reach the registers only)
+    bool DiskSound = true;             // the drive's noises are heard (never with FastDisk)
+    bool bLowPass = true;              // the mix goes through the low-pass filter
+    std::string FolderDrive = {};      // a host folder served as GEMDOS drive C: (empty: none)
+    bool FolderDriveReadOnly = false;  // drive C: refuses every write
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -127,6 +131,14 @@ public:
     void SetLowPass(bool on) { settings_.bLowPass = on; }
     DriveSounds& DriveNoises() { return driveSounds_; }
 
+    // Drive C: from a host folder (see GemdosTrap). Attaching writes the drive's cartridge into
+    // the cartridge area, so it fails, with the reason in `error`, when a cartridge image is
+    // loaded; TOS finds the drive at its next boot. The result of the settings' folder is kept.
+    bool AttachFolderDrive(const std::string& folder, bool readOnly, std::string& error);
+    void DetachFolderDrive();
+    gemdos::GemdosDrive& FolderDrive() { return folderDrive_; }
+    const std::string& SettingsFolderError() const { return folderError_; }
+
     // The frame's sound: 16-bit mono samples at 44,100 Hz, the YM2149, the drive's noises and
     // the STE's DMA sound mixed, filtered and clipped. The scheduler's chooseSampleCount hook
     // says how many samples the device takes this frame (881 unless the display paces).
@@ -184,6 +196,10 @@ private:
     const YmWrite* ymList_ = nullptr;  // the closed write list of the frame being ended
     DriveSounds driveSounds_;
     SoundMix mixer_;
+    gemdos::GemdosDrive folderDrive_;
+    gemdos::GemdosTrap folderTrap_;
+    std::string folderError_;
+    std::string loadError_;  // why LoadSections refused, when a section says so
 };
 
 }  // namespace vexil

@@ -19,7 +19,7 @@
 
 namespace vexil {
 
-constexpr uint32_t kStateVersion = 3;
+constexpr uint32_t kStateVersion = 4;
 constexpr char kStateMagic[8] = {'V', 'E', 'X', 'I', 'L', 'S', 'T', 'A'};
 
 class StateWriter {
