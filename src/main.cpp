@@ -30,6 +30,7 @@ void PrintUsage() {
         "                    C:\\AUTO\\*.PRG, C:\\*.ACC)\n"
         "  --folder-drive-ro DIR the same, refusing every write\n"
         "  --run C:\\PATH\\PROG.PRG start this program on drive C: once the desktop is up\n"
+        "  --boot a|c        with drive C:, boot from the floppy (Alternate held) or from C:\n"
         "  --ste             emulate an STE for this run\n"
         "  --ram KB          512, 1024 or 2048 KB of RAM for this run\n"
         "  --frames N        stop after N frames (headless default 250)\n"
@@ -91,6 +92,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     headless.FolderDrive = options.folderDrive.empty() ? settings.FolderDrive : options.folderDrive;
     headless.FolderDriveReadOnly = options.folderDriveReadOnly;
     headless.run = options.run;
+    headless.boot = options.boot;
     headless.FastDisk = settings.FastDisk;
     headless.YMSound = settings.YMSound;
     headless.DiskSound = settings.DiskSound;
@@ -131,6 +133,13 @@ int main(int argc, char** argv) {
             }
             disassemble[0] = argv[++i];
             disassemble[1] = argv[++i];
+        } else if (!std::strcmp(arg, "--boot") && hasValue) {
+            const std::string drive = argv[++i];
+            if (drive != "a" && drive != "c") {
+                std::fprintf(stderr, "vexil: --boot takes a or c, not '%s'\n", drive.c_str());
+                return 2;
+            }
+            options.boot = drive[0];
         } else if (!std::strcmp(arg, "--frames") && hasValue) {
             const long frames = std::strtol(argv[++i], &end, 10);
             if (*end || !*argv[i] || frames < 0 || frames > 10000000) {
@@ -181,7 +190,8 @@ int main(int argc, char** argv) {
                 options.run = value;
             else
                 options.wav = value;
-        } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram")) {
+        } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram") ||
+                   !std::strcmp(arg, "--boot")) {
             return BadArgument("this option needs a value:", arg);
         } else {
             return BadArgument("unknown option", arg);

@@ -84,6 +84,7 @@ MachineSettings App::WantedSettings() const {
         settings.FolderDrive = options_.folderDrive;
         settings.FolderDriveReadOnly = options_.folderDriveReadOnly;
     }
+    settings.BootDrive = options_.boot;
     return settings;
 }
 

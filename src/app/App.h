@@ -62,6 +62,7 @@ struct AppOptions {
     std::string folderDrive;           // drive C: from this folder instead of the stored one
     bool folderDriveReadOnly = false;  // ... refusing writes
     std::string run;                   // a program on C: the desktop starts ("C:\PATH\PROG.PRG")
+    char boot = 'c';                   // with drive C:, 'a' boots from the floppy
     std::optional<uint32_t> machine;   // Machine
     std::optional<uint32_t> ramSize;   // RAMSize
     bool debug = false;

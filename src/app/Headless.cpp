@@ -25,6 +25,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
                              options.FastDisk, options.YMSound, options.DiskSound, options.bLowPass};
     settings.FolderDrive = options.FolderDrive;
     settings.FolderDriveReadOnly = options.FolderDriveReadOnly;
+    settings.BootDrive = options.boot;
     Machine machine(settings);
     if (!machine.SettingsFolderError().empty()) {
         std::fprintf(err, "vexil: %s\n", machine.SettingsFolderError().c_str());

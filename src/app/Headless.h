@@ -21,6 +21,7 @@ struct HeadlessOptions {
     std::string FolderDrive;  // a host folder as drive C:
     bool FolderDriveReadOnly = false;
     std::string run;  // a program on C: the desktop starts ("C:\PATH\PROG.PRG")
+    char boot = 'c';  // with drive C:, 'a' boots from the floppy instead
     bool FastDisk = false;
     bool YMSound = true;
     bool DiskSound = true;

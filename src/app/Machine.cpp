@@ -37,6 +37,10 @@ Machine::SingleInstance::~SingleInstance() {
     g_machineExists = false;
 }
 
+namespace {
+constexpr int kAlternateKey = 0x38;  // ST key code
+}  // namespace
+
 Machine::Machine(const MachineSettings& settings)
     : settings_(settings),
       block_(new EmulatedMemoryBlock()),
@@ -90,6 +94,15 @@ Machine::Machine(const MachineSettings& settings)
     g_cpu.acknowledgeContext[6] = &mfp_;
     g_cpu.clock = 0;
     folderTrap_.Hook();
+    folderTrap_.bootContext = this;
+    // EmuTOS boots from drive C: when it has one, unless Alternate is down when it chooses:
+    // a floppy boot holds it from the cartridge's run until EmuTOS sets the boot drive.
+    folderTrap_.bootDrive = [](void* c, bool choosing) {
+        Machine& m = *static_cast<Machine*>(c);
+        if (m.settings_.BootDrive != 'a') return false;
+        m.keyboard_.input.keys[kAlternateKey] = choosing ? 1 : 0;
+        return choosing;
+    };
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());

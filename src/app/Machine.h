@@ -48,6 +48,7 @@ struct MachineSettings {
     bool bLowPass = true;              // the mix goes through the low-pass filter
     std::string FolderDrive = {};      // a host folder served as GEMDOS drive C: (empty: none)
     bool FolderDriveReadOnly = false;  // drive C: refuses every write
+    char BootDrive = 'c';              // with drive C:, 'a' boots from the floppy (Alt held through the boot)
 };
 
 // The display settings the frame end follows, named after their configuration values.

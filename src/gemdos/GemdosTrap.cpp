@@ -45,6 +45,8 @@ constexpr uint32_t kFrameBytes = 28;
 enum Step : uint16_t { kAfterBasepage = 1, kAfterFreeEnvironment = 2, kAfterFreeBasepage = 3, kAfterGo = 4 };
 
 constexpr int32_t kHostCallCycles = 100;
+constexpr uint16_t kDsetdrv = 0x0E;
+constexpr int32_t kBootKeyCycles = 400000;  // 50 ms: the key's byte, its interrupt, with room
 
 }  // namespace
 
@@ -118,6 +120,12 @@ uint32_t GemdosTrap::CurrentBasepage() const {
 }
 
 HostCallResult GemdosTrap::Boot() {
+    // A key pressed for the boot drive's choice reaches TOS through the keyboard processor and
+    // its interrupt: the cartridge stays here (interrupts taken) until it surely has.
+    if (s_.bootWait > 0) {
+        --s_.bootWait;
+        return {true, s_.bootWait > 0 ? kBootHook : kBootHook + 2, kHostCallCycles};
+    }
     // A new boot: whatever was open belongs to programs that are gone.
     drive_.Reset();
     uint32_t drives = 0, entry = 0;
@@ -128,6 +136,11 @@ HostCallResult GemdosTrap::Boot() {
         StoreHostLong(ram + kDrvbits, drives | 4);
         if (entry != kEntry) s_.tosEntry = entry;
         StoreHostLong(ram + kGemdosVector, kEntry);
+        s_.awaitingBootDrive = 1;
+        if (bootDrive != nullptr && bootDrive(bootContext, true)) {
+            s_.bootWait = kBootKeyCycles / kHostCallCycles;
+            return {true, kBootHook, kHostCallCycles};
+        }
     }
     return {true, kBootHook + 2, kHostCallCycles};
 }
@@ -139,6 +152,11 @@ HostCallResult GemdosTrap::Entry() {
     uint16_t sr = 0;
     if (!memory_.ReadWord(ssp, sr)) return {true, s_.tosEntry, kHostCallCycles};
     const uint32_t args = (sr & kSrSupervisor) ? ssp + 6 : g_cpu.otherSp;
+    uint16_t function = 0;
+    if (s_.awaitingBootDrive && memory_.ReadWord(args, function) && function == kDsetdrv) {
+        s_.awaitingBootDrive = 0;
+        if (bootDrive != nullptr) bootDrive(bootContext, false);
+    }
     const GemdosReply reply = drive_.Call(memory_, args, CurrentBasepage());
     switch (reply.kind) {
         case GemdosReply::Kind::kPass:

@@ -60,9 +60,17 @@ public:
     void SetRamBytes(uint32_t ramBytes) { memory_ = MachineMemory(block_, ramBytes); }
     void Reset() { s_ = {}; }
 
+    // The boot drive's choice: called with true when the cartridge runs (true back: a key was
+    // pressed, and the cartridge waits kBootKeyCycles for TOS to see it), and with false at
+    // TOS's first Dsetdrv after it, once the drive has been chosen (the key may go up).
+    bool (*bootDrive)(void* context, bool choosing) = nullptr;
+    void* bootContext = nullptr;
+
     // TOS's own GEMDOS entry, kept when the cartridge took vector 0x84 (0: not yet).
     struct State {
         uint32_t tosEntry = 0;
+        uint32_t awaitingBootDrive = 0;  // the cartridge ran, no Dsetdrv yet
+        uint32_t bootWait = 0;           // host calls the cartridge still waits for a key
     };
     State& GetState() { return s_; }
     const State& GetState() const { return s_; }

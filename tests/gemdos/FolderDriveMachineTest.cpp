@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "support/Asm.h"
+#include "support/TestDisk.h"
 
 namespace vexil {
 namespace {
@@ -30,11 +32,11 @@ void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 // its two absolute longs.
 std::vector<uint8_t> ProgramFile(const test::AsmProgram& program) {
     const uint32_t text = (program.Symbol("program_end") + 1) & ~1u;
-    std::vector<uint8_t> file(0x1C, 0);
+    std::vector<uint8_t> file(0x1C + std::max<size_t>(text, program.bytes.size()), 0);
     file[0] = 0x60, file[1] = 0x1A;
     Put32(file, 2, text);
-    file.insert(file.end(), program.bytes.begin(), program.bytes.end());
-    file.resize(0x1C + text, 0);
+    std::copy(program.bytes.begin(), program.bytes.end(), file.begin() + 0x1C);
+    file.resize(0x1C + text);
     const uint32_t first = program.Symbol("reloc_work"), second = program.Symbol("reloc_buffer");
     file.resize(file.size() + 4);
     Put32(file, file.size() - 4, first);
@@ -103,6 +105,39 @@ TEST_F(FolderDriveMachine, EmuTosRunsTheAutoProgramFromDriveC) {
     ASSERT_EQ(machine.RunFrames(300), kRunBudgetSpent);
     EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
 }
+
+// With a bootable floppy in A and an AUTO program on C:, the boot drive decides which runs:
+// C: skips the floppy's boot sector; A (Alternate held while EmuTOS chooses) runs it instead.
+class BootDriveChoice : public FolderDriveMachine, public ::testing::WithParamInterface<char> {};
+
+TEST_P(BootDriveChoice, PicksWhatRuns) {
+    const char boot = GetParam();
+    PutProgram(folder_ / "AUTO" / "TEST.PRG");
+    const test::AsmProgram sector = test::LoadAsm("boot-sector");
+    const auto image = test::MakeRawDisk(80, 2, 9, false, sector.bytes);
+    const fs::path disk = folder_.parent_path() / ("vexil-folder-boot-" + std::to_string(::getpid()) + ".st");
+    std::ofstream(disk, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    MachineSettings settings;
+    settings.FolderDrive = folder_.string();
+    settings.DriveA = disk.string();
+    settings.BootDrive = boot;
+    Machine machine(settings);
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_EQ(machine.Reset(true), 0);
+    const uint32_t marker = sector.Symbol("marker"), value = sector.Symbol("marker_value");
+    int frames = 0;
+    while (frames < kBootFrames && !fs::exists(folder_ / "DONE.DAT") && machine.PeekLong(marker) != value) {
+        ASSERT_EQ(machine.RunFrames(10), kRunBudgetSpent);
+        frames += 10;
+    }
+    ASSERT_EQ(machine.RunFrames(50), kRunBudgetSpent);
+    fs::remove(disk);
+    EXPECT_EQ(machine.PeekLong(marker) == value, boot == 'a') << "the floppy's boot sector";
+    EXPECT_EQ(fs::exists(folder_ / "DONE.DAT"), boot == 'c') << "the AUTO program on C:";
+}
+
+INSTANTIATE_TEST_SUITE_P(Drives, BootDriveChoice, ::testing::Values('a', 'c'));
 
 TEST_F(FolderDriveMachine, RunStartsTheProgramOnceTheDesktopIsUp) {
     PutProgram(folder_ / "BIN" / "RUNME.PRG");
