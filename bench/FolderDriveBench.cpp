@@ -46,7 +46,9 @@ void BM_FolderDriveAgainstFloppy(benchmark::State& state) {
     std::vector<char> big(1 << 20, 'x');
     std::ofstream(base / "drive" / "BIG.DAT", std::ios::binary)
         .write(big.data(), static_cast<std::streamsize>(big.size()));
+    // A blank disk whose boot sector names its geometry: 80 tracks, 2 sides, 9 sectors.
     std::vector<char> disk(80 * 2 * 9 * 512, 0);
+    disk[12] = 2, disk[19] = static_cast<char>(1440 & 0xFF), disk[20] = 1440 >> 8, disk[24] = 9, disk[26] = 2;
     std::ofstream(base / "blank.st", std::ios::binary)
         .write(disk.data(), static_cast<std::streamsize>(disk.size()));
 

@@ -9,7 +9,8 @@
 //
 // Served calls: Dsetpath Dgetpath Dfree Dcreate Ddelete Fsfirst Fsnext Fopen Fcreate Fclose
 // Fread Fwrite Fseek Fdelete Frename Fattrib Fdatime Fdup Fforce, and Pexec modes 0 and 3 of a
-// program on C:, whose loading (LoadProgram) runs between TOS's own Pexec calls.
+// program on C:, whose loading (LoadProgram, in GemdosLoad.cpp with the save state) runs
+// between TOS's own Pexec calls.
 // Observed: Pterm0, Pterm and Ptermres close the files of the ending process and forget its
 // current folder. Left to TOS: everything else (Dsetdrv, Dgetdrv, Fsetdta, Fgetdta...).
 //
