@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <new>
 
-#include "app/DiskPage.h"
-#include "app/OptionsPage.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
-#include "debugger/DebuggerPage.h"
 #include "input/Keys.h"
+#include "machine/Rom.h"
 #include "recording/Tga.h"
+#include "ui/DebuggerPage.h"
+#include "ui/DiskPage.h"
+#include "ui/OptionsPage.h"
 
 namespace vexil {
 
@@ -200,7 +200,7 @@ int App::StartUp() {
     // 4.
     if (config_.bAskFullscreen)
         config_.bFullscreen =
-            devices_.dialogs->AskYesNo(kWindowTitle, "Do you want to run Vexil in fullscreen ?");
+            devices_.dialogs->AskYesNo(host::kWindowTitle, "Do you want to run Vexil in fullscreen ?");
     // 5-8. The machine, with its memory block, tables and RAM size.
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
     MakeDirectories(data + "/shot");

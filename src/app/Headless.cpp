@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "app/App.h"
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "host/Host.h"
 #include "input/InputScript.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "recording/Tga.h"
 #include "recording/WavFile.h"
 

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cpu/Bus.h"
 #include "cpu/CpuCore.h"
-#include "memory/Bus.h"
 
 namespace vexil {
 
+// The processor's registers, its run state and the dispatch table (Dispatch.cpp) are the only
+// mutable globals of the core, and on purpose: every opcode handler reaches them on the hot
+// path without a pointer to load, and there is one 68000. That is also why only one Machine
+// may exist at a time (Machine.cpp guards it). Everything else lives in the object that owns it.
 CpuState g_cpu;
 CpuRunState g_run;
 
@@ -60,6 +64,20 @@ uint16_t CpuGetSr() {
 
 uint32_t CpuLastInstructionCycles() {
     return g_run.lastCycles;
+}
+
+void CpuInstallTables(MachineTables& tables) {
+    g_cpu.supervisor = tables.Set();
+    g_cpu.user = tables.Set();
+    g_cpu.current = tables.Set();
+}
+
+void CpuChargeDevice(Cycles cycles) {
+    if (cycles <= 0) return;
+    if (CpuRunning())
+        CpuAddWaitStates((cycles + 3) & ~3);
+    else
+        g_cpu.clock += cycles;
 }
 
 Cycles CpuCurrentCycle() {

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "gemdos/GemdosDrive.h"
 
 namespace vexil::gemdos {

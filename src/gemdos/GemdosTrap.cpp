@@ -59,7 +59,7 @@ bool MachineMemory::Read(uint32_t address, uint8_t* out, uint32_t length) const 
     // ROM and cartridge: the OS header and strings TOS passes from its ROM.
     if (address < 0xE00000 || end > 0xFF0000) return false;
     for (uint32_t i = 0; i < length; ++i) {
-        const uint32_t word = DebugReadWord((address + i) & ~1u);
+        const uint32_t word = DebugReadWord(*tables_, (address + i) & ~1u, 0);
         if (word > 0xFFFF) return false;
         out[i] = static_cast<uint8_t>(((address + i) & 1) ? word : word >> 8);
     }
@@ -73,8 +73,9 @@ bool MachineMemory::Write(uint32_t address, const uint8_t* in, uint32_t length) 
     return true;
 }
 
-GemdosTrap::GemdosTrap(GemdosDrive& drive, EmulatedMemoryBlock& block, uint32_t ramBytes)
-    : drive_(drive), block_(block), memory_(block, ramBytes) {}
+GemdosTrap::GemdosTrap(GemdosDrive& drive, EmulatedMemoryBlock& block, const MachineTables& tables,
+                       uint32_t ramBytes)
+    : drive_(drive), block_(block), tables_(tables), memory_(block, tables, ramBytes) {}
 
 bool GemdosTrap::InstallCartridge() {
     uint8_t* area = block_.Cartridge();

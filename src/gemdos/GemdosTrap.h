@@ -39,25 +39,28 @@ constexpr uint32_t kHostCallSpan = 0x10;
 // system variables.
 class MachineMemory : public GuestMemory {
 public:
-    MachineMemory(EmulatedMemoryBlock& block, uint32_t ramBytes) : block_(&block), ramBytes_(ramBytes) {}
+    MachineMemory(EmulatedMemoryBlock& block, const MachineTables& tables, uint32_t ramBytes)
+        : block_(&block), tables_(&tables), ramBytes_(ramBytes) {}
     bool Read(uint32_t address, uint8_t* out, uint32_t length) const override;
     bool Write(uint32_t address, const uint8_t* in, uint32_t length) override;
 
 private:
     EmulatedMemoryBlock* block_;
+    const MachineTables* tables_;
     uint32_t ramBytes_;
 };
 
 class GemdosTrap {
 public:
-    GemdosTrap(GemdosDrive& drive, EmulatedMemoryBlock& block, uint32_t ramBytes);
+    GemdosTrap(GemdosDrive& drive, EmulatedMemoryBlock& block, const MachineTables& tables,
+               uint32_t ramBytes);
 
     // Writes the cartridge into the block's cartridge area; false when the area holds a
     // cartridge image already (anything but 0xFF).
     bool InstallCartridge();
     // Makes the processor's host calls reach this object.
     void Hook();
-    void SetRamBytes(uint32_t ramBytes) { memory_ = MachineMemory(block_, ramBytes); }
+    void SetRamBytes(uint32_t ramBytes) { memory_ = MachineMemory(block_, tables_, ramBytes); }
     void Reset() { s_ = {}; }
 
     // The boot drive's choice: called with true when the cartridge runs (true back: a key was
@@ -85,6 +88,7 @@ private:
 
     GemdosDrive& drive_;
     EmulatedMemoryBlock& block_;
+    const MachineTables& tables_;
     MachineMemory memory_;
     State s_{};
 };

@@ -54,12 +54,12 @@
 
 #include <cstdint>
 
-#include "memory/Memory.h"
+#include "core/Cycles.h"
 
 namespace vexil {
 
 class DeviceBus;
-class FrameScheduler;
+class EventList;
 class StateWriter;
 class StateReader;
 struct IoChip;
@@ -83,7 +83,7 @@ public:
     };
 
     // Registers its event with the scheduler.
-    DmaSound(FrameScheduler& scheduler, const DeviceBus& bus, Lines lines);
+    DmaSound(EventList& events, const DeviceBus& bus, Lines lines);
     DmaSound(const DmaSound&) = delete;
     DmaSound& operator=(const DmaSound&) = delete;
 
@@ -160,7 +160,7 @@ private:
     int32_t samples_[dmasound::kMaxFrameSamples] = {};
     int32_t sampleCount_ = 0;
     int32_t leftGain_ = dmasound::kUnityGain, rightGain_ = dmasound::kUnityGain;
-    FrameScheduler& scheduler_;
+    EventList& events_;
     const DeviceBus& bus_;
     Lines lines_;
     int event_ = -1;

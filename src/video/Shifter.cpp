@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/SaveState.h"
-#include "video/FrameScheduler.h"
+#include "core/SaveState.h"
 
 namespace vexil {
 
@@ -23,8 +22,8 @@ int32_t LineOf(Cycles time) {
 
 }  // namespace
 
-Shifter::Shifter(FrameScheduler& scheduler, bool ste)
-    : scheduler_(scheduler), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
+Shifter::Shifter(BorderState& border, bool ste)
+    : border_(border), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
     Reset();
     ResetLineWindows();
     StartFrame();
@@ -221,14 +220,14 @@ void Shifter::WriteSync(uint8_t value, Cycles time) {
     s_.regs[0x0A] = v;
     if (v == 2) return;
     if (time >= kBottomOpenFirst && time <= kBottomOpenLast) {
-        scheduler_.displayEnable = 1;
-        scheduler_.bottomBorderOpen = 1;
+        border_.displayEnable = 1;
+        border_.bottomBorderOpen = 1;
     }
     if (time >= kTopOpenFirst && time <= kTopOpenLast) {
-        scheduler_.displayEnable = 1;
-        scheduler_.topBorderOpen = 1;
+        border_.displayEnable = 1;
+        border_.topBorderOpen = 1;
     }
-    if (!scheduler_.displayEnable || v != 0) return;
+    if (!border_.displayEnable || v != 0) return;
     const int32_t p = time % 512;
     const int32_t line = LineOf(time);
     if (p == 356 || p == 372 || p == 376 || p == 380 || p == 384) {
@@ -242,7 +241,7 @@ void Shifter::WriteSync(uint8_t value, Cycles time) {
 
 void Shifter::WriteResolution(uint8_t value, Cycles time) {
     const uint8_t v = value & 3;
-    if (scheduler_.displayEnable && v == 2) {
+    if (border_.displayEnable && v == 2) {
         // The first half of a border trick: never a switch to high resolution.
         const int32_t p = time % 512;
         const int32_t line = LineOf(time);
@@ -278,8 +277,8 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
     }
     uint32_t base = s_.counterStart;
     if (target > pos) {
-        if (scheduler_.topBorderOpen) s_.firstCountedLine = 34;
-        if (scheduler_.bottomBorderOpen) s_.lastCountedLine = 310;
+        if (border_.topBorderOpen) s_.firstCountedLine = 34;
+        if (border_.bottomBorderOpen) s_.lastCountedLine = 310;
         int32_t line = s_.countLine;
         uint32_t bytes = s_.countBytes;
         while (pos < target) {

@@ -42,7 +42,6 @@ namespace vexil {
 
 class StateWriter;
 class StateReader;
-class FrameScheduler;
 
 // One entry of the video write log. `delta` is the frame cycles since the previous entry (the
 // first counts from cycle 0); the terminating entry has kLogEnd. For screen-memory writes the
@@ -75,10 +74,17 @@ constexpr int32_t kDisplayEnd = 416;
 // One entry per bus slot of a frame, a little room for writes past its end, the terminator.
 constexpr int32_t kShifterLogEntries = 160256 / 4 + 64;
 
+// What the line events of the scheduler and the Shifter's border tricks share of the beam.
+struct BorderState {
+    uint32_t displayEnable = 0;  // beam in the lines whose ends timer B counts
+    uint32_t topBorderOpen = 0;
+    uint32_t bottomBorderOpen = 0;
+};
+
 class Shifter {
 public:
     // `scheduler` holds the display-enable and border flags the detection sets.
-    Shifter(FrameScheduler& scheduler, bool ste);
+    Shifter(BorderState& border, bool ste);
 
     // Machine reset: video base and counter 0, resolution 0, sync 2; the palette stays.
     void Reset();
@@ -151,7 +157,7 @@ private:
         Cycles lastEventCycle;
     };
 
-    FrameScheduler& scheduler_;
+    BorderState& border_;
     bool ste_;
     State s_{};
     std::unique_ptr<ShifterEvent[]> log_;

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "gemdos/GemdosDrive.h"
 
 namespace vexil::gemdos {

@@ -1,0 +1,463 @@
+#include "machine/Machine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "core/SaveState.h"
+#include "cpu/Cpu.h"
+
+namespace vexil {
+
+namespace {
+bool g_machineExists = false;
+
+constexpr uint32_t kRomRegion = 1;  // index of the ROM in the read tables (see MemoryInstall)
+}  // namespace
+
+uint32_t RamBytesFor(uint32_t ramSize) {
+    constexpr uint32_t kSizes[3] = {0x80000, 0x100000, 0x200000};
+    const uint32_t index = ramSize & 3;
+    return kSizes[index == 3 ? 2 : index];
+}
+
+bool Machine::Exists() {
+    return g_machineExists;
+}
+
+Machine::SingleInstance::SingleInstance() {
+    if (g_machineExists)
+        throw std::logic_error("a second Machine while one exists: the machine has one 68000");
+    g_machineExists = true;
+}
+
+Machine::SingleInstance::~SingleInstance() {
+    g_machineExists = false;
+}
+
+namespace {
+constexpr int kAlternateKey = 0x38;  // ST key code
+}  // namespace
+
+Machine::Machine(const MachineSettings& settings)
+    : settings_(settings),
+      block_(new EmulatedMemoryBlock()),
+      tables_(new MachineTables()),
+      bus_(*tables_, &CpuChargeDevice),
+      io_((settings.Machine & 1) != 0),
+      shifter_(scheduler_.border, (settings.Machine & 1) != 0),
+      fdc_(scheduler_.events, bus_, &drives_[0], &drives_[1], FdcLines()),
+      blitter_(bus_),
+      dmaSound_(scheduler_.events, bus_, DmaSoundLines()),
+      folderTrap_(folderDrive_, *block_, *tables_, RamBytesFor(settings.RAMSize)) {
+    static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
+    (void)dispatchBuilt;
+
+    // The chips of the I/O page, one registration each; their resets run in this order, and
+    // each adds its section to the save state (SaveState and LoadSections, in the same order).
+    mfp_.PowerOn();
+    mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
+    io_.RegisterChip(MfpIoChip(mfp_));
+    io_.RegisterChip(ShifterChip(shifter_));
+    io_.RegisterChip(FloppyControllerIoChip(fdc_));
+    io_.RegisterChip(Ym2149IoChip(ym_));
+    io_.RegisterChip(DmaSoundIoChip(dmaSound_));  // an ST's decoder keeps its bus errors
+    acias_.wiring = {
+        .transmit = [](void* c, uint8_t byte) { static_cast<Machine*>(c)->keyboard_.Write(byte); },
+        .interruptLine =
+            [](void* c, bool asserted) {
+                static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipAcia, !asserted);
+            },
+        .reset = [](void* c) { static_cast<Machine*>(c)->keyboard_.MachineReset(); },
+        .context = this,
+    };
+    acias_.PowerOn();
+    keyboard_.PowerOn();
+    io_.RegisterChip(AciaIoChip(acias_));
+    io_.RegisterChip(BlitterIoChip(blitter_));  // answers on an STE only
+
+    std::memset(block_->Cartridge(), 0xFF, kCartridgeBytes);
+    MemoryHandlers handlers = io_.Handlers();
+    handlers.screenWatchByte = &Shifter::WatchByte;
+    handlers.screenWatchWord = &Shifter::WatchWord;
+    handlers.screenWatch = &shifter_;
+    MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), handlers);
+    CpuInstallTables(*tables_);
+    g_cpu = CpuState{};
+    g_cpu.supervisor = tables_->Set();
+    g_cpu.user = tables_->Set();
+    g_cpu.current = tables_->Set();
+    g_cpu.resetHook = IoDispatch::ResetHook;
+    g_cpu.resetContext = &io_;
+    g_cpu.acknowledge[6] = Mfp::AcknowledgeHook;  // the MFP names its channel's vector
+    g_cpu.acknowledgeContext[6] = &mfp_;
+    g_cpu.clock = 0;
+    folderTrap_.Hook();
+    folderTrap_.bootContext = this;
+    // EmuTOS boots from drive C: when it has one, unless Alternate is down when it chooses:
+    // a floppy boot holds it from the cartridge's run until EmuTOS sets the boot drive.
+    folderTrap_.bootDrive = [](void* c, bool choosing) {
+        Machine& m = *static_cast<Machine*>(c);
+        if (m.settings_.BootDrive != 'a') return false;
+        m.keyboard_.input.keys[kAlternateKey] = choosing ? 1 : 0;
+        return choosing;
+    };
+
+    scheduler_.PowerOn();
+    scheduler_.Attach(&mfp_, tables_.get(), block_->Ram());
+    fdc_.FastDisk = settings_.FastDisk;
+    fdc_.Reset();
+    scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
+    scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };
+    scheduler_.hooks.runDmaSound = [this] { dmaSound_.EndFrame(); };
+    scheduler_.hooks.startSoundFrame = [this] {
+        ym_.ports.StartFrame();
+        dmaSound_.StartFrame();
+    };
+    scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
+    if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
+    if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
+    WireFrameEnd();
+    if (!settings_.FolderDrive.empty())
+        AttachFolderDrive(settings_.FolderDrive, settings_.FolderDriveReadOnly, folderError_);
+}
+
+bool Machine::AttachFolderDrive(const std::string& folder, bool readOnly, std::string& error) {
+    if (!folderDrive_.Attach(folder, readOnly, error)) return false;
+    if (!folderTrap_.InstallCartridge()) {
+        folderDrive_.Detach();
+        error = "drive C: needs the cartridge port, which holds a cartridge image";
+        return false;
+    }
+    settings_.FolderDrive = folder;
+    settings_.FolderDriveReadOnly = readOnly;
+    return true;
+}
+
+void Machine::DetachFolderDrive() {
+    folderDrive_.Detach();
+    settings_.FolderDrive.clear();
+}
+
+// The keyboard processor's tick hands at most one byte to the keyboard ACIA.
+void Machine::KeyboardTick() {
+    const int byte = keyboard_.Tick();
+    if (byte >= 0) acias_.Receive(static_cast<uint8_t>(byte));
+}
+
+// Port A of the sound chip carries the drive and side select lines; the interrupt request
+// drives MFP input 5.
+FloppyController::Lines Machine::FdcLines() {
+    FloppyController::Lines lines;
+    lines.context = this;
+    lines.portA = [](void* c) { return static_cast<Machine*>(c)->ym_.ports.Shadow(ym::kPortA); };
+    lines.interrupt = [](void* c, bool high) {
+        static_cast<Machine*>(c)->mfp_.SetInputLine(mfp::kGpipFloppy, high);
+    };
+    lines.noise = [](void* c, DriveNoise noise) { static_cast<Machine*>(c)->driveSounds_.Play(noise); };
+    return lines;
+}
+
+// The DMA sound's active line clocks MFP timer A (event count mode) and reaches GPIP 7
+// through an XOR with the monitor's detect line (high: colour), so that the end of a frame
+// can interrupt through either.
+DmaSound::Lines Machine::DmaSoundLines() {
+    DmaSound::Lines lines;
+    lines.context = this;
+    lines.active = [](void* c, bool high) {
+        Mfp& mfp = static_cast<Machine*>(c)->mfp_;
+        constexpr bool kMonochromeDetect = true;
+        mfp.SetInputLine(mfp::kGpipMonochrome, kMonochromeDetect != high);
+        mfp.TimerInputEdge(kTimerA, high);
+    };
+    return lines;
+}
+
+InsertResult Machine::InsertDisk(int drive, const std::string& path) {
+    return drives_[drive & 1].InsertImage(path);
+}
+
+// The frame's sound. The device asks for `samples` (881, or what it played since the last
+// frame when the display paces). A frame that gives the device nothing (0, or more than a
+// block holds) is still synthesised, so that its sound-chip writes take effect and no note
+// hangs.
+void Machine::ProduceSound(int32_t samples) {
+    const bool deviceTakes = samples >= 1 && samples <= sound::kMaxBlockSamples;
+    if (!recordSink && deviceTakes) {
+        MixFrame(samples);
+        if (soundSink) soundSink(mixer_.Output(), samples);
+        return;
+    }
+    // Once per frame in the machine's time; the device's share is stretched from it.
+    MixFrame(sound::kFrameSamples);
+    if (recordSink) recordSink(mixer_.Output(), sound::kFrameSamples);
+    if (deviceTakes && soundSink) soundSink(mixer_.Stretched(samples), samples);
+}
+
+// The sources, each into the block of 32-bit sums: the YM2149 stores (so it comes first), the
+// others add. Then the filter and the clip to 16 bits.
+void Machine::MixFrame(int32_t samples) {
+    int32_t* mix = mixer_.Begin(samples);
+    if (settings_.YMSound && ymList_ != nullptr) ym_.synth.Render(ymList_, mix, samples);
+    if (settings_.DiskSound && !settings_.FastDisk) driveSounds_.Mix(mix, samples);
+    dmaSound_.MixInto(mix, samples);
+    mixer_.Finish(settings_.bLowPass);
+}
+
+// The video's part of the frame end. The display (the host's) locks the back buffer and shows
+// the picture; everything else belongs to the machine.
+void Machine::WireFrameEnd() {
+    SchedulerHooks& hooks = scheduler_.hooks;
+    hooks.profile = [this](ProfileMark mark) { Profile(mark); };
+    hooks.terminateVideoLog = [this] { shifter_.TerminateLog(); };
+    hooks.renderFrame = [this](BackBuffer buffer) {
+        RenderSource source;
+        source.log = shifter_.Log();
+        source.snapshot = scheduler_.ScreenSnapshot();
+        source.snapshotBase = shifter_.FrameBase() & 0x3FFFFE;
+        source.ram = block_->Ram();
+        source.topBorderOpen = scheduler_.border.topBorderOpen != 0;
+        source.bottomBorderOpen = scheduler_.border.bottomBorderOpen != 0;
+        renderer_.RenderFrame(buffer.pixels, buffer.pitchBytes, source);
+    };
+    hooks.drawOverlays = [this](BackBuffer buffer) {
+        if (video_.bSoundDebug)
+            overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, mixer_.Output(), mixer_.Count());
+        if (video_.bProfile) overlay_.DrawMessages(buffer.pixels, buffer.pitchBytes / 2);
+    };
+    hooks.startVideoFrame = [this] {
+        shifter_.StartFrame();
+        // Timed messages run out whether or not they are shown.
+        overlay_.ExpireMessages();
+    };
+    hooks.videoBase = [this] { return shifter_.VideoBase(); };
+    hooks.resetLineWindows = [this] { shifter_.ResetLineWindows(); };
+}
+
+void Machine::Profile(ProfileMark mark) {
+    switch (mark) {
+        case ProfileMark::kGraphicsStart:
+            graphicsTimer_.Start();
+            break;
+        case ProfileMark::kGraphicsStop:
+            graphicsTimer_.Stop();
+            break;
+        case ProfileMark::kSoundStart:
+            soundTimer_.Start();
+            break;
+        case ProfileMark::kSoundStop:
+            soundTimer_.Stop();
+            break;
+        case ProfileMark::kFrameStop:
+            frameTimer_.Stop();
+            break;
+        case ProfileMark::kFrameStart: {
+            char line[StatusOverlay::kTextBytes];
+            FormatProfileLine(line, sizeof line, frameTimer_.Percent(), graphicsTimer_.Percent(),
+                              soundTimer_.Percent());
+            overlay_.SetMessageText(StatusOverlay::kProfileSlot, line);
+            frameTimer_.Start();
+            break;
+        }
+    }
+}
+
+void Machine::SetVideoSettings(const VideoSettings& video) {
+    video_ = video;
+    renderer_.mode = static_cast<LineMode>(video.g_softwareMode & 3);
+    renderer_.useTexture = video.bUseTexture != 0;
+    scheduler_.softwareMode = static_cast<int32_t>(video.g_softwareMode);
+    scheduler_.useTexture = video.bUseTexture != 0;
+}
+
+void Machine::RenderInto(uint16_t* pixels, int32_t pitchBytes) {
+    if (pixels == nullptr) {
+        scheduler_.hooks.lockBackBuffer = nullptr;
+        return;
+    }
+    scheduler_.hooks.lockBackBuffer = [pixels, pitchBytes] { return BackBuffer{pixels, pitchBytes}; };
+}
+
+Machine::~Machine() {
+    g_cpu = CpuState{};
+}
+
+int32_t Machine::Reset(bool cold) {
+    if (cold) std::memset(block_->Ram() + 8, 0, kRamBytes - 8);
+    const int32_t status = CpuReset();
+    io_.Reset();
+    renderer_.Reset();
+    folderDrive_.Reset();
+    return status;
+}
+
+uint32_t Machine::RunFrame() {
+    for (;;) {
+        const int32_t budget = scheduler_.ServiceEvents();
+        if (budget < 0) return kRunBudgetSpent;
+        if (budget == 0) continue;
+        const uint32_t result = CpuRun(budget);
+        if (result != kRunBudgetSpent) return result;
+    }
+}
+
+Machine::Step Machine::StepInstruction() {
+    Step step;
+    int32_t budget = 0;
+    for (int calls = 0; budget <= 0 && calls < 1000; ++calls) {
+        budget = scheduler_.ServiceEvents();
+        if (budget < 0) step.frameEnded = true;
+    }
+    if (budget <= 0) budget = 4;
+    const Cycles before = g_cpu.clock;
+    const uint32_t taken = CpuLastInterrupt().count;
+    CpuTakeInterrupt();
+    if (CpuLastInterrupt().count == taken) {
+        const bool stopped = (g_cpu.pending & 1) != 0 && !CpuHalted();
+        step.cpu = CpuRun(stopped ? budget : 4);
+    }
+    step.cycles = g_cpu.clock - before;
+    const CpuInterruptRecord record = CpuLastInterrupt();
+    if (record.count != taken) {
+        step.interrupt = true;
+        step.taken = record;
+    }
+    return step;
+}
+
+uint32_t Machine::RunFrames(int frames) {
+    for (int i = 0; i < frames; ++i) {
+        const uint32_t result = RunFrame();
+        if (result != kRunBudgetSpent) return result;
+    }
+    return kRunBudgetSpent;
+}
+
+void Machine::LoadBytes(uint32_t address, const uint8_t* bytes, size_t length) {
+    for (size_t i = 0; i < length; ++i) block_->bytes[((address + i) & 0x3FFFFF) ^ 1] = bytes[i];
+}
+
+// ---- save states ----------------------------------------------------------------------------
+
+std::vector<uint8_t> Machine::SaveState() const {
+    StateWriter out;
+    out.BeginSection("MACH");
+    out.Put(settings_.Machine);
+    out.Put(settings_.RAMSize);
+    out.Put((*tables_).readWord[kRomRegion].first);
+    out.Put((*tables_).readWord[kRomRegion].last);
+    out.BeginSection("MEM ");
+    out.PutBytes(block_->bytes, kEmulatedMemoryBytes);
+    CpuSaveState(out);
+    io_.Save(out);
+    mfp_.Save(out);
+    scheduler_.Save(out);
+    shifter_.Save(out);
+    fdc_.Save(out);
+    ym_.ports.Save(out);
+    ym_.synth.Save(out);
+    dmaSound_.Save(out);
+    acias_.Save(out);
+    keyboard_.Save(out);
+    blitter_.Save(out);
+    out.BeginSection("GDOS");
+    out.Put(folderTrap_.GetState());
+    folderDrive_.Save(out);
+    return out.Finish();
+}
+
+// Reads every section; with `commit` false it only checks them, so that a file is taken
+// whole or not at all.
+bool Machine::LoadSections(StateReader& in, bool commit) {
+    MachineSettings settings;
+    uint32_t romFirst, romLast;
+    if (!in.BeginSection("MACH") || !in.Get(settings.Machine) || !in.Get(settings.RAMSize) ||
+        !in.Get(romFirst) || !in.Get(romLast) || !in.EndSection())
+        return false;
+    // The ROM lies in the TOS areas, below the I/O page, at most 256 KB long.
+    if (settings.Machine > 1 || settings.RAMSize > 3 || romFirst < 0x400000 || romLast >= 0xFF8000 ||
+        romLast < romFirst || romLast - romFirst >= kRomBytes)
+        return false;
+    if (!in.BeginSection("MEM ")) return false;
+    const uint8_t* memory = in.View(kEmulatedMemoryBytes);
+    if (memory == nullptr || !in.EndSection()) return false;
+    if (commit) {
+        settings_.Machine = settings.Machine;
+        settings_.RAMSize = settings.RAMSize;
+        std::memcpy(block_->bytes, memory, kEmulatedMemoryBytes);
+        MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
+        MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
+    }
+    if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
+        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
+        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !dmaSound_.Load(in, commit) ||
+        !acias_.Load(in, commit) || !keyboard_.Load(in, commit) || !blitter_.Load(in, commit))
+        return false;
+    gemdos::GemdosTrap::State trap;
+    if (!in.BeginSection("GDOS") || !in.Get(trap)) return false;
+    if (!folderDrive_.Load(in, commit, loadError_)) return false;
+    if (!in.EndSection() || !in.AtEnd()) return false;
+    if (commit) {
+        shifter_.SetSte((settings.Machine & 1) != 0);
+        uint16_t palette[16];
+        for (int i = 0; i < 16; ++i) palette[i] = shifter_.Palette(i);
+        renderer_.SetState(palette, shifter_.Resolution(), shifter_.LineOffset(), shifter_.Scroll());
+        MemorySetScreenWatch(*tables_, shifter_.FrameBase());
+        folderTrap_.GetState() = trap;
+        folderTrap_.SetRamBytes(RamBytesFor(settings_.RAMSize));
+    }
+    return true;
+}
+
+bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
+    StateReader check;
+    if (!check.Open(file, error)) return false;
+    StateReader in = check;
+    loadError_.clear();
+    if (!LoadSections(check, false)) {
+        error = loadError_.empty() ? "the save state holds values this machine cannot have" : loadError_;
+        return false;
+    }
+    LoadSections(in, true);
+    return true;
+}
+
+// The file is written beside its final name and renamed over it when complete, so that a
+// full disk never leaves a state that looks whole.
+bool Machine::SaveStateFile(const std::string& path, std::string& error) const {
+    const std::vector<uint8_t> bytes = SaveState();
+    const std::string partial = path + ".part";
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    if (file)
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (file) file.close();
+    if (!file || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        error = "cannot write the save state \"" + path + "\"";
+        return false;
+    }
+    return true;
+}
+
+bool Machine::LoadStateFile(const std::string& path, std::string& error) {
+    // A state is a little larger than the memory block; anything much larger is not one, and
+    // is not read whole.
+    constexpr size_t kLimit = 2 * kEmulatedMemoryBytes;
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> bytes(kLimit + 1);
+    if (file) file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!file && (file.bad() || !file.eof())) {
+        error = "cannot read the save state \"" + path + "\"";
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(file.gcount()));
+    if (!LoadState(bytes, error)) {
+        error = "\"" + path + "\": " + error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vexil
