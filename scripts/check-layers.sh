@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that src/ includes only downward:
-#   core < memory, cpu < the chips (io video sound input floppy recording debugger)
+#   core < memory, cpu < the chips (io video sound input floppy recording debugger gemdos)
 #        < machine < ui, testing < host < app
 # memory/ and cpu/ stand side by side, but memory/ needs nothing of the processor's. Only host/
 # includes SDL or ImGui. Prints each offending line and fails when there is one.
@@ -11,7 +11,7 @@ rank() {
     case "$1" in
         core) echo 0 ;;
         memory | cpu) echo 1 ;;
-        io | video | sound | input | floppy | recording | debugger) echo 2 ;;
+        io | video | sound | input | floppy | recording | debugger | gemdos) echo 2 ;;
         machine) echo 3 ;;
         ui | testing) echo 4 ;;
         host) echo 5 ;;

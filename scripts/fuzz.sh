@@ -112,6 +112,18 @@ until ram 0x100000 == 52454459
 until pc 0xE00100
 until exit
 TEST
+# GEMDOS calls: a memory image (a basepage at 0x100 on drive C: with its DTA at 0x1000, the
+# path "C:\*.*" at 0x800, Fsfirst's arguments at 0x900), then Fsfirst, Fsnext and Fopen.
+{
+    printf '\x0a\x00'
+    head -c 2560 /dev/zero
+    printf '\x13\x00\x09\x00\x14\x00\x09\x00\x07\x00\x09\x00'
+} > "$work/gemdos"
+printf '\x00\x00\x10\x00' | dd of="$work/gemdos" bs=1 seek=$((2 + 0x120)) conv=notrunc status=none
+printf '\x02' | dd of="$work/gemdos" bs=1 seek=$((2 + 0x137)) conv=notrunc status=none
+printf 'C:\\*.*\x00' | dd of="$work/gemdos" bs=1 seek=$((2 + 0x800)) conv=notrunc status=none
+printf '\x00\x4e\x00\x00\x08\x00\x00\x10' | dd of="$work/gemdos" bs=1 seek=$((2 + 0x900)) conv=notrunc status=none
+cp "$work/gemdos" "$corpus/GemdosFuzz/calls"
 
 for t in "${targets[@]}"; do
     echo "fuzz: $t for ${seconds}s"

@@ -29,6 +29,11 @@ void PrintUsage() {
         "                    settings, else VexilDefault.ROM, else the bundled EmuTOS)\n"
         "  --disk FILE       disk image in drive A for this run\n"
         "  --disk-b FILE     disk image in drive B for this run\n"
+        "  --folder-drive DIR    the host folder DIR is drive C: (EmuTOS then boots from it:\n"
+        "                    C:\\AUTO\\*.PRG, C:\\*.ACC)\n"
+        "  --folder-drive-ro DIR the same, refusing every write\n"
+        "  --run C:\\PATH\\PROG.PRG start this program on drive C: once the desktop is up\n"
+        "  --boot a|c        with drive C:, boot from the floppy (Alternate held) or from C:\n"
         "  --ste             emulate an STE for this run\n"
         "  --ram KB          512, 1024, 2048, 2560 or 4096 KB of RAM\n"
         "  --frames N        stop after N frames (headless default 250)\n"
@@ -92,6 +97,10 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     // Only the command line's disks go in: a scripted run does not depend on the stored ones.
     headless.DriveA = options.disk;
     headless.DriveB = options.diskB;
+    headless.FolderDrive = options.folderDrive.empty() ? settings.FolderDrive : options.folderDrive;
+    headless.FolderDriveReadOnly = options.folderDriveReadOnly;
+    headless.run = options.run;
+    headless.boot = options.boot;
     headless.FastDisk = settings.FastDisk;
     headless.YMSound = settings.YMSound;
     headless.DiskSound = settings.DiskSound;
@@ -152,6 +161,13 @@ int main(int argc, char** argv) {
             }
             disassemble[0] = argv[++i];
             disassemble[1] = argv[++i];
+        } else if (!std::strcmp(arg, "--boot") && hasValue) {
+            const std::string drive = argv[++i];
+            if (drive != "a" && drive != "c") {
+                std::fprintf(stderr, "vexil: --boot takes a or c, not '%s'\n", drive.c_str());
+                return 2;
+            }
+            options.boot = drive[0];
         } else if (!std::strcmp(arg, "--frames") && hasValue) {
             const long frames = std::strtol(argv[++i], &end, 10);
             if (*end || !*argv[i] || frames < 0 || frames > 10000000) {
@@ -181,7 +197,9 @@ int main(int argc, char** argv) {
                     !std::strcmp(arg, "--screenshot") || !std::strcmp(arg, "--wav") ||
                     !std::strcmp(arg, "--load-state") || !std::strcmp(arg, "--save-state") ||
                     !std::strcmp(arg, "--input") || !std::strcmp(arg, "--printer") ||
-                    !std::strcmp(arg, "--serial") || !std::strcmp(arg, "--serial-in"))) {
+                    !std::strcmp(arg, "--serial") || !std::strcmp(arg, "--serial-in") ||
+                    !std::strcmp(arg, "--folder-drive") || !std::strcmp(arg, "--folder-drive-ro") ||
+                    !std::strcmp(arg, "--run"))) {
             if (!hasValue || !*argv[i + 1]) return BadArgument("this option needs a file name:", arg);
             const std::string value = argv[++i];
             if (!std::strcmp(arg, "--rom"))
@@ -206,9 +224,15 @@ int main(int argc, char** argv) {
                 options.serial = value;
             else if (!std::strcmp(arg, "--serial-in"))
                 options.serialIn = value;
+            else if (!std::strcmp(arg, "--folder-drive") || !std::strcmp(arg, "--folder-drive-ro")) {
+                options.folderDrive = value;
+                options.folderDriveReadOnly = !std::strcmp(arg, "--folder-drive-ro");
+            } else if (!std::strcmp(arg, "--run"))
+                options.run = value;
             else
                 options.wav = value;
-        } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram")) {
+        } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram") ||
+                   !std::strcmp(arg, "--boot")) {
             return BadArgument("this option needs a value:", arg);
         } else {
             return BadArgument("unknown option", arg);

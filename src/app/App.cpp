@@ -80,7 +80,19 @@ MachineSettings App::WantedSettings() const {
     // The machine's drives take the images start-up chose.
     settings.DriveA = driveAPath_;
     if (!options_.diskB.empty()) settings.DriveB = options_.diskB;
+    if (!options_.folderDrive.empty()) {
+        settings.FolderDrive = options_.folderDrive;
+        settings.FolderDriveReadOnly = options_.folderDriveReadOnly;
+    }
+    settings.BootDrive = options_.boot;
     return settings;
+}
+
+std::string DesktopRunLine(const std::string& program) {
+    std::string upper = program;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return "#Z 01 " + upper + "@\r\n";
 }
 
 std::string App::WantedCartridge() const {
@@ -175,6 +187,16 @@ bool App::BuildMachine() {
     if (!loadedCartridge_.empty()) {
         const RomLoad cartridge = LoadCartridge(*machine_, loadedCartridge_);
         if (!cartridge.ok) Report(cartridge.message);
+    }
+    // Drive C: lives in the cartridge port; a cartridge image loaded there wins.
+    const std::string& folder = machine_->Settings().FolderDrive;
+    if (!machine_->SettingsFolderError().empty()) {
+        Report(machine_->SettingsFolderError());
+    } else if (!folder.empty() && !loadedCartridge_.empty()) {
+        machine_->DetachFolderDrive();
+        Report("drive C: needs the cartridge port, which holds a cartridge image");
+    } else if (!folder.empty() && !options_.run.empty()) {
+        machine_->FolderDrive().SetDesktopLines(DesktopRunLine(options_.run));
     }
     return true;
 }
@@ -291,7 +313,9 @@ void App::ResetMachine(bool cold) {
         const MachineSettings wanted = WantedSettings();
         const MachineSettings& built = machine_->Settings();
         if (wanted.Machine != built.Machine || wanted.RAMSize != built.RAMSize ||
-            ChooseTosRom(options_, roms_) != loadedTos_ || WantedCartridge() != loadedCartridge_) {
+            ChooseTosRom(options_, roms_) != loadedTos_ || WantedCartridge() != loadedCartridge_ ||
+            wanted.FolderDrive != built.FolderDrive ||
+            wanted.FolderDriveReadOnly != built.FolderDriveReadOnly) {
             BuildMachine();
         }
     }

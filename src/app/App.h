@@ -54,13 +54,17 @@ enum AppState : int32_t {
 
 // What the command line asked for. Overrides hold for this run only and are never saved.
 struct AppOptions {
-    std::string configPath;           // empty: DefaultConfigPath()
-    std::string dataDirectory;        // empty: DataDirectory()
-    std::string rom;                  // TOS ROM instead of the active one
-    std::string disk;                 // drive A instead of the stored one
-    std::string diskB;                // drive B instead of the stored one
-    std::optional<uint32_t> machine;  // Machine
-    std::optional<uint32_t> ramSize;  // RAMSize
+    std::string configPath;            // empty: DefaultConfigPath()
+    std::string dataDirectory;         // empty: DataDirectory()
+    std::string rom;                   // TOS ROM instead of the active one
+    std::string disk;                  // drive A instead of the stored one
+    std::string diskB;                 // drive B instead of the stored one
+    std::string folderDrive;           // drive C: from this folder instead of the stored one
+    bool folderDriveReadOnly = false;  // ... refusing writes
+    std::string run;                   // a program on C: the desktop starts ("C:\PATH\PROG.PRG")
+    char boot = 'c';                   // with drive C:, 'a' boots from the floppy
+    std::optional<uint32_t> machine;   // Machine
+    std::optional<uint32_t> ramSize;   // RAMSize
     bool debug = false;
     int frames = -1;  // quit after this many frames (-1: no limit)
     std::string screenshot;
@@ -73,6 +77,10 @@ struct AppOptions {
     // "VexilDefault.ROM" in the current directory.
     std::vector<std::string> bundledRoms;
 };
+
+// The line of the desktop's start-up file (EMUDESK.INF) that starts `program` ("C:\...") once
+// the desktop is up.
+std::string DesktopRunLine(const std::string& program);
 
 // The TOS ROM start-up loads: the override, else the active TOS entry, else
 // "VexilDefault.ROM" in the current directory, else the first bundled image that exists.

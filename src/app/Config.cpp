@@ -196,6 +196,7 @@ constexpr PathField kPathFields[] = {
     {"DriveA", &MachineConfig::DriveA},
     {"DriveB", &MachineConfig::DriveB},
     {"Directory", &MachineConfig::Directory},
+    {"FolderDrive", &MachineConfig::FolderDrive},
 };
 
 // The index of a "ROM%d" or "Active%d" name, written as printf writes it, or -1.
@@ -487,6 +488,7 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     settings.Machine = config.Machine;
     settings.RAMSize = config.RAMSize;
     settings.DriveB = config.DriveB;
+    settings.FolderDrive = config.FolderDrive;
     settings.FastDisk = config.FastDisk != 0;
     settings.YMSound = config.YMSound != 0;
     settings.DiskSound = config.DiskSound != 0;

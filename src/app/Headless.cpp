@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "app/App.h"
 #include "cpu/Cpu.h"
 #include "host/Host.h"
 #include "input/InputScript.h"
@@ -21,8 +22,24 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 2;
     }
-    Machine machine({options.Machine, options.RAMSize, options.DriveA, options.DriveB, options.FastDisk,
-                     options.YMSound, options.DiskSound, options.bLowPass, options.DriveBConnected});
+    MachineSettings settings{options.Machine,  options.RAMSize, options.DriveA,    options.DriveB,
+                             options.FastDisk, options.YMSound, options.DiskSound, options.bLowPass,
+                             options.DriveBConnected};
+    settings.FolderDrive = options.FolderDrive;
+    settings.FolderDriveReadOnly = options.FolderDriveReadOnly;
+    settings.BootDrive = options.boot;
+    Machine machine(settings);
+    if (!machine.SettingsFolderError().empty()) {
+        std::fprintf(err, "vexil: %s\n", machine.SettingsFolderError().c_str());
+        return 1;
+    }
+    if (!options.run.empty()) {
+        if (options.FolderDrive.empty()) {
+            std::fprintf(err, "vexil: --run needs a folder as drive C:\n");
+            return 1;
+        }
+        machine.FolderDrive().SetDesktopLines(DesktopRunLine(options.run));
+    }
     for (int drive = 0; drive < 2; ++drive) {
         const InsertResult& insert = machine.SettingsInsertResult(drive);
         if (!insert) {

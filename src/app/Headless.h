@@ -18,6 +18,10 @@ struct HeadlessOptions {
     std::string saveState;  // write the state here after the last frame
     std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, STX, or in a zip)
     std::string DriveB;
+    std::string FolderDrive;  // a host folder as drive C:
+    bool FolderDriveReadOnly = false;
+    std::string run;  // a program on C: the desktop starts ("C:\PATH\PROG.PRG")
+    char boot = 'c';  // with drive C:, 'a' boots from the floppy instead
     bool FastDisk = false;
     bool YMSound = true;
     bool DiskSound = true;

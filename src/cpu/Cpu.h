@@ -31,6 +31,16 @@ using ResetHook = void (*)(void* context);
 // context and the word's address: true when the host took the call (D0 set; the PC is already
 // past the word), false for the illegal-instruction exception.
 using NativeFeatureHook = bool (*)(void* context, uint16_t opcode, uint32_t pc);
+// A host call: the ILLEGAL opcode (0x4AFC) run from an address in [hostCallFirst,
+// hostCallFirst + hostCallSpan) goes to the hook instead of the illegal-instruction exception.
+// The hook may change the registers and memory; it says where the program goes on and what
+// the call costs, or declines (the exception is then taken as on any other address).
+struct HostCallResult {
+    bool taken = false;
+    uint32_t next = 0;   // the PC to go on at
+    int32_t cycles = 4;  // charged for the call
+};
+using HostCallHook = HostCallResult (*)(void* context, uint32_t address);
 // A device that names its vector at the acknowledge of its level (the MFP at level 6): the
 // vector, or -1 when it no longer asks, and no interrupt is taken at that level then.
 using AcknowledgeHook = int32_t (*)(void* context);
@@ -43,6 +53,10 @@ struct CpuState {
     void* resetContext = nullptr;
     NativeFeatureHook nativeFeatures = nullptr;  // null: both words are illegal, as on the chip
     void* nativeFeaturesContext = nullptr;
+    HostCallHook hostCall = nullptr;
+    void* hostCallContext = nullptr;
+    uint32_t hostCallFirst = 0;
+    uint32_t hostCallSpan = 0;
     uint32_t d[8] = {};
     uint32_t a[8] = {};    // a[7] is the active stack pointer
     uint32_t otherSp = 0;  // USP in supervisor mode, SSP in user mode

@@ -38,6 +38,10 @@ Machine::SingleInstance::~SingleInstance() {
     g_machineExists = false;
 }
 
+namespace {
+constexpr int kAlternateKey = 0x38;  // ST key code
+}  // namespace
+
 Machine::Machine(const MachineSettings& settings)
     : settings_(settings),
       block_(new EmulatedMemoryBlock()),
@@ -47,7 +51,8 @@ Machine::Machine(const MachineSettings& settings)
       shifter_(scheduler_.border, (settings.Machine & 1) != 0),
       fdc_(scheduler_.events, bus_, &drives_[0], &drives_[1], FdcLines()),
       blitter_(bus_),
-      dmaSound_(scheduler_.events, bus_, DmaSoundLines()) {
+      dmaSound_(scheduler_.events, bus_, DmaSoundLines()),
+      folderTrap_(folderDrive_, *block_, *tables_, RamBytesFor(settings.RAMSize)) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -96,6 +101,16 @@ Machine::Machine(const MachineSettings& settings)
     g_cpu.acknowledge[6] = Mfp::AcknowledgeHook;  // the MFP names its channel's vector
     g_cpu.acknowledgeContext[6] = &mfp_;
     g_cpu.clock = 0;
+    folderTrap_.Hook();
+    folderTrap_.bootContext = this;
+    // EmuTOS boots from drive C: when it has one, unless Alternate is down when it chooses:
+    // a floppy boot holds it from the cartridge's run until EmuTOS sets the boot drive.
+    folderTrap_.bootDrive = [](void* c, bool choosing) {
+        Machine& m = *static_cast<Machine*>(c);
+        if (m.settings_.BootDrive != 'a') return false;
+        m.keyboard_.input.keys[kAlternateKey] = choosing ? 1 : 0;
+        return choosing;
+    };
 
     scheduler_.PowerOn();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram(), &banks_);
@@ -114,6 +129,25 @@ Machine::Machine(const MachineSettings& settings)
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
+    if (!settings_.FolderDrive.empty())
+        AttachFolderDrive(settings_.FolderDrive, settings_.FolderDriveReadOnly, folderError_);
+}
+
+bool Machine::AttachFolderDrive(const std::string& folder, bool readOnly, std::string& error) {
+    if (!folderDrive_.Attach(folder, readOnly, error)) return false;
+    if (!folderTrap_.InstallCartridge()) {
+        folderDrive_.Detach();
+        error = "drive C: needs the cartridge port, which holds a cartridge image";
+        return false;
+    }
+    settings_.FolderDrive = folder;
+    settings_.FolderDriveReadOnly = readOnly;
+    return true;
+}
+
+void Machine::DetachFolderDrive() {
+    folderDrive_.Detach();
+    settings_.FolderDrive.clear();
 }
 
 void Machine::ConfigureMemory(uint8_t value) {
@@ -332,6 +366,7 @@ int32_t Machine::Reset(bool cold) {
     const int32_t status = CpuReset();
     io_.Reset();
     renderer_.Reset();
+    folderDrive_.Reset();
     return status;
 }
 
@@ -391,6 +426,27 @@ struct CpuSection {
 };
 }  // namespace
 
+// Drive C:'s trap and open files share one section.
+struct Machine::FolderSection {
+    const Machine& m;
+    void Save(StateWriter& out) const {
+        out.BeginSection("GDOS");
+        out(m.folderTrap_.GetState());
+        m.folderDrive_.Save(out);
+    }
+    bool Load(StateReader& in, bool commit) const {
+        Machine& machine = const_cast<Machine&>(m);
+        gemdos::GemdosTrap::State trap;
+        if (!in.BeginSection("GDOS") || in(trap).Failed()) return false;
+        if (!machine.folderDrive_.Load(in, commit, machine.loadError_) || !in.EndSection()) return false;
+        if (commit) {
+            machine.folderTrap_.GetState() = trap;
+            machine.folderTrap_.SetRamBytes(RamBytesFor(machine.settings_.RAMSize));
+        }
+        return true;
+    }
+};
+
 template <class Self, class Visit>
 void Machine::EachSection(Self& m, Visit&& visit) {
     const CpuSection cpu;
@@ -408,6 +464,8 @@ void Machine::EachSection(Self& m, Visit&& visit) {
     visit(m.keyboard_);
     visit(m.blitter_);
     visit(m.joypads_);
+    const FolderSection folder{m};
+    visit(folder);
 }
 
 std::vector<uint8_t> Machine::SaveState() const {
@@ -472,8 +530,9 @@ bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
     StateReader check;
     if (!check.Open(file, error)) return false;
     StateReader in = check;
+    loadError_.clear();
     if (!LoadSections(check, false)) {
-        error = "the save state holds values this machine cannot have";
+        error = loadError_.empty() ? "the save state holds values this machine cannot have" : loadError_;
         return false;
     }
     LoadSections(in, true);

@@ -16,6 +16,8 @@
 
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyController.h"
+#include "gemdos/GemdosDrive.h"
+#include "gemdos/GemdosTrap.h"
 #include "input/Acia.h"
 #include "input/ExtendedPorts.h"
 #include "input/Ikbd.h"
@@ -43,11 +45,14 @@ struct MachineSettings {
     uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB
     std::string DriveA = {};  // disk images inserted at construction (empty: none)
     std::string DriveB = {};
-    bool FastDisk = false;        // every floppy command takes 1,024 cycles
-    bool YMSound = true;          // the YM2149 is synthesised (off: its writes reach the registers only)
-    bool DiskSound = true;        // the drive's noises are heard (never with FastDisk)
-    bool bLowPass = true;         // the mix goes through the low-pass filter
-    bool DriveBConnected = true;  // false: a machine with one floppy drive
+    bool FastDisk = false;             // every floppy command takes 1,024 cycles
+    bool YMSound = true;               // the YM2149 is synthesised (off: its writes reach the registers only)
+    bool DiskSound = true;             // the drive's noises are heard (never with FastDisk)
+    bool bLowPass = true;              // the mix goes through the low-pass filter
+    bool DriveBConnected = true;       // false: a machine with one floppy drive
+    std::string FolderDrive = {};      // a host folder served as GEMDOS drive C: (empty: none)
+    bool FolderDriveReadOnly = false;  // drive C: refuses every write
+    char BootDrive = 'c';              // with drive C:, 'a' boots from the floppy (Alt held through the boot)
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -158,6 +163,14 @@ public:
     void SetNativeFeatures(bool on);
     NativeFeatures& NatFeats() { return natFeats_; }
 
+    // Drive C: from a host folder (see GemdosTrap). Attaching writes the drive's cartridge into
+    // the cartridge area, so it fails, with the reason in `error`, when a cartridge image is
+    // loaded; TOS finds the drive at its next boot. The result of the settings' folder is kept.
+    bool AttachFolderDrive(const std::string& folder, bool readOnly, std::string& error);
+    void DetachFolderDrive();
+    gemdos::GemdosDrive& FolderDrive() { return folderDrive_; }
+    const std::string& SettingsFolderError() const { return folderError_; }
+
     // The frame's sound: 16-bit mono samples at 44,100 Hz, the YM2149, the drive's noises and
     // the STE's DMA sound mixed, filtered and clipped. The scheduler's chooseSampleCount hook
     // says how many samples the device takes this frame (881 unless the display paces).
@@ -187,6 +200,7 @@ private:
     // saving and loading both walk. `Self` is Machine or const Machine.
     template <class Self, class Visit>
     static void EachSection(Self& machine, Visit&& visit);
+    struct FolderSection;
     void ConfigureMemory(uint8_t value);
     void KeyboardTick();
     void WireUsart();
@@ -229,6 +243,10 @@ private:
     std::function<void(uint8_t)> printerOut_, serialOut_;
     std::function<int32_t()> serialIn_;
     int usartEvents_[2] = {-1, -1};  // the transmitter's and the receiver's scheduler events
+    gemdos::GemdosDrive folderDrive_;
+    gemdos::GemdosTrap folderTrap_;
+    std::string folderError_;
+    std::string loadError_;  // why LoadSections refused, when a section says so
 };
 
 }  // namespace vexil

@@ -106,9 +106,9 @@ private:
             if (!one || (value != "st" && value != "ste")) return Fail("machine st|ste");
             test_.machine = value == "ste";
         } else if (key == "ram") {
-            if (!one || (value != "512" && value != "1024" && value != "2048"))
-                return Fail("ram 512|1024|2048 (KB)");
-            test_.ramSize = value == "512" ? 0 : value == "1024" ? 1 : 2;
+            if (!one || (value != "512" && value != "1024" && value != "2048" && value != "4096"))
+                return Fail("ram 512|1024|2048|4096 (KB)");
+            test_.ramSize = value == "512" ? 0 : value == "1024" ? 1 : value == "2048" ? 2 : 3;
         } else if (key == "rom" || key == "disk" || key == "disk-b" || key == "folder" || key == "printer" ||
                    key == "serial" || key == "serial-in") {
             std::string path;
@@ -122,6 +122,9 @@ private:
             if (key == "serial") test_.serial = path;
             if (key == "serial-in") test_.serialIn = path;
             if (key == "folder") test_.folder = path, test_.folderLine = line_;
+        } else if (key == "boot") {
+            if (!one || (value != "a" && value != "c")) return Fail("boot a|c");
+            test_.boot = value[0];
         } else if (key == "frames") {
             if (!one || !Count(value, 1, kMaxTestFrames, number))
                 return Fail("frames N (1-" + std::to_string(kMaxTestFrames) + ")");
@@ -135,7 +138,7 @@ private:
             test_.expectedExit = static_cast<int32_t>(number);
         } else {
             return Fail("no setting \"" + std::string(key) +
-                        "\" (machine, ram, rom, disk, disk-b, folder, frames, natfeats, printer, serial, "
+                        "\" (machine, ram, rom, disk, disk-b, folder, boot, frames, natfeats, printer, serial, "
                         "serial-in, expect exit); steps start with a frame number");
         }
         return true;

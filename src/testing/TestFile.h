@@ -3,8 +3,9 @@
 // out; this is its parser.
 //
 // One instruction a line; `#` starts a comment, blank lines are skipped. Settings:
-//   machine st|ste            ram 512|1024|2048          rom FILE       disk FILE   disk-b FILE
-//   folder DIR                frames N (the time limit, default 3000)  natfeats on|off (on)
+//   machine st|ste            ram 512|1024|2048|4096     rom FILE       disk FILE   disk-b FILE
+//   folder DIR (drive C:)     boot a|c (with a folder)   frames N (the time limit, default 3000)
+//   natfeats on|off (on)
 //   printer FILE|-            serial FILE|-              serial-in FILE
 //   expect exit N             the exit code the program must end with through NF_EXIT
 // Steps, at a frame counted from the start (or from the end of the last wait; the steps of a
@@ -72,6 +73,7 @@ struct TestFile {
     std::string rom;       // empty: the runner's default
     std::string disk, diskB, folder;
     int folderLine = 0;  // the line that asked for a folder drive
+    char boot = 'c';     // with a folder drive: 'a' boots from the floppy
     int32_t frames = 3000;
     bool natfeats = true;
     std::string printer, serial, serialIn;

@@ -129,11 +129,6 @@ private:
 };
 
 bool Runner::Start() {
-    if (!test_.folder.empty()) {
-        Error("line " + std::to_string(test_.folderLine) + ": no folder drive in this build for \"" +
-              test_.folder + "\"");
-        return false;
-    }
     std::string error;
     if (!test_.printer.empty() && !printerFile_.Open(test_.printer, error)) return Error(error), false;
     if (!test_.serial.empty() && !serialFile_.Open(test_.serial, error)) return Error(error), false;
@@ -143,7 +138,11 @@ bool Runner::Start() {
     settings.RAMSize = test_.ramSize;
     settings.DriveA = test_.disk;
     settings.DriveB = test_.diskB;
+    settings.FolderDrive = test_.folder;
+    settings.BootDrive = test_.boot;
     machine_ = std::make_unique<Machine>(settings);
+    if (!machine_->SettingsFolderError().empty())
+        return Error("line " + std::to_string(test_.folderLine) + ": " + machine_->SettingsFolderError()), false;
     for (int drive = 0; drive < 2; ++drive) {
         const InsertResult& insert = machine_->SettingsInsertResult(drive);
         if (!insert) return Error(std::string("drive ") + char('A' + drive) + ": " + insert.message), false;

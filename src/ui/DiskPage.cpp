@@ -208,6 +208,21 @@ std::string DiskPage::DriveAName() const {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+void DiskPage::UseFolderAsDriveC() {
+    // The tree's paths end with '/'; the drive's folder is named without it.
+    std::string folder = app_.Config().Directory;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    app_.Config().FolderDrive = folder;
+}
+
+void DiskPage::RemoveDriveC() {
+    app_.Config().FolderDrive.clear();
+}
+
+const std::string& DiskPage::DriveCFolder() const {
+    return app_.Config().FolderDrive;
+}
+
 bool DiskPage::AutoInsert() const {
     return app_.Config().AutoInsertDiskA != 0;
 }

@@ -72,6 +72,12 @@ public:
     // Why the last insertion failed; empty after a success or an eject.
     const std::string& InsertProblem() const { return insertProblem_; }
 
+    // Drive C: (the setting `FolderDrive`): the folder shown in the tree becomes the drive, or
+    // there is none; the machine takes it at the next cold reset.
+    void UseFolderAsDriveC();
+    void RemoveDriveC();
+    const std::string& DriveCFolder() const;
+
     bool AutoInsert() const;
     void SetAutoInsert(bool on);
     void WarmReset();

@@ -42,6 +42,7 @@ struct MachineConfig {
     std::string DriveB;
     std::string Directory;
     uint32_t AutoInsertDiskA = 1;
+    std::string FolderDrive;  // a host folder served as drive C: (empty: none)
 
     // Derived from RAMSize by ApplyRamSize.
     uint32_t ramBytes = 0x200000;

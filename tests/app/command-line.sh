@@ -37,9 +37,14 @@ expect 0 --headless --frames 10 --wav "$tmp/sound.wav"
 expect 1 --headless --frames 10 --wav /nonexistent/sound.wav
 expect 0 --headless --frames 5 --ram 4096
 expect 0 --headless --frames 5 --ram 2560
+expect 1 --headless --frames 1 --folder-drive /nonexistent-folder
+grep -q 'nonexistent-folder' "$tmp/err" || fail "the refused folder is not named"
+expect 1 --headless --frames 1 --run 'C:\PROG.PRG'
+mkdir -p "$tmp/drive"
+expect 0 --headless --frames 10 --folder-drive-ro "$tmp/drive" --boot a
 
 for args in "--bogus" "--frames" "--frames x" "--frames -1" "--ram 4000" "--rom" "--disk" "--disk-b" "--config" \
-    "--disassemble 0"; do
+    "--disassemble 0" "--boot" "--boot b" "--folder-drive" "--run"; do
     # shellcheck disable=SC2086
     expect 2 $args
 done

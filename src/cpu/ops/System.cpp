@@ -139,6 +139,26 @@ struct InstructionTrap {
     }
 };
 
+// ILLEGAL: from the host call's own addresses it goes to the hook (see HostCallHook), anywhere
+// else, or when the hook declines, it takes the exception as the 68000 does.
+struct Illegal {
+    template <Size, Mode, Mode>
+    static void Run(uint32_t) {
+        if (g_cpu.hostCall != nullptr) [[unlikely]] {
+            const uint32_t at = Pc() - 2;
+            if (at - g_cpu.hostCallFirst < g_cpu.hostCallSpan) {
+                const HostCallResult result = g_cpu.hostCall(g_cpu.hostCallContext, at);
+                if (result.taken) {
+                    JumpTo(result.next);
+                    Finish(result.cycles);
+                    return;
+                }
+            }
+        }
+        RaiseInstructionException(4);
+    }
+};
+
 // LINK An,#d: push An, An = SP, SP += d. LINK A7 pushes A7 as it was before the push.
 struct Link {
     template <Size, Mode, Mode>
@@ -183,7 +203,7 @@ void AddSystemRows() {
     Row<Trap>("0100 1110 0100 vvvv", "TRAP");
     Row<Link>("0100 1110 0101 0rrr", "LINK");
     Row<Unlink>("0100 1110 0101 1rrr", "UNLK");
-    Row<InstructionTrap<4>>("0100 1010 1111 1100", "ILLEGAL");
+    Row<Illegal>("0100 1010 1111 1100", "ILLEGAL");
     Row<Exchange>("1100 rrr1 0100 0yyy", "EXG");
     Row<Exchange>("1100 rrr1 0100 1yyy", "EXG");
     Row<Exchange>("1100 rrr1 1000 1yyy", "EXG");

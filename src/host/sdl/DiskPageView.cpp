@@ -88,6 +88,11 @@ void DrawDiskPage(DiskPage& page) {
     if (!page.InsertProblem().empty()) ImGui::TextWrapped("%s", page.InsertProblem().c_str());
     bool autoInsert = page.AutoInsert();
     if (ImGui::Checkbox("Auto-insert image in drive A:", &autoInsert)) page.SetAutoInsert(autoInsert);
+    ImGui::Spacing();
+    Field("Drive C: :", page.DriveCFolder().empty() ? std::string("[ none ]") : page.DriveCFolder());
+    if (ImGui::Button("Use folder as C:")) page.UseFolderAsDriveC();
+    ImGui::SameLine();
+    if (ImGui::Button("No drive C:")) page.RemoveDriveC();
     ImGui::EndGroup();
 
     ImGui::Spacing();
