@@ -61,6 +61,7 @@ struct AppOptions {
     std::string diskB;                // drive B instead of the stored one
     std::optional<uint32_t> machine;  // Machine
     std::optional<uint32_t> ramSize;  // RAMSize
+    std::optional<uint32_t> monitor;  // Monitor
     bool debug = false;
     int frames = -1;  // quit after this many frames (-1: no limit)
     std::string screenshot;

@@ -165,6 +165,7 @@ constexpr Field kNumberFields[] = {
     {"Machine", "bSoundDebug", &MachineConfig::bSoundDebug},
     {"Machine", "DiskSound", &MachineConfig::DiskSound},
     {"Machine", "Machine", &MachineConfig::Machine},
+    {"Machine", "Monitor", &MachineConfig::Monitor},
     {"Machine", "bDontShow", &MachineConfig::bDontShow},
     {"Machine", "bUseJoystick", &MachineConfig::bUseJoystick},
     {"Machine", "bArrowForJoystick", &MachineConfig::bArrowForJoystick},
@@ -373,6 +374,7 @@ void LoadConfigFrom(const SettingsFile& file, MachineConfig& config, RomList& ro
     config.bUseTexture = config.bUseTexture != 0;
     config.FastDisk = config.FastDisk != 0;
     if (config.Machine > 1) config.Machine = MachineConfig{}.Machine;
+    if (config.Monitor > 1) config.Monitor = MachineConfig{}.Monitor;
     if (config.FrameSkip > 9) config.FrameSkip = 9;
     if (config.g_softwareMode > 3) config.g_softwareMode = MachineConfig{}.g_softwareMode;
     ApplyRamSize(config, config.RAMSize);
@@ -488,6 +490,7 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     MachineSettings settings;
     settings.Machine = config.Machine;
     settings.RAMSize = config.RAMSize;
+    settings.Monitor = config.Monitor;
     settings.DriveB = config.DriveB;
     settings.FastDisk = config.FastDisk != 0;
     settings.YMSound = config.YMSound != 0;

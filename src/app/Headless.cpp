@@ -20,8 +20,8 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 2;
     }
-    Machine machine({options.Machine, options.RAMSize, options.DriveA, options.DriveB, options.FastDisk,
-                     options.YMSound, options.DiskSound, options.bLowPass});
+    Machine machine({options.Machine, options.RAMSize, options.Monitor, options.DriveA, options.DriveB,
+                     options.FastDisk, options.YMSound, options.DiskSound, options.bLowPass});
     for (int drive = 0; drive < 2; ++drive) {
         const InsertResult& insert = machine.SettingsInsertResult(drive);
         if (!insert) {
@@ -54,6 +54,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         machine.soundSink = [&wav](const int16_t* samples, int32_t count) { wav.Write(samples, count); };
     }
     const auto start = std::chrono::steady_clock::now();
+    const int64_t startCycles = machine.Scheduler().CyclesRun();
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
     while (frames < options.frames && result == kRunBudgetSpent) {
@@ -62,8 +63,10 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         if (result == kRunBudgetSpent) ++frames;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double machineSeconds =
+        static_cast<double>(machine.Scheduler().CyclesRun() - startCycles) / kCpuClockHz;
     std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
-                 frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
+                 machineSeconds, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
     machine.soundSink = nullptr;
     if (!wav.Close(error)) {
         std::fprintf(err, "vexil: %s\n", error.c_str());

@@ -14,6 +14,7 @@ struct HeadlessOptions {
     int frames = 250;       // 5 seconds of the machine's time
     uint32_t Machine = 0;   // 0 ST, 1 STE
     uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB
+    uint32_t Monitor = 0;   // 0 colour, 1 monochrome
     std::string loadState;  // start from this save state (its machine and RAM size hold)
     std::string saveState;  // write the state here after the last frame
     std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, or in a zip)
@@ -23,7 +24,7 @@ struct HeadlessOptions {
     bool DiskSound = true;
     bool bLowPass = true;
     std::string wavPath;      // write the mixed sound here, as a device would get it (44,100 Hz,
-                              // mono, 16-bit, 881 samples a frame)
+                              // mono, 16-bit, the frame's share of 44,100 a second)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
     std::string screenshot;   // write the last picture here as a TGA file
 };

@@ -38,6 +38,7 @@ namespace vexil {
 struct MachineSettings {
     uint32_t Machine = 0;     // 0 ST, 1 STE
     uint32_t RAMSize = 2;     // 0 512 KB, 1 1 MB, 2 (and 3) 2 MB
+    uint32_t Monitor = 0;     // 0 colour, 1 monochrome (MFP GPIP 7 low, 640 x 400 at 71 Hz)
     std::string DriveA = {};  // disk images inserted at construction (empty: none)
     std::string DriveB = {};
     bool FastDisk = false;  // every floppy command takes 1,024 cycles
@@ -53,6 +54,9 @@ struct VideoSettings {
     uint32_t bProfile = 0;        // draw the status messages
     uint32_t bSoundDebug = 0;     // draw the sound waveform
 };
+
+// Shown over the black picture of a monitor that cannot follow the video timing.
+constexpr const char* kCannotSyncMessage = "The monitor cannot sync to this video mode";
 
 // RAM bytes for a `RAMSize` value.
 uint32_t RamBytesFor(uint32_t ramSize);
@@ -101,6 +105,7 @@ public:
     Ikbd& Keyboard() { return keyboard_; }
     const DeviceBus& Bus() const { return bus_; }
     const MachineSettings& Settings() const { return settings_; }
+    bool ColourMonitor() const { return (settings_.Monitor & 1) == 0; }
     Shifter& GetShifter() { return shifter_; }
     Renderer& GetRenderer() { return renderer_; }
     StatusOverlay& Overlay() { return overlay_; }
@@ -155,7 +160,7 @@ private:
     void WireFrameEnd();
     void Profile(ProfileMark mark);
     void ProduceSound(int32_t samples);
-    void MixFrame(int32_t samples);
+    void MixFrame(int32_t samples, int32_t span);  // `samples` spanning the time of `span`
     FloppyController::Lines FdcLines();
     DmaSound::Lines DmaSoundLines();
 

@@ -63,7 +63,7 @@ constexpr unsigned kIpra = 0x0B, kIprb = 0x0D, kIsra = 0x0F, kIsrb = 0x11, kImra
 constexpr unsigned kImrb = 0x15, kVr = 0x17, kTacr = 0x19, kTbcr = 0x1B, kTcdcr = 0x1D;
 constexpr unsigned kTadr = 0x1F, kTbdr = 0x21, kTcdr = 0x23, kTddr = 0x25, kTsr = 0x2D;
 constexpr uint8_t kVrSoftwareEoi = 0x08;
-constexpr int64_t kCpuClock = 8021247;
+constexpr int64_t kCpuClock = kCpuClockHz;
 constexpr int64_t kTimerClock = 2457600;
 constexpr int kPrescaler[8] = {1, 4, 10, 16, 50, 64, 100, 200};
 constexpr int kChannelTimerD = 4, kChannelTimerC = 5, kChannelAcia = 6, kChannelFloppy = 7;

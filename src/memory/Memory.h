@@ -21,6 +21,8 @@
 namespace vexil {
 
 using Cycles = int32_t;
+// The CPU clock every chip counts time by (the PAL machine's 32.084988 MHz / 4).
+constexpr int64_t kCpuClockHz = 8021247;
 
 struct MemoryRegion;
 // Read handlers return the byte or word in the low bits; write handlers get it zero-extended.

@@ -329,7 +329,7 @@ void DmaSound::Plan() {
     if (bytes == 0) bytes = int64_t{kAddressBits} + 1;
     const int64_t samples = mono ? bytes : (bytes + 1) / 2;
     const int64_t due = s_.nextSample + (samples - 1) * s_.period;
-    if (due >= kCyclesPerFrame) {
+    if (due >= scheduler_.FrameEnd()) {
         scheduler_.Cancel(event_);  // planned again when the next frame starts
         return;
     }
@@ -341,15 +341,15 @@ void DmaSound::Due(Cycles due) {
     Plan();
 }
 
-void DmaSound::EndFrame() {
-    RunTo(kCyclesPerFrame - 1);
+void DmaSound::EndFrame(Cycles frameCycles) {
+    RunTo(frameCycles - 1);
 }
 
-void DmaSound::StartFrame() {
+void DmaSound::StartFrame(Cycles frameCycles) {
     sampleCount_ = 0;
-    s_.nextSample -= kCyclesPerFrame;
-    for (uint32_t i = replayed_; i < queued_; ++i) queue_[i].time -= kCyclesPerFrame;
-    s_.microwireStart -= kCyclesPerFrame;
+    s_.nextSample -= frameCycles;
+    for (uint32_t i = replayed_; i < queued_; ++i) queue_[i].time -= frameCycles;
+    s_.microwireStart -= frameCycles;
     if (s_.microwireBusy && MicrowireBitsSent(0) == 16) {
         s_.microwireBusy = 0;
         s_.microwireStart = 0;

@@ -2,11 +2,21 @@
 //
 // The CPU runs freely for a budget of cycles that always ends at the next moment something
 // outside it has to happen. ServiceEvents then performs everything that has fallen due, posts
-// at most one interrupt, and hands out the next budget. A frame is 313 lines of 512 cycles; the
-// frame cycle counter is the CPU's cycle clock (g_cpu.clock), carried over at each frame end.
+// at most one interrupt, and hands out the next budget. The frame cycle counter is the CPU's
+// cycle clock (g_cpu.clock), carried over at each frame end.
+//
+// Line and frame timing follow the Shifter's sync and resolution registers (see LineTiming):
+//   50 Hz   313 lines of 512 cycles   160,256 cycles a frame   sync bit 1 set
+//   60 Hz   263 lines of 508 cycles   133,604 cycles a frame   sync bit 1 clear
+//   71 Hz   501 lines of 224 cycles   112,224 cycles a frame   resolution 2 (the mono monitor)
+// A line's length is decided at its cycle 94 with the mode in force then: a switch before that
+// point changes this line, after it the next. The display's first and last lines and the frame's
+// end follow the mode as the line counter passes them; a frame whose counter is already past
+// the mode's last line ends with the line being decided.
 //
 // Sources, in the order they are checked (on equal times the earlier one ends the budget):
-//   line event   display-end point of each line, 432 + 512 n plus jitter; timer B's input
+//   line event   display-end point of each line (cycle 432 of a 50 Hz line) plus jitter; timer
+//                B's input
 //   timer B      the MFP's timer B   timer A      the MFP's timer A, then the DMA sound's
 //                                                 frame end (timer A's input)
 //   floppy       the floppy controller's and its DMA's events; MFP channel 7
@@ -15,6 +25,7 @@
 //   timer C      the MFP's timer C   timer D      the MFP's timer D
 //   VBL          frame cycle 80, level 4 autovector
 //   HBL          cycle 16 of every line, level 2 autovector
+//   frame end    the start of the line after the frame's last
 //
 // Chips post timed events of their own (floppy command phases, DMA transfers, keyboard bytes,
 // ACIA transmission): each registers its events once, with the source whose place in the order
@@ -51,11 +62,35 @@ enum EventKind : int32_t {
     kEventNone = 8,  // the frame end
 };
 
-constexpr Cycles kCyclesPerLine = 512;
+// The three timings of the video chips. Line cycles are counted from the line's start, the
+// point 16 cycles before its HBL.
+enum VideoTiming : uint8_t { kTiming50Hz = 0, kTiming60Hz = 1, kTiming71Hz = 2 };
+
+struct LineTiming {
+    Cycles cycles;                     // a line
+    int32_t lines;                     // a frame
+    Cycles displayStart, displayEnd;   // display enable within a line
+    int32_t firstPicture, endPicture;  // the lines with display enable: first, last + 1
+    int32_t reloadLine;                // from this line on the video counter holds the base
+};
+//                                      cycles lines start end  first end  reload
+constexpr LineTiming kLineTimings[3] = {
+    {512, 313, 96, 416, 63, 263, 310}, {508, 263, 92, 412, 34, 234, 260}, {224, 501, 44, 204, 35, 435, 498}};
+
+// Resolution 2 (and 3) runs the monochrome timing whatever the sync bit; otherwise sync bit 1
+// chooses 50 Hz (set) or 60 Hz. Bit 0, external sync, is taken as internal.
+constexpr VideoTiming TimingOf(uint8_t sync, uint8_t resolution) {
+    return (resolution & 2) ? kTiming71Hz : (sync & 2) ? kTiming50Hz : kTiming60Hz;
+}
+
+constexpr Cycles kCyclesPerLine = 512;  // 50 Hz
 constexpr int32_t kLinesPerFrame = 313;
 constexpr Cycles kCyclesPerFrame = kCyclesPerLine * kLinesPerFrame;  // 160256
+constexpr int32_t kMaxFrameLines = 512;                              // the line counter's range
+constexpr Cycles kLineDecisionPoint = 94;                            // where a line's length is fixed
 constexpr Cycles kVblPosition = 80;
 constexpr Cycles kHblPosition = 16;
+constexpr Cycles kLineEventDelay = 16;  // the display-end point after display enable falls
 constexpr Cycles kLineEventPosition = 432;
 constexpr int32_t kFirstCountedLine = 64;
 constexpr int32_t kLastCountedLine = 263;
@@ -95,7 +130,9 @@ struct SchedulerHooks {
     std::function<void()> unlockAndDraw;
     std::function<void()> present;
     std::function<void()> terminateSoundLog;
-    std::function<int32_t()> chooseSampleCount;         // empty: 881
+    // The samples the device takes this frame; `machineCount` is the frame's share of 44,100 a
+    // second of machine time (empty hook: that share).
+    std::function<int32_t(int32_t machineCount)> chooseSampleCount;
     std::function<void()> runDmaSound;                  // DMA sound over the whole frame
     std::function<void(int32_t samples)> produceSound;  // synthesis, recording, output; any count
     std::function<void()> pollJoystick;
@@ -139,6 +176,30 @@ public:
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);
 
+    // Line timing. The Shifter reports each change of its mode with the cycle of the write;
+    // lines whose decision point lies before it keep the old mode.
+    void SetTiming(Cycles time, VideoTiming timing);
+    VideoTiming Timing() const { return timing_; }  // as the registers give it now
+    // The line holding frame cycle `time`, its start and its timing (a line not yet decided
+    // takes the timing in force now).
+    int32_t LineAt(Cycles time);
+    Cycles LineStart(int32_t line) const;
+    VideoTiming LineTimingOf(int32_t line) const {
+        return line < decidedLines_ ? static_cast<VideoTiming>(lineTiming_[line]) : timing_;
+    }
+    // The frame cycle the frame ends at, as far as it is decided.
+    Cycles FrameEnd() const;
+    // Lines and cycles of the frame that ended last, and the cycles run since power-on.
+    int32_t LastFrameLines() const { return lastFrameLines_; }
+    Cycles LastFrameCycles() const { return lastFrameCycles_; }
+    int64_t CyclesRun() const { return cyclesBefore_ + g_cpu.clock; }
+    // The frame's share of 44,100 samples a second; the fraction is carried to the next frame.
+    int32_t MachineSampleCount(Cycles frameCycles);
+    // The start cycle and the timing of every line of the frame being ended (valid in the
+    // frame-end hooks; LastFrameLines() + 1 starts).
+    const Cycles* LineStarts() const { return lineStart_; }
+    const uint8_t* LineTimings() const { return lineTiming_; }
+
     SchedulerHooks hooks;
 
     Cycles nextLineEvent = kLineEventPosition;  // without this line's jitter
@@ -150,8 +211,9 @@ public:
     uint32_t displayEnable = 0;  // beam in the lines whose ends timer B counts
     uint32_t topBorderOpen = 0;
     uint32_t bottomBorderOpen = 0;
-    int32_t nextEventKind = kEventNone;  // what ends the current budget
-    int32_t frameSampleCount = kSamplesPerFrame;
+    int32_t nextEventKind = kEventNone;             // what ends the current budget
+    int32_t frameSampleCount = kSamplesPerFrame;    // what the device takes this frame
+    int32_t machineSampleCount = kSamplesPerFrame;  // the frame's share of 44,100 a second
     int32_t synthesisedSampleCount = 0;
 
     InterruptSink interruptSink;  // where VBL and HBL are posted
@@ -159,9 +221,12 @@ public:
     // Copies of the display settings `g_softwareMode` (2: interlace) and `bUseTexture`.
     int32_t softwareMode = 0;
     bool useTexture = false;
+    bool monoMonitor = false;  // its frames are drawn a host line per emulated line
 
 private:
     int32_t EndFrame();
+    void DecideLines(Cycles time);
+    void UpdateLineEvents();
     // An interrupt went to the CPU: `kind` ends this call, and the caller calls again at once.
     int32_t Posted(int32_t kind) {
         nextEventKind = kind;
@@ -189,6 +254,20 @@ private:
     ChipEvent events_[kMaxChipEvents];
     int eventCount_ = 0;
     uint32_t armed_ = 0;  // bit n: event n is scheduled
+
+    // The frame's lines: lineStart_[n] for every decided line and the one after the last
+    // decided; a frame is complete when its last line is decided.
+    VideoTiming timing_ = kTiming50Hz;
+    Cycles lineStart_[kMaxFrameLines + 1] = {};
+    uint8_t lineTiming_[kMaxFrameLines] = {};
+    int32_t decidedLines_ = 0;
+    bool frameComplete_ = false;
+    int32_t hblLine_ = 0;         // the line whose HBL comes next
+    Cycles lineEventOffset_ = 0;  // this frame's jitter offset of its line events
+    int32_t lastFrameLines_ = kLinesPerFrame;
+    Cycles lastFrameCycles_ = kCyclesPerFrame;
+    int64_t cyclesBefore_ = 0;     // cycles of the frames that ended
+    int64_t sampleRemainder_ = 0;  // of 44,100 x cycles / clock
 };
 
 }  // namespace vexil
