@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 
 namespace {
 

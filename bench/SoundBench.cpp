@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "sound/DriveSound.h"
 #include "sound/SoundMix.h"
 #include "sound/Ym2149.h"

@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "video/Renderer.h"
 
 namespace {

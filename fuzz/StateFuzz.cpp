@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
-#include "app/SaveState.h"
+#include "core/Crc32.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
-#include "floppy/Crc32.h"
+#include "machine/Machine.h"
 
 namespace {
 

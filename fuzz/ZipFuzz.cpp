@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "FuzzFile.h"
-#include "app/HostFolders.h"
 #include "floppy/ImageStream.h"
+#include "ui/HostFolders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = vexil::fuzz::ScratchFile(".zip");

@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <new>
 
-#include "app/DiskPage.h"
-#include "app/OptionsPage.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
-#include "debugger/DebuggerPage.h"
 #include "input/Keys.h"
+#include "machine/Rom.h"
 #include "recording/Tga.h"
+#include "ui/DebuggerPage.h"
+#include "ui/DiskPage.h"
+#include "ui/OptionsPage.h"
 
 namespace vexil {
 
@@ -98,6 +98,7 @@ void App::ConnectDisplay() {
         uint16_t* pixels = devicesUp_ ? devices_.display->LockFrame(&pitch) : nullptr;
         return BackBuffer{pixels, pitch * 2};
     };
+    if (devicesUp_) devices_.display->SetFullHeight(!machine_->ColourMonitor());
 }
 
 // The frame's sound goes to the sound output: the frame's share of 44,100 samples a second
@@ -388,6 +389,8 @@ void App::TurnRunning() {
         ResetMachine(true);
         return;
     }
+    devices_.display->SetFramePeriod(machine_->Scheduler().LastFrameCycles() * int64_t{1000000} /
+                                     kCpuClockHz);
     devices_.display->PresentFrame();
     ++framesRun_;
     lastFrame_ = std::chrono::steady_clock::now();

@@ -27,13 +27,13 @@
 #include <vector>
 
 #include "app/Config.h"
-#include "app/ControlBar.h"
 #include "app/Instance.h"
-#include "app/Machine.h"
-#include "app/RecordPage.h"
 #include "app/RomList.h"
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
+#include "machine/Machine.h"
+#include "ui/ControlBar.h"
+#include "ui/RecordPage.h"
 
 namespace vexil {
 

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Machine.h"
 #include "app/RomList.h"
+#include "machine/Machine.h"
 
 namespace vexil {
 

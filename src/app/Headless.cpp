@@ -3,11 +3,11 @@
 #include <chrono>
 #include <vector>
 
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
 #include "host/Host.h"
 #include "input/InputScript.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "recording/Tga.h"
 #include "recording/WavFile.h"
 

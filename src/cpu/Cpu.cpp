@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cpu/Bus.h"
 #include "cpu/CpuCore.h"
-#include "memory/Bus.h"
 
 namespace vexil {
 
@@ -60,6 +60,20 @@ uint16_t CpuGetSr() {
 
 uint32_t CpuLastInstructionCycles() {
     return g_run.lastCycles;
+}
+
+void CpuInstallTables(MachineTables& tables) {
+    g_cpu.supervisor = tables.Set();
+    g_cpu.user = tables.Set();
+    g_cpu.current = tables.Set();
+}
+
+void CpuChargeDevice(Cycles cycles) {
+    if (cycles <= 0) return;
+    if (CpuRunning())
+        CpuAddWaitStates((cycles + 3) & ~3);
+    else
+        g_cpu.clock += cycles;
 }
 
 Cycles CpuCurrentCycle() {

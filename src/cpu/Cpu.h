@@ -78,6 +78,11 @@ void CpuEndSlice();
 void CpuSignalBusError();
 // Cycle time now, exact in the middle of an instruction.
 Cycles CpuCurrentCycle();
+// The machine's memory map becomes both the supervisor and the user set.
+void CpuInstallTables(MachineTables& tables);
+// Bus time a DMA device took: inside an access handler it lengthens that access (rounded up to
+// whole bus slots), between runs the clock moves on by it.
+void CpuChargeDevice(Cycles cycles);
 // From an access handler: adds wait states (a multiple of 4) to the access in progress.
 void CpuAddWaitStates(int32_t cycles);
 // True while CpuRun is executing (access handlers are then called from inside an instruction).

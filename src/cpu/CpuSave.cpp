@@ -1,6 +1,6 @@
 // The processor's part of a save state: its registers and what an instruction boundary
 // between two runs carries over (the captured prefetch, the bus-slot pairing, a due trace).
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "cpu/CpuCore.h"
 
 namespace vexil {

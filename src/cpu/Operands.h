@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu/Bus.h"
 #include "cpu/CpuCore.h"
-#include "memory/Bus.h"
 
 namespace vexil {
 

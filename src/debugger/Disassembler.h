@@ -17,7 +17,7 @@
 #include <functional>
 #include <utility>
 
-#include "memory/Memory.h"
+#include "core/Cycles.h"
 
 namespace vexil {
 
@@ -25,7 +25,7 @@ using WordReader = std::function<uint32_t(uint32_t address)>;
 
 class Disassembler {
 public:
-    explicit Disassembler(WordReader read = DebugReadWord) : read_(std::move(read)) {}
+    explicit Disassembler(WordReader read) : read_(std::move(read)) {}
 
     void SetAddress(uint32_t address) { address_ = address; }
     // After DisassembleOne, the address of the following instruction.

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/SaveState.h"
+#include "core/EventList.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 #include "floppy/DiskImage.h"
 #include "io/IoDispatch.h"
 #include "memory/DeviceBus.h"
-#include "video/FrameScheduler.h"
 
 namespace vexil {
 
@@ -20,16 +20,16 @@ namespace {
 constexpr Cycles kBurstCycles = 32;
 }  // namespace
 
-FloppyController::FloppyController(FrameScheduler& scheduler, const DeviceBus& bus, DiskImage* driveA,
+FloppyController::FloppyController(EventList& events, const DeviceBus& bus, DiskImage* driveA,
                                    DiskImage* driveB, Lines lines)
-    : scheduler_(scheduler), bus_(bus), drives_{driveA, driveB}, lines_(lines) {
-    event_ = scheduler_.RegisterEvent(
+    : events_(events), bus_(bus), drives_{driveA, driveB}, lines_(lines) {
+    event_ = events_.RegisterEvent(
         kEventFdc, [](void* c, Cycles due) { static_cast<FloppyController*>(c)->Due(due); }, this);
     SetInterrupt(true);
 }
 
 void FloppyController::Reset() {
-    if (event_ >= 0) scheduler_.Cancel(event_);
+    if (event_ >= 0) events_.Cancel(event_);
     s_.phase = kFdcIdle;
     s_.motor = 0;
     s_.status = kWriteProtect;
@@ -46,7 +46,7 @@ void FloppyController::SetInterrupt(bool released) {
 // The scheduler's budget was handed out before this command; the CPU stops after the current
 // instruction so that the new event is seen in time.
 void FloppyController::Arm() {
-    if (event_ >= 0) scheduler_.Schedule(event_, s_.eventTime);
+    if (event_ >= 0) events_.Schedule(event_, s_.eventTime);
     if (CpuRunning()) CpuEndSlice();
 }
 
@@ -362,7 +362,7 @@ void FloppyController::Transfer() {
     const uint32_t base = s_.dmaAddress & ~1u;
     for (uint32_t i = 0; i < length; i += 2) bus_.WriteWord(base + i, drive.SectorBuffer()[i / 2]);
     s_.dmaAddress = (base + length) & 0xFFFFFF;
-    DeviceBus::Charge(static_cast<Cycles>((length + 15) / 16) * kBurstCycles);
+    bus_.Charge(static_cast<Cycles>((length + 15) / 16) * kBurstCycles);
 }
 
 // ---- save state -----------------------------------------------------------------------------

@@ -51,14 +51,14 @@
 
 #include <cstdint>
 
-#include "memory/Memory.h"
+#include "core/Cycles.h"
 #include "sound/DriveSound.h"
 
 namespace vexil {
 
 class DiskImage;
 class DeviceBus;
-class FrameScheduler;
+class EventList;
 class StateWriter;
 class StateReader;
 struct IoChip;
@@ -120,7 +120,7 @@ public:
     };
 
     // Registers its event with the scheduler. `drives` are drive A and B.
-    FloppyController(FrameScheduler& scheduler, const DeviceBus& bus, DiskImage* driveA, DiskImage* driveB,
+    FloppyController(EventList& events, const DeviceBus& bus, DiskImage* driveA, DiskImage* driveB,
                      Lines lines);
     FloppyController(const FloppyController&) = delete;
     FloppyController& operator=(const FloppyController&) = delete;
@@ -167,7 +167,7 @@ private:
     void Arm();
 
     FdcState s_;
-    FrameScheduler& scheduler_;
+    EventList& events_;
     const DeviceBus& bus_;
     DiskImage* drives_[2];
     Lines lines_;

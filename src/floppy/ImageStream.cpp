@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <new>
 
-#include "floppy/Crc32.h"
+#include "core/Crc32.h"
 #include "floppy/Inflate.h"
 
 namespace vexil {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/ControlBar.h"
+#include "ui/ControlBar.h"
 
 namespace vexil::host {
 

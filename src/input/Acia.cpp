@@ -1,6 +1,6 @@
 #include "input/Acia.h"
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 
 namespace vexil {
 

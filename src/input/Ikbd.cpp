@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 
 namespace vexil {
 

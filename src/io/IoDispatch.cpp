@@ -1,6 +1,6 @@
 #include "io/IoDispatch.h"
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 
 namespace vexil {

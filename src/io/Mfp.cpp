@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 
 namespace vexil {
 

@@ -48,9 +48,9 @@
 
 #include <cstdint>
 
+#include "core/Cycles.h"
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
-#include "memory/Memory.h"
 
 namespace vexil {
 

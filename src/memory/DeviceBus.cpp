@@ -1,7 +1,5 @@
 #include "memory/DeviceBus.h"
 
-#include "cpu/Cpu.h"
-
 namespace vexil {
 
 // The direct (host memory) region serving `address`, or null. Handler regions (the I/O page,
@@ -55,12 +53,8 @@ bool DeviceBus::WriteByte(uint32_t address, uint8_t value) const {
     return true;
 }
 
-void DeviceBus::Charge(Cycles cycles) {
-    if (cycles <= 0) return;
-    if (CpuRunning())
-        CpuAddWaitStates((cycles + 3) & ~3);
-    else
-        g_cpu.clock += cycles;
+void DeviceBus::Charge(Cycles cycles) const {
+    if (charge_ && cycles > 0) charge_(cycles);
 }
 
 }  // namespace vexil

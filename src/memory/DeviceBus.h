@@ -18,7 +18,10 @@ namespace vexil {
 
 class DeviceBus {
 public:
-    explicit DeviceBus(const MachineTables& tables) : tables_(tables) {}
+    // `charge` takes the bus time devices use from the processor (none: nobody is charged).
+    using ChargeRoutine = void (*)(Cycles cycles);
+    explicit DeviceBus(const MachineTables& tables, ChargeRoutine charge = nullptr)
+        : tables_(tables), charge_(charge) {}
 
     // Reads return false (with all ones in `value`) where no memory answers.
     bool ReadWord(uint32_t address, uint16_t& value) const;
@@ -30,11 +33,12 @@ public:
     // Bus cycles a device takes from the processor: inside an access handler (a Blitter
     // started by a register write) they lengthen that access; between runs (a DMA transfer
     // at an event) the processor's clock moves on by them.
-    static void Charge(Cycles cycles);
+    void Charge(Cycles cycles) const;
 
 private:
     static const MemoryRegion* Direct(const RegionTable& table, uint32_t address, bool write);
     const MachineTables& tables_;
+    ChargeRoutine charge_;
 };
 
 }  // namespace vexil

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "cpu/Cpu.h"
-
 namespace vexil {
 
 void RegionTable::Clear() {
@@ -127,10 +125,6 @@ void MemoryInstall(MachineTables& t, EmulatedMemoryBlock& block, uint32_t ramByt
     t.writeWord.Add({8, kRamBytes - 1, nullptr, nullptr, block.Ram() + 8});
     if (h.ioWriteByte) t.writeByte.Add({kIoFirst, kIoLast, nullptr, h.ioWriteByte, nullptr, h.io});
     if (h.ioWriteWord) t.writeWord.Add({kIoFirst, kIoLast, nullptr, h.ioWriteWord, nullptr, h.io});
-
-    g_cpu.supervisor = t.Set();
-    g_cpu.user = t.Set();
-    g_cpu.current = t.Set();
 }
 
 void MemorySetRamSize(MachineTables& t, uint32_t ramBytes) {
@@ -166,12 +160,11 @@ void MemorySetScreenWatch(MachineTables& t, uint32_t videoBase) {
     }
 }
 
-uint32_t DebugReadWord(uint32_t address) {
-    const MemoryRegion* region =
-        g_cpu.supervisor.readWord ? g_cpu.supervisor.readWord->FindFirst(address) : nullptr;
+uint32_t DebugReadWord(const MachineTables& tables, uint32_t address, Cycles now) {
+    const MemoryRegion* region = tables.readWord.FindFirst(address);
     if (region == nullptr) return 0xFFFFFFFF;
     address &= kAddressMask;
-    if (region->read) return region->peek ? region->peek(address & ~1u, *region, CpuCurrentCycle()) : 0xFFFF;
+    if (region->read) return region->peek ? region->peek(address & ~1u, *region, now) : 0xFFFF;
     const uint32_t offset = address - region->first;
     if (address == region->last) {
         // A word that starts on the region's last byte: its high byte is all that is here.
@@ -184,16 +177,14 @@ uint32_t DebugReadWord(uint32_t address) {
 
 // Like the processor's write, into every region that holds the address (RAM under the screen
 // watch both stores the byte and tells the Shifter).
-int32_t DebugWriteByte(uint32_t address, uint8_t value) {
-    if (g_cpu.supervisor.writeByte == nullptr) return -1;
+int32_t DebugWriteByte(const MachineTables& tables, uint32_t address, uint8_t value, Cycles now) {
     address &= kAddressMask;
     bool matched = false;
-    for (const MemoryRegion* region = g_cpu.supervisor.writeByte->begin(); !region->IsTerminator();
-         ++region) {
+    for (const MemoryRegion* region = tables.writeByte.begin(); !region->IsTerminator(); ++region) {
         if (!region->Contains(address)) continue;
         matched = true;
         if (region->write)
-            region->write(address, value, *region, CpuCurrentCycle());
+            region->write(address, value, *region, now);
         else
             region->host[(address - region->first) ^ 1] = value;
     }

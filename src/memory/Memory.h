@@ -18,11 +18,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace vexil {
+#include "core/Cycles.h"
 
-using Cycles = int32_t;
-// The CPU clock every chip counts time by (the PAL machine's 32.084988 MHz / 4).
-constexpr int64_t kCpuClockHz = 8021247;
+namespace vexil {
 
 struct MemoryRegion;
 // Read handlers return the byte or word in the low bits; write handlers get it zero-extended.
@@ -170,9 +168,9 @@ struct MemoryHandlers {
 // as writes with nothing behind them are everywhere.
 constexpr uint32_t kFirstFaultingRead = 0x400000;
 
-// Builds the machine's map over `block` into `tables` and installs it as both the supervisor
-// and user set of the CPU. `ramBytes` is 512 KB, 1 MB or 2 MB (the last readable RAM address
-// is ramBytes - 1; writes reach up to 0x3FFFFF whatever the size).
+// Builds the machine's map over `block` into `tables` (the machine hands them to the CPU). `ramBytes` is 512
+// KB, 1 MB or 2 MB (the last readable RAM address is ramBytes - 1; writes reach up to 0x3FFFFF whatever the
+// size).
 void MemoryInstall(MachineTables& tables, EmulatedMemoryBlock& block, uint32_t ramBytes,
                    const MemoryHandlers& handlers);
 void MemorySetRamSize(MachineTables& tables, uint32_t ramBytes);
@@ -181,10 +179,11 @@ void MemorySetRomRange(MachineTables& tables, EmulatedMemoryBlock& block, uint32
 // Moves the screen-watch window of both write tables to the 64 KB from `videoBase`.
 void MemorySetScreenWatch(MachineTables& tables, uint32_t videoBase);
 
-// Debug accesses: no cycles, no exceptions, supervisor tables. The read acts on nothing: on
+// Debug accesses through the machine's tables: no cycles, no exceptions. The read acts on nothing: on
 // the I/O page it gives what the chips hold (through the region's peek) without their read
 // side effects; the write reaches the chips as a write does.
-uint32_t DebugReadWord(uint32_t address);                 // 0xFFFFFFFF when unmapped
-int32_t DebugWriteByte(uint32_t address, uint8_t value);  // -1 when unmapped
+uint32_t DebugReadWord(const MachineTables& tables, uint32_t address, Cycles now);  // 0xFFFFFFFF: unmapped
+int32_t DebugWriteByte(const MachineTables& tables, uint32_t address, uint8_t value,
+                       Cycles now);  // -1: unmapped
 
 }  // namespace vexil

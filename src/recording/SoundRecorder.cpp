@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <new>
 
+#include "core/MessageSink.h"
 #include "recording/OutputFile.h"
 #include "sound/Ym2149.h"
-#include "video/Overlay.h"
 
 namespace vexil {
 
@@ -61,7 +61,7 @@ std::vector<uint8_t> EncodeYm6(const uint8_t* frames, uint32_t count, const std:
 }
 
 SoundRecorder::SoundRecorder(Format format, const std::string& directory, bool waitForYm, Ym2149& ym,
-                             StatusOverlay& overlay)
+                             MessageSink& overlay)
     : format_(format) {
     fileName_ = NumberedFileName(directory, "song_", format == Format::kWav ? ".wav" : ".ym");
     if (fileName_.empty()) {
@@ -77,7 +77,7 @@ SoundRecorder::SoundRecorder(Format format, const std::string& directory, bool w
     Begin(overlay);
 }
 
-void SoundRecorder::Begin(StatusOverlay& overlay) {
+void SoundRecorder::Begin(MessageSink& overlay) {
     ClearProgress(overlay);
     state_ = State::kRecording;
     ShowProgress(overlay, "");
@@ -94,13 +94,13 @@ void SoundRecorder::Begin(StatusOverlay& overlay) {
 }
 
 // Ends the recording early: the line says why, and nothing more is recorded.
-void SoundRecorder::Stop(StatusOverlay& overlay, const std::string& error) {
+void SoundRecorder::Stop(MessageSink& overlay, const std::string& error) {
     ClearProgress(overlay);
     state_ = State::kStopped;
     error_ = error;
     registers_.clear();
     registers_.shrink_to_fit();
-    char text[StatusOverlay::kTextBytes];
+    char text[MessageSink::kTextBytes];
     if (error == "MEMORY ALLOC Error !!!")
         overlay.ShowMessage(error.c_str(), kSavedMilliseconds, true);
     else {
@@ -112,7 +112,7 @@ void SoundRecorder::Stop(StatusOverlay& overlay, const std::string& error) {
 
 // The progress line: shown again when it is gone (another message took its slot, or the
 // machine and its overlay were built anew).
-void SoundRecorder::ShowProgress(StatusOverlay& overlay, const char* text) {
+void SoundRecorder::ShowProgress(MessageSink& overlay, const char* text) {
     if (slot_ < 0 || !overlay.Active(slot_) || std::strcmp(overlay.Text(slot_), line_) != 0)
         slot_ = overlay.ShowMessage(text, -1, true);
     else
@@ -120,14 +120,14 @@ void SoundRecorder::ShowProgress(StatusOverlay& overlay, const char* text) {
     std::snprintf(line_, sizeof line_, "%s", text);
 }
 
-void SoundRecorder::ClearProgress(StatusOverlay& overlay) {
+void SoundRecorder::ClearProgress(MessageSink& overlay) {
     if (slot_ >= 0 && overlay.Active(slot_) && std::strcmp(overlay.Text(slot_), line_) == 0)
         overlay.ClearMessage(slot_);
     slot_ = -1;
     line_[0] = 0;
 }
 
-void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Ym2149& ym, StatusOverlay& overlay) {
+void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Ym2149& ym, MessageSink& overlay) {
     if (state_ == State::kStopped || count <= 0) return;
     if (format_ == Format::kYm) {
         uint8_t regs[ym6::kRegisters];
@@ -165,7 +165,7 @@ void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Ym2149& y
     samplesRecorded_ += static_cast<uint32_t>(count);
 }
 
-bool SoundRecorder::Finish(StatusOverlay& overlay) {
+bool SoundRecorder::Finish(MessageSink& overlay) {
     ClearProgress(overlay);
     const State was = state_;
     state_ = State::kStopped;
@@ -188,7 +188,7 @@ bool SoundRecorder::Finish(StatusOverlay& overlay) {
         Stop(overlay, error);
         return false;
     }
-    char text[StatusOverlay::kTextBytes];
+    char text[MessageSink::kTextBytes];
     std::snprintf(text, sizeof text, "%s is saved.", ShortName(fileName_).c_str());
     overlay.ShowMessage(text, kSavedMilliseconds, false);
     return true;

@@ -21,7 +21,7 @@
 
 namespace vexil {
 
-class StatusOverlay;
+class MessageSink;
 class Ym2149;
 
 namespace ym6 {
@@ -44,15 +44,15 @@ public:
     // Chooses the file name in `directory` and starts, or waits for the YM (YM format with
     // `waitForYm`). Messages go to `overlay`.
     SoundRecorder(Format format, const std::string& directory, bool waitForYm, Ym2149& ym,
-                  StatusOverlay& overlay);
+                  MessageSink& overlay);
     SoundRecorder(const SoundRecorder&) = delete;
     SoundRecorder& operator=(const SoundRecorder&) = delete;
 
     // One frame's mixed samples (881 of them) and, for a YM recording, the chip's registers at
     // the frame's end. Nothing is recorded once the recording has stopped.
-    void RecordFrame(const int16_t* samples, int32_t count, Ym2149& ym, StatusOverlay& overlay);
+    void RecordFrame(const int16_t* samples, int32_t count, Ym2149& ym, MessageSink& overlay);
     // Ends the recording and writes what is still to be written. True when a file was saved.
-    bool Finish(StatusOverlay& overlay);
+    bool Finish(MessageSink& overlay);
 
     Format GetFormat() const { return format_; }
     State GetState() const { return state_; }
@@ -64,10 +64,10 @@ public:
     uint32_t SamplesRecorded() const { return samplesRecorded_; }
 
 private:
-    void Begin(StatusOverlay& overlay);
-    void Stop(StatusOverlay& overlay, const std::string& error);
-    void ShowProgress(StatusOverlay& overlay, const char* text);
-    void ClearProgress(StatusOverlay& overlay);
+    void Begin(MessageSink& overlay);
+    void Stop(MessageSink& overlay, const std::string& error);
+    void ShowProgress(MessageSink& overlay, const char* text);
+    void ClearProgress(MessageSink& overlay);
 
     Format format_;
     State state_ = State::kWaiting;

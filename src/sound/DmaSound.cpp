@@ -4,11 +4,11 @@
 #include <array>
 #include <bit>
 
-#include "app/SaveState.h"
+#include "core/EventList.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
 #include "memory/DeviceBus.h"
-#include "video/FrameScheduler.h"
 
 namespace vexil {
 
@@ -40,9 +40,9 @@ Cycles Now() {
 
 }  // namespace
 
-DmaSound::DmaSound(FrameScheduler& scheduler, const DeviceBus& bus, Lines lines)
-    : scheduler_(scheduler), bus_(bus), lines_(lines) {
-    event_ = scheduler_.RegisterEvent(
+DmaSound::DmaSound(EventList& events, const DeviceBus& bus, Lines lines)
+    : events_(events), bus_(bus), lines_(lines) {
+    event_ = events_.RegisterEvent(
         kEventTimerA, [](void* c, Cycles due) { static_cast<DmaSound*>(c)->Due(due); }, this);
 }
 
@@ -119,7 +119,7 @@ void DmaSound::Queue(unsigned offset, uint32_t value, Cycles now) {
     // Play and rate decide when the frame ends: the sequencer takes the write up at once and
     // plans again.
     if ((offset == 0x01 || offset == 0x21) && event_ >= 0) {
-        scheduler_.Schedule(event_, now);
+        events_.Schedule(event_, now);
         if (CpuRunning()) CpuEndSlice();
     }
 }
@@ -320,7 +320,7 @@ uint16_t DmaSound::MicrowireMask(Cycles now) const {
 void DmaSound::Plan() {
     if (event_ < 0) return;
     if (!Playing()) {
-        scheduler_.Cancel(event_);
+        events_.Cancel(event_);
         return;
     }
     const bool mono = (s_.mode & kMono) != 0;
@@ -329,11 +329,11 @@ void DmaSound::Plan() {
     if (bytes == 0) bytes = int64_t{kAddressBits} + 1;
     const int64_t samples = mono ? bytes : (bytes + 1) / 2;
     const int64_t due = s_.nextSample + (samples - 1) * s_.period;
-    if (due >= scheduler_.FrameEnd()) {
-        scheduler_.Cancel(event_);  // planned again when the next frame starts
+    if (due >= kCyclesPerFrame) {
+        events_.Cancel(event_);  // planned again when the next frame starts
         return;
     }
-    scheduler_.Schedule(event_, static_cast<Cycles>(due));
+    events_.Schedule(event_, static_cast<Cycles>(due));
 }
 
 void DmaSound::Due(Cycles due) {
@@ -357,7 +357,7 @@ void DmaSound::StartFrame(Cycles frameCycles) {
     }
     // Writes made after the frame's last cycle are taken up first, then the event is planned.
     if (replayed_ < queued_ && event_ >= 0)
-        scheduler_.Schedule(event_, queue_[replayed_].time);
+        events_.Schedule(event_, queue_[replayed_].time);
     else
         Plan();
 }

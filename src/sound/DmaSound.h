@@ -54,13 +54,12 @@
 
 #include <cstdint>
 
-#include "memory/Memory.h"
+#include "core/Cycles.h"
 
 namespace vexil {
 
 class DeviceBus;
-class FrameScheduler;
-constexpr Cycles kFiftyHzFrameCycles = 160256;
+class EventList;
 class StateWriter;
 class StateReader;
 struct IoChip;
@@ -84,7 +83,7 @@ public:
     };
 
     // Registers its event with the scheduler.
-    DmaSound(FrameScheduler& scheduler, const DeviceBus& bus, Lines lines);
+    DmaSound(EventList& events, const DeviceBus& bus, Lines lines);
     DmaSound(const DmaSound&) = delete;
     DmaSound& operator=(const DmaSound&) = delete;
 
@@ -101,8 +100,8 @@ public:
     void RunTo(Cycles now);
     // The frame scheduler's frame end (the sequencer runs to the frame's last cycle) and start
     // of the next frame (samples emptied, times carried over).
-    void EndFrame(Cycles frameCycles = kFiftyHzFrameCycles);
-    void StartFrame(Cycles frameCycles = kFiftyHzFrameCycles);
+    void EndFrame(Cycles frameCycles = kCyclesPerFrame);
+    void StartFrame(Cycles frameCycles = kCyclesPerFrame);
 
     // Adds the frame's samples to `count` mix samples, stretched over them.
     void MixInto(int32_t* mix, int32_t count) const;
@@ -161,7 +160,7 @@ private:
     int32_t samples_[dmasound::kMaxFrameSamples] = {};
     int32_t sampleCount_ = 0;
     int32_t leftGain_ = dmasound::kUnityGain, rightGain_ = dmasound::kUnityGain;
-    FrameScheduler& scheduler_;
+    EventList& events_;
     const DeviceBus& bus_;
     Lines lines_;
     int event_ = -1;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "io/IoDispatch.h"
 
 namespace vexil {

@@ -30,7 +30,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "memory/Memory.h"
+#include "core/Cycles.h"
 
 namespace vexil {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 
 namespace vexil {
 
@@ -161,7 +161,7 @@ Cycles Blitter::Run() {
     SetWord(kYCount, 0);
     s_.regs[kControl] = static_cast<uint8_t>((control & ~kBusy & 0xF0) | line);
     const Cycles cycles = static_cast<Cycles>(accesses) * kCyclesPerAccess;
-    DeviceBus::Charge(cycles);
+    bus_.Charge(cycles);
     return cycles;
 }
 

@@ -12,16 +12,17 @@
 
 #include <cstdint>
 
+#include "core/MessageSink.h"
+
 namespace vexil {
 
 // A monotonic clock in milliseconds; tests hand the overlay one they drive.
 using MillisecondClock = int64_t (*)();
 int64_t MonotonicMilliseconds();
 
-class StatusOverlay {
+class StatusOverlay final : public MessageSink {
 public:
     static constexpr int kSlots = 8;
-    static constexpr int kTextBytes = 139;  // including the terminating zero
     static constexpr int kFloppySlot = 0;
     static constexpr int kProfileSlot = 1;
 
@@ -29,10 +30,10 @@ public:
 
     // Puts `text` into a free timed slot (2-7; the oldest when none is free) for `milliseconds`
     // (below 0: for good). Returns the slot. Text longer than a slot is cut.
-    int ShowMessage(const char* text, int32_t milliseconds, bool blink);
+    int ShowMessage(const char* text, int32_t milliseconds, bool blink) override;
     // Replaces the text of an active slot; other slots and numbers are ignored.
-    void SetMessageText(int slot, const char* text);
-    void ClearMessage(int slot);
+    void SetMessageText(int slot, const char* text) override;
+    void ClearMessage(int slot) override;
     // Removes the timed messages whose time has come.
     void ExpireMessages();
     // Draws every active slot with text (`pitch` in 16-bit pixels), then expires.
@@ -40,8 +41,8 @@ public:
     // The waveform of the last synthesised frame; fewer than 8 samples draw a flat line.
     void DrawSoundWaveform(uint16_t* pixels, int32_t pitchBytes, const int16_t* samples, int32_t count) const;
 
-    bool Active(int slot) const { return slot >= 0 && slot < kSlots && slots_[slot].active; }
-    const char* Text(int slot) const { return slots_[slot].text; }
+    bool Active(int slot) const override { return slot >= 0 && slot < kSlots && slots_[slot].active; }
+    const char* Text(int slot) const override { return slots_[slot].text; }
 
     // The 8 rows of a character's glyph (bit 7 leftmost), or null for codes without one.
     static const uint8_t* Glyph(unsigned char code);

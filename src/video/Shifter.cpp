@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/SaveState.h"
-#include "video/FrameScheduler.h"
+#include "core/SaveState.h"
+#include "cpu/Cpu.h"
 
 namespace vexil {
 
@@ -19,8 +19,8 @@ constexpr Cycles kBottomOpenFirst = 261 * 512 + 292, kBottomOpenLast = 263 * 512
 
 }  // namespace
 
-Shifter::Shifter(FrameScheduler& scheduler, bool ste)
-    : scheduler_(scheduler), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
+Shifter::Shifter(BorderState& border, VideoLines& lines, bool ste)
+    : border_(border), lines_(lines), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
     Reset();
     ResetLineWindows();
     StartFrame();
@@ -34,11 +34,11 @@ void Shifter::Reset() {
     s_.regs[0x60] = 0;
     s_.regs[0x0A] = 2;  // 50 Hz
     if (ste_) s_.regs[0x0F] = s_.regs[0x65] = 0;
-    scheduler_.SetTiming(g_cpu.clock, kTiming50Hz);
+    lines_.SetTiming(CpuCurrentCycle(), kTiming50Hz);
 }
 
 int32_t Shifter::LineOf(Cycles time) {
-    return std::clamp<int32_t>(scheduler_.LineAt(time), 0, kLines - 1);
+    return std::clamp<int32_t>(lines_.LineAt(time), 0, kLines - 1);
 }
 
 void Shifter::StartFrame() {
@@ -219,21 +219,21 @@ void Shifter::WriteCounter(int shift, uint8_t value, Cycles time) {
 
 void Shifter::WriteSync(uint8_t value, Cycles time) {
     const uint8_t v = value & 3;
-    scheduler_.SetTiming(time, TimingOf(v, s_.regs[0x60]));
+    lines_.SetTiming(time, TimingOf(v, s_.regs[0x60]));
     s_.regs[0x0A] = v;
     if (v == 2) return;
     if (time >= kBottomOpenFirst && time <= kBottomOpenLast) {
-        scheduler_.displayEnable = 1;
-        scheduler_.bottomBorderOpen = 1;
+        border_.displayEnable = 1;
+        border_.bottomBorderOpen = 1;
     }
     if (time >= kTopOpenFirst && time <= kTopOpenLast) {
-        scheduler_.displayEnable = 1;
-        scheduler_.topBorderOpen = 1;
+        border_.displayEnable = 1;
+        border_.topBorderOpen = 1;
     }
-    if (!scheduler_.displayEnable || v != 0) return;
+    if (!border_.displayEnable || v != 0) return;
     const int32_t line = LineOf(time);
-    const int32_t p = time - scheduler_.LineStart(line);
-    if (scheduler_.LineTimingOf(line) == kTiming71Hz) return;
+    const int32_t p = time - lines_.LineStart(line);
+    if (lines_.LineTimingOf(line) == kTiming71Hz) return;
     if (p == 356 || p == 372 || p == 376 || p == 380 || p == 384) {
         s_.windowEnd[line] -= 4;
         Log(kCodeLineBack2, 0, time);
@@ -246,9 +246,9 @@ void Shifter::WriteSync(uint8_t value, Cycles time) {
 void Shifter::WriteResolution(uint8_t value, Cycles time) {
     const uint8_t v = value & 3;
     const int32_t line = LineOf(time);
-    if (scheduler_.displayEnable && v == 2 && scheduler_.LineTimingOf(line) != kTiming71Hz) {
+    if (border_.displayEnable && v == 2 && lines_.LineTimingOf(line) != kTiming71Hz) {
         // The first half of a border trick: never a switch to high resolution.
-        const int32_t p = time - scheduler_.LineStart(line);
+        const int32_t p = time - lines_.LineStart(line);
         if (p == 8 || p == 12 || p == 16) {
             s_.windowStart[line] -= 52;
             Log(kCodeLeftBorder, 0, time);
@@ -260,7 +260,7 @@ void Shifter::WriteResolution(uint8_t value, Cycles time) {
             return;
         }
     }
-    scheduler_.SetTiming(time, TimingOf(s_.regs[0x0A], v));
+    lines_.SetTiming(time, TimingOf(s_.regs[0x0A], v));
     s_.regs[0x60] = v;
     Log(kCodeResolution, v, time);
 }
@@ -282,13 +282,13 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
     }
     uint32_t base = s_.counterStart;
     if (target > pos) {
-        if (scheduler_.topBorderOpen) s_.firstCountedLine = 34;
-        if (scheduler_.bottomBorderOpen) s_.lastCountedLine = 310;
+        if (border_.topBorderOpen) s_.firstCountedLine = 34;
+        if (border_.bottomBorderOpen) s_.lastCountedLine = 310;
         int32_t line = s_.countLine;
         uint32_t bytes = s_.countBytes;
         while (pos < target) {
-            const Cycles start = scheduler_.LineStart(line);
-            const VideoTiming timing = scheduler_.LineTimingOf(line);
+            const Cycles start = lines_.LineStart(line);
+            const VideoTiming timing = lines_.LineTimingOf(line);
             const LineTiming& t = kLineTimings[timing];
             const int32_t off = pos - start;
             const int32_t len = std::min<int32_t>(t.cycles - off, target - pos);
@@ -318,7 +318,7 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
         }
         s_.countLine = line;
         s_.countBytes = bytes;
-    } else if (s_.countLine >= kLineTimings[scheduler_.LineTimingOf(s_.countLine)].reloadLine) {
+    } else if (s_.countLine >= kLineTimings[lines_.LineTimingOf(s_.countLine)].reloadLine) {
         base = s_.videoBase;
     }
     s_.countedTo = pos - kCounterLead;

@@ -30,8 +30,8 @@
 //   sync not 2 in frame cycles 17184-17424    top border open
 //   sync not 2 in frame cycles 133924-134752  bottom border open
 // The positions above are a 50 Hz line's; on the other timings only the top and bottom windows
-// apply (in frame cycles). Each write to the sync or resolution register tells the frame
-// scheduler the timing it selects, with the write's cycle.
+// apply (in frame cycles). Each write to the sync or resolution register tells the frame's
+// line timing (VideoLines.h) the timing it selects, with the write's cycle.
 #pragma once
 
 #include <cstdint>
@@ -39,13 +39,12 @@
 
 #include "io/IoDispatch.h"
 #include "memory/Memory.h"
-#include "video/FrameScheduler.h"
+#include "video/VideoLines.h"
 
 namespace vexil {
 
 class StateWriter;
 class StateReader;
-class FrameScheduler;
 
 // One entry of the video write log. `delta` is the frame cycles since the previous entry (the
 // first counts from cycle 0); the terminating entry has kLogEnd. For screen-memory writes the
@@ -78,10 +77,18 @@ constexpr int32_t kDisplayEnd = 416;
 // One entry per bus slot of a frame, a little room for writes past its end, the terminator.
 constexpr int32_t kShifterLogEntries = 160256 / 4 + 64;
 
+// What the line events of the scheduler and the Shifter's border tricks share of the beam.
+struct BorderState {
+    uint32_t displayEnable = 0;  // beam in the lines whose ends timer B counts
+    uint32_t topBorderOpen = 0;
+    uint32_t bottomBorderOpen = 0;
+};
+
 class Shifter {
 public:
-    // `scheduler` holds the display-enable and border flags the detection sets.
-    Shifter(FrameScheduler& scheduler, bool ste);
+    // `border` holds the display-enable and border flags the detection sets; `lines` the
+    // frame's line timing, which each sync and resolution write reports to.
+    Shifter(BorderState& border, VideoLines& lines, bool ste);
 
     // Machine reset: video base and counter 0, resolution 0, sync 2; the palette stays.
     void Reset();
@@ -155,7 +162,8 @@ private:
         Cycles lastEventCycle;
     };
 
-    FrameScheduler& scheduler_;
+    BorderState& border_;
+    VideoLines& lines_;
     bool ste_;
     State s_{};
     std::unique_ptr<ShifterEvent[]> log_;

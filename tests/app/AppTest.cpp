@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/App.h"
-#include "debugger/DebuggerPage.h"
 #include "host/HeadlessHost.h"
+#include "ui/DebuggerPage.h"
 
 namespace vexil {
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/Headless.h"
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "support/Asm.h"
 #include "support/TestDisk.h"
 

@@ -158,6 +158,7 @@ protected:
         CpuBuildDispatchTable();
         block_ = std::make_unique<EmulatedMemoryBlock>();
         MemoryInstall(tables_, *block_, 0x80000, {});
+        CpuInstallTables(tables_);
         g_cpu.resetHook = nullptr;
     }
     void Poke(uint32_t address, const std::vector<uint8_t>& bytes) {

@@ -43,6 +43,7 @@ TEST_F(ExceptionTest, TrapFromUserModeEntersSupervisorMode) {
     const TableSet supervisor = g_cpu.supervisor;
     MachineTables userTables;  // the same map, but a table set of its own
     MemoryInstall(userTables, m.Block(), MappedMachine::kRam, {});
+    CpuInstallTables(userTables);
     g_cpu.supervisor = supervisor;
     Start(m, "trap_user", 0x0000);
     EXPECT_EQ(g_cpu.current.readWord, &userTables.readWord);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyController.h"
 #include "floppy/FloppyTestSupport.h"
+#include "machine/Machine.h"
 #include "support/TestDisk.h"
 
 namespace vexil {

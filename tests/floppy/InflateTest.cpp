@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "floppy/Crc32.h"
+#include "core/Crc32.h"
 #include "floppy/FloppyTestSupport.h"
 #include "floppy/Inflate.h"
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "app/Machine.h"
 #include "input/Acia.h"
+#include "machine/Machine.h"
 
 namespace vexil {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "input/Ikbd.h"
 
 namespace vexil {

@@ -9,9 +9,9 @@
 #include <random>
 
 #include "app/Headless.h"
-#include "app/Machine.h"
-#include "app/Rom.h"
 #include "input/InputScript.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 
 namespace vexil {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
 #include "input/InputScript.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {

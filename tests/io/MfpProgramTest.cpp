@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {

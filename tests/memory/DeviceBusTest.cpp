@@ -1,8 +1,8 @@
 // The DMA devices' view of memory: the machine's map without the CPU's exceptions.
 #include <gtest/gtest.h>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "memory/DeviceBus.h"
 
 namespace vexil {
@@ -63,9 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DeviceBusTest, BusTimeBetweenRunsMovesTheClockOn) {
     const Cycles before = g_cpu.clock;
-    DeviceBus::Charge(64);
+    CpuChargeDevice(64);
     EXPECT_EQ(g_cpu.clock, before + 64);
-    DeviceBus::Charge(0);
+    CpuChargeDevice(0);
     EXPECT_EQ(g_cpu.clock, before + 64);
 }
 

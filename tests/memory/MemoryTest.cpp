@@ -59,6 +59,7 @@ protected:
         h.screenWatchByte = &WatchByte;
         h.screenWatchWord = &WatchWord;
         MemoryInstall(tables_, *block_, ramBytes, h);
+        CpuInstallTables(tables_);
         MemorySetScreenWatch(tables_, 0x10000);
         CopySwapped(block_->Ram() + program_.origin, program_.bytes.data(), program_.bytes.size());
         StoreHostLong(block_->Ram() + 8, kBusErrorHandler);
@@ -196,12 +197,12 @@ TEST_F(MemoryMapTest, UserModeMayWriteLowMemory) {
 }
 
 TEST_F(MemoryMapTest, DebugAccessesNeverFault) {
-    EXPECT_EQ(DebugReadWord(0x500000), 0xFFFFFFFFu);
-    EXPECT_EQ(DebugReadWord(0xFC0000), 0x1234u);
-    EXPECT_EQ(DebugWriteByte(0xFC0000, 0x55), -1);
-    EXPECT_EQ(DebugReadWord(0xFC0000), 0x1234u);
-    EXPECT_EQ(DebugWriteByte(0x20001, 0x55), 0);
-    EXPECT_EQ(DebugReadWord(0x20000) & 0xFF, 0x55u);
+    EXPECT_EQ(DebugReadWord(tables_, 0x500000, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(DebugReadWord(tables_, 0xFC0000, 0), 0x1234u);
+    EXPECT_EQ(DebugWriteByte(tables_, 0xFC0000, 0x55, 0), -1);
+    EXPECT_EQ(DebugReadWord(tables_, 0xFC0000, 0), 0x1234u);
+    EXPECT_EQ(DebugWriteByte(tables_, 0x20001, 0x55, 0), 0);
+    EXPECT_EQ(DebugReadWord(tables_, 0x20000, 0) & 0xFF, 0x55u);
 }
 
 TEST(RegionTable, PagesFallBackToTheWalkWhereRegionsOverlapOrEnd) {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "sound/DmaSound.h"
 #include "support/Asm.h"
 

@@ -20,6 +20,7 @@ public:
         : block_(std::make_unique<EmulatedMemoryBlock>()) {
         CpuBuildDispatchTable();
         MemoryInstall(tables_, *block_, kRam, handlers);
+        CpuInstallTables(tables_);
         g_cpu.resetHook = nullptr;
     }
     // Copies the program into RAM at its origin; PC at `entry`, supervisor mode, SR 0x2700,

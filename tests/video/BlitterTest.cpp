@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 #include "video/Blitter.h"
 

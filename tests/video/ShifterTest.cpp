@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "video/FrameScheduler.h"
 #include "video/Shifter.h"
 
 namespace vexil {
@@ -12,7 +11,7 @@ constexpr Cycles Line(int line, int cycle) {
 
 class ShifterTest : public ::testing::Test {
 protected:
-    void Make(bool ste) { shifter_ = std::make_unique<Shifter>(scheduler_, ste); }
+    void Make(bool ste) { shifter_ = std::make_unique<Shifter>(border_, lines_, ste); }
     void SetUp() override { Make(false); }
     uint32_t Counter(Cycles time) {
         return uint32_t{shifter_->ReadByte(0xFF8205, time)} << 16 |
@@ -30,7 +29,8 @@ protected:
         return events;
     }
 
-    FrameScheduler scheduler_;
+    VideoLines lines_;
+    BorderState border_;
     std::unique_ptr<Shifter> shifter_;
 };
 
@@ -164,7 +164,7 @@ TEST_F(CounterTest, FromLine310TheCounterReadsTheVideoBase) {
 }
 
 TEST_F(CounterTest, AnOpenRightBorderAdds44BytesToItsLine) {
-    scheduler_.displayEnable = 1;
+    border_.displayEnable = 1;
     shifter_->WriteByte(0xFF820A, 0, Line(100, 388));
     shifter_->WriteByte(0xFF820A, 2, Line(100, 400));
     EXPECT_EQ(shifter_->WindowEnd(100), 504);
@@ -270,7 +270,7 @@ class BorderTest : public ShifterTest, public ::testing::WithParamInterface<Bord
 
 TEST_P(BorderTest, OnlyTheExactCyclesOpenABorder) {
     const BorderRow& row = GetParam();
-    scheduler_.displayEnable = row.displayEnabled;
+    border_.displayEnable = row.displayEnabled;
     shifter_->WriteByte(row.address, row.value, row.time);
     const auto events = Events();
     if (row.code < 0) {
@@ -283,10 +283,10 @@ TEST_P(BorderTest, OnlyTheExactCyclesOpenABorder) {
     const int line = row.time / 512;
     EXPECT_EQ(shifter_->WindowStart(line), row.windowStart);
     EXPECT_EQ(shifter_->WindowEnd(line), row.windowEnd);
-    EXPECT_EQ(scheduler_.topBorderOpen != 0, row.top);
-    EXPECT_EQ(scheduler_.bottomBorderOpen != 0, row.bottom);
+    EXPECT_EQ(border_.topBorderOpen != 0, row.top);
+    EXPECT_EQ(border_.bottomBorderOpen != 0, row.bottom);
     if (row.top || row.bottom) {
-        EXPECT_TRUE(scheduler_.displayEnable);
+        EXPECT_TRUE(border_.displayEnable);
     }
 }
 

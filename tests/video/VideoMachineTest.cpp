@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {

@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "cpu/Cpu.h"
-#include "debugger/DebuggerPage.h"
 #include "host/sdl/Pages.h"
+#include "ui/DebuggerPage.h"
 
 namespace vexil::host {
 
@@ -200,7 +200,7 @@ void DrawMemory(DebuggerPage& page) {
         char characters[DebuggerPage::kMemoryColumns + 1] = {};
         for (int c = 0; c < DebuggerPage::kMemoryColumns; ++c) {
             const uint32_t address = (rowAddress + static_cast<uint32_t>(c)) & 0xFFFFFF;
-            const int32_t value = DebuggerPage::PeekByte(address);
+            const int32_t value = page.PeekByte(address);
             char text[16];
             const bool atCursor = address == page.Cursor();
             if (atCursor && page.HalfDigit() >= 0)

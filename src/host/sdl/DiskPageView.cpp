@@ -1,7 +1,7 @@
 #include <imgui.h>
 
-#include "app/DiskPage.h"
 #include "host/sdl/Pages.h"
+#include "ui/DiskPage.h"
 
 namespace vexil::host {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/OptionsPage.h"
 #include "host/sdl/Pages.h"
+#include "ui/OptionsPage.h"
 
 namespace vexil::host {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/ControlBar.h"
+#include "ui/ControlBar.h"
 
 namespace vexil::host {
 

@@ -1,7 +1,7 @@
 #include <imgui.h>
 
-#include "app/RecordPage.h"
 #include "host/sdl/Pages.h"
+#include "ui/RecordPage.h"
 
 namespace vexil::host {
 

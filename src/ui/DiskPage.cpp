@@ -1,8 +1,8 @@
-#include "app/DiskPage.h"
+#include "ui/DiskPage.h"
 
 #include "app/App.h"
-#include "app/HostFolders.h"
 #include "floppy/DiskImage.h"
+#include "ui/HostFolders.h"
 
 namespace vexil {
 

@@ -1,11 +1,11 @@
-#include "app/Rom.h"
+#include "machine/Rom.h"
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-#include "app/Machine.h"
+#include "machine/Machine.h"
 
 namespace vexil {
 

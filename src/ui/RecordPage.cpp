@@ -1,6 +1,6 @@
-#include "app/RecordPage.h"
+#include "ui/RecordPage.h"
 
-#include "app/Machine.h"
+#include "machine/Machine.h"
 
 namespace vexil {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/HostFolders.h"
 #include "app/RomList.h"
+#include "ui/HostFolders.h"
 
 namespace vexil {
 

@@ -1,4 +1,4 @@
-#include "app/ControlBar.h"
+#include "ui/ControlBar.h"
 
 namespace vexil {
 

@@ -1,4 +1,4 @@
-#include "app/OptionsPage.h"
+#include "ui/OptionsPage.h"
 
 #include <algorithm>
 #include <cstdio>

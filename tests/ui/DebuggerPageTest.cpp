@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
-#include "debugger/DebuggerPage.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
+#include "ui/DebuggerPage.h"
 
 namespace vexil {
 namespace {
@@ -294,18 +294,18 @@ TEST_F(DebuggerPageTest, TheViewsReadTheIoPageWithoutActing) {
     Start("nops");
     // A byte waits in the keyboard ACIA: reading its data register would take it.
     machine_.GetAcias().Receive(0x42);
-    EXPECT_EQ(DebuggerPage::PeekByte(0xFFFC02), 0x42);
-    EXPECT_EQ(DebuggerPage::PeekByte(0xFFFC02), 0x42);
+    EXPECT_EQ(page_.PeekByte(0xFFFC02), 0x42);
+    EXPECT_EQ(page_.PeekByte(0xFFFC02), 0x42);
     EXPECT_TRUE(machine_.GetAcias().KeyboardStatus() & 1);
     // The floppy controller has completed a command: reading its status would release INTRQ.
     machine_.Fdc().WriteWord(0x06, 0x80, g_cpu.clock);
     machine_.Fdc().WriteWord(0x04, 0xD8, g_cpu.clock);
     ASSERT_EQ(machine_.RunFrame(), kRunBudgetSpent);
     ASSERT_EQ(machine_.Fdc().State().interruptReleased, 0u);
-    EXPECT_NE(DebuggerPage::PeekByte(0xFF8605), -1);
+    EXPECT_NE(page_.PeekByte(0xFF8605), -1);
     EXPECT_EQ(machine_.Fdc().State().interruptReleased, 0u);
     // A page with no chip is a bus error to the processor; the view shows nothing there.
-    EXPECT_EQ(DebuggerPage::PeekByte(0xFF8E00), -1);
+    EXPECT_EQ(page_.PeekByte(0xFF8E00), -1);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "input/Ikbd.h"
 #include "io/IoDispatch.h"
 #include "io/Mfp.h"
+#include "machine/FrameScheduler.h"
 #include "memory/DeviceBus.h"
 #include "memory/Memory.h"
 #include "sound/DmaSound.h"
@@ -27,7 +28,6 @@
 #include "sound/SoundMix.h"
 #include "sound/Ym2149.h"
 #include "video/Blitter.h"
-#include "video/FrameScheduler.h"
 #include "video/Overlay.h"
 #include "video/Renderer.h"
 #include "video/Shifter.h"
@@ -78,6 +78,16 @@ public:
     uint32_t RunFrame();
     // Runs `frames` frames; stops early on a CPU stop and returns its result.
     uint32_t RunFrames(int frames);
+    // The debugger's step: services what is due, then takes a pending interrupt or runs one
+    // instruction (a stopped processor waits for the next event instead).
+    struct Step {
+        uint32_t cpu = kRunBudgetSpent;  // CpuRun's result
+        bool frameEnded = false;
+        bool interrupt = false;  // an interrupt was taken: `taken` says which
+        CpuInterruptRecord taken{};
+        Cycles cycles = 0;  // run by the processor
+    };
+    Step StepInstruction();
 
     // Save states, between frames. Load checks the whole file before it changes anything: a
     // damaged, cut short or foreign file is refused with the reason in `error` and the machine

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "app/Headless.h"
-#include "app/Machine.h"
-#include "app/Rom.h"
-#include "app/SaveState.h"
+#include "core/Crc32.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
-#include "floppy/Crc32.h"
+#include "machine/Machine.h"
+#include "machine/Rom.h"
 #include "support/Asm.h"
 
 namespace vexil {

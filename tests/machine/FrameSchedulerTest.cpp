@@ -7,7 +7,7 @@
 
 #include "cpu/Cpu.h"
 #include "io/IoDispatch.h"
-#include "video/FrameScheduler.h"
+#include "machine/FrameScheduler.h"
 
 namespace vexil {
 namespace {
@@ -175,10 +175,10 @@ TEST_F(FrameSchedulerTest, OpenBottomBorderKeepsTimerBCountingToTheFrameEnd) {
     Write(kVr, 0x40);
     Write(kTbdr, 1);
     Write(kTbcr, 8);
-    s.bottomBorderOpen = 1;
+    s.border.bottomBorderOpen = 1;
     RunFrame();
     EXPECT_EQ(PostsAt(6).size(), 313u - 63);
-    EXPECT_EQ(s.bottomBorderOpen, 0u);  // cleared at the frame start
+    EXPECT_EQ(s.border.bottomBorderOpen, 0u);  // cleared at the frame start
     g_posts.clear();
     Write(kTbdr, 10);  // every tenth counted line, from the next reload
     RunFrame();
@@ -329,38 +329,38 @@ struct FakeChip {
 void FakeChipEvent(void* context, Cycles due) {
     auto* chip = static_cast<FakeChip*>(context);
     chip->runs.push_back(g_frameBase + due);
-    if (chip->again-- > 0) chip->scheduler->Schedule(chip->event, due + 70000);
+    if (chip->again-- > 0) chip->scheduler->events.Schedule(chip->event, due + 70000);
     chip->mfp->SetInputLine(kGpipFloppy, chip->runs.size() % 2 == 0);
 }
 
 TEST_F(FrameSchedulerTest, ChipEventsRunAtTheirTimeAndCarryOverTheFrameEnd) {
     FakeChip chip(&s, &mfp);
-    chip.event = s.RegisterEvent(kEventFdc, FakeChipEvent, &chip);
+    chip.event = s.events.RegisterEvent(kEventFdc, FakeChipEvent, &chip);
     ASSERT_EQ(chip.event, 0);
     Write(kAer, 0x00);  // falling edges are active
     Write(kImrb, 0x80);
     Write(kVr, 0x40);
     chip.again = 3;
-    s.Schedule(chip.event, 5000);
+    s.events.Schedule(chip.event, 5000);
     RunFrame();
     RunFrame();
     EXPECT_EQ(chip.runs, (std::vector<int64_t>{5000, 75000, 145000, 215000}));
     // Input 5 falls on every odd run: the floppy channel is posted then, at the event's cycle.
     EXPECT_EQ(PostsAt(6, 0x47), (std::vector<int64_t>{5000, 145000}));
-    EXPECT_FALSE(s.Scheduled(chip.event));
+    EXPECT_FALSE(s.events.Scheduled(chip.event));
 
-    s.Schedule(chip.event, 1000);
-    s.Cancel(chip.event);
+    s.events.Schedule(chip.event, 1000);
+    s.events.Cancel(chip.event);
     RunFrame();
     EXPECT_EQ(chip.runs.size(), 4u);
 }
 
 TEST_F(FrameSchedulerTest, ChipEventsTakeTheirSourcesPlaceOnEqualTimes) {
     FakeChip floppy(&s, &mfp), acia(&s, &mfp);
-    acia.event = s.RegisterEvent(kEventAcia, FakeChipEvent, &acia);
-    floppy.event = s.RegisterEvent(kEventFdc, FakeChipEvent, &floppy);
-    s.Schedule(acia.event, 528);
-    s.Schedule(floppy.event, 528);  // with the second HBL
+    acia.event = s.events.RegisterEvent(kEventAcia, FakeChipEvent, &acia);
+    floppy.event = s.events.RegisterEvent(kEventFdc, FakeChipEvent, &floppy);
+    s.events.Schedule(acia.event, 528);
+    s.events.Schedule(floppy.event, 528);  // with the second HBL
     g_cpu.clock = 520;
     int32_t budget;
     while ((budget = s.ServiceEvents()) == 0) {  // the first HBL and the VBL, late
@@ -377,8 +377,9 @@ TEST_F(FrameSchedulerTest, ChipEventsTakeTheirSourcesPlaceOnEqualTimes) {
 
 TEST_F(FrameSchedulerTest, EventSlotsAreLimited) {
     FakeChip chip(&s, &mfp);
-    for (int n = 0; n < kMaxChipEvents; ++n) ASSERT_EQ(s.RegisterEvent(kEventAcia, FakeChipEvent, &chip), n);
-    EXPECT_EQ(s.RegisterEvent(kEventAcia, FakeChipEvent, &chip), -1);
+    for (int n = 0; n < kMaxChipEvents; ++n)
+        ASSERT_EQ(s.events.RegisterEvent(kEventAcia, FakeChipEvent, &chip), n);
+    EXPECT_EQ(s.events.RegisterEvent(kEventAcia, FakeChipEvent, &chip), -1);
 }
 
 TEST_F(FrameSchedulerTest, ScreenSnapshotWrapsAtTheTopOfRam) {
@@ -392,6 +393,65 @@ TEST_F(FrameSchedulerTest, ScreenSnapshotWrapsAtTheTopOfRam) {
     EXPECT_EQ(s.ScreenSnapshot()[0x800], 0x00);
     EXPECT_EQ(s.ScreenSnapshot()[0xFFFF], 0xF7);
 }
+
+}  // namespace
+}  // namespace vexil
+
+namespace vexil {
+namespace {
+
+// A timing switch at a line's cycle `cycle`: before the line's decision point (cycle 94) the
+// line takes the new length, after it the next line does; the frame ends at the last line of
+// the mode the counter meets, or at once when it is already past it.
+struct SwitchRow {
+    const char* name;
+    VideoTiming from, to;
+    int32_t line;
+    Cycles cycle;
+    Cycles frame, next;  // the cycles of the frame switched in and of the one after
+    int32_t hbls;        // HBLs in the frame switched in
+};
+
+class TimingSwitchTest : public FrameSchedulerTest, public ::testing::WithParamInterface<SwitchRow> {};
+
+TEST_P(TimingSwitchTest, LineLengthIsDecidedAtCycle94) {
+    const SwitchRow& row = GetParam();
+    s.lines.SetTiming(0, row.from);
+    RunFrame();  // a whole frame of the first timing
+    g_posts.clear();
+    const Cycles at = s.lines.LineStart(row.line) + row.cycle;
+    bool switched = false;
+    for (;;) {
+        const int32_t r = s.ServiceEvents();
+        TakeInterrupts();
+        if (r == -1) break;
+        if (!switched && g_cpu.clock + r > at) {
+            g_cpu.clock = at;
+            s.lines.SetTiming(at, row.to);
+            switched = true;
+            continue;
+        }
+        g_cpu.clock += r;
+    }
+    EXPECT_EQ(s.LastFrameCycles(), row.frame);
+    EXPECT_EQ(PostsAt(2).size(), static_cast<size_t>(row.hbls));
+    RunFrame();
+    EXPECT_EQ(s.LastFrameCycles(), row.next);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, TimingSwitchTest,
+    ::testing::Values(
+        SwitchRow{"sixty_before_94", kTiming50Hz, kTiming60Hz, 100, 90, 100 * 512 + 163 * 508, 133604, 263},
+        SwitchRow{"sixty_at_94", kTiming50Hz, kTiming60Hz, 100, 94, 101 * 512 + 162 * 508, 133604, 263},
+        SwitchRow{"sixty_on_the_last_line", kTiming50Hz, kTiming60Hz, 312, 90, 312 * 512 + 508, 133604, 313},
+        SwitchRow{"sixty_after_the_last_decision", kTiming50Hz, kTiming60Hz, 312, 98, 160256, 133604, 313},
+        SwitchRow{"sixty_past_its_last_line", kTiming50Hz, kTiming60Hz, 280, 200, 281 * 512 + 508, 133604,
+                  282},
+        SwitchRow{"fifty_from_sixty", kTiming60Hz, kTiming50Hz, 10, 0, 10 * 508 + 303 * 512, 160256, 313},
+        SwitchRow{"mono_from_sixty", kTiming60Hz, kTiming71Hz, 10, 0, 10 * 508 + 491 * 224, 112224, 501},
+        SwitchRow{"sixty_from_mono", kTiming71Hz, kTiming60Hz, 100, 93, 100 * 224 + 163 * 508, 133604, 263}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vexil

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {

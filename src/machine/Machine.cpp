@@ -1,4 +1,4 @@
-#include "app/Machine.h"
+#include "machine/Machine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 
 namespace vexil {
@@ -41,12 +41,12 @@ Machine::Machine(const MachineSettings& settings)
     : settings_(settings),
       block_(new EmulatedMemoryBlock()),
       tables_(new MachineTables()),
-      bus_(*tables_),
+      bus_(*tables_, &CpuChargeDevice),
       io_((settings.Machine & 1) != 0),
-      shifter_(scheduler_, (settings.Machine & 1) != 0),
-      fdc_(scheduler_, bus_, &drives_[0], &drives_[1], FdcLines()),
+      shifter_(scheduler_.border, scheduler_.lines, (settings.Machine & 1) != 0),
+      fdc_(scheduler_.events, bus_, &drives_[0], &drives_[1], FdcLines()),
       blitter_(bus_),
-      dmaSound_(scheduler_, bus_, DmaSoundLines()) {
+      dmaSound_(scheduler_.events, bus_, DmaSoundLines()) {
     static const bool dispatchBuilt = (CpuBuildDispatchTable(), true);
     (void)dispatchBuilt;
 
@@ -79,6 +79,7 @@ Machine::Machine(const MachineSettings& settings)
     handlers.screenWatchWord = &Shifter::WatchWord;
     handlers.screenWatch = &shifter_;
     MemoryInstall(*tables_, *block_, RamBytesFor(settings_.RAMSize), handlers);
+    CpuInstallTables(*tables_);
     g_cpu = CpuState{};
     g_cpu.supervisor = tables_->Set();
     g_cpu.user = tables_->Set();
@@ -185,10 +186,10 @@ void Machine::WireFrameEnd() {
         source.snapshot = scheduler_.ScreenSnapshot();
         source.snapshotBase = shifter_.FrameBase() & 0x3FFFFE;
         source.ram = block_->Ram();
-        source.topBorderOpen = scheduler_.topBorderOpen != 0;
-        source.bottomBorderOpen = scheduler_.bottomBorderOpen != 0;
-        source.lineStarts = scheduler_.LineStarts();
-        source.lineTimings = scheduler_.LineTimings();
+        source.topBorderOpen = scheduler_.border.topBorderOpen != 0;
+        source.bottomBorderOpen = scheduler_.border.bottomBorderOpen != 0;
+        source.lineStarts = scheduler_.lines.Starts();
+        source.lineTimings = scheduler_.lines.Timings();
         source.lines = scheduler_.LastFrameLines();
         source.monoMonitor = !ColourMonitor();
         renderer_.RenderFrame(buffer.pixels, buffer.pitchBytes, source);
@@ -277,6 +278,30 @@ uint32_t Machine::RunFrame() {
         const uint32_t result = CpuRun(budget);
         if (result != kRunBudgetSpent) return result;
     }
+}
+
+Machine::Step Machine::StepInstruction() {
+    Step step;
+    int32_t budget = 0;
+    for (int calls = 0; budget <= 0 && calls < 1000; ++calls) {
+        budget = scheduler_.ServiceEvents();
+        if (budget < 0) step.frameEnded = true;
+    }
+    if (budget <= 0) budget = 4;
+    const Cycles before = g_cpu.clock;
+    const uint32_t taken = CpuLastInterrupt().count;
+    CpuTakeInterrupt();
+    if (CpuLastInterrupt().count == taken) {
+        const bool stopped = (g_cpu.pending & 1) != 0 && !CpuHalted();
+        step.cpu = CpuRun(stopped ? budget : 4);
+    }
+    step.cycles = g_cpu.clock - before;
+    const CpuInterruptRecord record = CpuLastInterrupt();
+    if (record.count != taken) {
+        step.interrupt = true;
+        step.taken = record;
+    }
+    return step;
 }
 
 uint32_t Machine::RunFrames(int frames) {

@@ -1,4 +1,4 @@
-#include "app/HostFolders.h"
+#include "ui/HostFolders.h"
 
 #include <pwd.h>
 #include <unistd.h>

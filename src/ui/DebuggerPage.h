@@ -99,7 +99,7 @@ public:
     int HalfDigit() const { return half_; }
     // The byte at an address as a read gives it, acting on nothing; -1 where a read is a bus
     // error or nothing is mapped.
-    static int32_t PeekByte(uint32_t address);
+    int32_t PeekByte(uint32_t address) const;
     const std::vector<uint32_t>& Breakpoints() const { return breakpoints_; }
     bool BreakOn(int source) const { return breakOn_[source & 7]; }
     // The register pane's rows: D0-D7 beside A0-A7 with the memory they point at, A7', SR, PC,
@@ -156,6 +156,9 @@ private:
         bool interrupt = false;
     };
     Advance AdvanceOne(Machine& machine);
+    // Debug accesses to the machine in use (none: unmapped).
+    uint32_t PeekWord(uint32_t address) const;
+    int32_t PokeByte(uint32_t address, uint8_t value);
     void Fill();
     void FollowPc();
     void Scroll(int instructions);

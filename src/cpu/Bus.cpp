@@ -1,4 +1,4 @@
-#include "memory/Bus.h"
+#include "cpu/Bus.h"
 
 namespace vexil {
 

@@ -1,6 +1,6 @@
-#include "app/SaveState.h"
+#include "core/SaveState.h"
 
-#include "floppy/Crc32.h"
+#include "core/Crc32.h"
 
 namespace vexil {
 

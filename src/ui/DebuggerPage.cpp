@@ -1,12 +1,12 @@
-#include "debugger/DebuggerPage.h"
+#include "ui/DebuggerPage.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
-#include "app/Machine.h"
 #include "cpu/Cpu.h"
 #include "io/Mfp.h"
+#include "machine/Machine.h"
 
 namespace vexil {
 
@@ -107,7 +107,18 @@ int BreakSourceOf(int32_t level, int32_t vector) {
     }
 }
 
-DebuggerPage::DebuggerPage(Links links) : links_(std::move(links)) {
+uint32_t DebuggerPage::PeekWord(uint32_t address) const {
+    Machine* machine = links_.machine ? links_.machine() : nullptr;
+    return machine ? DebugReadWord(machine->Tables(), address, CpuCurrentCycle()) : 0xFFFFFFFF;
+}
+
+int32_t DebuggerPage::PokeByte(uint32_t address, uint8_t value) {
+    Machine* machine = links_.machine ? links_.machine() : nullptr;
+    return machine ? DebugWriteByte(machine->Tables(), address, value, CpuCurrentCycle()) : -1;
+}
+
+DebuggerPage::DebuggerPage(Links links)
+    : links_(std::move(links)), disassembler_([this](uint32_t address) { return PeekWord(address); }) {
     breakpoints_.reserve(kMaxBreakpoints);
 }
 
@@ -115,8 +126,8 @@ bool DebuggerPage::Stopped() {
     return links_.machine == nullptr || links_.machine() == nullptr;
 }
 
-int32_t DebuggerPage::PeekByte(uint32_t address) {
-    const uint32_t word = DebugReadWord(address & kCodeMask);
+int32_t DebuggerPage::PeekByte(uint32_t address) const {
+    const uint32_t word = PeekWord(address & kCodeMask);
     if (word > 0xFFFF) return -1;
     return static_cast<int32_t>((address & 1) ? word & 0xFF : word >> 8);
 }
@@ -243,7 +254,7 @@ void DebuggerPage::TypeDigit(unsigned digit) {
     }
     const uint8_t value = static_cast<uint8_t>(half_ << 4 | digit);
     half_ = -1;
-    if (DebugWriteByte(cursor_, value) < 0) {
+    if (PokeByte(cursor_, value) < 0) {
         char text[48];
         std::snprintf(text, sizeof text, "Nothing to write at %06X", cursor_);
         message_ = text;
@@ -367,7 +378,7 @@ void DebuggerPage::StepOver() {
     disassembler_.SetAddress(pc);
     disassembler_.DisassembleOne();
     const uint32_t next = disassembler_.GetAddress() & kAddressMask;
-    if (!disassembler_.LastDefined() || !IsCall(static_cast<uint16_t>(DebugReadWord(pc)))) {
+    if (!disassembler_.LastDefined() || !IsCall(static_cast<uint16_t>(PeekWord(pc)))) {
         Step();
         return;
     }
@@ -386,27 +397,14 @@ void DebuggerPage::Skip() {
 // One instruction, or the entry of an interrupt that is due before it: the debugger sees the
 // handler's first instruction before it runs.
 DebuggerPage::Advance DebuggerPage::AdvanceOne(Machine& machine) {
+    const Machine::Step step = machine.StepInstruction();
+    cyclesRun_ += step.cycles;
     Advance advance;
-    FrameScheduler& scheduler = machine.Scheduler();
-    int32_t budget = 0;
-    for (int calls = 0; budget <= 0 && calls < 1000; ++calls) {
-        budget = scheduler.ServiceEvents();
-        if (budget < 0) advance.frameEnded = true;
-    }
-    if (budget <= 0) budget = 4;
-    const Cycles before = g_cpu.clock;
-    const uint32_t taken = CpuLastInterrupt().count;
-    CpuTakeInterrupt();
-    if (CpuLastInterrupt().count == taken) {
-        // A stopped processor waits for the next event without running instructions.
-        const bool stopped = (g_cpu.pending & 1) != 0 && !CpuHalted();
-        advance.cpu = CpuRun(stopped ? budget : 4);
-    }
-    cyclesRun_ += g_cpu.clock - before;
-    const CpuInterruptRecord record = CpuLastInterrupt();
-    if (record.count != taken) {
+    advance.cpu = step.cpu;
+    advance.frameEnded = step.frameEnded;
+    if (step.interrupt) {
         advance.interrupt = true;
-        advance.source = BreakSourceOf(record.level, record.vector);
+        advance.source = BreakSourceOf(step.taken.level, step.taken.vector);
     }
     return advance;
 }
@@ -444,7 +442,7 @@ std::vector<std::string> DebuggerPage::RegisterRows() const {
     std::vector<std::string> rows;
     if (links_.machine == nullptr || links_.machine() == nullptr) return rows;
     // The five words from an address (a byte first when it is odd).
-    const auto words = [](uint32_t address) {
+    const auto words = [this](uint32_t address) {
         std::string text;
         char item[8];
         address &= kAddressMask;
@@ -455,7 +453,7 @@ std::vector<std::string> DebuggerPage::RegisterRows() const {
             ++address;
         }
         for (int i = 0; i < 5; ++i, address += 2) {
-            const uint32_t word = DebugReadWord(address & kAddressMask);
+            const uint32_t word = PeekWord(address & kAddressMask);
             std::snprintf(item, sizeof item, word > 0xFFFF ? " ----" : " %04X", static_cast<unsigned>(word));
             text += item;
         }

@@ -12,10 +12,10 @@
 
 #include "../floppy/FloppyTestSupport.h"
 #include "app/App.h"
-#include "app/DiskPage.h"
-#include "app/HostFolders.h"
-#include "app/OptionsPage.h"
 #include "host/HeadlessHost.h"
+#include "ui/DiskPage.h"
+#include "ui/HostFolders.h"
+#include "ui/OptionsPage.h"
 
 namespace vexil {
 namespace {

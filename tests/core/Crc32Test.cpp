@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "floppy/Crc32.h"
+#include "core/Crc32.h"
 
 namespace vexil {
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "../recording/RecordingTestSupport.h"
-#include "app/Machine.h"
-#include "app/RecordPage.h"
+#include "machine/Machine.h"
+#include "ui/RecordPage.h"
 
 namespace vexil {
 namespace {

@@ -1,4 +1,4 @@
-#include "floppy/Crc32.h"
+#include "core/Crc32.h"
 
 #include <array>
 
