@@ -38,8 +38,9 @@ Program LoadProgram(const std::string& name) {
 // Loads the program at 0x1000 on flat RAM and runs it until its STOP; returns the cycles.
 int64_t RunToStop(benchmark::State& state, const Program& program) {
     static std::vector<uint16_t> ram(0x800000);
+    static vexil::MachineTables tables;
     state.PauseTiming();
-    vexil::cpu_seam::MapFlatRam(ram.data());
+    vexil::cpu_seam::MapFlatRam(tables, ram.data());
     std::fill(ram.begin(), ram.begin() + 0x20000, 0);  // the programs' code and data lie below 128 KB
     uint8_t* bytes = reinterpret_cast<uint8_t*>(ram.data());
     for (size_t i = 0; i < program.code.size(); ++i) bytes[(0x1000 + i) ^ 1] = program.code[i];

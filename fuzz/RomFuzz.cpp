@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "FuzzFile.h"
-#include "app/RomList.h"
 #include "machine/Machine.h"
 #include "machine/Rom.h"
 #include "ui/OptionsPage.h"
+#include "ui/RomList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = vexil::fuzz::ScratchFile(".img");

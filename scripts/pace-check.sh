@@ -8,20 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 vexil=$(realpath "${1:-build/release/vexil}")
 frames=${2:-500}
-if [ -z "${VEXIL_IN_XVFB:-}" ]; then
-    exec env VEXIL_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$vexil" "$frames"
-fi
-export SDL_AUDIODRIVER=dummy
-tmp=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data
-settings=$XDG_CONFIG_HOME/vexil/vexil.ini
-mkdir -p "$(dirname "$settings")"
+xvfb_args=("$vexil" "$frames")
+source scripts/xvfb-preamble.sh
 for sync in 0 1; do
     printf '[Graphics]\nbAskFullscreen = 0\nForceVBLSync = %s\n' "$sync" >"$settings"
     (cd "$tmp" && exec "$vexil" --frames "$frames" >"$tmp/out" 2>"$tmp/err") &

@@ -6,25 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 vexil=$(realpath "${1:-build/release/vexil}")
-if [ -z "${VEXIL_IN_XVFB:-}" ]; then
-    exec env VEXIL_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$vexil"
-fi
-export SDL_AUDIODRIVER=dummy
-tmp=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+xvfb_args=("$vexil")
+source scripts/xvfb-preamble.sh
 fail() {
     echo "window check: FAIL: $*"
     cat "$tmp/err" 2>/dev/null || true
     exit 1
 }
-export XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data
-settings=$XDG_CONFIG_HOME/vexil/vexil.ini
-mkdir -p "$(dirname "$settings")"
 printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
 
 # start ARGS...: starts vexil from another folder and waits for its window.

@@ -196,5 +196,10 @@ int main(int argc, char** argv) {
     // Save states and input scripts belong to scripted runs: asking for one means a headless run.
     if (headless || !loadState.empty() || !saveState.empty() || !input.empty())
         return RunHeadlessWith(options, loadState, saveState, input);
-    return vexil::host::RunWindowed(options, stdout, stderr);
+    const auto run = [&options](const vexil::host::Devices& devices) {
+        vexil::App app(options, devices, stderr);
+        const int status = app.Run();
+        return vexil::host::WindowedRun{status, app.FramesRun(), app.RunSeconds()};
+    };
+    return vexil::host::RunWindowed(run, options.frames >= 0, stdout, stderr);
 }

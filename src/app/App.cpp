@@ -181,7 +181,7 @@ int App::StartUp() {
     // 4.
     if (config_.bAskFullscreen)
         config_.bFullscreen =
-            devices_.dialogs->AskYesNo(kWindowTitle, "Do you want to run Vexil in fullscreen ?");
+            devices_.dialogs->AskYesNo(host::kWindowTitle, "Do you want to run Vexil in fullscreen ?");
     // 5-8. The machine, with its memory block, tables and RAM size.
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
     MakeDirectories(data + "/shot");

@@ -28,12 +28,13 @@
 
 #include "app/Config.h"
 #include "app/Instance.h"
-#include "app/RomList.h"
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
 #include "machine/Machine.h"
 #include "ui/ControlBar.h"
+#include "ui/PageHost.h"
 #include "ui/RecordPage.h"
+#include "ui/RomList.h"
 
 namespace vexil {
 
@@ -49,8 +50,6 @@ enum AppState : int32_t {
     kStateDebugResetHeld = 5,
     kStateDebugRun = 6,
 };
-
-constexpr const char* kWindowTitle = "Vexil 1.00";
 
 // What the command line asked for. Overrides hold for this run only and are never saved.
 struct AppOptions {
@@ -75,7 +74,7 @@ struct AppOptions {
 // "VexilDefault.ROM" in the current directory, else the first bundled image that exists.
 std::string ChooseTosRom(const AppOptions& options, const RomList& roms);
 
-class App {
+class App final : public PageHost {
 public:
     // Messages for the user that have no window to go to are written to `err`.
     App(const AppOptions& options, const host::Devices& devices, std::FILE* err);
@@ -94,25 +93,25 @@ public:
 
     void SetAppState(int32_t state);
     // Cold: clears RAM and rebuilds the machine first when the settings that shape it changed.
-    void ResetMachine(bool cold);
+    void ResetMachine(bool cold) override;
     // Acts on an item picked on the control bar.
     void Pick(int item);
     // Hands the settings that take effect at once (drive speed, sound chip, line mode,
     // overlays) to the current machine.
-    void ApplySettings();
+    void ApplySettings() override;
     // Drive A of the current machine; `DriveA` follows what it holds (empty after a refusal).
-    InsertResult InsertDiskA(const std::string& path);
-    void EjectDiskA();
-    const std::string& DriveAPath() const { return driveAPath_; }
+    InsertResult InsertDiskA(const std::string& path) override;
+    void EjectDiskA() override;
+    const std::string& DriveAPath() const override { return driveAPath_; }
     // Why the last TOS ROM could not be loaded; empty when it was.
-    const std::string& RomProblem() const { return romProblem_; }
+    const std::string& RomProblem() const override { return romProblem_; }
 
     int32_t State() const { return state_; }
-    Machine* CurrentMachine() { return machine_.get(); }
-    MachineConfig& Config() { return config_; }
-    RomList& Roms() { return roms_; }
+    Machine* CurrentMachine() override { return machine_.get(); }
+    MachineConfig& Config() override { return config_; }
+    RomList& Roms() override { return roms_; }
     const ControlBar& Bar() const { return bar_; }
-    bool RomLoaded() const { return romLoaded_; }
+    bool RomLoaded() const override { return romLoaded_; }
     int64_t FramesRun() const { return framesRun_; }
     // Wall-clock seconds from the start of the first frame run to the end of the last.
     double RunSeconds() const { return std::chrono::duration<double>(lastFrame_ - firstFrame_).count(); }

@@ -481,11 +481,6 @@ bool SaveConfig(const std::string& path, const MachineConfig& config, const RomL
     return WriteFileAtomically(path, SettingsOf(config, roms).Format(), error);
 }
 
-void ApplyRamSize(MachineConfig& config, uint32_t RAMSize) {
-    config.RAMSize = RAMSize & 3;
-    config.ramBytes = RamBytesFor(config.RAMSize);
-}
-
 MachineSettings MachineSettingsOf(const MachineConfig& config) {
     MachineSettings settings;
     settings.Machine = config.Machine;

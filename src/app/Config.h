@@ -20,49 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/RomList.h"
 #include "machine/Machine.h"
+#include "ui/RomList.h"
+#include "ui/Settings.h"
 
 namespace vexil {
-
-// Fields carry the names of the values they are stored under.
-struct MachineConfig {
-    // [Graphics]
-    uint32_t ForceVBLSync = 0;
-    uint32_t FrameSkip = 0;  // 0-9
-    uint32_t VideoDevice = 0;
-    uint32_t VideoAdapter = 0;
-    uint32_t VideoRefresh = 0;
-    uint8_t bFullscreen = 0;
-    uint8_t bAskFullscreen = 1;
-    // [Machine]
-    uint32_t RAMSize = 2;  // 0 512 KB, 1 1 MB, 2 and 3 2 MB
-    uint32_t FastDisk = 0;
-    uint32_t YMSound = 1;
-    uint32_t bDacSound = 1;  // stored as "bDACSound"
-    uint32_t bLowPass = 1;
-    uint32_t bProfile = 0;
-    uint32_t bSoundDebug = 0;
-    uint32_t DiskSound = 1;
-    uint32_t Machine = 0;  // 0 ST, 1 STE
-    uint32_t Monitor = 0;  // 0 colour, 1 monochrome
-    uint32_t bDontShow = 0;
-    uint32_t bUseJoystick = 0;
-    uint32_t bArrowForJoystick = 1;
-    uint32_t bUseTexture = 0;
-    uint8_t bUseTextureFiltering = 0;
-    uint32_t g_softwareMode = 1;  // 0-3
-    // [Disks]
-    std::string DriveA;
-    std::string DriveB;
-    std::string Directory;
-    uint32_t AutoInsertDiskA = 1;
-
-    // Derived from RAMSize by ApplyRamSize.
-    uint32_t ramBytes = 0x200000;
-};
-
-constexpr size_t kMaxConfigPath = 511;  // paths of [Disks] fill 512 bytes with their terminator
 
 // One value of the settings file.
 struct SettingsValue {
@@ -120,9 +82,6 @@ SettingsFile SettingsOf(const MachineConfig& config, const RomList& roms);
 bool SaveConfig(const std::string& path, const MachineConfig& config, const RomList& roms,
                 std::string* error);
 bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error);
-
-// Sets RAMSize and the RAM size in bytes. The machine takes the new size at its next cold reset.
-void ApplyRamSize(MachineConfig& config, uint32_t RAMSize);
 
 // The settings a machine is built with, as the configuration gives them.
 MachineSettings MachineSettingsOf(const MachineConfig& config);

@@ -8,6 +8,10 @@
 
 namespace vexil {
 
+// The processor's registers, its run state and the dispatch table (Dispatch.cpp) are the only
+// mutable globals of the core, and on purpose: every opcode handler reaches them on the hot
+// path without a pointer to load, and there is one 68000. That is also why only one Machine
+// may exist at a time (Machine.cpp guards it). Everything else lives in the object that owns it.
 CpuState g_cpu;
 CpuRunState g_run;
 

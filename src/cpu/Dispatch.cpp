@@ -9,6 +9,7 @@
 
 namespace vexil {
 
+// A process global with g_cpu (see Cpu.cpp): the run loop indexes it once per instruction.
 OpcodeHandler g_dispatch[65536];
 
 namespace {

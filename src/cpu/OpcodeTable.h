@@ -55,7 +55,7 @@ void ClaimOpcodes(std::string_view pattern, const char* family, const HandlerGri
 
 template <typename F, uint32_t Sizes = kW, uint32_t Modes = kNoModes, uint32_t DModes = kNoModes>
 void Row(std::string_view pattern, const char* family) {
-    static HandlerGrid grid;
+    HandlerGrid grid{};  // null where the row allows no such size or mode
     GridFiller<F, Sizes, Modes, DModes>::Fill(grid);
     ClaimOpcodes(pattern, family, grid, Sizes, Modes, DModes);
 }

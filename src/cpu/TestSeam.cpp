@@ -5,22 +5,18 @@
 
 namespace vexil::cpu_seam {
 
-namespace {
-MachineTables g_flat;
-}
-
-void MapFlatRam(uint16_t* ram) {
+void MapFlatRam(MachineTables& flat, uint16_t* ram) {
     CpuBuildDispatchTable();
     uint8_t* host = reinterpret_cast<uint8_t*>(ram);
-    g_flat.fetch.Clear();
-    g_flat.fetch.Add({0, kAddressMask, reinterpret_cast<intptr_t>(host)});
-    for (RegionTable* t : {&g_flat.readByte, &g_flat.readWord, &g_flat.writeByte, &g_flat.writeWord}) {
+    flat.fetch.Clear();
+    flat.fetch.Add({0, kAddressMask, reinterpret_cast<intptr_t>(host)});
+    for (RegionTable* t : {&flat.readByte, &flat.readWord, &flat.writeByte, &flat.writeWord}) {
         t->Clear();
         t->Add({0, kAddressMask, nullptr, nullptr, host});
     }
-    g_cpu.supervisor = g_flat.Set();
-    g_cpu.user = g_flat.Set();
-    g_cpu.current = g_flat.Set();
+    g_cpu.supervisor = flat.Set();
+    g_cpu.user = flat.Set();
+    g_cpu.current = flat.Set();
     g_cpu.resetHook = nullptr;
 }
 

@@ -4,11 +4,14 @@
 
 #include <cstdint>
 
+#include "memory/Memory.h"
+
 namespace vexil::cpu_seam {
 
 // All 16 MB of the address space as plain RAM backed by `ram` (0x800000 host-order words),
-// for supervisor and user mode alike; no I/O, ROM or bus-error regions, no reset hook.
-void MapFlatRam(uint16_t* ram);
+// for supervisor and user mode alike; no I/O, ROM or bus-error regions, no reset hook. The
+// caller keeps `tables` (the CPU reaches memory through them) for as long as it runs.
+void MapFlatRam(MachineTables& tables, uint16_t* ram);
 
 struct Registers {
     uint32_t d[8], a[8], usp, ssp;

@@ -133,6 +133,9 @@ public:
     virtual int Draw(const ControlBar& bar) = 0;
 };
 
+// The window's caption, which its message boxes carry too.
+constexpr const char* kWindowTitle = "Vexil 1.00";
+
 // The devices of one back end. The application owns none of them.
 struct Devices {
     Window* window = nullptr;

@@ -1,7 +1,7 @@
 #include "ui/DiskPage.h"
 
-#include "app/App.h"
 #include "floppy/DiskImage.h"
+#include "machine/Machine.h"
 #include "ui/HostFolders.h"
 
 namespace vexil {
@@ -32,7 +32,7 @@ const char* FormatName(DiskFormat format) {
 
 }  // namespace
 
-DiskPage::DiskPage(App& app) : app_(app) {}
+DiskPage::DiskPage(PageHost& app) : app_(app) {}
 
 int DiskPage::AddNode(int parent, const std::string& name, bool archive) {
     Node node;

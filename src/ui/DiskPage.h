@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-namespace vexil {
+#include "ui/PageHost.h"
 
-class App;
+namespace vexil {
 
 class DiskPage {
 public:
@@ -36,7 +36,7 @@ public:
         std::string fileName, fileSize, fileFormat, tracks, sectors, sides, capacity, compression, bootSector;
     };
 
-    explicit DiskPage(App& app);
+    explicit DiskPage(PageHost& app);
 
     // Starts the page afresh, as each showing does: the tree from its roots with the folder of
     // `Directory` opened and selected, the list of its images, no image selected.
@@ -82,7 +82,7 @@ private:
     int FindChild(int node, const std::string& name) const;
     void Describe(const std::string& name);
 
-    App& app_;
+    PageHost& app_;
     int generation_ = 0;
     std::vector<Node> nodes_;
     std::vector<int> roots_;

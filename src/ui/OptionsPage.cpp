@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/App.h"
+#include "machine/Machine.h"
 
 namespace vexil {
 
@@ -52,7 +52,7 @@ const char* RefusalText(RomRefusal why) {
 
 }  // namespace
 
-OptionsPage::OptionsPage(App& app) : app_(app) {}
+OptionsPage::OptionsPage(PageHost& app) : app_(app) {}
 
 void OptionsPage::Open() {
     selectedRow_ = -1;

@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/RomList.h"
 #include "ui/HostFolders.h"
+#include "ui/PageHost.h"
+#include "ui/RomList.h"
 
 namespace vexil {
-
-class App;
 
 class OptionsPage {
 public:
@@ -65,7 +64,7 @@ public:
         std::string file, type, base, version, date, country, active;
     };
 
-    explicit OptionsPage(App& app);
+    explicit OptionsPage(PageHost& app);
 
     // Starts the page afresh, as each showing does.
     void Open();
@@ -119,7 +118,7 @@ public:
 private:
     void Restart();
 
-    App& app_;
+    PageHost& app_;
     HostChoices host_;
     int selectedRow_ = -1;
     std::string pickerFolder_;  // where the picker opens: the folder of the last image added

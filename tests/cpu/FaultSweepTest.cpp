@@ -153,7 +153,7 @@ protected:
         if (s.busErrors) {
             g_cpu.supervisor = g_cpu.user = g_cpu.current = busMap_.Set();
         } else {
-            cpu_seam::MapFlatRam(ram_.data());
+            cpu_seam::MapFlatRam(flat_, ram_.data());
         }
         g_cpu.resetHook = nullptr;
         std::set<uint16_t> faulted;
@@ -191,6 +191,7 @@ protected:
     }
 
     std::vector<uint16_t> ram_;
+    MachineTables flat_;
     MachineTables busMap_;
     CpuState saved_;
 };

@@ -218,7 +218,7 @@ std::vector<Vector> ReadVectors(const fs::path& path) {
 class VectorRunner {
 public:
     VectorRunner() : ram_(0x800000) {
-        cpu_seam::MapFlatRam(ram_.data());
+        cpu_seam::MapFlatRam(tables_, ram_.data());
         g_cpu.resetHook = [](void*) {};  // RESET resets the chips and goes on, as on the machine
     }
 
@@ -283,6 +283,7 @@ private:
     void Poke(uint32_t address, uint8_t v) { Bytes()[(address & 0xFFFFFF) ^ 1] = v; }
     uint8_t Peek(uint32_t address) { return Bytes()[(address & 0xFFFFFF) ^ 1]; }
     std::vector<uint16_t> ram_;
+    MachineTables tables_;
 };
 
 std::vector<std::string> VectorFiles() {

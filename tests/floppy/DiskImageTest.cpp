@@ -326,37 +326,6 @@ TEST(DiskImage, InsertionFailuresHaveStatusAndMessage) {
     std::filesystem::remove(path);
 }
 
-// Random bytes under each format's signature, and random sizes: refused or read, never more.
-TEST(DiskImage, RandomFilesOfEveryFormat) {
-    const std::string path = test::ScratchPath("random.img");
-    DiskImage d;
-    for (uint32_t seed = 0; seed < 60; ++seed) {
-        Bytes b = test::RandomBytes(512 + (seed % 6) * 4099 + (seed % 2) * 737280, seed);
-        switch (seed % 4) {
-            case 0:  // MSA
-                b[0] = 0x0E, b[1] = 0x0F, b[6] = b[7] = 0, b[4] = 0, b[2] = 0, b[8] = 0;
-                break;
-            case 1:  // DIM
-                b[0] = b[1] = 0x42, b[10] = b[11] = 0, b[13] = 0, b[12] %= 85, b[9] = 0, b[8] %= 12,
-                b[15] = 0, b[14] %= 3;
-                break;
-            case 2:  // FDI
-                std::memcpy(b.data(), "Formatted Disk Image file", 25);
-                b[0x8E] = 0;
-                break;
-            default:
-                break;
-        }
-        test::WriteFile(path, b);
-        if (!d.InsertImage(path)) continue;
-        for (int t = 0; t < d.Tracks(); ++t) {
-            for (int s = 0; s < d.Sides(); ++s) {
-                for (int r = 0; r <= 12; ++r) d.ReadSector(t, s, r);
-            }
-        }
-    }
-}
-
 // Disk images are only ever read: the file is the same afterwards.
 TEST(DiskImage, FilesAreNeverWritten) {
     const Bytes raw = RawImage(720, 9, 1, 720);

@@ -223,18 +223,5 @@ TEST(Fdi, TruncatedFilesAreRefused) {
     EXPECT_TRUE(d.InsertImage(WriteFdi(fdi)));
 }
 
-// Random command bytes: refused or decoded, and every sector the decoder kept reads back.
-TEST(Fdi, RandomTracks) {
-    DiskImage d;
-    for (uint32_t seed = 0; seed < 100; ++seed) {
-        Bytes m = test::RandomBytes(300 + seed * 37, seed);
-        m[0] = 0;
-        for (auto& b : m) b = b % 0x22 == 0x21 ? 0xFF : b % 0x22;  // mostly known commands
-        if (!d.InsertImage(WriteFdi(Fdi(0, 1, {{kFdiMfm, m}, {kFdiPlain10, test::RandomBytes(5120, seed)}}))))
-            continue;
-        for (int n = 0; n < 256; ++n) d.ReadSector(0, 0, n);
-    }
-}
-
 }  // namespace
 }  // namespace vexil

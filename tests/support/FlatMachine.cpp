@@ -3,7 +3,7 @@
 namespace vexil::test {
 
 FlatMachine::FlatMachine() : ram_(0x800000) {
-    cpu_seam::MapFlatRam(ram_.data());
+    cpu_seam::MapFlatRam(tables_, ram_.data());
 }
 
 void FlatMachine::Load(const AsmProgram& program, uint32_t entry) {

@@ -35,6 +35,7 @@ public:
 private:
     uint8_t* bytes() const { return reinterpret_cast<uint8_t*>(const_cast<uint16_t*>(ram_.data())); }
     std::vector<uint16_t> ram_;
+    MachineTables tables_;
 };
 
 // A fixture that runs the labelled cases of one assembled program on flat RAM.

@@ -532,7 +532,8 @@ void* PagePicture(const uint16_t* pixels, int width, int height) {
     return g_pageHost ? g_pageHost->Picture(pixels, width, height) : nullptr;
 }
 
-int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
+int RunWindowed(const std::function<WindowedRun(const Devices&)>& run, bool reportPace, std::FILE* out,
+                std::FILE* err) {
     // SDL falls back to drivers that draw nowhere; only a user who asks for one gets it.
     const char* asked = SDL_getenv("SDL_VIDEODRIVER");
     bool ready = SDL_Init(SDL_INIT_VIDEO) == 0;
@@ -556,14 +557,14 @@ int RunWindowed(const AppOptions& options, std::FILE* out, std::FILE* err) {
     const auto start = std::chrono::steady_clock::now();
     {
         SdlHost host;
-        App app(options, host.AllDevices(), err);
-        status = app.Run();
-        frames = app.FramesRun();
-        running = app.RunSeconds();
+        const WindowedRun result = run(host.AllDevices());
+        status = result.status;
+        frames = result.frames;
+        running = result.running;
         deviceRate = host.SoundDeviceRate();
     }
     SDL_Quit();
-    if (options.frames >= 0 && status == 0) {
+    if (reportPace && status == 0) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The pace of the machine itself: the frames over the time they took, and the rate at

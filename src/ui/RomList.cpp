@@ -1,4 +1,4 @@
-#include "app/RomList.h"
+#include "ui/RomList.h"
 
 #include <algorithm>
 #include <cctype>
