@@ -144,11 +144,12 @@ public:
 
     // The frame's sound: 16-bit mono samples at 44,100 Hz, the YM2149, the drive's noises and
     // the STE's DMA sound mixed, filtered and clipped. The scheduler's chooseSampleCount hook
-    // says how many samples the device takes this frame (881 unless the display paces).
+    // says how many samples the device takes this frame: the frame's share of 44,100 a second
+    // of machine time (881.07 at 50 Hz, 734.54 at 60, 617.00 at 71), unless the display paces.
     //   soundSink   gets the block for the device, as many samples as it asked for; headless
     //               runs write the same block to --wav.
-    //   recordSink  while set (a recording runs), the frame is mixed once at 881 samples, the
-    //               machine's own time, and handed here first; the device gets that block
+    //   recordSink  while set (a recording runs), the frame is mixed once at its share of
+    //               samples, the machine's own time, and handed here first; the device gets that block
     //               stretched to its count.
     // Sound() is the last mixed block (the oscilloscope draws it), SoundSamples() its length.
     const int16_t* Sound() const { return mixer_.Output(); }

@@ -33,6 +33,10 @@ struct LineTiming {
     int32_t firstPicture, endPicture;  // the lines with display enable: first, last + 1
     int32_t reloadLine;                // from this line on the video counter holds the base
 };
+// The 60 Hz and 71 Hz display windows, picture lines and reload lines are not yet checked
+// against hardware: the 71 Hz picture is taken to start 35 lines into the frame, and the
+// counter reloads three lines before the frame's end as at 50 Hz (310, 260, 498); the test
+// programs measure these as modelled (tests/video/video-timing.s).
 //                                      cycles lines start end  first end  reload
 constexpr LineTiming kLineTimings[3] = {
     {512, 313, 96, 416, 63, 263, 310}, {508, 263, 92, 412, 34, 234, 260}, {224, 501, 44, 204, 35, 435, 498}};
