@@ -36,6 +36,8 @@ void PrintUsage() {
         "  --boot a|c        with drive C:, boot from the floppy (Alternate held) or from C:\n"
         "  --ste             emulate an STE for this run\n"
         "  --ram KB          512, 1024, 2048, 2560 or 4096 KB of RAM\n"
+        "  --monitor colour|mono\n"
+        "                    the monitor for this run (mono: 640 x 400 at 71 Hz)\n"
         "  --frames N        stop after N frames (headless default 250)\n"
         "  --config FILE     settings file (default $XDG_CONFIG_HOME/vexil/vexil.ini)\n"
         "  --screenshot FILE save a screenshot at the end of the run\n"
@@ -90,6 +92,7 @@ int RunHeadlessWith(const vexil::AppOptions& options, const std::string& loadSta
     const vexil::MachineSettings settings = vexil::MachineSettingsOf(config);
     headless.Machine = options.machine.value_or(settings.Machine);
     headless.RAMSize = options.ramSize.value_or(settings.RAMSize);
+    headless.Monitor = options.monitor.value_or(settings.Monitor);
     headless.loadState = loadState;
     headless.saveState = saveState;
     headless.inputScript = input;
@@ -175,6 +178,16 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.frames = static_cast<int>(frames);
+        } else if (!std::strcmp(arg, "--monitor") && hasValue) {
+            const std::string monitor = argv[++i];
+            if (monitor == "colour" || monitor == "color")
+                options.monitor = 0;
+            else if (monitor == "mono")
+                options.monitor = 1;
+            else {
+                std::fprintf(stderr, "vexil: --monitor takes colour or mono, not '%s'\n", monitor.c_str());
+                return 2;
+            }
         } else if (!std::strcmp(arg, "--ram") && hasValue) {
             const std::string kb = argv[++i];
             if (kb == "512")
@@ -232,7 +245,7 @@ int main(int argc, char** argv) {
             else
                 options.wav = value;
         } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram") ||
-                   !std::strcmp(arg, "--boot")) {
+                   !std::strcmp(arg, "--boot") || !std::strcmp(arg, "--monitor")) {
             return BadArgument("this option needs a value:", arg);
         } else {
             return BadArgument("unknown option", arg);

@@ -77,6 +77,7 @@ MachineSettings App::WantedSettings() const {
     MachineSettings settings = MachineSettingsOf(config_);
     if (options_.machine) settings.Machine = *options_.machine;
     if (options_.ramSize) settings.RAMSize = *options_.ramSize;
+    if (options_.monitor) settings.Monitor = *options_.monitor;
     // The machine's drives take the images start-up chose.
     settings.DriveA = driveAPath_;
     if (!options_.diskB.empty()) settings.DriveB = options_.diskB;
@@ -109,9 +110,11 @@ void App::ConnectDisplay() {
         uint16_t* pixels = devicesUp_ ? devices_.display->LockFrame(&pitch) : nullptr;
         return BackBuffer{pixels, pitch * 2};
     };
+    if (devicesUp_) devices_.display->SetFullHeight(!machine_->ColourMonitor());
 }
 
-// The frame's sound goes to the sound output: 881 samples with the wait for room that holds
+// The frame's sound goes to the sound output: the frame's share of 44,100 samples a second
+// (881 or 882 at 50 Hz, 734 or 735 at 60, 617 at 71) with the wait for room that holds
 // the machine to real time, or, with `ForceVBLSync`, what the device played since the last
 // frame, without waiting. Only a running machine waits (a debugger step never does). The
 // sound switches are taken from the settings here and whenever the machine starts running.
@@ -119,8 +122,8 @@ void App::ConnectSound() {
     machine_->SetYmSound(config_.YMSound != 0);
     machine_->SetDiskSound(config_.DiskSound != 0);
     machine_->SetLowPass(config_.bLowPass != 0);
-    machine_->Scheduler().hooks.chooseSampleCount = [this] {
-        return devicesUp_ && config_.ForceVBLSync ? devices_.sound->FrameSampleCount() : kSamplesPerFrame;
+    machine_->Scheduler().hooks.chooseSampleCount = [this](int32_t machineCount) {
+        return devicesUp_ && config_.ForceVBLSync ? devices_.sound->FrameSampleCount() : machineCount;
     };
     machine_->soundSink = [this](const int16_t* samples, int32_t count) {
         if (devicesUp_)
@@ -314,7 +317,7 @@ void App::ResetMachine(bool cold) {
         const MachineSettings& built = machine_->Settings();
         if (wanted.Machine != built.Machine || wanted.RAMSize != built.RAMSize ||
             ChooseTosRom(options_, roms_) != loadedTos_ || WantedCartridge() != loadedCartridge_ ||
-            wanted.FolderDrive != built.FolderDrive ||
+            wanted.Monitor != built.Monitor || wanted.FolderDrive != built.FolderDrive ||
             wanted.FolderDriveReadOnly != built.FolderDriveReadOnly) {
             BuildMachine();
         }
@@ -434,6 +437,8 @@ void App::TurnRunning() {
         ResetMachine(true);
         return;
     }
+    devices_.display->SetFramePeriod(machine_->Scheduler().LastFrameCycles() * int64_t{1000000} /
+                                     kCpuClockHz);
     devices_.display->PresentFrame();
     ++framesRun_;
     lastFrame_ = std::chrono::steady_clock::now();

@@ -65,6 +65,7 @@ struct AppOptions {
     char boot = 'c';                   // with drive C:, 'a' boots from the floppy
     std::optional<uint32_t> machine;   // Machine
     std::optional<uint32_t> ramSize;   // RAMSize
+    std::optional<uint32_t> monitor;   // Monitor
     bool debug = false;
     int frames = -1;  // quit after this many frames (-1: no limit)
     std::string screenshot;

@@ -166,6 +166,7 @@ constexpr Field kNumberFields[] = {
     {"Machine", "DiskSound", &MachineConfig::DiskSound},
     {"Machine", "DriveBConnected", &MachineConfig::DriveBConnected},
     {"Machine", "Machine", &MachineConfig::Machine},
+    {"Machine", "Monitor", &MachineConfig::Monitor},
     {"Machine", "bDontShow", &MachineConfig::bDontShow},
     {"Machine", "bUseJoystick", &MachineConfig::bUseJoystick},
     {"Machine", "bArrowForJoystick", &MachineConfig::bArrowForJoystick},
@@ -377,6 +378,7 @@ void LoadConfigFrom(const SettingsFile& file, MachineConfig& config, RomList& ro
     config.FastDisk = config.FastDisk != 0;
     config.DriveBConnected = config.DriveBConnected != 0;
     if (config.Machine > 1) config.Machine = MachineConfig{}.Machine;
+    if (config.Monitor > 1) config.Monitor = MachineConfig{}.Monitor;
     if (config.FrameSkip > 9) config.FrameSkip = 9;
     if (config.g_softwareMode > 3) config.g_softwareMode = MachineConfig{}.g_softwareMode;
     ApplyRamSize(config, config.RAMSize);
@@ -487,6 +489,7 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     MachineSettings settings;
     settings.Machine = config.Machine;
     settings.RAMSize = config.RAMSize;
+    settings.Monitor = config.Monitor;
     settings.DriveB = config.DriveB;
     settings.FolderDrive = config.FolderDrive;
     settings.FastDisk = config.FastDisk != 0;

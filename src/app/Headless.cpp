@@ -25,6 +25,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
     MachineSettings settings{options.Machine,  options.RAMSize, options.DriveA,    options.DriveB,
                              options.FastDisk, options.YMSound, options.DiskSound, options.bLowPass,
                              options.DriveBConnected};
+    settings.Monitor = options.Monitor;
     settings.FolderDrive = options.FolderDrive;
     settings.FolderDriveReadOnly = options.FolderDriveReadOnly;
     settings.BootDrive = options.boot;
@@ -89,6 +90,7 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         machine.soundSink = [&wav](const int16_t* samples, int32_t count) { wav.Write(samples, count); };
     }
     const auto start = std::chrono::steady_clock::now();
+    const int64_t startCycles = machine.Scheduler().CyclesRun();
     int frames = 0;
     uint32_t result = kRunBudgetSpent;
     while (frames < options.frames && result == kRunBudgetSpent && !machine.NatFeats().Exited()) {
@@ -97,8 +99,10 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         if (result == kRunBudgetSpent) ++frames;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double machineSeconds =
+        static_cast<double>(machine.Scheduler().CyclesRun() - startCycles) / kCpuClockHz;
     std::fprintf(out, "%d frames (%.1f s of machine time) in %.2f s; PC $%06X SR $%04X\n", frames,
-                 frames / 50.0, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
+                 machineSeconds, seconds, g_cpu.pc & 0xFFFFFF, CpuGetSr());
     machine.soundSink = nullptr;
     const bool portsClosed = printer.Close(error) && serial.Close(error);
     if (!wav.Close(error) || !portsClosed) {

@@ -14,6 +14,7 @@ struct HeadlessOptions {
     int frames = 250;       // 5 seconds of the machine's time
     uint32_t Machine = 0;   // 0 ST, 1 STE
     uint32_t RAMSize = 2;   // 0 512 KB, 1 1 MB, 2 2 MB, 3 4 MB, 4 2.5 MB
+    uint32_t Monitor = 0;   // 0 colour, 1 monochrome
     std::string loadState;  // start from this save state (its machine and RAM size hold)
     std::string saveState;  // write the state here after the last frame
     std::string DriveA;     // disk images for drives A and B (raw, MSA, DIM, FDI, STX, or in a zip)
@@ -28,7 +29,7 @@ struct HeadlessOptions {
     bool bLowPass = true;
     bool DriveBConnected = true;
     std::string wavPath;      // write the mixed sound here, as a device would get it (44,100 Hz,
-                              // mono, 16-bit, 881 samples a frame)
+                              // mono, 16-bit, the frame's share of 44,100 a second)
     std::string inputScript;  // keyboard, mouse and joystick events by frame (InputScript.h)
     std::string screenshot;   // write the last picture here as a TGA file
     std::string printer;      // the printer port's bytes to this file ("-": standard output)

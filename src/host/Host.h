@@ -58,9 +58,13 @@ public:
     virtual void ShutdownDisplay() = 0;
     // The back buffer the renderer fills, `pitch` in pixels; null when there is none.
     virtual uint16_t* LockFrame(int* pitch) = 0;
-    // Shows the finished frame. A window back end holds the machine to 50 frames a second here
+    // Shows the finished frame. A window back end holds the machine to its frame rate here
     // when the sound output does not pace it (no sound device).
     virtual void PresentFrame() = 0;
+    // The frame's length in machine time (the pace without sound), and whether the renderer
+    // fills every host line (the monochrome monitor: the texture path then takes all 600).
+    virtual void SetFramePeriod(int64_t microseconds) { (void)microseconds; }
+    virtual void SetFullHeight(bool full) { (void)full; }
     // Clears the picture to black and shows it.
     virtual void ClearScreen() = 0;
     // Copies the last picture as shown, 800 x 600 pixels, into `out`; false when there is none.

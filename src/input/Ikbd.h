@@ -41,6 +41,8 @@
 
 #include <cstdint>
 
+#include "memory/Memory.h"
+
 namespace vexil {
 
 class StateWriter;
@@ -50,7 +52,7 @@ namespace ikbd {
 constexpr int kQueueBytes = 1024;
 constexpr int kKeys = 128;                                  // ST key codes 0x01-0x7F
 constexpr uint8_t kLeftButton = 0x02, kRightButton = 0x01;  // as in the relative packet header
-constexpr int64_t kCyclesPerSecond = 8021247;
+constexpr int64_t kCyclesPerSecond = kCpuClockHz;
 constexpr int64_t kTickCycles = 10016;
 }  // namespace ikbd
 

@@ -86,7 +86,7 @@ constexpr unsigned kImrb = 0x15, kVr = 0x17, kTacr = 0x19, kTbcr = 0x1B, kTcdcr 
 constexpr unsigned kTadr = 0x1F, kTbdr = 0x21, kTcdr = 0x23, kTddr = 0x25, kScr = 0x27;
 // UCR, RSR, TSR and UDR (0x29-0x2F) are the USART's: usart::kUcr... in Usart.h.
 constexpr uint8_t kVrSoftwareEoi = 0x08;
-constexpr int64_t kCpuClock = 8021247;
+constexpr int64_t kCpuClock = kCpuClockHz;
 constexpr int64_t kTimerClock = 2457600;
 // Timer time: one CPU cycle and one MFP clock in ticks of 1 / (kCpuClock x kTimerClock) s.
 constexpr int64_t kTicksPerCycle = kTimerClock;

@@ -24,12 +24,19 @@ void Call(const Hook& hook, Args... args) {
 FrameScheduler::FrameScheduler() : snapshot_(new uint8_t[kScreenSnapshotBytes]()) {}
 
 void FrameScheduler::PowerOn() {
+    lines.PowerOn();
+    hblLine_ = 0;
+    lineEventOffset_ = 0;
+    lastFrameLines_ = kLinesPerFrame;
+    lastFrameCycles_ = kCyclesPerFrame;
+    cyclesBefore_ = 0;
+    sampleRemainder_ = 0;
     frameCount = 330;
     nextKeyboardTick = kKeyboardTickCycles;
     nextVbl = kVblPosition;
     nextHbl = kHblPosition;
-    nextLineEvent = kLineEventPosition;
     lineCount = 0;
+    UpdateLineEvents();
     border.displayEnable = border.topBorderOpen = border.bottomBorderOpen = 0;
     nextEventKind = kEventNone;
     events.CancelAll();
@@ -45,38 +52,57 @@ void FrameScheduler::Compete(Cycles due, int32_t kind, Cycles& earliest) {
     }
 }
 
+int32_t FrameScheduler::MachineSampleCount(Cycles frameCycles) {
+    const int64_t share = sampleRemainder_ + int64_t{44100} * frameCycles;
+    sampleRemainder_ = share % kCpuClockHz;
+    return static_cast<int32_t>(share / kCpuClockHz);
+}
+
+// The HBL and the display-end point of the lines they wait for, as the lines' timings give them.
+void FrameScheduler::UpdateLineEvents() {
+    nextHbl = lines.LineStart(hblLine_) + kHblPosition;
+    const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
+    nextLineEvent = lines.LineStart(lineCount) + t.displayEnd + kLineEventDelay + lineEventOffset_;
+}
+
 int32_t FrameScheduler::ServiceEvents() {
     const Cycles now = g_cpu.clock;
-    if (now >= kCyclesPerFrame) return EndFrame();
+    lines.DecideLines(now);
+    const Cycles frameEnd = lines.FrameEnd();
+    if (now >= frameEnd) return EndFrame();
+    UpdateLineEvents();
 
     Mfp& mfp = *mfp_;
     mfp.TakePosted();  // from here on it tells whether a chip event posted
-    Cycles earliest = kCyclesPerFrame;
+    Cycles earliest = frameEnd;
     nextEventKind = kEventNone;
 
     // 1. The display-end point of the line: the display enable signal falls there on the lines
-    // that show picture (timer B's input).
+    // that show picture (timer B's input). The first and last lines with display enable are the
+    // mode's as the counter passes them.
     bool lineShownEnded = false;
     Cycles lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     if (now >= lineDue) {
-        nextLineEvent += kCyclesPerLine;
+        const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
         ++lineCount;
         lineStartCounted_ = false;
-        if (lineCount == kFirstCountedLine) border.displayEnable = 1;
+        if (lineCount == t.firstPicture + 1) border.displayEnable = 1;
         lineShownEnded = border.displayEnable != 0;
-        if (lineCount == kLastCountedLine && !border.bottomBorderOpen) border.displayEnable = 0;
+        if (lineCount == t.endPicture && !border.bottomBorderOpen) border.displayEnable = 0;
+        UpdateLineEvents();
         lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     }
     Compete(lineDue, kEventTimerB, earliest);
 
     // 2. Timer B: in event count mode it counts the display enable signal's falling edges, or
-    // with AER bit 3 its rising edges, kDisplayCycles before the line's end.
+    // with AER bit 3 its rising edges, a display's length before the line's end.
     if (mfp.CountsEvents(kTimerB)) {
         if (mfp.Register(mfp::kAer) & mfp::kAerTimerB) {
             const int32_t line = lineCount + 1;  // the line whose display starts next
-            const bool shown = (line >= kFirstCountedLine || border.topBorderOpen) &&
-                               (line <= kLastCountedLine || border.bottomBorderOpen);
-            const Cycles startDue = lineDue - kDisplayCycles;
+            const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
+            const bool shown = (line > t.firstPicture || border.topBorderOpen) &&
+                               (line <= t.endPicture || border.bottomBorderOpen);
+            const Cycles startDue = lineDue - (t.displayEnd - t.displayStart);
             if (shown && !lineStartCounted_) {
                 if (now >= startDue) {
                     lineStartCounted_ = true;
@@ -114,7 +140,8 @@ int32_t FrameScheduler::ServiceEvents() {
         Compete(nextVbl, kEventVbl, earliest);
     }
     if (now >= nextHbl) {
-        nextHbl += kCyclesPerLine;
+        ++hblLine_;
+        nextHbl = lines.LineStart(hblLine_) + kHblPosition;
         if (interruptSink(2, -1) == 0) return Posted(kEventHbl);
     } else {
         Compete(nextHbl, kEventHbl, earliest);
@@ -184,28 +211,43 @@ void FrameScheduler::Save(StateWriter& out) const {
     out.Put(static_cast<int32_t>(events.Count()));
     for (int n = 0; n < events.Count(); ++n) out.Put(events.Due(n));
     out.PutBytes(snapshot_.get(), kScreenSnapshotBytes);
+    for (int32_t v : {hblLine_, lineEventOffset_, lastFrameLines_, lastFrameCycles_, machineSampleCount})
+        out.Put(v);
+    out.Put(cyclesBefore_);
+    out.Put(sampleRemainder_);
+    lines.Save(out);
 }
 
 bool FrameScheduler::Load(StateReader& in, bool commit) {
-    int32_t lineEvent, lines, frames, hbl, vbl, keyboard, kind, samples, synthesised, count;
+    int32_t lineEvent, lineEvents, frames, hbl, vbl, keyboard, kind, samples, synthesised, count;
     uint32_t display, top, bottom, armed;
     uint8_t parity, startCounted;
     Cycles due[kMaxChipEvents] = {};
     if (!in.BeginSection("SCHD")) return false;
-    bool ok = in.Get(lineEvent) && in.Get(lines) && in.Get(frames) && in.Get(hbl) && in.Get(vbl) &&
+    bool ok = in.Get(lineEvent) && in.Get(lineEvents) && in.Get(frames) && in.Get(hbl) && in.Get(vbl) &&
               in.Get(keyboard) && in.Get(kind) && in.Get(samples) && in.Get(synthesised) && in.Get(display) &&
               in.Get(top) && in.Get(bottom) && in.Get(armed) && in.Get(parity) && in.Get(startCounted) &&
               in.Get(count) && count == events.Count();
     for (int n = 0; ok && n < events.Count(); ++n) ok = in.Get(due[n]) && PlausibleCycles(due[n]);
     const uint8_t* snapshot = ok ? in.View(kScreenSnapshotBytes) : nullptr;
-    if (snapshot == nullptr || !in.EndSection()) return false;
+    int32_t hblLine = 0, offset = 0, lastLines = 0, lastCycles = 0, machineSamples = 0;
+    int64_t cyclesBefore = 0, remainder = 0;
+    ok = snapshot != nullptr && in.Get(hblLine) && in.Get(offset) && in.Get(lastLines) &&
+         in.Get(lastCycles) && in.Get(machineSamples) && in.Get(cyclesBefore) && in.Get(remainder) &&
+         in.EndSection();
+    if (!ok || hblLine < 0 || hblLine > kMaxFrameLines + 1 || (offset != 0 && offset != 4) ||
+        lastLines <= 0 || lastLines > kMaxFrameLines || lastCycles <= 0 ||
+        lastCycles > kMaxFrameLines * kCyclesPerLine || machineSamples < 0 || machineSamples > 4096 ||
+        cyclesBefore < 0 || remainder < 0 || remainder >= kCpuClockHz || !lines.Load(in, commit))
+        return false;
     for (int32_t v : {lineEvent, hbl, vbl, keyboard, frames})
         if (!PlausibleCycles(v)) return false;
-    if (lines < 0 || lines > kLinesPerFrame + 1 || kind < kEventVbl || kind > kEventNone || samples < 0 ||
-        samples > 4096 || synthesised < 0 || synthesised > 4096 || (armed >> events.Count()) != 0)
+    if (lineEvents < 0 || lineEvents > kMaxFrameLines + 1 || kind < kEventVbl || kind > kEventNone ||
+        samples < 0 || samples > 4096 || synthesised < 0 || synthesised > 4096 ||
+        (armed >> events.Count()) != 0)
         return false;
     if (!commit) return true;
-    nextLineEvent = lineEvent, lineCount = lines, frameCount = frames, nextHbl = hbl, nextVbl = vbl;
+    nextLineEvent = lineEvent, lineCount = lineEvents, frameCount = frames, nextHbl = hbl, nextVbl = vbl;
     nextKeyboardTick = keyboard, nextEventKind = kind, frameSampleCount = samples;
     synthesisedSampleCount = synthesised;
     border.displayEnable = display, border.topBorderOpen = top, border.bottomBorderOpen = bottom;
@@ -213,6 +255,8 @@ bool FrameScheduler::Load(StateReader& in, bool commit) {
     interlaceParity_ = parity != 0;
     lineStartCounted_ = startCounted != 0;
     std::memcpy(snapshot_.get(), snapshot, kScreenSnapshotBytes);
+    hblLine_ = hblLine, lineEventOffset_ = offset, lastFrameLines_ = lastLines, lastFrameCycles_ = lastCycles;
+    machineSampleCount = machineSamples, cyclesBefore_ = cyclesBefore, sampleRemainder_ = remainder;
     return true;
 }
 
@@ -242,12 +286,15 @@ void FrameScheduler::TakeSnapshot(uint32_t videoBase) {
 }
 
 int32_t FrameScheduler::EndFrame() {
+    lastFrameCycles_ = lines.FrameEnd();
+    lastFrameLines_ = lines.FinishFrame();
+
     // The picture.
     Call(hooks.profile, ProfileMark::kGraphicsStart);
     Call(hooks.terminateVideoLog);
     BackBuffer buffer = hooks.lockBackBuffer ? hooks.lockBackBuffer() : BackBuffer{};
     if (buffer.pixels != nullptr) {
-        if (softwareMode == 2 && !useTexture) {
+        if (softwareMode == 2 && !useTexture && !monoMonitor) {
             // Interlace: every other frame one host line lower.
             if (interlaceParity_) buffer.pixels += buffer.pitchBytes / 2;
             interlaceParity_ = !interlaceParity_;
@@ -261,7 +308,9 @@ int32_t FrameScheduler::EndFrame() {
 
     // The sound.
     Call(hooks.terminateSoundLog);
-    frameSampleCount = hooks.chooseSampleCount ? hooks.chooseSampleCount() : kSamplesPerFrame;
+    machineSampleCount = MachineSampleCount(lastFrameCycles_);
+    frameSampleCount =
+        hooks.chooseSampleCount ? hooks.chooseSampleCount(machineSampleCount) : machineSampleCount;
     Call(hooks.runDmaSound);
     Call(hooks.profile, ProfileMark::kFrameStop);
     // A count outside 1-4096 sends no sound, but the frame is still synthesised so that its
@@ -274,20 +323,24 @@ int32_t FrameScheduler::EndFrame() {
     Call(hooks.profile, ProfileMark::kFrameStart);
 
     // Carry the cycles over into the next frame.
-    g_cpu.clock -= kCyclesPerFrame;
-    mfp_->CarryTimers(kCyclesPerFrame);
-    events.Shift(kCyclesPerFrame);
-    nextHbl -= kCyclesPerFrame;
-    nextKeyboardTick -= kCyclesPerFrame;
+    const Cycles frameCycles = lastFrameCycles_;
+    g_cpu.clock -= frameCycles;
+    cyclesBefore_ += frameCycles;
+    mfp_->CarryTimers(frameCycles);
+    events.Shift(frameCycles);
+    hblLine_ = std::max(hblLine_ - lastFrameLines_, 0);
+    nextKeyboardTick -= frameCycles;
     nextVbl = kVblPosition;
+    lines.NewFrame();
 
     // Prepare the next frame.
     Call(hooks.startVideoFrame);
     Call(hooks.startSoundFrame);
     border.displayEnable = border.topBorderOpen = border.bottomBorderOpen = 0;
     lineCount = 0;
-    nextLineEvent = kLineEventPosition + kLineEventJitter[Mod33(frameCount)];
+    lineEventOffset_ = kLineEventJitter[Mod33(frameCount)];
     ++frameCount;
+    UpdateLineEvents();
     const uint32_t base = hooks.videoBase ? hooks.videoBase() : 0;
     TakeSnapshot(base);
     if (tables_ != nullptr) MemorySetScreenWatch(*tables_, base);

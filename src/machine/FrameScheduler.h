@@ -2,11 +2,14 @@
 //
 // The CPU runs freely for a budget of cycles that always ends at the next moment something
 // outside it has to happen. ServiceEvents then performs everything that has fallen due, posts
-// at most one interrupt, and hands out the next budget. A frame is 313 lines of 512 cycles; the
-// frame cycle counter is the CPU's cycle clock (g_cpu.clock), carried over at each frame end.
+// at most one interrupt, and hands out the next budget. The frame's lines are as long as the
+// video timing makes them (VideoLines.h: 50 Hz 313 lines of 512 cycles, 60 Hz 263 of 508,
+// 71 Hz 501 of 224); the frame cycle counter is the CPU's cycle clock (g_cpu.clock), carried
+// over at each frame end.
 //
 // Sources, in the order they are checked (on equal times the earlier one ends the budget):
-//   line event   display-end point of each line, 432 + 512 n plus jitter; timer B's input
+//   line event   display-end point of each line (cycle 432 of a 50 Hz line) plus jitter;
+//                timer B's input
 //   timer B      the MFP's timer B   timer A      the MFP's timer A, then the DMA sound's
 //                                                 frame end (timer A's input)
 //   floppy       the floppy controller's and its DMA's events; MFP channel 7
@@ -17,6 +20,7 @@
 // interrupt disabled and its output unused costs no events at all.
 //   VBL          frame cycle 80, level 4 autovector
 //   HBL          cycle 16 of every line, level 2 autovector
+//   frame end    the start of the line after the frame's last
 //
 // Chips post timed events of their own (floppy command phases, DMA transfers, keyboard bytes,
 // ACIA transmission): each registers its events once, with the source whose place in the order
@@ -47,6 +51,7 @@ class StateReader;
 constexpr Cycles kVblPosition = 80;
 constexpr Cycles kHblPosition = 16;
 constexpr Cycles kLineEventPosition = 432;
+constexpr Cycles kLineEventDelay = 16;  // the display-end point after display enable falls
 constexpr int32_t kFirstCountedLine = 64;
 constexpr int32_t kLastCountedLine = 263;
 constexpr Cycles kDisplayCycles = 320;  // the display enable signal is high this long per line
@@ -80,7 +85,9 @@ struct SchedulerHooks {
     std::function<void()> unlockAndDraw;
     std::function<void()> present;
     std::function<void()> terminateSoundLog;
-    std::function<int32_t()> chooseSampleCount;         // empty: 881
+    // The samples the device takes this frame; `machineCount` is the frame's share of 44,100 a
+    // second of machine time (empty hook: that share).
+    std::function<int32_t(int32_t machineCount)> chooseSampleCount;
     std::function<void()> runDmaSound;                  // DMA sound over the whole frame
     std::function<void(int32_t samples)> produceSound;  // synthesis, recording, output; any count
     std::function<void()> pollJoystick;
@@ -121,7 +128,18 @@ public:
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);
 
+    // Lines and cycles of the frame that ended last, and the cycles run since power-on.
+    int32_t LastFrameLines() const { return lastFrameLines_; }
+    Cycles LastFrameCycles() const { return lastFrameCycles_; }
+    int64_t CyclesRun() const { return cyclesBefore_ + g_cpu.clock; }
+    // The frame's share of 44,100 samples a second; the fraction is carried to the next frame.
+    int32_t MachineSampleCount(Cycles frameCycles);
+
     SchedulerHooks hooks;
+
+    // The frame's line timing, shared with the Shifter, which reports its mode changes there.
+    // In the frame-end hooks it holds the ended frame's lines (LastFrameLines() + 1 starts).
+    VideoLines lines;
 
     Cycles nextLineEvent = kLineEventPosition;  // without this line's jitter
     int32_t lineCount = 0;                      // line events passed in this frame
@@ -129,9 +147,10 @@ public:
     Cycles nextHbl = kHblPosition;
     Cycles nextVbl = kVblPosition;
     Cycles nextKeyboardTick = kKeyboardTickCycles;
-    BorderState border;                  // shared with the Shifter, whose border tricks open them
-    int32_t nextEventKind = kEventNone;  // what ends the current budget
-    int32_t frameSampleCount = kSamplesPerFrame;
+    BorderState border;                             // shared with the Shifter, whose border tricks open them
+    int32_t nextEventKind = kEventNone;             // what ends the current budget
+    int32_t frameSampleCount = kSamplesPerFrame;    // what the device takes this frame
+    int32_t machineSampleCount = kSamplesPerFrame;  // the frame's share of 44,100 a second
     int32_t synthesisedSampleCount = 0;
 
     InterruptSink interruptSink;  // where VBL and HBL are posted
@@ -139,9 +158,11 @@ public:
     // Copies of the display settings `g_softwareMode` (2: interlace) and `bUseTexture`.
     int32_t softwareMode = 0;
     bool useTexture = false;
+    bool monoMonitor = false;  // its frames are drawn a host line per emulated line
 
 private:
     int32_t EndFrame();
+    void UpdateLineEvents();
     // An interrupt went to the CPU: `kind` ends this call, and the caller calls again at once.
     int32_t Posted(int32_t kind) {
         nextEventKind = kind;
@@ -160,6 +181,12 @@ private:
     std::unique_ptr<uint8_t[]> snapshot_;
     bool interlaceParity_ = false;
     bool lineStartCounted_ = false;  // timer B counting line starts: this line's is counted
+    int32_t hblLine_ = 0;            // the line whose HBL comes next
+    Cycles lineEventOffset_ = 0;     // this frame's jitter offset of its line events
+    int32_t lastFrameLines_ = kLinesPerFrame;
+    Cycles lastFrameCycles_ = kCyclesPerFrame;
+    int64_t cyclesBefore_ = 0;     // cycles of the frames that ended
+    int64_t sampleRemainder_ = 0;  // of 44,100 x cycles / clock
 };
 
 }  // namespace vexil

@@ -48,7 +48,7 @@ Machine::Machine(const MachineSettings& settings)
       tables_(new MachineTables()),
       bus_(*tables_, &CpuChargeDevice, &banks_, block_->Ram()),
       io_((settings.Machine & 1) != 0),
-      shifter_(scheduler_.border, (settings.Machine & 1) != 0),
+      shifter_(scheduler_.border, scheduler_.lines, (settings.Machine & 1) != 0),
       fdc_(scheduler_.events, bus_, &drives_[0], &drives_[1], FdcLines()),
       blitter_(bus_),
       dmaSound_(scheduler_.events, bus_, DmaSoundLines()),
@@ -59,7 +59,7 @@ Machine::Machine(const MachineSettings& settings)
     // The chips of the I/O page, one registration each; their resets run in this order, and
     // each adds its section to the save state (EachSection, in file order).
     mfp_.PowerOn();
-    mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
+    mfp_.SetInputLine(mfp::kGpipMonochrome, ColourMonitor());  // low with a monochrome monitor
     io_.RegisterChip(MfpIoChip(mfp_));
     io_.RegisterChip(ShifterIoChip(shifter_));
     io_.RegisterChip(FloppyControllerIoChip(fdc_));
@@ -113,16 +113,17 @@ Machine::Machine(const MachineSettings& settings)
     };
 
     scheduler_.PowerOn();
+    scheduler_.monoMonitor = !ColourMonitor();
     scheduler_.Attach(&mfp_, tables_.get(), block_->Ram(), &banks_);
     fdc_.FastDisk = settings_.FastDisk;
     fdc_.DriveBConnected = settings_.DriveBConnected;
     fdc_.Reset();
     scheduler_.hooks.terminateSoundLog = [this] { ymList_ = ym_.ports.CloseList(); };
     scheduler_.hooks.produceSound = [this](int32_t samples) { ProduceSound(samples); };
-    scheduler_.hooks.runDmaSound = [this] { dmaSound_.EndFrame(); };
+    scheduler_.hooks.runDmaSound = [this] { dmaSound_.EndFrame(scheduler_.LastFrameCycles()); };
     scheduler_.hooks.startSoundFrame = [this] {
         ym_.ports.StartFrame();
-        dmaSound_.StartFrame();
+        dmaSound_.StartFrame(scheduler_.LastFrameCycles());
     };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     WireUsart();
@@ -232,9 +233,9 @@ DmaSound::Lines Machine::DmaSoundLines() {
     DmaSound::Lines lines;
     lines.context = this;
     lines.active = [](void* c, bool high) {
-        Mfp& mfp = static_cast<Machine*>(c)->mfp_;
-        constexpr bool kMonochromeDetect = true;
-        mfp.SetInputLine(mfp::kGpipMonochrome, kMonochromeDetect != high);
+        Machine& machine = *static_cast<Machine*>(c);
+        Mfp& mfp = machine.mfp_;
+        mfp.SetInputLine(mfp::kGpipMonochrome, machine.ColourMonitor() != high);
         mfp.TimerInputEdge(kTimerA, high);
     };
     return lines;
@@ -244,20 +245,21 @@ InsertResult Machine::InsertDisk(int drive, const std::string& path) {
     return drives_[drive & 1].InsertImage(path);
 }
 
-// The frame's sound. The device asks for `samples` (881, or what it played since the last
-// frame when the display paces). A frame that gives the device nothing (0, or more than a
-// block holds) is still synthesised, so that its sound-chip writes take effect and no note
-// hangs.
+// The frame's sound. The device asks for `samples` (the frame's share of 44,100 a second, or
+// what it played since the last frame when the display paces). A frame that gives the device
+// nothing (0, or more than a block holds) is still synthesised, so that its sound-chip writes
+// take effect and no note hangs.
 void Machine::ProduceSound(int32_t samples) {
+    const int32_t own = std::clamp(scheduler_.machineSampleCount, 1, sound::kMaxBlockSamples);
     const bool deviceTakes = samples >= 1 && samples <= sound::kMaxBlockSamples;
     if (!recordSink && deviceTakes) {
-        MixFrame(samples);
+        MixFrame(samples, own);
         if (soundSink) soundSink(mixer_.Output(), samples);
         return;
     }
     // Once per frame in the machine's time; the device's share is stretched from it.
-    MixFrame(sound::kFrameSamples);
-    if (recordSink) recordSink(mixer_.Output(), sound::kFrameSamples);
+    MixFrame(own, own);
+    if (recordSink) recordSink(mixer_.Output(), own);
     if (deviceTakes && soundSink) soundSink(mixer_.Stretched(samples), samples);
 }
 
@@ -265,9 +267,9 @@ void Machine::ProduceSound(int32_t samples) {
 // others add. Then the filter and the clip to 16 bits.
 // On the STE the YM2149 and the DMA sound pass the LMC1992 (its mixing, volumes and tone
 // controls); the drive's noises are the host's and join after it.
-void Machine::MixFrame(int32_t samples) {
+void Machine::MixFrame(int32_t samples, int32_t span) {
     int32_t* mix = mixer_.Begin(samples);
-    if (settings_.YMSound && ymList_ != nullptr) ym_.synth.Render(ymList_, mix, samples);
+    if (settings_.YMSound && ymList_ != nullptr) ym_.synth.Render(ymList_, mix, samples, span);
     if (settings_.Machine & 1) {
         const int64_t gain = dmaSound_.YmGain();
         if (gain != dmasound::kUnityGain)
@@ -293,12 +295,22 @@ void Machine::WireFrameEnd() {
         source.ram = block_->Ram();
         source.topBorderOpen = scheduler_.border.topBorderOpen != 0;
         source.bottomBorderOpen = scheduler_.border.bottomBorderOpen != 0;
+        source.lineStarts = scheduler_.lines.Starts();
+        source.lineTimings = scheduler_.lines.Timings();
+        source.lines = scheduler_.LastFrameLines();
+        source.monoMonitor = !ColourMonitor();
         renderer_.RenderFrame(buffer.pixels, buffer.pitchBytes, source);
     };
     hooks.drawOverlays = [this](BackBuffer buffer) {
         if (video_.bSoundDebug)
             overlay_.DrawSoundWaveform(buffer.pixels, buffer.pitchBytes, mixer_.Output(), mixer_.Count());
         if (video_.bProfile) overlay_.DrawMessages(buffer.pixels, buffer.pitchBytes / 2);
+        if (!renderer_.Synced()) {
+            // The picture is black; the line sits in the middle of the screen (of each host
+            // line pair on the colour monitor, whose frame is drawn a line pair apart).
+            const int32_t pitch = buffer.pitchBytes / 2;
+            overlay_.DrawText(buffer.pixels, pitch, ColourMonitor() ? 288 : 292, kCannotSyncMessage);
+        }
     };
     hooks.startVideoFrame = [this] {
         shifter_.StartFrame();

@@ -53,6 +53,7 @@ struct MachineSettings {
     std::string FolderDrive = {};      // a host folder served as GEMDOS drive C: (empty: none)
     bool FolderDriveReadOnly = false;  // drive C: refuses every write
     char BootDrive = 'c';              // with drive C:, 'a' boots from the floppy (Alt held through the boot)
+    uint32_t Monitor = 0;              // 0 colour, 1 monochrome (MFP GPIP 7 low, 640 x 400 at 71 Hz)
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -62,6 +63,9 @@ struct VideoSettings {
     uint32_t bProfile = 0;        // draw the status messages
     uint32_t bSoundDebug = 0;     // draw the sound waveform
 };
+
+// Shown over the black picture of a monitor that cannot follow the video timing.
+constexpr const char* kCannotSyncMessage = "The monitor cannot sync to this video mode";
 
 // RAM bytes for a `RAMSize` value (above 4: 2 MB).
 uint32_t RamBytesFor(uint32_t ramSize);
@@ -125,6 +129,7 @@ public:
     const DeviceBus& Bus() const { return bus_; }
     const MemoryController& Banks() const { return banks_; }
     const MachineSettings& Settings() const { return settings_; }
+    bool ColourMonitor() const { return (settings_.Monitor & 1) == 0; }
     Shifter& GetShifter() { return shifter_; }
     Renderer& GetRenderer() { return renderer_; }
     StatusOverlay& Overlay() { return overlay_; }
@@ -173,11 +178,12 @@ public:
 
     // The frame's sound: 16-bit mono samples at 44,100 Hz, the YM2149, the drive's noises and
     // the STE's DMA sound mixed, filtered and clipped. The scheduler's chooseSampleCount hook
-    // says how many samples the device takes this frame (881 unless the display paces).
+    // says how many samples the device takes this frame: the frame's share of 44,100 a second
+    // of machine time (881.07 at 50 Hz, 734.54 at 60, 617.00 at 71), unless the display paces.
     //   soundSink   gets the block for the device, as many samples as it asked for; headless
     //               runs write the same block to --wav.
-    //   recordSink  while set (a recording runs), the frame is mixed once at 881 samples, the
-    //               machine's own time, and handed here first; the device gets that block
+    //   recordSink  while set (a recording runs), the frame is mixed once at its share of
+    //               samples, the machine's own time, and handed here first; the device gets that block
     //               stretched to its count.
     // Sound() is the last mixed block (the oscilloscope draws it), SoundSamples() its length.
     const int16_t* Sound() const { return mixer_.Output(); }
@@ -207,7 +213,7 @@ private:
     void WireFrameEnd();
     void Profile(ProfileMark mark);
     void ProduceSound(int32_t samples);
-    void MixFrame(int32_t samples);
+    void MixFrame(int32_t samples, int32_t span);  // `samples` spanning the time of `span`
     FloppyController::Lines FdcLines();
     DmaSound::Lines DmaSoundLines();
 

@@ -347,15 +347,15 @@ void DmaSound::Due(Cycles due) {
     Plan();
 }
 
-void DmaSound::EndFrame() {
-    RunTo(kCyclesPerFrame - 1);
+void DmaSound::EndFrame(Cycles frameCycles) {
+    RunTo(frameCycles - 1);
 }
 
-void DmaSound::StartFrame() {
+void DmaSound::StartFrame(Cycles frameCycles) {
     sampleCount_ = 0;
-    s_.nextSample -= kCyclesPerFrame;
-    for (uint32_t i = replayed_; i < queued_; ++i) queue_[i].time -= kCyclesPerFrame;
-    s_.microwireStart -= kCyclesPerFrame;
+    s_.nextSample -= frameCycles;
+    for (uint32_t i = replayed_; i < queued_; ++i) queue_[i].time -= frameCycles;
+    s_.microwireStart -= frameCycles;
     if (s_.microwireBusy && MicrowireBitsSent(0) == 16) {
         s_.microwireBusy = 0;
         s_.microwireStart = 0;

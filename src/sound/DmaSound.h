@@ -103,8 +103,8 @@ public:
     void RunTo(Cycles now);
     // The frame scheduler's frame end (the sequencer runs to the frame's last cycle) and start
     // of the next frame (samples emptied, times carried over).
-    void EndFrame();
-    void StartFrame();
+    void EndFrame(Cycles frameCycles = kCyclesPerFrame);
+    void StartFrame(Cycles frameCycles = kCyclesPerFrame);
 
     // Adds the frame's samples to `count` mix samples, stretched over them.
     void MixInto(int32_t* mix, int32_t count) const;

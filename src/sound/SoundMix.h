@@ -15,7 +15,7 @@ namespace vexil {
 
 namespace sound {
 constexpr int32_t kOutputRate = 44100;
-constexpr int32_t kFrameSamples = 881;      // one 50 Hz frame of the machine's time
+constexpr int32_t kFrameSamples = 881;      // about one 50 Hz frame of the machine's time
 constexpr int32_t kMaxBlockSamples = 4096;  // the largest block a frame may ask for
 }  // namespace sound
 

@@ -46,7 +46,7 @@ constexpr std::array<std::array<uint8_t, 64>, 16> kEnvelope = [] {
     return table;
 }();
 
-// CPU cycles per output sample, in 1/4096 cycles: 745012.059...
+// CPU cycles per output sample, in 1/4096 cycles: 745011.97...
 constexpr double kExactSampleStep = static_cast<double>(ym::kCpuClock) * 4096.0 / ym::kOutputRate;
 
 // Register widths: tone periods 12 bits, noise period 5, volumes 5, envelope shape 4.
@@ -272,13 +272,11 @@ inline int32_t Ym2149::Sample() {
 
 // Time runs in 1/4096 CPU cycles: `untilWrite` is the time from the last sample to the next
 // listed write, `carry` the time from the last sample to the write just applied.
-void Ym2149::Render(const YmWrite* list, int32_t* output, int32_t count) {
+void Ym2149::Render(const YmWrite* list, int32_t* output, int32_t count, int32_t span) {
     blockMin_ = 32767;
     blockMax_ = -32768;
-    sampleStep_ =
-        count == ym::kFrameSamples
-            ? static_cast<uint32_t>(kExactSampleStep)
-            : static_cast<uint32_t>(static_cast<double>(ym::kFrameSamples) / count * kExactSampleStep);
+    sampleStep_ = count == span ? static_cast<uint32_t>(kExactSampleStep)
+                                : static_cast<uint32_t>(static_cast<double>(span) / count * kExactSampleStep);
     uint32_t carry = 0;
     const YmWrite* entry = list;
     uint32_t untilWrite = entry->delta << 12;

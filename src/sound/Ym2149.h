@@ -16,7 +16,7 @@
 //   0xFF8802  read: the select latch                                 write: selected register
 //   odd bytes read 0xFF, writes ignored
 //
-// Clocks: the chip runs at 8,021,248 / 4 = 2,005,312 Hz. A tone of period P (12 bits) is a
+// Clocks: the chip runs at the CPU clock / 4 = 2,005,311 Hz. A tone of period P (12 bits) is a
 // square wave of C / (16 P) Hz; periods 0-5 hold the channel high (so volume writes alone play
 // samples). Noise of period N (5 bits) steps a 17-bit shift register C / (16 N) times a second;
 // periods 0-2 hold it high. The envelope runs 32 steps of 16 E chip clocks per turn.
@@ -49,9 +49,9 @@ struct YmWrite {
 };
 
 namespace ym {
-constexpr uint32_t kCpuClock = 8021248;
+constexpr uint32_t kCpuClock = kCpuClockHz;
 constexpr uint32_t kDivider = 4;
-constexpr uint32_t kChipClock = kCpuClock / kDivider;  // 2005312 Hz
+constexpr uint32_t kChipClock = kCpuClock / kDivider;  // 2005311 Hz
 constexpr uint32_t kOutputRate = 44100;
 constexpr int32_t kFrameSamples = 881;
 constexpr int32_t kMaxBlockSamples = 4096;
@@ -126,8 +126,9 @@ public:
     Ym2149();
 
     // Produces `count` samples (signed, in 32-bit slots) into `output`, applying the list's
-    // writes at their times. Whatever `count`, the block spans the time of 881 samples.
-    void Render(const YmWrite* list, int32_t* output, int32_t count);
+    // writes at their times. Whatever `count`, the block spans the time of `span` samples (the
+    // frame's share of 44,100 a second).
+    void Render(const YmWrite* list, int32_t* output, int32_t count, int32_t span = ym::kFrameSamples);
     // The machine reset: mixer and volumes silenced at the end of the next Render.
     void RequestReset() { s_.resetRequest = 1; }
     // The 14 registers as applied (masked), and whether register 13 was written since the

@@ -69,7 +69,7 @@ constexpr uint32_t kRamSizeOfChoice[5] = {0, 1, 2, 4, 3};
 }  // namespace
 
 int OptionsPage::ChoiceCount(Group group) {
-    constexpr int kCounts[kGroups] = {2, 5, 2, 2, 4};
+    constexpr int kCounts[kGroups] = {2, 5, 2, 2, 4, 2};
     return group >= 0 && group < kGroups ? kCounts[group] : 0;
 }
 
@@ -80,6 +80,7 @@ const char* OptionsPage::ChoiceLabel(Group group, int index) {
         {"Real Time", "Ultra Fast"},
         {"CPU Rendering", "GPU (Texture)"},
         {"Normal", "Half", "Interlace", "Blend"},
+        {"Colour", "Mono"},
     };
     if (index < 0 || index >= ChoiceCount(group)) return "";
     return kLabels[group][index];
@@ -100,6 +101,8 @@ int OptionsPage::Choice(Group group) const {
             return c.bUseTexture ? 1 : 0;
         case kLineMode:
             return static_cast<int>(c.g_softwareMode & 3);
+        case kMonitor:
+            return static_cast<int>(c.Monitor & 1);
         case kGroups:
             break;
     }
@@ -141,6 +144,9 @@ void OptionsPage::Choose(Group group, int index) {
         case kLineMode:
             c.g_softwareMode = value;
             app_.ApplySettings();
+            break;
+        case kMonitor:
+            c.Monitor = value;  // at the next cold reset
             break;
         case kGroups:
             break;

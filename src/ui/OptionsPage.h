@@ -34,7 +34,7 @@ public:
     };
 
     // Groups of buttons of which one is chosen.
-    enum Group { kModel, kRam, kDiskSpeed, kRenderPath, kLineMode, kGroups };
+    enum Group { kModel, kRam, kDiskSpeed, kRenderPath, kLineMode, kMonitor, kGroups };
     // Check boxes.
     enum Box {
         kYm,

@@ -30,6 +30,7 @@ struct MachineConfig {
     uint32_t DiskSound = 1;
     uint32_t DriveBConnected = 1;  // 0: the machine has one floppy drive
     uint32_t Machine = 0;          // 0 ST, 1 STE
+    uint32_t Monitor = 0;          // 0 colour, 1 monochrome
     uint32_t bDontShow = 0;
     uint32_t bUseJoystick = 0;
     uint32_t bArrowForJoystick = 1;

@@ -46,6 +46,8 @@ public:
 
     // The 8 rows of a character's glyph (bit 7 leftmost), or null for codes without one.
     static const uint8_t* Glyph(unsigned char code);
+    // One line of text with its top at host line `top` (`pitch` in 16-bit pixels).
+    void DrawText(uint16_t* pixels, int32_t pitch, int top, const char* text) const;
 
 private:
     struct Slot {
@@ -55,7 +57,6 @@ private:
         bool blink = false;
         uint64_t shown = 0;  // order of showing, to find the oldest
     };
-    void DrawText(uint16_t* pixels, int32_t pitch, int top, const char* text) const;
 
     MillisecondClock clock_;
     Slot slots_[kSlots];

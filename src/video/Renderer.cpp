@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t kSnapshotBytes = 0x10000;
 constexpr uint32_t kRamMask = 0x3FFFFF;
-constexpr int64_t kHiddenCycles = 56;
 constexpr int64_t kVerticalBlankCycles = 21 * 512;
 
 }  // namespace
@@ -49,6 +48,7 @@ void Renderer::SetState(const uint16_t palette[16], uint8_t resolution, uint8_t 
     resolution_ = resolution & 3;
     lineOffset_ = lineOffset;
     scroll_ = scroll & 15u;
+    colour0_ = palette[0];
 }
 
 // Performs the entry at the read position and moves on; returns the next entry's delta. The
@@ -59,6 +59,7 @@ int64_t Renderer::Apply() {
     const uint32_t code = e.code & 0xFFFF;
     if (code <= 0x1E) {
         palette_[code >> 1] = colours_[e.value & 0xFFFF] * 0x10001u;
+        if (code == 0) colour0_ = static_cast<uint16_t>(e.value);
     } else {
         switch (code) {
             case kCodeCounter:
@@ -194,7 +195,7 @@ void Renderer::DrawHalfBlockLow(uint32_t offset, int half) {
 
 void Renderer::BorderLine() {
     linePos_ = 0;
-    remaining_ -= kHiddenCycles;
+    remaining_ -= hiddenLeft_;
     while (remaining_ < 0) remaining_ += Apply();
     int64_t left = kLineWords;
     while (remaining_ < left) {
@@ -203,11 +204,11 @@ void Renderer::BorderLine() {
         remaining_ = Apply();
     }
     Fill(left);
-    remaining_ -= left + kHiddenCycles;
+    remaining_ -= left + hiddenRight_;
 }
 
 void Renderer::PictureLine() {
-    remaining_ -= kHiddenCycles;
+    remaining_ -= hiddenLeft_;
     linePos_ = 0;
     blocks_ = 20;
     borderWidth_ = 40;
@@ -275,7 +276,7 @@ void Renderer::PictureLine() {
     // The STE's extra fetch of a scrolled line, and its line offset.
     if (lineScroll_ != 0) read_ += (resolution_ & 1) ? 4 : 8;
     read_ += 2 * lineOffset_;
-    remaining_ -= kHiddenCycles;
+    remaining_ -= hiddenRight_;
 }
 
 void Renderer::OutputLine() {
@@ -294,6 +295,36 @@ void Renderer::OutputLine() {
     hostLine_ += 2 * static_cast<ptrdiff_t>(pitch_);
 }
 
+// Moves the beam on by `cycles`, performing the entries it passes.
+void Renderer::Advance(int64_t cycles) {
+    remaining_ -= cycles;
+    while (remaining_ < 0) remaining_ += Apply();
+}
+
+// Lines past the frame's end go on with its last line's timing (their time is the next
+// frame's, which has no entries yet).
+VideoTiming Renderer::TimingOfLine(int32_t line) const {
+    if (lineTimings_ == nullptr) return kTiming50Hz;
+    return static_cast<VideoTiming>(lineTimings_[std::clamp(line, 0, lines_ - 1)] % 3);
+}
+
+int32_t Renderer::LineCycles(int32_t line) const {
+    if (lineStarts_ == nullptr || line < 0 || line >= lines_) return kLineTimings[TimingOfLine(line)].cycles;
+    return lineStarts_[line + 1] - lineStarts_[line];
+}
+
+// The hidden cycles around the 400 visible ones: the left border is 40 cycles wide.
+void Renderer::SetLineGeometry(int32_t line) {
+    const VideoTiming timing = TimingOfLine(line);
+    hiddenLeft_ = kLineTimings[timing].displayStart - 40;
+    hiddenRight_ = LineCycles(line) - kLineWords - hiddenLeft_;
+}
+
+void Renderer::BlackLine() {
+    std::fill_n(line_, kLineWords, colours_[0] * 0x10001u);
+    OutputLine();
+}
+
 void Renderer::RenderFrame(uint16_t* pixels, int32_t pitchBytes, const RenderSource& source) {
     if (source.snapshot != nullptr)
         std::memcpy(work_.get(), source.snapshot, kSnapshotBytes);
@@ -309,25 +340,113 @@ void Renderer::RenderFrame(uint16_t* pixels, int32_t pitchBytes, const RenderSou
     hostLine_ = reinterpret_cast<uint8_t*>(pixels);
     pitch_ = pitchBytes;
     remaining_ = event_->delta;
+    lineStarts_ = source.lineStarts;
+    lineTimings_ = source.lineTimings;
+    lines_ = source.lineStarts != nullptr ? std::clamp(source.lines, 1, kMaxFrameLines) : kLinesPerFrame;
 
-    const int topLines = source.topBorderOpen ? 13 : 42;
-    const int pictureLines = (source.topBorderOpen ? 229 : 200) + (source.bottomBorderOpen ? 43 : 0);
-    const int bottomLines = source.bottomBorderOpen ? 15 : 58;
+    // The timing most of the frame's lines have is the one the monitor locks to.
+    int32_t count[3] = {lines_, 0, 0};
+    if (lineTimings_ != nullptr) {
+        count[0] = 0;
+        for (int32_t line = 0; line < lines_; ++line) ++count[lineTimings_[line] % 3];
+    }
+    const VideoTiming timing = count[kTiming71Hz] > count[kTiming50Hz] + count[kTiming60Hz] ? kTiming71Hz
+                               : count[kTiming60Hz] > count[kTiming50Hz]                    ? kTiming60Hz
+                                                                                            : kTiming50Hz;
+    synced_ = (timing == kTiming71Hz) == source.monoMonitor;
+    if (source.monoMonitor) {
+        if (synced_) {
+            RenderMono(source);
+        } else {
+            for (int y = 0; y < 600; ++y)
+                std::fill_n(reinterpret_cast<uint16_t*>(hostLine_ + static_cast<ptrdiff_t>(y) * pitch_), 800,
+                            0);
+        }
+        return;
+    }
+    if (!synced_) {
+        for (int i = 0; i < 300; ++i) BlackLine();
+        return;
+    }
+    RenderColour(source, timing);
+}
 
-    remaining_ -= kVerticalBlankCycles;
-    while (remaining_ < 0) remaining_ += Apply();
-    for (int i = 0; i < topLines; ++i) {
-        BorderLine();
-        OutputLine();
+void Renderer::RenderColour(const RenderSource& source, VideoTiming timing) {
+    const bool sixty = timing == kTiming60Hz;
+    const int blackTop = sixty ? 32 : 0;
+    const int firstDrawn = sixty ? 16 : 21;
+    const int topLines = sixty ? 18 : source.topBorderOpen ? 13 : 42;
+    const int pictureLines =
+        sixty ? 200 : (source.topBorderOpen ? 229 : 200) + (source.bottomBorderOpen ? 43 : 0);
+    const int bottomLines = sixty ? 29 : source.bottomBorderOpen ? 15 : 58;
+
+    Advance(lineStarts_ != nullptr ? lineStarts_[std::min(firstDrawn, lines_)] : kVerticalBlankCycles);
+    for (int i = 0; i < blackTop; ++i) BlackLine();
+    int32_t line = firstDrawn;
+    const auto draw = [this, &line](int count, void (Renderer::*drawLine)()) {
+        for (int i = 0; i < count; ++i, ++line) {
+            const int32_t cycles = LineCycles(line);
+            SetLineGeometry(line);
+            if (hiddenRight_ < 0) {
+                // A line too short for this timing (or past the frame's end): black.
+                Advance(cycles);
+                BlackLine();
+                continue;
+            }
+            (this->*drawLine)();
+            OutputLine();
+        }
+    };
+    draw(topLines, &Renderer::BorderLine);
+    draw(pictureLines, &Renderer::PictureLine);
+    draw(bottomLines, &Renderer::BorderLine);
+    for (int i = blackTop + topLines + pictureLines + bottomLines; i < 300; ++i) BlackLine();
+}
+
+// A word of picture data, from where ReadBlock would take it.
+uint16_t Renderer::ReadWord(uint32_t offset) const {
+    const uint8_t* p = source_ + (offset & sourceMask_ & ~1u);
+    if (source_ == work_.get() && ram_ != nullptr && offset >= kSnapshotBytes && offset < kRamMask)
+        p = ram_ + ((snapshotBase_ + offset) & kRamMask & ~1u);
+    uint16_t word;
+    std::memcpy(&word, p, 2);
+    return word;
+}
+
+void Renderer::RenderMono(const RenderSource& source) {
+    constexpr int kTop = 100, kLeft = 80;
+    const LineTiming& t = kLineTimings[kTiming71Hz];
+    const auto row = [this](int y) {
+        return reinterpret_cast<uint16_t*>(hostLine_ + static_cast<ptrdiff_t>(y) * pitch_);
+    };
+    for (int y = 0; y < kTop; ++y) std::fill_n(row(y), 800, 0);
+    Cycles at = 0;  // the beam's frame cycle
+    for (int i = 0; i < 400; ++i) {
+        const int32_t line = t.firstPicture + i;
+        uint16_t* out = row(kTop + i);
+        if (line >= lines_) {
+            std::fill_n(out, 800, 0);
+            continue;
+        }
+        const Cycles start = lineStarts_ != nullptr ? lineStarts_[line] : line * t.cycles;
+        Advance(start + t.displayStart - at);
+        at = start + t.displayStart;
+        std::fill_n(out, kLeft, 0);
+        const uint16_t paper = (colour0_ & 1) ? 0xFFFF : 0x0000;
+        for (int w = 0; w < 40; ++w) {
+            const uint16_t bits = ReadWord(read_);
+            read_ += 2;
+            uint16_t* px = out + kLeft + 16 * w;
+            for (int b = 0; b < 16; ++b)
+                px[b] = ((bits >> (15 - b)) & 1) ? static_cast<uint16_t>(~paper) : paper;
+        }
+        std::fill_n(out + kLeft + 640, 800 - kLeft - 640, 0);
+        read_ += 2 * lineOffset_;
     }
-    for (int i = 0; i < pictureLines; ++i) {
-        PictureLine();
-        OutputLine();
-    }
-    for (int i = 0; i < bottomLines; ++i) {
-        BorderLine();
-        OutputLine();
-    }
+    for (int y = kTop + 400; y < 600; ++y) std::fill_n(row(y), 800, 0);
+    (void)source;
+    // The rest of the frame's entries still change the registers the next frame starts with.
+    while (event_->delta != kLogEnd) Apply();
 }
 
 }  // namespace vexil

@@ -11,6 +11,17 @@
 //                 (an open top border starts the picture at 34, an open bottom one ends it
 //                 at 305)
 //
+// A 60 Hz frame (508-cycle lines, the display 4 cycles earlier) is drawn the same way with the
+// picture in the middle: host line pairs 0-31 black, lines 16-33 top border, 34-233 picture,
+// 234-262 bottom border, the last 21 pairs black. Which timing a frame shows is the timing of
+// most of its lines; a line of another timing inside it is drawn black.
+//
+// The monochrome monitor shows a 71 Hz frame: lines 35-434, one host line each, 640 pixels
+// of one plane (80 bytes a line) inside a black border: host lines 100-499, columns 80-719.
+// The palette is bypassed: a pixel is white when its bit differs from bit 0 of colour 0.
+// A monitor given a timing it cannot follow (a colour timing on the monochrome monitor, 71 Hz
+// on the colour one) shows black, and Synced() turns false for the frame.
+//
 // On an STE the line offset adds its words after each line, and a pixel scroll moves the picture
 // left by up to 15 pixels: each line then fetches one 16-pixel block more (8 bytes in low
 // resolution, 4 in medium) and every block drawn takes its leftmost pixels from the next.
@@ -42,6 +53,12 @@ struct RenderSource {
     const uint8_t* ram = nullptr;
     bool topBorderOpen = false;
     bool bottomBorderOpen = false;
+    // The frame's lines: their start cycles (lines + 1 of them) and timings; null: 313 lines of
+    // 512 cycles.
+    const Cycles* lineStarts = nullptr;
+    const uint8_t* lineTimings = nullptr;
+    int32_t lines = 313;
+    bool monoMonitor = false;
 };
 
 class Renderer {
@@ -66,6 +83,8 @@ public:
     bool useTexture = false;  // one host line per emulated line whatever the mode
 
     uint32_t PaletteEntry(int index) const { return palette_[index]; }
+    // Whether the monitor could follow the last frame's timing.
+    bool Synced() const { return synced_; }
 
 private:
     static constexpr int kLineWords = 400;
@@ -81,6 +100,14 @@ private:
     void ReadBlock(uint32_t offset, uint32_t& first, uint32_t& second) const;
     void ReadScrolledBlock(uint32_t offset, bool medium, uint32_t& first, uint32_t& second) const;
     void OutputLine();
+    void Advance(int64_t cycles);
+    void SetLineGeometry(int32_t line);
+    void BlackLine();
+    void RenderColour(const RenderSource& source, VideoTiming timing);
+    void RenderMono(const RenderSource& source);
+    uint16_t ReadWord(uint32_t offset) const;
+    int32_t LineCycles(int32_t line) const;
+    VideoTiming TimingOfLine(int32_t line) const;
 
     // Tables, built once.
     std::unique_ptr<uint16_t[]> colours_;  // 65536 host colours by palette word
@@ -93,6 +120,8 @@ private:
     uint32_t lineOffset_ = 0;  // words
     uint32_t scroll_ = 0;      // pixels
     uint32_t lineScroll_ = 0;  // the scroll the line being drawn took at its start
+    uint16_t colour0_ = 0;     // palette word 0, whose bit 0 inverts the monochrome picture
+    bool synced_ = true;
 
     // Per frame.
     std::unique_ptr<uint8_t[]> work_;  // the snapshot, patched by screen writes
@@ -109,6 +138,11 @@ private:
     int32_t linePos_ = 0;
     uint8_t* hostLine_ = nullptr;
     int32_t pitch_ = 0;
+    int64_t hiddenLeft_ = 56;  // the line's cycles before and after its 400 visible ones
+    int64_t hiddenRight_ = 56;
+    const Cycles* lineStarts_ = nullptr;
+    const uint8_t* lineTimings_ = nullptr;
+    int32_t lines_ = 313;
     alignas(64) uint32_t line_[kLineWords + kLineSlack];
 };
 

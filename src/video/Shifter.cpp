@@ -4,26 +4,23 @@
 #include <cstring>
 
 #include "core/SaveState.h"
+#include "cpu/Cpu.h"
 
 namespace vexil {
 
 namespace {
 
-constexpr int32_t kLines = 313;
+constexpr int32_t kLines = kMaxFrameLines;
 constexpr int32_t kCounterLead = 20;  // the counter is read this many cycles ahead
 
 // Frame cycles in which a switch away from 50 Hz opens the top or the bottom border.
 constexpr Cycles kTopOpenFirst = 33 * 512 + 288, kTopOpenLast = 34 * 512 + 16;
 constexpr Cycles kBottomOpenFirst = 261 * 512 + 292, kBottomOpenLast = 263 * 512 + 96;
 
-int32_t LineOf(Cycles time) {
-    return std::clamp<int32_t>(time / 512, 0, kLines - 1);
-}
-
 }  // namespace
 
-Shifter::Shifter(BorderState& border, bool ste)
-    : border_(border), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
+Shifter::Shifter(BorderState& border, VideoLines& lines, bool ste)
+    : border_(border), lines_(lines), ste_(ste), log_(new ShifterEvent[kShifterLogEntries]()) {
     Reset();
     ResetLineWindows();
     StartFrame();
@@ -37,6 +34,11 @@ void Shifter::Reset() {
     s_.regs[0x60] = 0;
     s_.regs[0x0A] = 2;  // 50 Hz
     if (ste_) s_.regs[0x0F] = s_.regs[0x65] = 0;
+    lines_.SetTiming(CpuCurrentCycle(), kTiming50Hz);
+}
+
+int32_t Shifter::LineOf(Cycles time) {
+    return std::clamp<int32_t>(lines_.LineAt(time), 0, kLines - 1);
 }
 
 void Shifter::StartFrame() {
@@ -217,6 +219,7 @@ void Shifter::WriteCounter(int shift, uint8_t value, Cycles time) {
 
 void Shifter::WriteSync(uint8_t value, Cycles time) {
     const uint8_t v = value & 3;
+    lines_.SetTiming(time, TimingOf(v, s_.regs[0x60]));
     s_.regs[0x0A] = v;
     if (v == 2) return;
     if (time >= kBottomOpenFirst && time <= kBottomOpenLast) {
@@ -228,8 +231,9 @@ void Shifter::WriteSync(uint8_t value, Cycles time) {
         border_.topBorderOpen = 1;
     }
     if (!border_.displayEnable || v != 0) return;
-    const int32_t p = time % 512;
     const int32_t line = LineOf(time);
+    const int32_t p = time - lines_.LineStart(line);
+    if (lines_.LineTimingOf(line) == kTiming71Hz) return;
     if (p == 356 || p == 372 || p == 376 || p == 380 || p == 384) {
         s_.windowEnd[line] -= 4;
         Log(kCodeLineBack2, 0, time);
@@ -241,10 +245,10 @@ void Shifter::WriteSync(uint8_t value, Cycles time) {
 
 void Shifter::WriteResolution(uint8_t value, Cycles time) {
     const uint8_t v = value & 3;
-    if (border_.displayEnable && v == 2) {
+    const int32_t line = LineOf(time);
+    if (border_.displayEnable && v == 2 && lines_.LineTimingOf(line) != kTiming71Hz) {
         // The first half of a border trick: never a switch to high resolution.
-        const int32_t p = time % 512;
-        const int32_t line = LineOf(time);
+        const int32_t p = time - lines_.LineStart(line);
         if (p == 8 || p == 12 || p == 16) {
             s_.windowStart[line] -= 52;
             Log(kCodeLeftBorder, 0, time);
@@ -256,6 +260,7 @@ void Shifter::WriteResolution(uint8_t value, Cycles time) {
             return;
         }
     }
+    lines_.SetTiming(time, TimingOf(s_.regs[0x0A], v));
     s_.regs[0x60] = v;
     Log(kCodeResolution, v, time);
 }
@@ -282,28 +287,38 @@ uint32_t Shifter::VideoCounterAt(Cycles time) {
         int32_t line = s_.countLine;
         uint32_t bytes = s_.countBytes;
         while (pos < target) {
-            const int32_t off = pos % 512;
-            const int32_t len = std::min<int32_t>(512 - off, target - pos);
-            int32_t end = (pos + len) % 512;
-            if (end == 0) end = 512;
-            if (line >= s_.firstCountedLine && line < s_.lastCountedLine && line < kLines) {
-                const int32_t first = std::max(off, s_.windowStart[line]);
-                const int32_t last = std::min(end, s_.windowEnd[line]);
+            const Cycles start = lines_.LineStart(line);
+            const VideoTiming timing = lines_.LineTimingOf(line);
+            const LineTiming& t = kLineTimings[timing];
+            const int32_t off = pos - start;
+            const int32_t len = std::min<int32_t>(t.cycles - off, target - pos);
+            const int32_t end = off + len;
+            // An open top or bottom border is a 50 Hz frame's; the other timings show their own
+            // lines.
+            const bool fifty = timing == kTiming50Hz;
+            const int32_t firstLine = fifty ? s_.firstCountedLine : t.firstPicture;
+            const int32_t lastLine = fifty ? s_.lastCountedLine : t.endPicture;
+            if (line >= firstLine && line < lastLine && line < kLines) {
+                // The windows are kept in 50 Hz line cycles; the other timings move them.
+                const int32_t windowStart = s_.windowStart[line] + t.displayStart - kDisplayStart;
+                const int32_t windowEnd = s_.windowEnd[line] + t.displayEnd - kDisplayEnd;
+                const int32_t first = std::max(off, windowStart);
+                const int32_t last = std::min(end, windowEnd);
                 if (last > first) bytes += static_cast<uint32_t>(((last - first) / 2) & ~1);
                 // At the line's display end an STE adds its line offset, and the block a scrolled
                 // line fetched beyond the picture.
-                if (end >= s_.windowEnd[line] && off < s_.windowEnd[line]) bytes += SteLineExtra();
+                if (end >= windowEnd && off < windowEnd) bytes += SteLineExtra();
             }
-            if (line >= 310) {
+            if (line >= t.reloadLine) {
                 base = s_.videoBase;
                 bytes = 0;
             }
             pos += len;
-            line = pos / 512;
+            if (end >= t.cycles) ++line;
         }
         s_.countLine = line;
         s_.countBytes = bytes;
-    } else if (s_.countLine >= 310) {
+    } else if (s_.countLine >= kLineTimings[lines_.LineTimingOf(s_.countLine)].reloadLine) {
         base = s_.videoBase;
     }
     s_.countedTo = pos - kCounterLead;

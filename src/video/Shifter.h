@@ -29,7 +29,9 @@
 //   resolution 2 at p 164-176 (step 4)    next line starts 106 bytes earlier    code 0x28
 //   sync not 2 in frame cycles 17184-17424    top border open
 //   sync not 2 in frame cycles 133924-134752  bottom border open
-// Not modelled: high resolution, 60 Hz frame timing.
+// The positions above are a 50 Hz line's; on the other timings only the top and bottom windows
+// apply (in frame cycles). Each write to the sync or resolution register tells the frame's
+// line timing (VideoLines.h) the timing it selects, with the write's cycle.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +39,7 @@
 
 #include "io/IoDispatch.h"
 #include "memory/Memory.h"
+#include "video/VideoLines.h"
 
 namespace vexil {
 
@@ -87,8 +90,9 @@ struct BorderState {
 
 class Shifter {
 public:
-    // `scheduler` holds the display-enable and border flags the detection sets.
-    Shifter(BorderState& border, bool ste);
+    // `border` holds the display-enable and border flags the detection sets; `lines` the
+    // frame's line timing, which each sync and resolution write reports to.
+    Shifter(BorderState& border, VideoLines& lines, bool ste);
 
     // Machine reset: video base and counter 0, resolution 0, sync 2; the palette stays.
     void Reset();
@@ -133,6 +137,7 @@ public:
     bool Load(StateReader& in, bool commit);
 
 private:
+    int32_t LineOf(Cycles time);
     void Log(uint32_t code, uint32_t value, Cycles time);
     void LogScreenWrite(uint32_t code, uint32_t address, Cycles time);
     void WriteSync(uint8_t value, Cycles time);
@@ -145,10 +150,10 @@ private:
     struct State {
         uint8_t regs[256];  // register mirror, one byte per offset
         uint32_t videoBase;
-        uint32_t counterStart;  // the counter's value at the frame start (writes change it)
-        uint32_t frameBase;     // the video base the frame started with
-        int32_t windowStart[313];
-        int32_t windowEnd[313];
+        uint32_t counterStart;                // the counter's value at the frame start (writes change it)
+        uint32_t frameBase;                   // the video base the frame started with
+        int32_t windowStart[kMaxFrameLines];  // in 50 Hz line cycles
+        int32_t windowEnd[kMaxFrameLines];
         // The incremental video counter read.
         Cycles countedTo;
         int32_t countLine;
@@ -167,6 +172,7 @@ private:
     };
 
     BorderState& border_;
+    VideoLines& lines_;
     bool ste_;
     State s_{};
     std::unique_ptr<ShifterEvent[]> log_;

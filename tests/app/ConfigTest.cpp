@@ -113,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Values that would push later code out of its tables are brought back into range.
         ValueCase{"FrameSkipKeptTo9", "[Graphics]\nFrameSkip = 1000000\n", &MachineConfig::FrameSkip, 9},
         ValueCase{"UnknownModel", "[Machine]\nMachine = 5\n", &MachineConfig::Machine, 0},
+        ValueCase{"MonoMonitor", "[Machine]\nMonitor = 1\n", &MachineConfig::Monitor, 1},
+        ValueCase{"UnknownMonitor", "[Machine]\nMonitor = 9\n", &MachineConfig::Monitor, 0},
         ValueCase{"LineModeOutOfRange", "[Machine]\ng_softwareMode = 4\n", &MachineConfig::g_softwareMode, 1},
         ValueCase{"TextureNormalised", "[Machine]\nbUseTexture = 9\n", &MachineConfig::bUseTexture, 1},
         // The STE sound switch is written as bDACSound and read under either spelling.

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "app/Headless.h"
@@ -61,8 +62,10 @@ TEST(SaveState, ARunTakenUpAgainIsTheRunThatNeverStopped) {
     ScratchFolder folder;
     HeadlessOptions run;
     run.romPath = kEmuTos;
-    for (uint32_t machine : {0u, 1u}) {
+    // The ST and STE on the colour monitor at 60 Hz, and the ST on the mono one at 71 Hz.
+    for (const auto& [machine, monitor] : {std::pair{0u, 0u}, std::pair{1u, 0u}, std::pair{0u, 1u}}) {
         run.Machine = machine;
+        run.Monitor = monitor;
         run.frames = 300;
         run.saveState = folder / "whole";
         ASSERT_EQ(Headless(run), 0);
@@ -77,7 +80,7 @@ TEST(SaveState, ARunTakenUpAgainIsTheRunThatNeverStopped) {
         run.loadState.clear();
         const std::vector<uint8_t> whole = ReadAll(folder / "whole"), taken = ReadAll(folder / "second");
         ASSERT_GT(whole.size(), kEmulatedMemoryBytes);
-        EXPECT_TRUE(whole == taken) << "machine " << machine;
+        EXPECT_TRUE(whole == taken) << "machine " << machine << " monitor " << monitor;
         EXPECT_FALSE(fs::exists(folder / "whole.part"));
     }
 }

@@ -426,3 +426,62 @@ TEST_F(FrameSchedulerTest, ScreenSnapshotWrapsAtTheTopOfRam) {
 
 }  // namespace
 }  // namespace vexil
+
+namespace vexil {
+namespace {
+
+// A timing switch at a line's cycle `cycle`: before the line's decision point (cycle 94) the
+// line takes the new length, after it the next line does; the frame ends at the last line of
+// the mode the counter meets, or at once when it is already past it.
+struct SwitchRow {
+    const char* name;
+    VideoTiming from, to;
+    int32_t line;
+    Cycles cycle;
+    Cycles frame, next;  // the cycles of the frame switched in and of the one after
+    int32_t hbls;        // HBLs in the frame switched in
+};
+
+class TimingSwitchTest : public FrameSchedulerTest, public ::testing::WithParamInterface<SwitchRow> {};
+
+TEST_P(TimingSwitchTest, LineLengthIsDecidedAtCycle94) {
+    const SwitchRow& row = GetParam();
+    s.lines.SetTiming(0, row.from);
+    RunFrame();  // a whole frame of the first timing
+    g_posts.clear();
+    const Cycles at = s.lines.LineStart(row.line) + row.cycle;
+    bool switched = false;
+    for (;;) {
+        const int32_t r = s.ServiceEvents();
+        TakeInterrupts();
+        if (r == -1) break;
+        if (!switched && g_cpu.clock + r > at) {
+            g_cpu.clock = at;
+            s.lines.SetTiming(at, row.to);
+            switched = true;
+            continue;
+        }
+        g_cpu.clock += r;
+    }
+    EXPECT_EQ(s.LastFrameCycles(), row.frame);
+    EXPECT_EQ(PostsAt(2).size(), static_cast<size_t>(row.hbls));
+    RunFrame();
+    EXPECT_EQ(s.LastFrameCycles(), row.next);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, TimingSwitchTest,
+    ::testing::Values(
+        SwitchRow{"sixty_before_94", kTiming50Hz, kTiming60Hz, 100, 90, 100 * 512 + 163 * 508, 133604, 263},
+        SwitchRow{"sixty_at_94", kTiming50Hz, kTiming60Hz, 100, 94, 101 * 512 + 162 * 508, 133604, 263},
+        SwitchRow{"sixty_on_the_last_line", kTiming50Hz, kTiming60Hz, 312, 90, 312 * 512 + 508, 133604, 313},
+        SwitchRow{"sixty_after_the_last_decision", kTiming50Hz, kTiming60Hz, 312, 98, 160256, 133604, 313},
+        SwitchRow{"sixty_past_its_last_line", kTiming50Hz, kTiming60Hz, 280, 200, 281 * 512 + 508, 133604,
+                  282},
+        SwitchRow{"fifty_from_sixty", kTiming60Hz, kTiming50Hz, 10, 0, 10 * 508 + 303 * 512, 160256, 313},
+        SwitchRow{"mono_from_sixty", kTiming60Hz, kTiming71Hz, 10, 0, 10 * 508 + 491 * 224, 112224, 501},
+        SwitchRow{"sixty_from_mono", kTiming71Hz, kTiming60Hz, 100, 93, 100 * 224 + 163 * 508, 133604, 263}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vexil

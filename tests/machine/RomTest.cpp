@@ -52,12 +52,15 @@ TEST_P(EmuTosRuns, TimersAdvanceWithMachineTimeAndNothingCrashes) {
     EXPECT_EQ(machine.PeekLong(0x43A), 0x237698AAu);
     EXPECT_EQ(machine.PeekLong(0x51A), 0x5555AAAAu);
     const uint32_t hz200 = machine.PeekLong(0x4BA), frames = machine.PeekLong(0x466);
+    const int64_t cycles = machine.Scheduler().CyclesRun();
     for (int frame = 0; frame < 100; ++frame) {
         ASSERT_EQ(machine.RunFrame(), kRunBudgetSpent) << "frame " << frame;
         ASSERT_FALSE(CpuHalted());
     }
-    // Two seconds of machine time.
-    EXPECT_NEAR(static_cast<double>(machine.PeekLong(0x4BA) - hz200), 400.0, 4.0);
+    // 100 frames of machine time: 1.67 seconds, as this US EmuTOS runs at 60 Hz.
+    const double seconds = static_cast<double>(machine.Scheduler().CyclesRun() - cycles) / kCpuClockHz;
+    EXPECT_NEAR(seconds, 100 * 133604.0 / kCpuClockHz, 1e-9);
+    EXPECT_NEAR(static_cast<double>(machine.PeekLong(0x4BA) - hz200), 200.0 * seconds, 4.0);
     EXPECT_EQ(machine.PeekLong(0x466) - frames, 100u);
     EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
 }

@@ -92,7 +92,7 @@ TEST(FrameSound, AFrameThatSendsNothingStillAppliesItsChipWrites) {
     Machine machine(settings);
     int32_t count = 0;
     std::vector<Block> sent;
-    machine.Scheduler().hooks.chooseSampleCount = [&count] { return count; };
+    machine.Scheduler().hooks.chooseSampleCount = [&count](int32_t) { return count; };
     machine.soundSink = [&sent](const int16_t* s, int32_t n) { sent.emplace_back(s, s + n); };
     WriteYm(machine, kLoudTone);
     EndFrame(machine);
@@ -115,7 +115,7 @@ TEST(FrameSound, ARecordingTakesTheMachinesTimeAndTheDeviceAStretchedCopy) {
     settings.bLowPass = false;
     Machine machine(settings);
     std::vector<Block> recorded, sent;
-    machine.Scheduler().hooks.chooseSampleCount = [] { return 1000; };
+    machine.Scheduler().hooks.chooseSampleCount = [](int32_t) { return 1000; };
     machine.recordSink = [&recorded](const int16_t* s, int32_t n) { recorded.emplace_back(s, s + n); };
     machine.soundSink = [&sent](const int16_t* s, int32_t n) { sent.emplace_back(s, s + n); };
     WriteYm(machine, kLoudTone);

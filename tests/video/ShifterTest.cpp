@@ -11,7 +11,7 @@ constexpr Cycles Line(int line, int cycle) {
 
 class ShifterTest : public ::testing::Test {
 protected:
-    void Make(bool ste) { shifter_ = std::make_unique<Shifter>(border_, ste); }
+    void Make(bool ste) { shifter_ = std::make_unique<Shifter>(border_, lines_, ste); }
     void SetUp() override { Make(false); }
     uint32_t Counter(Cycles time) {
         return uint32_t{shifter_->ReadByte(0xFF8205, time)} << 16 |
@@ -29,6 +29,7 @@ protected:
         return events;
     }
 
+    VideoLines lines_;
     BorderState border_;
     std::unique_ptr<Shifter> shifter_;
 };

@@ -174,6 +174,7 @@ void DrawOptionsPage(OptionsPage& page) {
     ImGui::TextUnformatted("Machine");
     Group(page, OptionsPage::kModel);
     Group(page, OptionsPage::kRam);
+    Group(page, OptionsPage::kMonitor);
     ImGui::TextDisabled("(model and memory at the next cold reset)");
     ImGui::TextUnformatted("Disk drive");
     Group(page, OptionsPage::kDiskSpeed);

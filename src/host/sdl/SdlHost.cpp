@@ -142,7 +142,7 @@ int ScaledAxis(Sint16 value) {
 class SdlHost;
 SdlHost* g_pageHost = nullptr;  // the host whose renderer draws the pages' pictures
 
-constexpr uint32_t kFrameMilliseconds = 20;  // 50 frames a second
+constexpr uint32_t kFrameMilliseconds = 20;  // 50 frames a second, until the machine says
 constexpr uint32_t kMenuMilliseconds = 16;
 
 class SdlHost final : public Window,
@@ -262,8 +262,19 @@ public:
             const bool fullscreen = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
             for (int i = 1; fullscreen && i < frameSkip_; ++i) SDL_RenderPresent(renderer_);
         } else if (!sound_.Pacer().Playing()) {
-            Pace(kFrameMilliseconds);  // the sound device paces when it plays
+            Pace(frameMilliseconds_);  // the sound device paces when it plays
         }
+    }
+    void SetFramePeriod(int64_t microseconds) override {
+        frameMilliseconds_ = static_cast<uint32_t>(std::clamp<int64_t>((microseconds + 500) / 1000, 1, 100));
+    }
+    void SetFullHeight(bool full) override {
+        if (full == fullHeight_) return;
+        fullHeight_ = full;
+        if (!renderer_) return;
+        if (texture_) SDL_DestroyTexture(texture_);
+        texture_ = nullptr;
+        CreateTexture();
     }
     void ClearScreen() override {
         std::fill(frame_.begin(), frame_.end(), 0);
@@ -272,7 +283,7 @@ public:
     }
     bool CopyFrame(uint16_t* out) override {
         if (frame_.empty()) return false;
-        if (!gpu_) {
+        if (!HalfTexture()) {
             std::copy(frame_.begin(), frame_.end(), out);
             return true;
         }
@@ -464,9 +475,12 @@ private:
         if (picture_) SDL_DestroyTexture(picture_);
         picture_ = nullptr;
     }
+    // The texture path's colour picture is one texture row per emulated line, doubled by the
+    // card; a monochrome picture has a host line per emulated line already.
+    bool HalfTexture() const { return gpu_ && !fullHeight_; }
     bool CreateTexture() {
         texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
-                                     kFrameWidth, gpu_ ? kFrameHeight / 2 : kFrameHeight);
+                                     kFrameWidth, HalfTexture() ? kFrameHeight / 2 : kFrameHeight);
         return texture_ != nullptr;
     }
     // The adapter is one of SDL's displays: the configured one, else the first; the refresh
@@ -494,7 +508,7 @@ private:
     void DrawPicture() {
         if (!texture_) return;
         // The texture path takes every second line: the renderer wrote one per emulated line.
-        SDL_UpdateTexture(texture_, nullptr, frame_.data(), kFrameWidth * 2 * (gpu_ ? 2 : 1));
+        SDL_UpdateTexture(texture_, nullptr, frame_.data(), kFrameWidth * 2 * (HalfTexture() ? 2 : 1));
         int w = 0, h = 0;
         SDL_GetRendererOutputSize(renderer_, &w, &h);
         SDL_Rect target{0, 0, w, h};
@@ -525,6 +539,8 @@ private:
     int pictureWidth_ = 0, pictureHeight_ = 0;
     DisplaySettings* settings_ = nullptr;
     bool gpu_ = false;
+    bool fullHeight_ = false;
+    uint32_t frameMilliseconds_ = kFrameMilliseconds;
     bool vsync_ = false;
     int frameSkip_ = 0;
     SdlSound sound_;
