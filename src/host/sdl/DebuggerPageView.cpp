@@ -162,7 +162,7 @@ void Title(const char* text, bool active) {
 }
 
 void DrawDisassembly(DebuggerPage& page) {
-    Title("  Disassemlbly :  ", page.ActivePane() == DebuggerPage::kDisassemblyPane);
+    Title("  Disassembly :  ", page.ActivePane() == DebuggerPage::kDisassemblyPane);
     const float row = ImGui::GetTextLineHeightWithSpacing();
     const float margin = ImGui::CalcTextSize("O ").x;
     ImDrawList* draw = ImGui::GetWindowDrawList();
