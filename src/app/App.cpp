@@ -376,7 +376,7 @@ InsertResult App::SwapDisk(int drive, const std::string& path) {
         options_.diskB = path;  // for this run: a rebuilt machine takes it too
     }
     NoteRecent(path);
-    CountSwapFrame();
+    if (swaps_[drive].emptyFrames >= kSwapFrames) InsertWaiting(drive);
     return {};
 }
 
@@ -389,14 +389,19 @@ void App::CountSwapFrame() {
             swap.emptyFrames = 0;
         else if (swap.emptyFrames < kSwapFrames)
             ++swap.emptyFrames;
-        if (swap.path.empty() || swap.emptyFrames < kSwapFrames) continue;
-        const InsertResult result = machine_->InsertDisk(drive, swap.path);
-        if (!result) {
-            Say(result.message);
-            if (drive == 0) driveAPath_.clear(), config_.DriveA.clear();
-        }
-        swap.path.clear();
+        if (swap.emptyFrames >= kSwapFrames) InsertWaiting(drive);
     }
+}
+
+void App::InsertWaiting(int drive) {
+    Swap& swap = swaps_[drive];
+    if (swap.path.empty()) return;
+    const InsertResult result = machine_->InsertDisk(drive, swap.path);
+    if (!result) {
+        Say(result.message);  // the file went away meanwhile
+        if (drive == 0) driveAPath_.clear(), config_.DriveA.clear();
+    }
+    swap.path.clear();
 }
 
 void App::NoteRecent(const std::string& path) {
@@ -669,7 +674,8 @@ void App::RunFrames() {
     const double seconds = std::chrono::duration<double>(lastFrame_ - speedSince_).count();
     if (seconds >= 1.0 && speedSlot_ >= 0) {
         char text[32];
-        std::snprintf(text, sizeof text, "x %d", static_cast<int>(static_cast<double>(speedFrames_) / seconds / 50.0));
+        std::snprintf(text, sizeof text, "x %d",
+                      static_cast<int>(static_cast<double>(speedFrames_) / seconds / 50.0));
         machine_->Overlay().SetMessageText(speedSlot_, text);
         speedFrames_ = 0;
         speedSince_ = lastFrame_;
@@ -694,7 +700,8 @@ void App::ShowPaused() {
 void App::FeedInput() {
     host::Input& input = *devices_.input;
     bool keys[256];
-    for (int code = 0; code < 256; ++code) keys[code] = input.KeyDown(static_cast<uint8_t>(code)) && !heldBack_[code];
+    for (int code = 0; code < 256; ++code)
+        keys[code] = input.KeyDown(static_cast<uint8_t>(code)) && !heldBack_[code];
     keys[host::kKeyRightControl] = false;
     const uint8_t joystick = input.PollJoystick();
     IkbdInput& machineInput = machine_->Keyboard().input;

@@ -161,6 +161,7 @@ private:
     void TakeScreenshot();
     void NoteRecent(const std::string& path);
     void CountSwapFrame();
+    void InsertWaiting(int drive);
     void TurnDebugRun();
     void StopDebugRun();
     void FeedInput();

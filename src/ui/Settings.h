@@ -51,6 +51,7 @@ struct MachineConfig {
 void ApplyRamSize(MachineConfig& config, uint32_t RAMSize);
 
 constexpr size_t kMaxConfigPath = 511;
-constexpr size_t kRecentImages = 10;  // the disk page's list of the last images opened  // paths of [Disks] fill 512 bytes with their terminator
+constexpr size_t kRecentImages = 10;  // the disk page's list of the last images opened  // paths of [Disks]
+                                      // fill 512 bytes with their terminator
 
 }  // namespace vexil

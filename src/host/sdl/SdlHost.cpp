@@ -460,13 +460,15 @@ private:
             const uint8_t code = KeyCodeOf(event.key.keysym.scancode);
             if (code != 0 && pending_.size() < kMostEvents)
                 pending_.push_back(
-                    {event.type == SDL_KEYDOWN ? HostEvent::Type::kKeyDown : HostEvent::Type::kKeyUp, code,
-                     false, {}});
+                    {event.type == SDL_KEYDOWN ? HostEvent::Type::kKeyDown : HostEvent::Type::kKeyUp,
+                     code,
+                     false,
+                     {}});
         }
         if (event.type == SDL_DROPFILE && event.drop.file) {
             if (pending_.size() < kMostEvents)
-                pending_.push_back({HostEvent::Type::kDropFile, 0, (SDL_GetModState() & KMOD_SHIFT) != 0,
-                                    event.drop.file});
+                pending_.push_back(
+                    {HostEvent::Type::kDropFile, 0, (SDL_GetModState() & KMOD_SHIFT) != 0, event.drop.file});
             SDL_free(event.drop.file);
         }
     }
@@ -489,9 +491,13 @@ private:
                              ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_AlwaysAutoResize);
             ImGui::TextUnformatted(text.c_str());
             int answer = -1;
-            if (ImGui::Button("Yes", ImVec2(96, 32)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter))) answer = 1;
+            if (ImGui::Button("Yes", ImVec2(96, 32)) ||
+                ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter)))
+                answer = 1;
             ImGui::SameLine();
-            if (ImGui::Button("No", ImVec2(96, 32)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape))) answer = 0;
+            if (ImGui::Button("No", ImVec2(96, 32)) ||
+                ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)))
+                answer = 0;
             ImGui::End();
             ImGui::Render();
             SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
