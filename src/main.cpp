@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
     // Save states and input scripts belong to scripted runs: asking for one means a headless run.
     if (headless || !loadState.empty() || !saveState.empty() || !input.empty())
         return RunHeadlessWith(options, loadState, saveState, input);
+    if (options.frames >= 0) options.frameReports = stdout;
     const auto run = [&options](const vexil::host::Devices& devices) {
         vexil::App app(options, devices, stderr);
         const int status = app.Run();

@@ -661,6 +661,10 @@ void App::RunFrames() {
         ++framesRun_;
         ++frames;
         CountSwapFrame();
+        if (options_.frameReports && framesRun_ % 50 == 0) {
+            std::fprintf(options_.frameReports, "frame %lld\n", static_cast<long long>(framesRun_));
+            std::fflush(options_.frameReports);
+        }
         lastFrame_ = std::chrono::steady_clock::now();
         if (options_.frames >= 0 && framesRun_ >= options_.frames) {
             quit_ = true;

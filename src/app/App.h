@@ -73,6 +73,9 @@ struct AppOptions {
     std::optional<uint32_t> ramSize;  // RAMSize
     bool debug = false;
     int frames = -1;  // quit after this many frames (-1: no limit)
+    // Where a window run tells its progress, "frame N" every 50 frames, so that a script can
+    // wait for a frame rather than a time; null: nowhere.
+    std::FILE* frameReports = nullptr;
     std::string screenshot;
     std::string wav;
     // Where the bundled ROM may lie, tried in order when no ROM is active and there is no
