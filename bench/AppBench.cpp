@@ -8,7 +8,9 @@
 #include <string>
 
 #include "app/App.h"
+#include "app/Rewind.h"
 #include "host/HeadlessHost.h"
+#include "machine/Rom.h"
 
 namespace {
 
@@ -48,5 +50,33 @@ void BM_FastForward(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(frames) / 50.0, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FastForward)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// The rewind history's cost: once a second (50 frames) the running machine (EmuTOS on the
+// largest RAM) is saved and the snapshot taken in; the figure per frame is that time over 50,
+// against a frame's 20 ms.
+void BM_RewindSnapshot(benchmark::State& state) {
+    vexil::MachineSettings settings;
+    settings.RAMSize = 2;
+    vexil::Machine machine(settings);
+    if (!vexil::LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img").ok) {
+        state.SkipWithError("no EmuTOS");
+        return;
+    }
+    machine.Reset(true);
+    vexil::Rewind rewind;
+    for (auto _ : state) {
+        state.PauseTiming();
+        machine.RunFrames(50);
+        state.ResumeTiming();
+        rewind.Push(machine.SaveState());
+    }
+    state.counters["bytes kept"] = static_cast<double>(rewind.Bytes());
+    state.counters["snapshots"] = static_cast<double>(rewind.Count());
+}
+BENCHMARK(BM_RewindSnapshot)->Unit(benchmark::kMillisecond)->Iterations(150);
 
 }  // namespace

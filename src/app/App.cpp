@@ -55,6 +55,8 @@ constexpr uint8_t kHostPause = 0x19;       // P
 constexpr uint8_t kHostScreenshot = 0x22;  // G
 constexpr uint8_t kHostDigit1 = 0x02, kHostDigit0 = 0x0B;
 
+constexpr int64_t kFramesPerSecond = 50;
+
 // A fast-forwarding turn runs frames for this long, then shows the last one.
 constexpr std::chrono::milliseconds kFastTurn{15};
 
@@ -316,6 +318,7 @@ void App::ResetMachine(bool cold) {
         }
     }
     machine_->Reset(cold);
+    rewind_.Clear();
     // A cold start reads every disk afresh: a disk waiting for its drive goes in now.
     if (cold) {
         for (int drive = 0; drive < 2; ++drive) {
@@ -473,6 +476,19 @@ void App::TakeScreenshot() {
         Say(error);
 }
 
+// Back five snapshots (five seconds); the machine runs on from there at once.
+void App::RewindStep() {
+    std::string error;
+    if (!rewind_.Back(kRewindFrames / kFramesPerSecond, rewound_)) {
+        Say("Nothing to rewind");
+    } else if (!machine_->LoadState(rewound_, error)) {
+        Say(error);
+    } else {
+        Say("Rewound");
+        if (paused_) SetPaused(false);
+    }
+}
+
 void App::SetPaused(bool on) {
     if (on == paused_) return;
     paused_ = on;
@@ -512,7 +528,7 @@ void App::HostKey(uint8_t key) {
             LoadSlot();
             break;
         case kHostRewind:
-            Say("Rewind is not available");
+            RewindStep();
             break;
         case kHostFast:
             SetFastForward(!fastForward_);
@@ -661,6 +677,7 @@ void App::RunFrames() {
         ++framesRun_;
         ++frames;
         CountSwapFrame();
+        if (framesRun_ % kFramesPerSecond == 0) rewind_.Push(machine_->SaveState());
         if (options_.frameReports && framesRun_ % 50 == 0) {
             std::fprintf(options_.frameReports, "frame %lld\n", static_cast<long long>(framesRun_));
             std::fflush(options_.frameReports);

@@ -38,6 +38,7 @@
 
 #include "app/Config.h"
 #include "app/Instance.h"
+#include "app/Rewind.h"
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
 #include "machine/Machine.h"
@@ -129,6 +130,9 @@ public:
     void OpenFile(const std::string& path, int drive);
     bool Paused() const { return paused_; }
     bool FastForward() const { return fastForward_; }
+    // Frames of machine time each press of right Ctrl+R goes back.
+    static constexpr int kRewindFrames = 250;
+    const Rewind& History() const { return rewind_; }
     int Slot() const { return slot_; }
     // The save-state file of a slot: the data folder's state/NAME-N.vxs, NAME drive A's image
     // (else the TOS ROM's) without its folder and extension.
@@ -162,6 +166,7 @@ private:
     void SaveSlot();
     void LoadSlot();
     void TakeScreenshot();
+    void RewindStep();
     void NoteRecent(const std::string& path);
     void CountSwapFrame();
     void InsertWaiting(int drive);
@@ -219,6 +224,8 @@ private:
     std::chrono::steady_clock::time_point speedSince_;
     int slot_ = 0;
     int64_t screenshots_ = 0;
+    Rewind rewind_;  // a snapshot each 50 frames run
+    std::vector<uint8_t> rewound_;
 
     // Disk swaps: the image each drive takes once it has been empty long enough.
     struct Swap {

@@ -557,5 +557,28 @@ TEST_F(AppHostKeys, TheFullscreenQuestionIsAskedInTheWindow) {
     EXPECT_EQ(app.Config().bFullscreen, 1);
 }
 
+// Right Ctrl+R goes back five of the snapshots taken each second: the machine is as it was
+// then, byte for byte.
+TEST_F(AppHostKeys, RewindReturnsToTheStateFiveSecondsBeforeTheNewestSnapshot) {
+    App& app = Start();
+    RunMachine();
+    std::vector<uint8_t> at150;
+    while (app.FramesRun() < 420) {
+        TurnWith({});
+        if (app.FramesRun() == 150) at150 = app.CurrentMachine()->SaveState();
+    }
+    EXPECT_EQ(app.History().Count(), 8u);
+    HostKey(0x13);
+    EXPECT_TRUE(Said("Rewound"));
+    // The press's two turns ran two frames from there; a fresh start from frame 150 does the same.
+    std::string error;
+    Machine& machine = *app.CurrentMachine();
+    const std::vector<uint8_t> after = machine.SaveState();
+    ASSERT_TRUE(machine.LoadState(at150, error)) << error;
+    TurnWith({});
+    TurnWith({});
+    EXPECT_EQ(machine.SaveState(), after);
+}
+
 }  // namespace
 }  // namespace vexil
