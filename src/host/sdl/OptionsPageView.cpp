@@ -245,7 +245,7 @@ void DrawOptionsPage(OptionsPage& page) {
     ImGui::Separator();
     ImGui::TextDisabled(
         "While running, with right Ctrl: S save, L load, 0-9 slot, F fast-forward, P pause, "
-        "Return fullscreen, G screenshot");
+        "R rewind, Return fullscreen, G screenshot");
 }
 
 }  // namespace vexil::host
