@@ -9,12 +9,10 @@ constexpr size_t kHeaderBytes = 16;
 constexpr size_t kTrailerBytes = 4;
 
 void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    std::memcpy(out.data() + at, &value, 4);
+    state_detail::StoreLittle(out.data() + at, value);
 }
 uint32_t GetU32(const uint8_t* at) {
-    uint32_t value;
-    std::memcpy(&value, at, 4);
-    return value;
+    return state_detail::LoadLittle<uint32_t>(at);
 }
 }  // namespace
 
@@ -69,15 +67,17 @@ bool StateReader::Open(const std::vector<uint8_t>& file, std::string& error) {
         return false;
     }
     data_ = file.data();
+    failed_ = false;
     pos_ = sectionEnd_ = kHeaderBytes;
     end_ = file.size() - kTrailerBytes;
     return true;
 }
 
 bool StateReader::BeginSection(const char (&tag)[5]) {
-    if (end_ - pos_ < 8 || std::memcmp(data_ + pos_, tag, 4) != 0) return false;
+    failed_ = failed_ || data_ == nullptr || end_ - pos_ < 8 || std::memcmp(data_ + pos_, tag, 4) != 0 ||
+              GetU32(data_ + pos_ + 4) > end_ - pos_ - 8;
+    if (failed_) return false;
     const uint32_t length = GetU32(data_ + pos_ + 4);
-    if (length > end_ - pos_ - 8) return false;
     pos_ += 8;
     sectionEnd_ = pos_ + length;
     return true;
@@ -91,7 +91,10 @@ bool StateReader::GetBytes(void* data, size_t length) {
 }
 
 const uint8_t* StateReader::View(size_t length) {
-    if (data_ == nullptr || length > sectionEnd_ - pos_) return nullptr;
+    if (failed_ || data_ == nullptr || length > sectionEnd_ - pos_) {
+        failed_ = true;
+        return nullptr;
+    }
     const uint8_t* view = data_ + pos_;
     pos_ += length;
     return view;

@@ -11,8 +11,12 @@ struct SavedCpu {
     int32_t clock, pairingCredit;
     uint16_t sr, prefetched[2];
     uint8_t pending, levelVector[8], prefetchOverride, tracePending, traceDue, fetchDead, spare;
+    template <class Archive>
+    void Fields(Archive& f) {  // `a` names the address registers here
+        f(d)(a)(otherSp)(pc)(lastCycles)(clock)(pairingCredit)(sr)(prefetched)(pending)(levelVector);
+        f(prefetchOverride)(tracePending)(traceDue)(fetchDead)(spare);
+    }
 };
-static_assert(sizeof(SavedCpu) == 104, "no padding: the file holds every byte as written");
 
 // Every saved field beside the processor's own, one list for both directions.
 template <typename Copy>

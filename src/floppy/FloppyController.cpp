@@ -369,23 +369,12 @@ void FloppyController::Transfer() {
 
 void FloppyController::Save(StateWriter& out) const {
     out.BeginSection("FDC ");
-    for (uint32_t v : {s_.status, s_.finalStatus, s_.sector, s_.data, s_.sectorCount, s_.dmaAddress,
-                       s_.directionWrite, s_.dmaOff, s_.registerSelect, s_.hardDiskSelect, s_.phase, s_.motor,
-                       s_.stepDirection, s_.command, s_.drive, s_.side, s_.interruptReleased})
-        out.Put(v);
-    for (int32_t v : {s_.track, s_.eventTime, s_.sectorsRemaining}) out.Put(v);
+    out(s_);
 }
 
 bool FloppyController::Load(StateReader& in, bool commit) {
     FdcState s;
-    if (!in.BeginSection("FDC ")) return false;
-    bool ok = true;
-    for (uint32_t* v : {&s.status, &s.finalStatus, &s.sector, &s.data, &s.sectorCount, &s.dmaAddress,
-                        &s.directionWrite, &s.dmaOff, &s.registerSelect, &s.hardDiskSelect, &s.phase,
-                        &s.motor, &s.stepDirection, &s.command, &s.drive, &s.side, &s.interruptReleased})
-        ok = ok && in.Get(*v);
-    for (int32_t* v : {&s.track, &s.eventTime, &s.sectorsRemaining}) ok = ok && in.Get(*v);
-    if (!ok || !in.EndSection()) return false;
+    if (!in.BeginSection("FDC ") || !in(s).EndSection()) return false;
     if (s.status > 0xFF || s.finalStatus > 0xFF || s.sector > 0xFF || s.data > 0xFFFF ||
         s.sectorCount > 0xFFFF || s.dmaAddress > 0xFFFFFF || s.directionWrite > 1 || s.dmaOff > 1 ||
         s.registerSelect > 4 || s.hardDiskSelect > 1 || s.phase > kFdcSectorDue || s.motor > 1 ||
@@ -400,28 +389,9 @@ bool FloppyController::Load(StateReader& in, bool commit) {
 // ---- the I/O page ---------------------------------------------------------------------------
 
 IoChip FloppyControllerIoChip(FloppyController& fdc) {
-    IoChip io;
-    io.name = "DMA and floppy controller";
-    io.page = 0xFF8600;
-    io.context = &fdc;
+    IoChip io = MakeIoChip("DMA and floppy controller", 0xFF8600, fdc);
     for (IoOffsets* bytes : {&io.readBytes, &io.writeBytes}) bytes->Add(0x09, 0x0D, 2);
     for (IoOffsets* words : {&io.readWords, &io.writeWords}) words->Add(0x04, 0x0C, 2);
-    io.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<FloppyController*>(c)->ReadByte(address & 0xFF);
-    };
-    io.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<FloppyController*>(c)->ReadWord(address & 0xFF, time);
-    };
-    io.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        static_cast<FloppyController*>(c)->WriteByte(address & 0xFF, value);
-    };
-    io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<FloppyController*>(c)->WriteWord(address & 0xFF, value, time);
-    };
-    io.peekByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<const FloppyController*>(c)->PeekByte(address & 0xFF);
-    };
-    io.reset = [](void* c) { static_cast<FloppyController*>(c)->Reset(); };
     return io;
 }
 

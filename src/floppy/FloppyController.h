@@ -106,6 +106,12 @@ struct FdcState {
     uint32_t drive = fdc::kNoDrive;  // 0 A, 1 B, kNoDrive: latched from port A at the command
     uint32_t side = 0;
     uint32_t interruptReleased = 1;  // level of MFP input 5 as the controller drives it
+    template <class Archive>
+    void Fields(Archive& a) {
+        a(status)(finalStatus)(sector)(data)(sectorCount)(dmaAddress)(directionWrite)(dmaOff)(registerSelect);
+        a(hardDiskSelect)(phase)(motor)(stepDirection)(command)(drive)(side)(interruptReleased);
+        a(track)(eventTime)(sectorsRemaining);
+    }
 };
 
 class FloppyController {

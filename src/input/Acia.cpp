@@ -29,7 +29,7 @@ void Acias::UpdateLine() {
     if (wiring.interruptLine) wiring.interruptLine(wiring.context, asserted != 0);
 }
 
-uint8_t Acias::Read(unsigned offset) {
+uint8_t Acias::ReadByte(unsigned offset) {
     Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     if ((offset & 2) == 0) return Status(port);
     const uint8_t byte = port.data;
@@ -39,12 +39,12 @@ uint8_t Acias::Read(unsigned offset) {
     return byte;
 }
 
-uint8_t Acias::Peek(unsigned offset) const {
+uint8_t Acias::PeekByte(unsigned offset) const {
     const Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     return (offset & 2) == 0 ? Status(port) : port.data;
 }
 
-void Acias::Write(unsigned offset, uint8_t value) {
+void Acias::WriteByte(unsigned offset, uint8_t value) {
     Port& port = (offset & 4) ? s_.midi : s_.keyboard;
     if ((offset & 2) == 0) {
         port.control = value;
@@ -74,44 +74,22 @@ void Acias::Receive(uint8_t byte) {
 
 void Acias::Save(StateWriter& out) const {
     out.BeginSection("ACIA");
-    for (const Port* port : {&s_.keyboard, &s_.midi}) {
-        out.Put(port->control);
-        out.Put(port->data);
-        out.Put(port->receiveFull);
-        out.Put(port->overrun);
-    }
-    out.Put(s_.lineAsserted);
+    out(s_);
 }
 
 bool Acias::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("ACIA")) return false;
-    for (Port* port : {&s.keyboard, &s.midi}) {
-        if (!in.Get(port->control) || !in.Get(port->data) || !in.Get(port->receiveFull) ||
-            !in.Get(port->overrun) || port->receiveFull > 1 || port->overrun > 1)
-            return false;
-    }
-    if (!in.Get(s.lineAsserted) || s.lineAsserted > 1 || !in.EndSection()) return false;
+    if (!in.BeginSection("ACIA") || !in(s).EndSection()) return false;
+    for (const Port* port : {&s.keyboard, &s.midi})
+        if (port->receiveFull > 1 || port->overrun > 1) return false;
+    if (s.lineAsserted > 1) return false;
     if (commit) s_ = s;
     return true;
 }
 
 IoChip AciaIoChip(Acias& acias) {
-    IoChip chip;
-    chip.name = "ACIAs";
-    chip.page = 0xFFFC00;
-    chip.context = &acias;
+    IoChip chip = MakeIoChip("ACIAs", 0xFFFC00, acias);
     for (IoOffsets* bytes : {&chip.readBytes, &chip.writeBytes}) bytes->Add(0x00, 0x06, 2);
-    chip.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<Acias*>(c)->Read(address & 0xFF);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        static_cast<Acias*>(c)->Write(address & 0xFF, value);
-    };
-    chip.peekByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<const Acias*>(c)->Peek(address & 0xFF);
-    };
-    chip.reset = [](void* c) { static_cast<Acias*>(c)->BoardReset(); };
     return chip;
 }
 

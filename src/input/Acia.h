@@ -44,17 +44,18 @@ public:
 
     void PowerOn();
     // `offset`: 0, 2 (keyboard control/status, data), 4, 6 (MIDI).
-    uint8_t Read(unsigned offset);
-    // What Read gives, leaving the receive register full (for the debugger).
-    uint8_t Peek(unsigned offset) const;
-    void Write(unsigned offset, uint8_t value);
+    uint8_t ReadByte(unsigned offset);
+    // What ReadByte gives, leaving the receive register full (for the debugger).
+    uint8_t PeekByte(unsigned offset) const;
+    void WriteByte(unsigned offset, uint8_t value);
     // A byte from the keyboard processor reaches the keyboard ACIA's receiver.
     void Receive(uint8_t byte);
 
     uint8_t KeyboardStatus() const { return Status(s_.keyboard); }
     uint8_t MidiStatus() const { return Status(s_.midi); }
     bool Requesting() const { return Requests(s_.keyboard) || Requests(s_.midi); }
-    void BoardReset() const {
+    // The board's reset (power-on and the RESET instruction) reaches the keyboard processor.
+    void Reset() const {
         if (wiring.reset) wiring.reset(wiring.context);
     }
 
@@ -69,6 +70,10 @@ private:
         uint8_t data = 0;  // the receive register
         uint8_t receiveFull = 0;
         uint8_t overrun = 0;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(control)(data)(receiveFull)(overrun);
+        }
     };
     static uint8_t Status(const Port& port);
     static bool Requests(const Port& port);
@@ -77,6 +82,10 @@ private:
     struct State {
         Port keyboard, midi;
         uint8_t lineAsserted = 0;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(keyboard)(midi)(lineAsserted);
+        }
     } s_{};
 };
 

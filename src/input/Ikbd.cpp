@@ -414,36 +414,15 @@ void Ikbd::ReleaseInput() {
 
 // ---- save state -----------------------------------------------------------------------------
 
-namespace {
-template <typename S, typename F>
-void Fields(S& s, F&& f) {
-    f(s.queue), f(s.read), f(s.count), f(s.popped), f(s.pushed), f(s.mousePacketEnd), f(s.paused);
-    f(s.mouseEnabled), f(s.mouseMode), f(s.buttonAction), f(s.yOriginTop), f(s.keycodeDx), f(s.keycodeDy);
-    f(s.thresholdX), f(s.thresholdY), f(s.scaleX), f(s.scaleY), f(s.joystickEnabled), f(s.interrogation);
-    f(s.maxX), f(s.maxY), f(s.absX), f(s.absY), f(s.scaleRestX), f(s.scaleRestY);
-    f(s.keys), f(s.pendingDx), f(s.pendingDy), f(s.buttons), f(s.sampledButtons), f(s.interrogatedButtons);
-    f(s.joystick), f(s.command), f(s.paramCount), f(s.paramsLeft), f(s.params), f(s.clockSeconds);
-    f(s.clockCycles);
-}
-}  // namespace
-
 void Ikbd::Save(StateWriter& out) const {
     out.BeginSection("IKBD");
-    Fields(s_, [&](const auto& v) { out.Put(v); });
-    out.Put(input.keys);
-    out.Put(input.mouseDx);
-    out.Put(input.mouseDy);
-    out.Put(input.buttons);
-    out.Put(input.joystick);
+    out(s_)(input);
 }
 
 bool Ikbd::Load(StateReader& in, bool commit) {
     State s{};
     IkbdInput i;
-    bool ok = in.BeginSection("IKBD");
-    Fields(s, [&](auto& v) { ok = ok && in.Get(v); });
-    ok = ok && in.Get(i.keys) && in.Get(i.mouseDx) && in.Get(i.mouseDy) && in.Get(i.buttons) &&
-         in.Get(i.joystick) && in.EndSection();
+    bool ok = in.BeginSection("IKBD") && in(s)(i).EndSection();
     // Values the code indexes or divides by must be in range.
     constexpr int32_t kMotion = 1 << 24;
     ok = ok && s.read >= 0 && s.read < ikbd::kQueueBytes && s.count >= 0 && s.count <= ikbd::kQueueBytes &&

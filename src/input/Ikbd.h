@@ -56,6 +56,10 @@ struct IkbdInput {
     int32_t mouseDx = 0, mouseDy = 0;  // motion not yet taken (positive dy is downwards)
     uint8_t buttons = 0;               // kLeftButton | kRightButton
     uint8_t joystick = 0;              // joystick 1: 0x01 up 0x02 down 0x04 left 0x08 right 0x80 fire
+    template <class Archive>
+    void Fields(Archive& a) {
+        a(keys)(mouseDx)(mouseDy)(buttons)(joystick);
+    }
 };
 
 // A calendar time, as the clock reports it.
@@ -134,6 +138,14 @@ private:
         // Clock.
         int64_t clockSeconds;
         int32_t clockCycles;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(queue)(read)(count)(popped)(pushed)(mousePacketEnd)(paused)(mouseEnabled)(mouseMode);
+            a(buttonAction)(yOriginTop)(keycodeDx)(keycodeDy)(thresholdX)(thresholdY)(scaleX)(scaleY);
+            a(joystickEnabled)(interrogation)(maxX)(maxY)(absX)(absY)(scaleRestX)(scaleRestY)(keys);
+            a(pendingDx)(pendingDy)(buttons)(sampledButtons)(interrogatedButtons)(joystick)(command);
+            a(paramCount)(paramsLeft)(params)(clockSeconds)(clockCycles);
+        }
     } s_{};
 };
 

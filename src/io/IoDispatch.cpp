@@ -195,16 +195,12 @@ MemoryHandlers IoDispatch::Handlers() {
 
 void IoDispatch::Save(StateWriter& out) const {
     out.BeginSection("IO  ");
-    out.Put(state_.Machine);
-    out.Put(state_.memoryConfig);
-    out.Put(state_.ymWaitCounter);
+    out(state_);
 }
 
 bool IoDispatch::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("IO  ") || !in.Get(s.Machine) || !in.Get(s.memoryConfig) ||
-        !in.Get(s.ymWaitCounter) || !in.EndSection())
-        return false;
+    if (!in.BeginSection("IO  ") || !in(s).EndSection()) return false;
     if (s.Machine > 1 || s.ymWaitCounter < -16 || s.ymWaitCounter > 16) return false;
     if (commit) state_ = s;
     return true;

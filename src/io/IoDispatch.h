@@ -72,6 +72,144 @@ struct IoChip {
     void (*reset)(void* context) = nullptr;  // this chip's part of Reset, in registration order
 };
 
+// The one way a chip meets the decoder: `MakeIoChip(name, page, chip)` fills in the name, the
+// page, the context and a routine for each of these members the chip has, each called with the
+// offset in the page (0x00-0xFF) and, where its parameters end in one, the access's `Cycles`:
+//
+//   uint8_t  ReadByte(unsigned offset [, Cycles])                    -> readByte
+//   uint16_t ReadWord(unsigned offset [, Cycles])                    -> readWord
+//   void     WriteByte(unsigned offset, uint8_t value [, Cycles])    -> writeByte
+//   void     WriteWord(unsigned offset, uint16_t value [, Cycles])   -> writeWord
+//   uint8_t  PeekByte(unsigned offset [, Cycles])                    -> peekByte
+//   void     Reset()                                                 -> reset
+//
+// A chip's factory is then its name, its page and the offsets it decodes:
+//
+//   IoChip BlitterIoChip(Blitter& blitter) {
+//       IoChip chip = MakeIoChip("Blitter", 0xFF8A00, blitter);
+//       chip.readBytes.Add(0x00, 0x3D);
+//       // ...
+//       return chip;
+//   }
+namespace io_binding {
+
+template <class Chip>
+Chip& Of(void* context) {
+    return *static_cast<Chip*>(context);
+}
+
+template <class Chip>
+concept ReadsBytes = requires(Chip& c, unsigned o, Cycles t) {
+    c.ReadByte(o, t);
+}
+|| requires(Chip& c, unsigned o) {
+    c.ReadByte(o);
+};
+template <class Chip>
+concept ReadsWords = requires(Chip& c, unsigned o, Cycles t) {
+    c.ReadWord(o, t);
+}
+|| requires(Chip& c, unsigned o) {
+    c.ReadWord(o);
+};
+template <class Chip>
+concept WritesBytes = requires(Chip& c, unsigned o, uint8_t v, Cycles t) {
+    c.WriteByte(o, v, t);
+}
+|| requires(Chip& c, unsigned o, uint8_t v) {
+    c.WriteByte(o, v);
+};
+template <class Chip>
+concept WritesWords = requires(Chip& c, unsigned o, uint16_t v, Cycles t) {
+    c.WriteWord(o, v, t);
+}
+|| requires(Chip& c, unsigned o, uint16_t v) {
+    c.WriteWord(o, v);
+};
+template <class Chip>
+concept PeeksBytes = requires(Chip& c, unsigned o, Cycles t) {
+    c.PeekByte(o, t);
+}
+|| requires(Chip& c, unsigned o) {
+    c.PeekByte(o);
+};
+template <class Chip>
+concept Resets = requires(Chip& c) {
+    c.Reset();
+};
+
+template <class Chip>
+uint8_t ReadByte(void* context, uint32_t address, Cycles time) {
+    Chip& chip = Of<Chip>(context);
+    const unsigned offset = address & 0xFF;
+    if constexpr (requires { chip.ReadByte(offset, time); })
+        return chip.ReadByte(offset, time);
+    else
+        return chip.ReadByte(offset);
+}
+
+template <class Chip>
+uint16_t ReadWord(void* context, uint32_t address, Cycles time) {
+    Chip& chip = Of<Chip>(context);
+    const unsigned offset = address & 0xFF;
+    if constexpr (requires { chip.ReadWord(offset, time); })
+        return chip.ReadWord(offset, time);
+    else
+        return chip.ReadWord(offset);
+}
+
+template <class Chip>
+void WriteByte(void* context, uint32_t address, uint8_t value, Cycles time) {
+    Chip& chip = Of<Chip>(context);
+    const unsigned offset = address & 0xFF;
+    if constexpr (requires { chip.WriteByte(offset, value, time); })
+        chip.WriteByte(offset, value, time);
+    else
+        chip.WriteByte(offset, value);
+}
+
+template <class Chip>
+void WriteWord(void* context, uint32_t address, uint16_t value, Cycles time) {
+    Chip& chip = Of<Chip>(context);
+    const unsigned offset = address & 0xFF;
+    if constexpr (requires { chip.WriteWord(offset, value, time); })
+        chip.WriteWord(offset, value, time);
+    else
+        chip.WriteWord(offset, value);
+}
+
+template <class Chip>
+uint8_t PeekByte(void* context, uint32_t address, Cycles time) {
+    Chip& chip = Of<Chip>(context);
+    const unsigned offset = address & 0xFF;
+    if constexpr (requires { chip.PeekByte(offset, time); })
+        return chip.PeekByte(offset, time);
+    else
+        return chip.PeekByte(offset);
+}
+
+template <class Chip>
+void Reset(void* context) {
+    Of<Chip>(context).Reset();
+}
+
+}  // namespace io_binding
+
+template <class Chip>
+IoChip MakeIoChip(const char* name, uint32_t page, Chip& chip) {
+    IoChip io;
+    io.name = name;
+    io.page = page;
+    io.context = &chip;
+    if constexpr (io_binding::ReadsBytes<Chip>) io.readByte = io_binding::ReadByte<Chip>;
+    if constexpr (io_binding::ReadsWords<Chip>) io.readWord = io_binding::ReadWord<Chip>;
+    if constexpr (io_binding::WritesBytes<Chip>) io.writeByte = io_binding::WriteByte<Chip>;
+    if constexpr (io_binding::WritesWords<Chip>) io.writeWord = io_binding::WriteWord<Chip>;
+    if constexpr (io_binding::PeeksBytes<Chip>) io.peekByte = io_binding::PeekByte<Chip>;
+    if constexpr (io_binding::Resets<Chip>) io.reset = io_binding::Reset<Chip>;
+    return io;
+}
+
 class IoDispatch {
 public:
     // `ste`: the STE-only pages answer. Registers the decoder's own page (the memory
@@ -108,6 +246,10 @@ public:
         uint32_t Machine = 0;       // the `Machine` setting: 0 ST, 1 STE
         uint8_t memoryConfig = 0;   // 0xFF8001: stored only; not changed by Reset
         int32_t ymWaitCounter = 0;  // spaces the YM2149 page's wait states
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(Machine)(memoryConfig)(ymWaitCounter);
+        }
     };
     void Save(StateWriter& out) const;
     bool Load(StateReader& in, bool commit);

@@ -260,16 +260,12 @@ void Mfp::WriteWord(unsigned offset, uint16_t value, Cycles now) {
 
 void Mfp::Save(StateWriter& out) const {
     out.BeginSection("MFP ");
-    out.Put(s_.regs);
-    out.Put(s_.timers);
-    out.Put(s_.pins);
+    out(s_);
 }
 
 bool Mfp::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("MFP ") || !in.Get(s.regs) || !in.Get(s.timers) || !in.Get(s.pins) ||
-        !in.EndSection())
-        return false;
+    if (!in.BeginSection("MFP ") || !in(s).EndSection()) return false;
     for (const MfpTimer& t : s.timers) {
         if (!PlausibleCycles(t.expiry) || t.counter < 1 || t.counter > 256 || t.cycleMax < 0 ||
             t.cycleMax > 256)
@@ -280,23 +276,7 @@ bool Mfp::Load(StateReader& in, bool commit) {
 }
 
 IoChip MfpIoChip(Mfp& mfp) {
-    IoChip chip;
-    chip.name = "MFP 68901";
-    chip.page = 0xFFFA00;
-    chip.context = &mfp;
-    chip.readByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Mfp*>(c)->ReadByte(address, time);
-    };
-    chip.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Mfp*>(c)->ReadWord(address, time);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<Mfp*>(c)->WriteByte(address, value, time);
-    };
-    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<Mfp*>(c)->WriteWord(address, value, time);
-    };
-    chip.reset = [](void* c) { static_cast<Mfp*>(c)->Reset(); };
+    IoChip chip = MakeIoChip("MFP 68901", 0xFFFA00, mfp);
     chip.readBytes.Add(0x01, 0x2F, 2);
     chip.writeBytes.Add(0x01, 0x2F, 2);
     chip.readWords.Add(0x00, 0x2E, 2);

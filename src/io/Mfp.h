@@ -83,6 +83,10 @@ struct MfpTimer {
     Cycles expiry = 0;     // while counting the clock: the cycle of the next timeout
     int32_t counter = 0;   // otherwise: the main counter (1-256)
     int32_t cycleMax = 0;  // the counter's value at the start of the current clock count
+    template <class Archive>
+    void Fields(Archive& a) {
+        a(expiry)(counter)(cycleMax);
+    }
 };
 
 class Mfp {
@@ -143,6 +147,10 @@ private:
         uint8_t regs[256];
         MfpTimer timers[4];
         uint8_t pins;  // the levels of the input lines
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(regs)(timers)(pins);
+        }
     };
 
     uint8_t Control(MfpTimerId id) const;

@@ -51,11 +51,11 @@ Machine::Machine(const MachineSettings& settings)
     (void)dispatchBuilt;
 
     // The chips of the I/O page, one registration each; their resets run in this order, and
-    // each adds its section to the save state (SaveState and LoadSections, in the same order).
+    // each adds its section to the save state (EachSection, in file order).
     mfp_.PowerOn();
     mfp_.SetInputLine(7, true);  // a colour monitor: the monochrome detect line stays high
     io_.RegisterChip(MfpIoChip(mfp_));
-    io_.RegisterChip(ShifterChip(shifter_));
+    io_.RegisterChip(ShifterIoChip(shifter_));
     io_.RegisterChip(FloppyControllerIoChip(fdc_));
     io_.RegisterChip(Ym2149IoChip(ym_));
     io_.RegisterChip(DmaSoundIoChip(dmaSound_));  // an ST's decoder keeps its bus errors
@@ -306,6 +306,31 @@ void Machine::LoadBytes(uint32_t address, const uint8_t* bytes, size_t length) {
 
 // ---- save states ----------------------------------------------------------------------------
 
+namespace {
+// The processor's registers live in the process-wide CPU state; this gives them a chip's face.
+struct CpuSection {
+    void Save(StateWriter& out) const { CpuSaveState(out); }
+    bool Load(StateReader& in, bool commit) const { return CpuLoadState(in, commit); }
+};
+}  // namespace
+
+template <class Self, class Visit>
+void Machine::EachSection(Self& m, Visit&& visit) {
+    const CpuSection cpu;
+    visit(cpu);
+    visit(m.io_);
+    visit(m.mfp_);
+    visit(m.scheduler_);
+    visit(m.shifter_);
+    visit(m.fdc_);
+    visit(m.ym_.ports);
+    visit(m.ym_.synth);
+    visit(m.dmaSound_);
+    visit(m.acias_);
+    visit(m.keyboard_);
+    visit(m.blitter_);
+}
+
 std::vector<uint8_t> Machine::SaveState() const {
     StateWriter out;
     out.BeginSection("MACH");
@@ -315,18 +340,7 @@ std::vector<uint8_t> Machine::SaveState() const {
     out.Put((*tables_).readWord[kRomRegion].last);
     out.BeginSection("MEM ");
     out.PutBytes(block_->bytes, kEmulatedMemoryBytes);
-    CpuSaveState(out);
-    io_.Save(out);
-    mfp_.Save(out);
-    scheduler_.Save(out);
-    shifter_.Save(out);
-    fdc_.Save(out);
-    ym_.ports.Save(out);
-    ym_.synth.Save(out);
-    dmaSound_.Save(out);
-    acias_.Save(out);
-    keyboard_.Save(out);
-    blitter_.Save(out);
+    EachSection(*this, [&](const auto& part) { part.Save(out); });
     return out.Finish();
 }
 
@@ -352,11 +366,7 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetRamSize(*tables_, RamBytesFor(settings_.RAMSize));
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
-    if (!CpuLoadState(in, commit) || !io_.Load(in, commit) || !mfp_.Load(in, commit) ||
-        !scheduler_.Load(in, commit) || !shifter_.Load(in, commit) || !fdc_.Load(in, commit) ||
-        !ym_.ports.Load(in, commit) || !ym_.synth.Load(in, commit) || !dmaSound_.Load(in, commit) ||
-        !acias_.Load(in, commit) || !keyboard_.Load(in, commit) || !blitter_.Load(in, commit) || !in.AtEnd())
-        return false;
+    if (!LoadChipSections(in, commit)) return false;
     if (commit) {
         shifter_.SetSte((settings.Machine & 1) != 0);
         uint16_t palette[16];
@@ -365,6 +375,16 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         MemorySetScreenWatch(*tables_, shifter_.FrameBase());
     }
     return true;
+}
+
+bool Machine::LoadChipSections(StateReader& in, bool commit) {
+    bool ok = true;
+    EachSection(*this, [&](auto& part) { ok = ok && part.Load(in, commit); });
+    return ok && in.AtEnd();
+}
+
+bool Machine::CheckChipSections(StateReader& in) {
+    return LoadChipSections(in, false);
 }
 
 bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {

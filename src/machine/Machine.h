@@ -92,6 +92,9 @@ public:
     bool LoadState(const std::vector<uint8_t>& file, std::string& error);
     bool SaveStateFile(const std::string& path, std::string& error) const;
     bool LoadStateFile(const std::string& path, std::string& error);
+    // Checks the sections that follow the memory in a state file, changing nothing: true when
+    // LoadState would take them. For a quick look at a part of a file (the fuzz target).
+    bool CheckChipSections(StateReader& in);
 
     // Emulated RAM in host word order, and copies into it of big-endian bytes.
     uint8_t* Ram() { return block_->Ram(); }
@@ -161,6 +164,11 @@ private:
     };
 
     bool LoadSections(StateReader& in, bool commit);
+    bool LoadChipSections(StateReader& in, bool commit);
+    // Hands `visit` each part of the state after the memory, in file order: the one list that
+    // saving and loading both walk. `Self` is Machine or const Machine.
+    template <class Self, class Visit>
+    static void EachSection(Self& machine, Visit&& visit);
     void KeyboardTick();
     void WireFrameEnd();
     void Profile(ProfileMark mark);

@@ -372,53 +372,32 @@ void DmaSound::MixInto(int32_t* mix, int32_t count) const {
 
 void DmaSound::Save(StateWriter& out) const {
     out.BeginSection("DMAS");
-    out.Put(s_.control);
-    out.Put(s_.mode);
-    out.Put(s_.startRegs);
-    out.Put(s_.endRegs);
-    for (uint32_t v : {s_.frameStart, s_.frameEnd, s_.address, s_.microwireBusy, s_.lmc.master, s_.lmc.left,
-                       s_.lmc.right, s_.lmc.bass, s_.lmc.treble, s_.lmc.mix})
-        out.Put(v);
-    for (Cycles v : {s_.period, s_.nextSample, s_.microwireStart}) out.Put(v);
-    out.Put(s_.microwireData);
-    out.Put(s_.microwireMask);
-    out.Put(sampleCount_);
-    out.PutBytes(samples_, sizeof samples_[0] * static_cast<size_t>(sampleCount_));
+    out(s_)(sampleCount_);
+    out.Each(samples_, static_cast<size_t>(sampleCount_));
     const uint32_t pending = queued_ - replayed_;
-    out.Put(pending);
-    for (uint32_t i = replayed_; i < queued_; ++i) {
-        out.Put(queue_[i].time);
-        out.Put(queue_[i].offset);
-        out.Put(queue_[i].value);
-    }
+    out(pending);
+    out.Each(queue_ + replayed_, pending);
 }
 
 bool DmaSound::Load(StateReader& in, bool commit) {
     State s;
-    Lmc1992& lmc = s.lmc;
+    const Lmc1992& lmc = s.lmc;
     int32_t count = 0;
     uint32_t pending = 0;
-    if (!in.BeginSection("DMAS") || !in.Get(s.control) || !in.Get(s.mode) || !in.Get(s.startRegs) ||
-        !in.Get(s.endRegs))
-        return false;
-    bool ok = true;
-    for (uint32_t* v : {&s.frameStart, &s.frameEnd, &s.address, &s.microwireBusy, &lmc.master, &lmc.left,
-                        &lmc.right, &lmc.bass, &lmc.treble, &lmc.mix})
-        ok = ok && in.Get(*v);
-    for (Cycles* v : {&s.period, &s.nextSample, &s.microwireStart})
-        ok = ok && in.Get(*v) && PlausibleCycles(*v);
-    ok = ok && in.Get(s.microwireData) && in.Get(s.microwireMask) && in.Get(count) && count >= 0 &&
-         count <= kMaxFrameSamples;
     int32_t samples[kMaxFrameSamples];
-    ok = ok && in.GetBytes(samples, sizeof samples[0] * static_cast<size_t>(count)) && in.Get(pending) &&
-         pending <= kQueueCapacity;
     Write queue[kQueueCapacity];
-    for (uint32_t i = 0; ok && i < pending; ++i) {
-        Write& w = queue[i];
-        ok = in.Get(w.time) && in.Get(w.offset) && in.Get(w.value) && PlausibleCycles(w.time) &&
-             w.offset <= (0x24 | kWordWrite) && w.value <= 0xFFFF;
+    if (!in.BeginSection("DMAS") || in(s)(count).Failed() || count < 0 || count > kMaxFrameSamples)
+        return false;
+    in.Each(samples, static_cast<size_t>(count));
+    if (in(pending).Failed() || pending > kQueueCapacity) return false;
+    in.Each(queue, pending);
+    if (!in.EndSection()) return false;
+    for (uint32_t i = 0; i < pending; ++i) {
+        const Write& w = queue[i];
+        if (!PlausibleCycles(w.time) || w.offset > (0x24 | kWordWrite) || w.value > 0xFFFF) return false;
     }
-    if (!ok || !in.EndSection()) return false;
+    for (Cycles v : {s.period, s.nextSample, s.microwireStart})
+        if (!PlausibleCycles(v)) return false;
     const auto masked = [](const uint8_t(&regs)[3]) { return (regs[0] & ~0x3F) == 0 && (regs[2] & 1) == 0; };
     if (s.control > 3 || (s.mode & ~(kMono | 3)) != 0 || s.period != kSamplePeriod[s.mode & 3] ||
         !masked(s.startRegs) || !masked(s.endRegs) || s.frameStart > kAddressBits ||
@@ -440,28 +419,12 @@ bool DmaSound::Load(StateReader& in, bool commit) {
 // ---- the I/O page ---------------------------------------------------------------------------
 
 IoChip DmaSoundIoChip(DmaSound& chip) {
-    IoChip io;
-    io.name = "STE DMA sound";
-    io.page = 0xFF8900;
-    io.context = &chip;
+    IoChip io = MakeIoChip("STE DMA sound", 0xFF8900, chip);
     io.readBytes.Add(0x00, 0x13).Add(0x20, 0x25);
     io.readWords.Add(0x00, 0x12, 2).Add(0x20, 0x24, 2);
     io.writeBytes.Add(0x01, 0x07, 2).Add(0x0F, 0x13, 2).Add(0x21, 0x25);
     io.writeWords.Add(0x00, 0x06, 2).Add(0x0E, 0x12, 2).Add(0x20, 0x24, 2);
     io.faults.Add(0x40, 0xFF);
-    io.readByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<DmaSound*>(c)->ReadByte(address & 0xFF, time);
-    };
-    io.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<DmaSound*>(c)->ReadWord(address & 0xFF, time);
-    };
-    io.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<DmaSound*>(c)->WriteByte(address & 0xFF, value, time);
-    };
-    io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<DmaSound*>(c)->WriteWord(address & 0xFF, value, time);
-    };
-    io.reset = [](void* c) { static_cast<DmaSound*>(c)->Reset(); };
     return io;
 }
 

@@ -122,10 +122,18 @@ private:
         Cycles time;
         uint32_t offset;  // odd for the byte registers, 0x22 / 0x24 for the microwire words
         uint32_t value;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(time)(offset)(value);
+        }
     };
     // The LMC1992's registers as last set.
     struct Lmc1992 {
         uint32_t master = 40, left = 20, right = 20, bass = 6, treble = 6, mix = 1;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(master)(left)(right)(bass)(treble)(mix);
+        }
     };
     struct State {
         uint8_t control = 0, mode = 0;
@@ -139,6 +147,11 @@ private:
         uint32_t microwireBusy = 0;
         Cycles microwireStart = 0;  // frame cycle of the data write that began the transmission
         Lmc1992 lmc;
+        template <class Archive>  // `processed` is not stored: a state is taken between frames
+        void Fields(Archive& a) {
+            a(control)(mode)(startRegs)(endRegs)(frameStart)(frameEnd)(address)(microwireBusy)(lmc);
+            a(period)(nextSample)(microwireStart)(microwireData)(microwireMask);
+        }
     };
 
     void Queue(unsigned offset, uint32_t value, Cycles now);

@@ -108,37 +108,24 @@ void YmPorts::StartFrame() {
 
 void YmPorts::Save(StateWriter& out) const {
     out.BeginSection("YMIO");
-    out.Put(s_.select);
-    out.PutBytes(s_.shadow, sizeof s_.shadow);
-    out.Put(s_.count);
-    out.Put(s_.lastWrite);
-    out.Put(s_.overflowRegs);
-    out.Put(s_.lastOverflow);
-    for (uint32_t i = 0; i < s_.count; ++i) {
-        out.Put(list_[i].delta);
-        out.Put(list_[i].reg);
-        out.Put(list_[i].value);
-    }
+    out(s_);
+    out.Each(list_.get(), s_.count);
 }
 
 bool YmPorts::Load(StateReader& in, bool commit) {
     State s;
-    if (!in.BeginSection("YMIO") || !in.Get(s.select) || !in.GetBytes(s.shadow, sizeof s.shadow) ||
-        !in.Get(s.count) || !in.Get(s.lastWrite) || !in.Get(s.overflowRegs) || !in.Get(s.lastOverflow))
-        return false;
+    if (!in.BeginSection("YMIO") || in(s).Failed()) return false;
     if (s.count > ym::kListCapacity || s.overflowRegs > 0xFFFF || !PlausibleCycles(s.lastWrite) ||
         !PlausibleCycles(s.lastOverflow))
         return false;
-    // The entries are checked in place and copied only with `commit`.
-    for (uint32_t i = 0; i < s.count; ++i) {
-        YmWrite w;
-        if (!in.Get(w.delta) || !in.Get(w.reg) || !in.Get(w.value)) return false;
-        if (w.delta > ym::kMaxDelta || w.reg > 15 || w.value > 0xFF) return false;
-        if (commit) list_[i] = w;
-    }
+    std::vector<YmWrite> list(s.count);
+    in.Each(list.data(), list.size());
     if (!in.EndSection()) return false;
+    for (const YmWrite& w : list)
+        if (w.delta > ym::kMaxDelta || w.reg > 15 || w.value > 0xFF) return false;
     if (commit) {
         s_ = s;
+        std::copy(list.begin(), list.end(), list_.get());
         list_[s_.count] = {ym::kEndOfList, 16, 0};
     }
     return true;
@@ -353,26 +340,10 @@ bool Ym2149::Load(StateReader& in, bool commit) {
 // ---- the I/O page ---------------------------------------------------------------------------
 
 IoChip Ym2149IoChip(YmChip& chip) {
-    IoChip io;
-    io.name = "YM2149";
-    io.page = 0xFF8800;
-    io.context = &chip;
+    IoChip io = MakeIoChip("YM2149", 0xFF8800, chip);
     // Odd offsets are not decoded: they read all ones and ignore writes.
     for (IoOffsets* offsets : {&io.readBytes, &io.readWords, &io.writeBytes, &io.writeWords})
         offsets->Add(0x00, 0xFE, 2);
-    io.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<YmChip*>(c)->ports.ReadByte(address);
-    };
-    io.readWord = [](void* c, uint32_t address, Cycles) {
-        return static_cast<uint16_t>(static_cast<YmChip*>(c)->ports.ReadByte(address) << 8 | 0xFF);
-    };
-    io.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<YmChip*>(c)->ports.WriteByte(address, value, time);
-    };
-    io.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<YmChip*>(c)->ports.WriteByte(address, static_cast<uint8_t>(value >> 8), time);
-    };
-    io.reset = [](void* c) { static_cast<YmChip*>(c)->synth.RequestReset(); };
     return io;
 }
 

@@ -42,6 +42,10 @@ struct YmWrite {
     uint32_t delta;  // CPU cycles since the previous entry (the first: since the frame start)
     uint32_t reg;    // 0-15
     uint32_t value;  // the byte written
+    template <class Archive>
+    void Fields(Archive& a) {
+        a(delta)(reg)(value);
+    }
 };
 
 namespace ym {
@@ -87,6 +91,10 @@ private:
         Cycles lastWrite = 0;       // frame cycle of the last listed write
         uint32_t overflowRegs = 0;  // bit n: register n written after the list filled
         Cycles lastOverflow = 0;    // frame cycle of the last such write
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(select)(shadow)(count)(lastWrite)(overflowRegs)(lastOverflow);
+        }
     } s_;
     // Room for the listed writes, the final values of the 16 registers after an overflow and
     // the closing entry; taken once, at construction.
@@ -146,6 +154,18 @@ private:
 struct YmChip {
     YmPorts ports;
     Ym2149 synth;
+
+    // The page's routines: a word reaches the ports through its high byte (the even address);
+    // the low byte reads all ones.
+    uint8_t ReadByte(unsigned offset) const { return ports.ReadByte(offset); }
+    uint16_t ReadWord(unsigned offset) const {
+        return static_cast<uint16_t>(ports.ReadByte(offset) << 8 | 0xFF);
+    }
+    void WriteByte(unsigned offset, uint8_t value, Cycles now) { ports.WriteByte(offset, value, now); }
+    void WriteWord(unsigned offset, uint16_t value, Cycles now) {
+        ports.WriteByte(offset, static_cast<uint8_t>(value >> 8), now);
+    }
+    void Reset() { synth.RequestReset(); }
 };
 IoChip Ym2149IoChip(YmChip& chip);
 

@@ -167,15 +167,12 @@ Cycles Blitter::Run() {
 
 void Blitter::Save(StateWriter& out) const {
     out.BeginSection("BLIT");
-    out.PutBytes(s_.regs, sizeof s_.regs);
-    out.Put(s_.buffer);
+    out(s_);
 }
 
 bool Blitter::Load(StateReader& in, bool commit) {
     State s{};
-    if (!in.BeginSection("BLIT") || !in.GetBytes(s.regs, sizeof s.regs) || !in.Get(s.buffer) ||
-        !in.EndSection())
-        return false;
+    if (!in.BeginSection("BLIT") || !in(s).EndSection()) return false;
     // Registers as the chip keeps them; a busy bit never outlasts the write that set it.
     for (unsigned offset = 0; offset < kRegisterBytes; ++offset)
         if (Implemented(offset, s.regs[offset]) != s.regs[offset]) return false;
@@ -185,23 +182,7 @@ bool Blitter::Load(StateReader& in, bool commit) {
 }
 
 IoChip BlitterIoChip(Blitter& blitter) {
-    IoChip chip;
-    chip.name = "Blitter";
-    chip.page = 0xFF8A00;
-    chip.context = &blitter;
-    chip.readByte = [](void* c, uint32_t address, Cycles) {
-        return static_cast<Blitter*>(c)->ReadByte(address);
-    };
-    chip.readWord = [](void* c, uint32_t address, Cycles) {
-        return static_cast<Blitter*>(c)->ReadWord(address);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles) {
-        static_cast<Blitter*>(c)->WriteByte(address, value);
-    };
-    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles) {
-        static_cast<Blitter*>(c)->WriteWord(address, value);
-    };
-    chip.reset = [](void* c) { static_cast<Blitter*>(c)->Reset(); };
+    IoChip chip = MakeIoChip("Blitter", 0xFF8A00, blitter);
     chip.readBytes.Add(0x00, kRegisterBytes - 1);
     chip.writeBytes.Add(0x00, kRegisterBytes - 1);
     chip.readWords.Add(0x00, kRegisterBytes - 2, 2);

@@ -97,6 +97,10 @@ private:
     struct State {
         uint8_t regs[blitter::kRegisterBytes];
         uint32_t buffer;  // the source buffer: the last two source words, as they were read
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(regs)(buffer);
+        }
     };
 
     const DeviceBus& bus_;

@@ -320,33 +320,14 @@ uint32_t Shifter::SteLineExtra() const {
 
 void Shifter::Save(StateWriter& out) const {
     out.BeginSection("SHFT");
-    out.PutBytes(s_.regs, sizeof s_.regs);
-    for (uint32_t v : {s_.videoBase, s_.counterStart, s_.frameBase, s_.countBytes, s_.countRestart})
-        out.Put(v);
-    out.PutBytes(s_.windowStart, sizeof s_.windowStart);
-    out.PutBytes(s_.windowEnd, sizeof s_.windowEnd);
-    for (int32_t v : {s_.countedTo, s_.countLine, s_.firstCountedLine, s_.lastCountedLine, s_.logLength,
-                      s_.lastEventCycle})
-        out.Put(v);
-    for (int32_t n = 0; n < s_.logLength; ++n) {
-        out.Put(log_[n].delta);
-        out.Put(log_[n].code);
-        out.Put(log_[n].value);
-    }
+    out(s_);
+    out.Each(log_.get(), static_cast<size_t>(s_.logLength));
 }
 
 bool Shifter::Load(StateReader& in, bool commit) {
     State s{};
-    if (!in.BeginSection("SHFT") || !in.GetBytes(s.regs, sizeof s.regs)) return false;
-    bool ok = true;
-    for (uint32_t* v : {&s.videoBase, &s.counterStart, &s.frameBase, &s.countBytes, &s.countRestart})
-        ok = ok && in.Get(*v);
-    ok = ok && in.GetBytes(s.windowStart, sizeof s.windowStart) &&
-         in.GetBytes(s.windowEnd, sizeof s.windowEnd);
-    for (int32_t* v : {&s.countedTo, &s.countLine, &s.firstCountedLine, &s.lastCountedLine, &s.logLength,
-                       &s.lastEventCycle})
-        ok = ok && in.Get(*v);
-    if (!ok || s.logLength < 0 || s.logLength >= kShifterLogEntries) return false;
+    if (!in.BeginSection("SHFT") || in(s).Failed()) return false;
+    if (s.logLength < 0 || s.logLength >= kShifterLogEntries) return false;
     // Values the machine cannot reach are refused, so that nothing later indexes outside its
     // tables: windows within a line and a little beyond it, lines within the frame and the
     // counted-line bounds the read uses.
@@ -359,51 +340,25 @@ bool Shifter::Load(StateReader& in, bool commit) {
         s.countLine > kLines + 1 || s.firstCountedLine < 0 || s.lastCountedLine > 310 ||
         (s.regs[0x0A] & ~3) != 0 || (s.regs[0x60] & ~3) != 0)
         return false;
-    const size_t logBytes = static_cast<size_t>(s.logLength) * 12;
-    const uint8_t* entries = in.View(logBytes);
-    if (entries == nullptr || !in.EndSection()) return false;
+    std::vector<ShifterEvent> log(static_cast<size_t>(s.logLength));
+    in.Each(log.data(), log.size());
+    if (!in.EndSection()) return false;
     // Entries as the chip logs them: times within about a frame, codes it has.
-    for (int32_t n = 0; n < s.logLength; ++n) {
-        int32_t delta;
-        uint32_t code;
-        std::memcpy(&delta, entries + 12 * n, 4);
-        std::memcpy(&code, entries + 12 * n + 4, 4);
-        if (delta < -1024 || delta > 2 * 160256 || (code & 0xFFFF) > kCodeScroll || (code & 1) != 0)
+    for (const ShifterEvent& event : log) {
+        if (event.delta < -1024 || event.delta > 2 * 160256 || (event.code & 0xFFFF) > kCodeScroll ||
+            (event.code & 1) != 0)
             return false;
     }
     if (!commit) return true;
     s_ = s;
-    for (int32_t n = 0; n < s.logLength; ++n) {
-        std::memcpy(&log_[n].delta, entries + 12 * n, 4);
-        std::memcpy(&log_[n].code, entries + 12 * n + 4, 4);
-        std::memcpy(&log_[n].value, entries + 12 * n + 8, 4);
-    }
+    std::copy(log.begin(), log.end(), log_.get());
     return true;
 }
 
 // ---- the I/O page ------------------------------------------------------------------------
 
-IoChip ShifterChip(Shifter& shifter) {
-    IoChip chip;
-    chip.name = "Shifter";
-    chip.page = 0xFF8200;
-    chip.context = &shifter;
-    chip.readByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Shifter*>(c)->ReadByte(address, time);
-    };
-    chip.readWord = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Shifter*>(c)->ReadWord(address, time);
-    };
-    chip.writeByte = [](void* c, uint32_t address, uint8_t value, Cycles time) {
-        static_cast<Shifter*>(c)->WriteByte(address, value, time);
-    };
-    chip.writeWord = [](void* c, uint32_t address, uint16_t value, Cycles time) {
-        static_cast<Shifter*>(c)->WriteWord(address, value, time);
-    };
-    chip.peekByte = [](void* c, uint32_t address, Cycles time) {
-        return static_cast<Shifter*>(c)->PeekByte(address, time);
-    };
-    chip.reset = [](void* c) { static_cast<Shifter*>(c)->Reset(); };
+IoChip ShifterIoChip(Shifter& shifter) {
+    IoChip chip = MakeIoChip("Shifter", 0xFF8200, shifter);
     // Every offset reaches the chip, which answers 0xFF for the ones it does not have.
     chip.readBytes.Add(0x00, 0xFF);
     chip.writeBytes.Add(0x00, 0xFF);

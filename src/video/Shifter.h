@@ -50,6 +50,10 @@ struct ShifterEvent {
     int32_t delta;
     uint32_t code;
     uint32_t value;
+    template <class Archive>
+    void Fields(Archive& a) {
+        a(delta)(code)(value);
+    }
 };
 
 constexpr int32_t kLogEnd = 0x7FFFFFFF;
@@ -155,6 +159,11 @@ private:
         // The log's write position and the cycle of its last entry.
         int32_t logLength;
         Cycles lastEventCycle;
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(regs)(videoBase)(counterStart)(frameBase)(countBytes)(countRestart)(windowStart)(windowEnd);
+            a(countedTo)(countLine)(firstCountedLine)(lastCountedLine)(logLength)(lastEventCycle);
+        }
     };
 
     BorderState& border_;
@@ -163,6 +172,6 @@ private:
     std::unique_ptr<ShifterEvent[]> log_;
 };
 
-IoChip ShifterChip(Shifter& shifter);
+IoChip ShifterIoChip(Shifter& shifter);
 
 }  // namespace vexil

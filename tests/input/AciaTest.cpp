@@ -38,13 +38,13 @@ class AciaStatus : public AciaTest, public ::testing::WithParamInterface<StatusR
 
 TEST_P(AciaStatus, FollowsControlAndReceiver) {
     const StatusRow& row = GetParam();
-    acias.Write(0, acia::kMasterReset);
-    acias.Write(0, row.control);
+    acias.WriteByte(0, acia::kMasterReset);
+    acias.WriteByte(0, row.control);
     for (int i = 0; i < row.received; ++i) acias.Receive(static_cast<uint8_t>(0x40 + i));
     if (row.readData) {
-        EXPECT_EQ(acias.Read(2), 0x40);  // the first byte stays; later ones are lost
+        EXPECT_EQ(acias.ReadByte(2), 0x40);  // the first byte stays; later ones are lost
     }
-    EXPECT_EQ(acias.Read(0), row.status) << row.what;
+    EXPECT_EQ(acias.ReadByte(0), row.status) << row.what;
     EXPECT_EQ(acias.Requesting(), row.line) << row.what;
 }
 
@@ -58,43 +58,43 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusRow{"held in master reset: nothing received", 0x03, 1, false, 0x02, false}));
 
 TEST_F(AciaTest, MasterResetReleasesTheLineWhileAByteWaits) {
-    acias.Write(0, 0x96);
+    acias.WriteByte(0, 0x96);
     acias.Receive(0x1E);
     EXPECT_TRUE(acias.Requesting());
-    acias.Write(0, 0x03);
+    acias.WriteByte(0, 0x03);
     EXPECT_FALSE(acias.Requesting());
-    EXPECT_EQ(acias.Read(0), 0x02);
+    EXPECT_EQ(acias.ReadByte(0), 0x02);
     EXPECT_EQ(lineChanges, (std::vector<bool>{true, false}));
 }
 
 TEST_F(AciaTest, TurningInterruptsOffAndOnFollowsAWaitingByte) {
-    acias.Write(0, 0x16);
+    acias.WriteByte(0, 0x16);
     acias.Receive(0x1E);
     EXPECT_FALSE(acias.Requesting());
-    acias.Write(0, 0x96);
+    acias.WriteByte(0, 0x96);
     EXPECT_TRUE(acias.Requesting());
-    acias.Write(0, 0x16);
+    acias.WriteByte(0, 0x16);
     EXPECT_FALSE(acias.Requesting());
 }
 
 TEST_F(AciaTest, MidiIsReadyToSendAndNeverReceives) {
-    acias.Write(4, 0x03);
-    acias.Write(4, 0x95);  // as TOS sets it up
-    acias.Write(0, 0x96);
+    acias.WriteByte(4, 0x03);
+    acias.WriteByte(4, 0x95);  // as TOS sets it up
+    acias.WriteByte(0, 0x96);
     acias.Receive(0x1E);
-    EXPECT_EQ(acias.Read(4), 0x02);
-    acias.Write(6, 0x90);
-    EXPECT_EQ(acias.Read(4), 0x02);
+    EXPECT_EQ(acias.ReadByte(4), 0x02);
+    acias.WriteByte(6, 0x90);
+    EXPECT_EQ(acias.ReadByte(4), 0x02);
     EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(acias.Read(2), 0x1E);
+    EXPECT_EQ(acias.ReadByte(2), 0x1E);
 }
 
 TEST_F(AciaTest, KeyboardBytesGoOutUnlessHeldInReset) {
-    acias.Write(0, 0x03);
-    acias.Write(2, 0x80);
-    acias.Write(0, 0x96);
-    acias.Write(2, 0x80);
-    acias.Write(2, 0x01);
+    acias.WriteByte(0, 0x03);
+    acias.WriteByte(2, 0x80);
+    acias.WriteByte(0, 0x96);
+    acias.WriteByte(2, 0x80);
+    acias.WriteByte(2, 0x01);
     EXPECT_EQ(sent, (std::vector<uint8_t>{0x80, 0x01}));
 }
 
@@ -106,21 +106,21 @@ TEST(AciaInMachine, KeyCodesRaiseTheMfpAciaChannel) {
     Acias& acias = machine.GetAcias();
     mfp.WriteByte(mfp::kAer, 0x00, 0);
     mfp.WriteByte(mfp::kIerb, 0x40, 0);
-    acias.Write(0, 0x03);
-    acias.Write(0, 0x96);
+    acias.WriteByte(0, 0x03);
+    acias.WriteByte(0, 0x96);
     machine.Keyboard().input.keys[0x1E] = 1;
     auto tick = [&] { machine.Scheduler().hooks.keyboardTick(); };
     tick();
     EXPECT_FALSE(mfp.InputLine(mfp::kGpipAcia));
     EXPECT_EQ(mfp.Register(mfp::kIprb) & 0x40, 0x40);
-    EXPECT_EQ(acias.Read(0), 0x83);
-    EXPECT_EQ(acias.Read(2), 0x1E);
+    EXPECT_EQ(acias.ReadByte(0), 0x83);
+    EXPECT_EQ(acias.ReadByte(2), 0x1E);
     EXPECT_TRUE(mfp.InputLine(mfp::kGpipAcia));
     mfp.WriteByte(mfp::kIprb, 0x00, 0);
     machine.Keyboard().input.keys[0x1E] = 0;
     tick();
     EXPECT_EQ(mfp.Register(mfp::kIprb) & 0x40, 0x40);
-    EXPECT_EQ(acias.Read(2), 0x9E);
+    EXPECT_EQ(acias.ReadByte(2), 0x9E);
 }
 
 }  // namespace
