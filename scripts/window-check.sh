@@ -136,4 +136,19 @@ start
 kill -TERM "$pid"
 finish || fail "quitting at the fullscreen question exited $?"
 grep -q '^bFullscreen = 0' "$settings" || fail "the quit did not answer No: $(cat "$settings" 2>/dev/null)"
+# 9. Right Ctrl+P pauses through the window's own key events: no frame is reported while the
+# machine stands, and a second press lets the run go on to its end.
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+start "$tmp/disks/game.st" --frames 150
+for _ in $(seq 1 300); do grep -q '^frame 50$' "$tmp/out" && break; sleep 0.1; done
+timeout 5 xdotool windowfocus --sync "$window" || true
+xdotool key --clearmodifiers Control_R+p
+before=$(grep -c '^frame' "$tmp/out")
+sleep 3
+after=$(grep -c '^frame' "$tmp/out")
+[ "$after" -le $((before + 1)) ] || fail "the machine ran on while paused ($before, then $after reports)"
+kill -0 "$pid" 2>/dev/null || fail "the paused run ended"
+xdotool key --clearmodifiers Control_R+p
+finish || fail "the paused run exited $?"
+grep -q '^150 frames' "$tmp/out" || fail "the run did not go on after the pause: $(cat "$tmp/out")"
 echo "window check: all checks passed"
