@@ -353,7 +353,7 @@ TEST_F(DebuggerPageTest, AnEditedPcRunsFromThere) {
     Start("prefetch");
     StepTo("victim");
     ASSERT_TRUE(page_.SetRegister("PC", Hex(Symbol("victim") + 4)));  // over both moveq
-    page_.Step();                                                       // move.l #imm,d5
+    page_.Step();                                                     // move.l #imm,d5
     EXPECT_EQ(g_cpu.pc, Symbol("after_long"));
     EXPECT_EQ(g_cpu.d[5], 0x12345678u);
     EXPECT_NE(g_cpu.d[6], 1u);
