@@ -19,6 +19,6 @@ for sync in 0 1; do
     xdotool mousemove --window "$window" 415 24 click 1
     wait "$pid" || { echo "vexil exited $?"; cat "$tmp/err"; exit 1; }
     pid=
-    echo "ForceVBLSync=$sync: $(cat "$tmp/out")"
+    echo "ForceVBLSync=$sync: $(tail -n 1 "$tmp/out")"
     grep -h "audio:" "$tmp/err" || true
 done

@@ -47,12 +47,18 @@ kill -TERM "$pid"
 finish || fail "closing the window exited $?"
 grep -q '^\[ROMS\]' "$settings" || fail "settings not saved after closing the window"
 # 3. The picture in the window is the frame the screenshot holds: --screenshot writes the last
-# picture at the quit; EmuTOS's screen is still long before that (from about frame 200), so the
-# last capture of the window taken while the run went on shows the same pixels.
+# picture at the quit; EmuTOS's screen is still long before that (from about frame 200). The
+# run reports every 50th frame; the window is captured once it has reported frame 300, so the
+# capture shows the still screen however slowly the host runs.
 printf '[Graphics]\nbAskFullscreen = 0\n[Machine]\ng_softwareMode = 0\n' >"$settings"
 start --frames 400 --screenshot "$tmp/shot.tga"
 xdotool mousemove --window "$window" 415 24 click 1
-sleep 3
+for _ in $(seq 1 600); do
+    grep -q '^frame 300$' "$tmp/out" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+grep -q '^frame 300$' "$tmp/out" || fail "the run did not report frame 300: $(cat "$tmp/out")"
 while kill -0 "$pid" 2>/dev/null; do
     timeout 5 import -window "$window" "$tmp/capture.png" 2>/dev/null && mv "$tmp/capture.png" "$tmp/window.png"
     sleep 0.5
@@ -117,4 +123,32 @@ finish || fail "the debugger run exited $?"
 red=$(convert "$tmp/debugger.png" -fill black +opaque "rgb(255,50,63)" -fill white -opaque "rgb(255,50,63)" \
     -format "%[fx:round(mean*w*h)]" info:)
 [ "$red" -gt 200 ] || fail "the debugger page is not in the window ($red title pixels)"
+# 7. A disk image given on the command line runs the machine at once, without Run.
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+start "$tmp/disks/game.st" --frames 50
+finish || fail "the run of a disk exited $?"
+grep -q '^50 frames' "$tmp/out" || fail "the disk on the command line did not start the machine: $(cat "$tmp/out")"
+grep -q "Recent0 = \"$tmp/disks/game.st\"" "$settings" || fail "the disk is not among the recent images"
+# 8. The first start asks about fullscreen in the window; a request to quit while the question
+# is open answers No and ends the run cleanly, with the settings saved.
+rm -f "$settings"
+start
+kill -TERM "$pid"
+finish || fail "quitting at the fullscreen question exited $?"
+grep -q '^bFullscreen = 0' "$settings" || fail "the quit did not answer No: $(cat "$settings" 2>/dev/null)"
+# 9. Right Ctrl+P pauses through the window's own key events: no frame is reported while the
+# machine stands, and a second press lets the run go on to its end.
+printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
+start "$tmp/disks/game.st" --frames 150
+for _ in $(seq 1 300); do grep -q '^frame 50$' "$tmp/out" && break; sleep 0.1; done
+timeout 5 xdotool windowfocus --sync "$window" || true
+xdotool key --clearmodifiers Control_R+p
+before=$(grep -c '^frame' "$tmp/out")
+sleep 3
+after=$(grep -c '^frame' "$tmp/out")
+[ "$after" -le $((before + 1)) ] || fail "the machine ran on while paused ($before, then $after reports)"
+kill -0 "$pid" 2>/dev/null || fail "the paused run ended"
+xdotool key --clearmodifiers Control_R+p
+finish || fail "the paused run exited $?"
+grep -q '^150 frames' "$tmp/out" || fail "the run did not go on after the pause: $(cat "$tmp/out")"
 echo "window check: all checks passed"

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/App.h"
 #include "app/Config.h"
@@ -21,7 +22,9 @@ namespace {
 
 void PrintUsage() {
     std::printf(
-        "Usage: vexil [options]\n"
+        "Usage: vexil [options] [FILE [FILE-B]]\n"
+        "  FILE              a disk image for drive A (a second one for drive B), or a save\n"
+        "                    state (.vxs); in a window the machine then runs at once\n"
         "       vexil test [-j N] [--junit FILE] [--rom FILE] TESTFILE...\n"
         "       vexil test [--rom FILE] --print-region X Y W H TESTFILE\n"
         "  --headless        run without window or sound, straight into the machine\n"
@@ -138,6 +141,7 @@ int main(int argc, char** argv) {
     std::string loadState, saveState, input;
     char* end = nullptr;
     const char* disassemble[2] = {nullptr, nullptr};  // ADDR, COUNT
+    std::vector<std::string> files;                   // positional: drive A and B, or a state
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -247,9 +251,22 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(arg, "--frames") || !std::strcmp(arg, "--ram") ||
                    !std::strcmp(arg, "--boot") || !std::strcmp(arg, "--monitor")) {
             return BadArgument("this option needs a value:", arg);
+        } else if (arg[0] != '-' && arg[0] != '\0') {
+            files.emplace_back(arg);
+            if (files.size() > 2) return BadArgument("more than two files:", arg);
         } else {
             return BadArgument("unknown option", arg);
         }
+    }
+    // A save state among the files is loaded; the disk images fill drive A, then drive B.
+    for (const std::string& file : files) {
+        const std::string extension = std::filesystem::path(file).extension().string();
+        if (extension == ".vxs" || extension == ".VXS")
+            (headless ? loadState : options.state) = file;
+        else if (options.disk.empty())
+            options.disk = file;
+        else
+            options.diskB = file;
     }
     options.bundledRoms = BundledRoms();
     if (disassemble[0]) {
@@ -259,6 +276,7 @@ int main(int argc, char** argv) {
     // Save states and input scripts belong to scripted runs: asking for one means a headless run.
     if (headless || !loadState.empty() || !saveState.empty() || !input.empty())
         return RunHeadlessWith(options, loadState, saveState, input);
+    if (options.frames >= 0) options.frameReports = stdout;
     const auto run = [&options](const vexil::host::Devices& devices) {
         vexil::App app(options, devices, stderr);
         const int status = app.Run();

@@ -1,5 +1,7 @@
 #include "app/App.h"
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <new>
@@ -29,6 +31,34 @@ int64_t HostLocalSeconds() {
     return SecondsOf({local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min,
                       local->tm_sec});
 }
+
+// The file name without its folder and extension.
+std::string Stem(const std::string& path) {
+    return std::filesystem::path(path).stem().string();
+}
+
+std::string FileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+bool IsStateFile(const std::string& path) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    return extension.size() == 4 && (extension == ".vxs" || extension == ".VXS");
+}
+
+// The host keys taken with right Control, by PC key code.
+constexpr uint8_t kHostSave = 0x1F;        // S
+constexpr uint8_t kHostLoad = 0x26;        // L
+constexpr uint8_t kHostRewind = 0x13;      // R
+constexpr uint8_t kHostFast = 0x21;        // F
+constexpr uint8_t kHostPause = 0x19;       // P
+constexpr uint8_t kHostScreenshot = 0x22;  // G
+constexpr uint8_t kHostDigit1 = 0x02, kHostDigit0 = 0x0B;
+
+constexpr int64_t kFramesPerSecond = 50;
+
+// A fast-forwarding turn runs frames for this long, then shows the last one.
+constexpr std::chrono::milliseconds kFastTurn{15};
 
 }  // namespace
 
@@ -224,14 +254,12 @@ int App::StartUp() {
         Report(load.message);
         bar_.notice = load.message;
     }
-    // 4.
-    if (config_.bAskFullscreen)
-        config_.bFullscreen =
-            devices_.dialogs->AskYesNo(host::kWindowTitle, "Do you want to run Vexil in fullscreen ?");
     // 5-8. The machine, with its memory block, tables and RAM size.
     const std::string data = options_.dataDirectory.empty() ? DataDirectory() : options_.dataDirectory;
+    dataDirectory_ = data;
     MakeDirectories(data + "/shot");
     MakeDirectories(data + "/sound");
+    MakeDirectories(data + "/state");
     recordPage_.SetFolders(data + "/sound", data + "/shot");
     // 9. Drive A: the command line's disk, else the stored one, else "VexilDefault.ST".
     if (!options_.disk.empty()) {
@@ -245,6 +273,7 @@ int App::StartUp() {
         driveA_.InsertImage(config_.DriveA);
     }
     if (driveA_.Inserted()) driveAPath_ = options_.disk.empty() ? config_.DriveA : options_.disk;
+    if (!options_.disk.empty()) NoteRecent(options_.disk);
     textureInUse_ = config_.bUseTexture;
     // 10-11. TOS ROM and cartridge.
     try {
@@ -273,13 +302,28 @@ int App::StartUp() {
         ShutDown(false);
         return 1;
     }
+    // 4. Asked in the window, where a request to quit answers No and ends the run.
+    if (config_.bAskFullscreen) {
+        config_.bFullscreen =
+            devices_.dialogs->AskYesNo(host::kWindowTitle, "Do you want to run Vexil in fullscreen ?");
+        if (config_.bFullscreen) devices_.window->SetFullscreen(true);
+    }
     if (!devices_.sound->InitSound(&error)) {
         Report(error);
         devices_.dialogs->Message("Audio Error", error);
     }
-    // 16-18.
+    // 16-18. A disk or a state from the command line runs at once; F12 still gives the bar.
     ResetMachine(true);
-    SetAppState(kStateMenu);
+    bool runNow = !options_.disk.empty();
+    if (!options_.state.empty()) {
+        if (machine_->LoadStateFile(options_.state, error)) {
+            runNow = true;
+        } else {
+            Report(error);
+            bar_.notice = error;
+        }
+    }
+    SetAppState(runNow && romLoaded_ ? kStateRunning : kStateMenu);
     return -1;
 }
 
@@ -302,6 +346,8 @@ void App::SetAppState(int32_t state) {
         devices_.sound->StartSound();
         devices_.input->Acquire();
     } else if (state_ == kStateRunning || state_ == kStateDebugRun) {
+        SetPaused(false);
+        SetFastForward(false);
         devices_.sound->StopSound();
         devices_.input->Unacquire();
         if (machine_) machine_->Keyboard().ReleaseInput();
@@ -323,6 +369,14 @@ void App::ResetMachine(bool cold) {
         }
     }
     machine_->Reset(cold);
+    rewind_.Clear();
+    // A cold start reads every disk afresh: a disk waiting for its drive goes in now.
+    if (cold) {
+        for (int drive = 0; drive < 2; ++drive) {
+            swaps_[drive].emptyFrames = kSwapFrames;
+            CountSwapFrame();
+        }
+    }
 }
 
 // Every showing of a page starts it afresh from the settings.
@@ -347,17 +401,239 @@ void App::ApplySettings() {
     ConnectDisplay();
 }
 
+// A refused image leaves drive A empty, as the disk page expects.
 InsertResult App::InsertDiskA(const std::string& path) {
-    const InsertResult result = machine_->InsertDisk(0, path);
-    driveAPath_ = result ? path : std::string();
-    config_.DriveA = driveAPath_;
+    const InsertResult result = SwapDisk(0, path);
+    if (!result) EjectDiskA();
     return result;
 }
 
 void App::EjectDiskA() {
     machine_->Drive(0).EjectImage();
+    swaps_[0].path.clear();
     driveAPath_.clear();
     config_.DriveA.clear();
+}
+
+InsertResult App::SwapDisk(int drive, const std::string& path) {
+    drive &= 1;
+    {
+        DiskImage probe;
+        const InsertResult result = probe.InsertImage(path);
+        if (!result) return result;
+    }
+    machine_->Drive(drive).EjectImage();
+    swaps_[drive].path = path;
+    if (drive == 0) {
+        driveAPath_ = path;
+        config_.DriveA = path;
+    } else {
+        options_.diskB = path;  // for this run: a rebuilt machine takes it too
+    }
+    NoteRecent(path);
+    if (swaps_[drive].emptyFrames >= kSwapFrames) InsertWaiting(drive);
+    return {};
+}
+
+// After each frame run (and at a cold reset): counts the frames each drive has been empty and
+// inserts a waiting disk once the drive has been empty long enough.
+void App::CountSwapFrame() {
+    for (int drive = 0; drive < 2; ++drive) {
+        Swap& swap = swaps_[drive];
+        if (machine_->Drive(drive).Inserted())
+            swap.emptyFrames = 0;
+        else if (swap.emptyFrames < kSwapFrames)
+            ++swap.emptyFrames;
+        if (swap.emptyFrames >= kSwapFrames) InsertWaiting(drive);
+    }
+}
+
+void App::InsertWaiting(int drive) {
+    Swap& swap = swaps_[drive];
+    if (swap.path.empty()) return;
+    const InsertResult result = machine_->InsertDisk(drive, swap.path);
+    if (!result) {
+        Say(result.message);  // the file went away meanwhile
+        if (drive == 0) driveAPath_.clear(), config_.DriveA.clear();
+    }
+    swap.path.clear();
+}
+
+void App::NoteRecent(const std::string& path) {
+    std::vector<std::string>& recent = config_.RecentImages;
+    recent.erase(std::remove(recent.begin(), recent.end(), path), recent.end());
+    recent.insert(recent.begin(), path);
+    if (recent.size() > kRecentImages) recent.resize(kRecentImages);
+}
+
+void App::OpenFile(const std::string& path, int drive) {
+    if (IsStateFile(path)) {
+        std::string error;
+        if (machine_->LoadStateFile(path, error)) {
+            Say("State: " + FileName(path));
+            if (paused_) devices_.display->CopyFrame(pausedPicture_.data());
+        } else {
+            Say(error);
+        }
+        return;
+    }
+    const InsertResult result = SwapDisk(drive, path);
+    Say(result ? std::string("Drive ") + (drive ? "B: " : "A: ") + FileName(path) : result.message);
+}
+
+void App::Say(const std::string& text) {
+    if (machine_) machine_->Overlay().ShowMessage(text.c_str(), kHostMessageMilliseconds, false);
+}
+
+std::string App::SlotPath(int slot) const {
+    const std::string name = Stem(driveAPath_.empty() ? loadedTos_ : driveAPath_);
+    return dataDirectory_ + "/state/" + name + "-" + std::to_string(slot) + ".vxs";
+}
+
+void App::SaveSlot() {
+    std::string error;
+    if (machine_->SaveStateFile(SlotPath(slot_), error))
+        Say("Saved to slot " + std::to_string(slot_));
+    else
+        Say(error);
+}
+
+void App::LoadSlot() {
+    const std::string path = SlotPath(slot_);
+    if (!FileExists(path)) {
+        Say("Slot " + std::to_string(slot_) + " is empty");
+        return;
+    }
+    std::string error;
+    if (machine_->LoadStateFile(path, error))
+        Say("Loaded slot " + std::to_string(slot_));
+    else
+        Say(error);
+}
+
+// The picture as shown, as a TGA file in the data folder's "shot".
+void App::TakeScreenshot() {
+    std::vector<uint16_t> picture(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+    if (!devices_.display->CopyFrame(picture.data())) return;
+    std::string name, error;
+    do {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "Vexil_%03lld.tga", static_cast<long long>(screenshots_++));
+        name = buffer;
+    } while (FileExists(dataDirectory_ + "/shot/" + name) && screenshots_ < 100000);
+    if (WriteTga(dataDirectory_ + "/shot/" + name, picture.data(), host::kFrameWidth, host::kFrameHeight,
+                 host::kFrameWidth, &error))
+        Say("Screenshot " + name);
+    else
+        Say(error);
+}
+
+// Back five snapshots (five seconds); the machine runs on from there at once.
+void App::RewindStep() {
+    std::string error;
+    if (!rewind_.Back(kRewindFrames / kFramesPerSecond, rewound_)) {
+        Say("Nothing to rewind");
+    } else if (!machine_->LoadState(rewound_, error)) {
+        Say(error);
+    } else {
+        Say("Rewound");
+        if (paused_) SetPaused(false);
+    }
+}
+
+void App::SetPaused(bool on) {
+    if (on == paused_) return;
+    paused_ = on;
+    if (on) {
+        devices_.sound->StopSound();
+        pausedPicture_.assign(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight, 0);
+        devices_.display->CopyFrame(pausedPicture_.data());
+        Say("Paused");
+    } else {
+        if (!fastForward_ && state_ == kStateRunning) devices_.sound->StartSound();
+        if (state_ == kStateRunning) Say("Running");
+    }
+}
+
+void App::SetFastForward(bool on) {
+    if (on == fastForward_) return;
+    fastForward_ = on;
+    if (on) {
+        devices_.sound->StopSound();
+        speedSlot_ = machine_->Overlay().ShowMessage("x 1", -1, false);
+        speedCycles_ = 0;
+        speedSince_ = std::chrono::steady_clock::now();
+    } else {
+        if (speedSlot_ >= 0) machine_->Overlay().ClearMessage(speedSlot_);
+        speedSlot_ = -1;
+        if (!paused_ && state_ == kStateRunning) devices_.sound->StartSound();
+        if (state_ == kStateRunning) Say("Normal speed");
+    }
+}
+
+void App::HostKey(uint8_t key) {
+    switch (key) {
+        case kHostSave:
+            SaveSlot();
+            break;
+        case kHostLoad:
+            LoadSlot();
+            break;
+        case kHostRewind:
+            RewindStep();
+            break;
+        case kHostFast:
+            SetFastForward(!fastForward_);
+            break;
+        case kHostPause:
+            SetPaused(!paused_);
+            break;
+        case host::kKeyReturn:
+            config_.bFullscreen = !config_.bFullscreen;
+            devices_.window->SetFullscreen(config_.bFullscreen != 0);
+            Say(config_.bFullscreen ? "Fullscreen" : "Window");
+            break;
+        case kHostScreenshot:
+            TakeScreenshot();
+            break;
+        default:
+            if (key >= kHostDigit1 && key <= kHostDigit0) {
+                slot_ = key == kHostDigit0 ? 0 : key - kHostDigit1 + 1;
+                Say("Slot " + std::to_string(slot_));
+            }
+            break;
+    }
+}
+
+// Keys pressed while right Control is down are the host's: they act (while the machine runs)
+// and are kept from the ST until they are released, even when right Control goes up first.
+void App::PollHost() {
+    host::Input& input = *devices_.input;
+    input.PollInput();
+    input.TakeEvents(events_);
+    for (const host::HostEvent& event : events_) {
+        switch (event.type) {
+            case host::HostEvent::Type::kDropFile:
+                OpenFile(event.path, event.shift ? 1 : 0);
+                break;
+            case host::HostEvent::Type::kKeyDown:
+                if (event.key == host::kKeyRightControl) {
+                    rightControl_ = true;
+                } else if (rightControl_) {
+                    heldBack_[event.key] = true;
+                    if (state_ == kStateRunning) HostKey(event.key);
+                }
+                break;
+            case host::HostEvent::Type::kKeyUp:
+                if (event.key == host::kKeyRightControl) rightControl_ = false;
+                heldBack_[event.key] = false;
+                break;
+        }
+    }
+    // The levels settle what events were lost (focus taken away, too many at once).
+    rightControl_ = input.KeyDown(host::kKeyRightControl);
+    for (int key = 0; key < 256; ++key)
+        if (heldBack_[key] && !input.KeyDown(static_cast<uint8_t>(key))) heldBack_[key] = false;
 }
 
 void App::Pick(int item) {
@@ -382,6 +658,7 @@ void App::Pick(int item) {
 bool App::Turn() {
     if (devices_.window->PumpMessages()) quit_ = true;
     if (quit_) return false;
+    PollHost();
     switch (state_) {
         case kStateMenu:
             if (entered_ != kStateMenu) {
@@ -401,7 +678,6 @@ bool App::Turn() {
             break;
         case kStateResetHeld:
         case kStateDebugResetHeld:
-            devices_.input->PollInput();
             if (!devices_.input->KeyDown(host::kKeyF11))
                 SetAppState(state_ == kStateResetHeld ? kStateRunning : kStateDebugRun);
             break;
@@ -420,30 +696,79 @@ void App::TurnRunning() {
         entered_ = kStateRunning;
     }
     host::Input& input = *devices_.input;
-    input.PollInput();
-    if (input.KeyDown(host::kKeyF11)) {
-        ResetMachine(input.KeyDown(host::kKeyLeftShift) || input.KeyDown(host::kKeyRightShift));
+    const auto down = [&](uint8_t key) { return input.KeyDown(key) && !heldBack_[key]; };
+    if (down(host::kKeyF11)) {
+        SetPaused(false);
+        ResetMachine(down(host::kKeyLeftShift) || down(host::kKeyRightShift));
         devices_.display->ClearScreen();
         SetAppState(kStateResetHeld);
         return;
     }
-    if (input.KeyDown(host::kKeyF12)) {
+    if (down(host::kKeyF12)) {
         SetAppState(kStateMenu);
         return;
     }
-    FeedInput();
-    if (framesRun_ == 0) firstFrame_ = std::chrono::steady_clock::now();
-    if (machine_->RunFrame() != kRunBudgetSpent) {
-        ResetMachine(true);
+    if (paused_) {
+        ShowPaused();
         return;
     }
+    RunFrames();
+}
+
+// One frame, or while fast-forwarding as many as fit in a frame's time; the last is shown.
+void App::RunFrames() {
+    FeedInput();
+    const auto start = std::chrono::steady_clock::now();
+    do {
+        if (framesRun_ == 0) firstFrame_ = std::chrono::steady_clock::now();
+        if (machine_->RunFrame() != kRunBudgetSpent) {
+            ResetMachine(true);
+            return;
+        }
+        ++framesRun_;
+        CountSwapFrame();
+        if (framesRun_ % kFramesPerSecond == 0) rewind_.Push(machine_->SaveState());
+        if (options_.frameReports && framesRun_ % 50 == 0) {
+            std::fprintf(options_.frameReports, "frame %lld\n", static_cast<long long>(framesRun_));
+            std::fflush(options_.frameReports);
+        }
+        speedCycles_ += machine_->Scheduler().LastFrameCycles();
+        lastFrame_ = std::chrono::steady_clock::now();
+        if ((options_.frames >= 0 && framesRun_ >= options_.frames) || machine_->NatFeats().Exited()) {
+            quit_ = true;
+            break;
+        }
+    } while (fastForward_ && lastFrame_ - start < kFastTurn);
     devices_.display->SetFramePeriod(machine_->Scheduler().LastFrameCycles() * int64_t{1000000} /
                                      kCpuClockHz);
     devices_.display->PresentFrame();
-    ++framesRun_;
-    lastFrame_ = std::chrono::steady_clock::now();
-    if (options_.frames >= 0 && framesRun_ >= options_.frames) quit_ = true;
-    if (machine_->NatFeats().Exited()) quit_ = true;
+    if (!fastForward_) {
+        speedCycles_ = 0;
+        return;
+    }
+    // The speed, as a multiple of real time (machine seconds a second), once a second.
+    const double seconds = std::chrono::duration<double>(lastFrame_ - speedSince_).count();
+    if (seconds >= 1.0 && speedSlot_ >= 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "x %d",
+                      static_cast<int>(static_cast<double>(speedCycles_) / kCpuClockHz / seconds));
+        machine_->Overlay().SetMessageText(speedSlot_, text);
+        speedCycles_ = 0;
+        speedSince_ = lastFrame_;
+    }
+}
+
+// The picture as it was when the machine paused, with the messages over it.
+void App::ShowPaused() {
+    int pitch = 0;
+    uint16_t* pixels = devices_.display->LockFrame(&pitch);
+    if (pixels && pausedPicture_.size() == static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight) {
+        for (int y = 0; y < host::kFrameHeight; ++y)
+            std::copy_n(pausedPicture_.data() + static_cast<size_t>(y) * host::kFrameWidth, host::kFrameWidth,
+                        pixels + static_cast<size_t>(y) * pitch);
+        machine_->Overlay().DrawMessages(pixels, pitch);
+    }
+    devices_.display->PresentFrame();
 }
 
 // Hands the host's keyboard, mouse and joystick to the keyboard processor, which compares
@@ -451,7 +776,9 @@ void App::TurnRunning() {
 void App::FeedInput() {
     host::Input& input = *devices_.input;
     bool keys[256];
-    for (int code = 0; code < 256; ++code) keys[code] = input.KeyDown(static_cast<uint8_t>(code));
+    for (int code = 0; code < 256; ++code)
+        keys[code] = input.KeyDown(static_cast<uint8_t>(code)) && !heldBack_[code];
+    keys[host::kKeyRightControl] = false;
     const uint8_t joystick = input.PollJoystick();
     IkbdInput& machineInput = machine_->Keyboard().input;
     ApplyHostKeys(keys, config_.bArrowForJoystick != 0, config_.bUseJoystick ? joystick : 0, machineInput);
@@ -486,9 +813,11 @@ void App::TurnDebugRun() {
         ResetMachine(true);
         return;
     }
-    if (turn.frameEnded) devices_.display->PresentFrame();
+    if (turn.frameEnded) {
+        devices_.display->PresentFrame();
+        CountSwapFrame();
+    }
     host::Input& input = *devices_.input;
-    input.PollInput();
     FeedInput();
     if (turn.outcome == DebuggerPage::Outcome::kStop || input.KeyDown(host::kKeyF12)) {
         StopDebugRun();

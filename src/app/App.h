@@ -7,17 +7,27 @@
 //
 //   state  meaning                                   leaves for
 //   0      menu: control bar shown, machine stopped  3 (Run), 6 (debugger)
-//   3      running: one frame per turn               0 (F12), 4 (F11, Shift+F11 cold)
+//   3      running: one frame per turn (none while   0 (F12), 4 (F11, Shift+F11 cold)
+//          paused, as many as fit in a frame's time
+//          while fast-forwarding)
 //   4      reset key held                            3 once F11 is released
 //   5      reset key held in a debugger run          6 once F11 is released
 //   6      debugger run: an instruction at a time,   0 (F12, a debugger stop), 5 (F11)
 //          the debugger's stop checked after each
+//
+// A disk image or a save state given on the command line starts the machine at once (state 3).
+// While the machine runs, right Control is the host's own modifier and never reaches the ST:
+// with it, S and L save and load the current slot, 0-9 choose the slot, R rewinds, F and P
+// switch fast-forward and pause, Return fullscreen, G takes a screenshot. A key pressed while
+// right Control is down stays away from the ST until it is released. Every state polls the
+// host's events, so files dropped on the window and the host keys work in each.
 //
 // Shutdown releases everything in the reverse order and, after a normal quit, saves the
 // settings. Settings that shape the machine (model, RAM size, TOS ROM, cartridge) take effect
 // at the next cold reset, which rebuilds the machine when they changed.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +38,7 @@
 
 #include "app/Config.h"
 #include "app/Instance.h"
+#include "app/Rewind.h"
 #include "floppy/DiskImage.h"
 #include "host/Host.h"
 #include "machine/Machine.h"
@@ -63,11 +74,15 @@ struct AppOptions {
     bool folderDriveReadOnly = false;  // ... refusing writes
     std::string run;                   // a program on C: the desktop starts ("C:\PATH\PROG.PRG")
     char boot = 'c';                   // with drive C:, 'a' boots from the floppy
+    std::string state;                 // a save state loaded at start-up
     std::optional<uint32_t> machine;   // Machine
     std::optional<uint32_t> ramSize;   // RAMSize
     std::optional<uint32_t> monitor;   // Monitor
     bool debug = false;
     int frames = -1;  // quit after this many frames (-1: no limit)
+    // Where a window run tells its progress, "frame N" every 50 frames, so that a script can
+    // wait for a frame rather than a time; null: nowhere.
+    std::FILE* frameReports = nullptr;
     std::string screenshot;
     std::string wav;
     std::string printer;    // the printer port's bytes to this file ("-": standard output)
@@ -89,6 +104,10 @@ std::string ChooseTosRom(const AppOptions& options, const RomList& roms);
 
 class App final : public PageHost {
 public:
+    // Frames a drive shows itself empty between two disks: TOS samples write-protect only
+    // every 8 to 16 vertical blanks and sees a change only through it.
+    static constexpr int kSwapFrames = 20;
+    static constexpr int32_t kHostMessageMilliseconds = 2000;
     // Messages for the user that have no window to go to are written to `err`.
     App(const AppOptions& options, const host::Devices& devices, std::FILE* err);
     ~App();
@@ -116,6 +135,22 @@ public:
     InsertResult InsertDiskA(const std::string& path) override;
     void EjectDiskA() override;
     const std::string& DriveAPath() const override { return driveAPath_; }
+    // Drive 0 (A) or 1 (B) takes the image as a person swaps disks: the drive is empty at
+    // once and takes the image after it has been empty for kSwapFrames frames the machine ran.
+    // A refused image leaves the drive as it was.
+    InsertResult SwapDisk(int drive, const std::string& path);
+    // A file the user handed over while the program runs (dropped on the window): a save
+    // state is loaded, anything else goes into the drive. The overlay says what happened.
+    void OpenFile(const std::string& path, int drive);
+    bool Paused() const { return paused_; }
+    bool FastForward() const { return fastForward_; }
+    // Frames of machine time each press of right Ctrl+R goes back.
+    static constexpr int kRewindFrames = 250;
+    const Rewind& History() const { return rewind_; }
+    int Slot() const { return slot_; }
+    // The save-state file of a slot: the data folder's state/NAME-N.vxs, NAME drive A's image
+    // (else the TOS ROM's) without its folder and extension.
+    std::string SlotPath(int slot) const;
     // Why the last TOS ROM could not be loaded; empty when it was.
     const std::string& RomProblem() const override { return romProblem_; }
 
@@ -134,6 +169,21 @@ public:
 
 private:
     void TurnRunning();
+    void RunFrames();
+    void ShowPaused();
+    // Polls the keyboard and acts on the events since the last poll.
+    void PollHost();
+    void HostKey(uint8_t key);
+    void Say(const std::string& text);
+    void SetPaused(bool on);
+    void SetFastForward(bool on);
+    void SaveSlot();
+    void LoadSlot();
+    void TakeScreenshot();
+    void RewindStep();
+    void NoteRecent(const std::string& path);
+    void CountSwapFrame();
+    void InsertWaiting(int drive);
     void TurnDebugRun();
     void StopDebugRun();
     void FeedInput();
@@ -177,6 +227,29 @@ private:
     int64_t coldResets_ = 0;
     PortWriter printerFile_, serialFile_;
     PortReader serialIn_;
+    std::string dataDirectory_;
+
+    // Host keys and events.
+    std::vector<host::HostEvent> events_;
+    std::array<bool, 256> heldBack_{};  // pressed with right Control: kept from the ST until released
+    bool rightControl_ = false;
+    bool paused_ = false;
+    std::vector<uint16_t> pausedPicture_;
+    bool fastForward_ = false;
+    int speedSlot_ = -1;  // the overlay slot that shows the fast-forward speed
+    int64_t speedCycles_ = 0;  // machine cycles run since speedSince_
+    std::chrono::steady_clock::time_point speedSince_;
+    int slot_ = 0;
+    int64_t screenshots_ = 0;
+    Rewind rewind_;  // a snapshot each 50 frames run
+    std::vector<uint8_t> rewound_;
+
+    // Disk swaps: the image each drive takes once it has been empty long enough.
+    struct Swap {
+        std::string path;  // empty: nothing waits
+        int emptyFrames = kSwapFrames;
+    };
+    std::array<Swap, 2> swaps_{};
 };
 
 }  // namespace vexil

@@ -371,6 +371,12 @@ void LoadConfigFrom(const SettingsFile& file, MachineConfig& config, RomList& ro
     for (const ByteField& f : kByteFields)
         config.*f.field = file.Number(f.section, f.name, config.*f.field) != 0;
     for (const PathField& f : kPathFields) file.ReadString("Disks", f.name, kMaxConfigPath, config.*f.field);
+    config.RecentImages.clear();
+    for (size_t i = 0; i < kRecentImages; ++i) {
+        std::string path;
+        file.ReadString("Disks", "Recent" + std::to_string(i), kMaxConfigPath, path);
+        if (!path.empty()) config.RecentImages.push_back(path);
+    }
 
     // Values a damaged or hostile file could push out of their range.
     if (config.RAMSize > kLastRamSize) config.RAMSize &= 3;
@@ -441,6 +447,8 @@ SettingsFile SettingsOf(const MachineConfig& config, const RomList& roms) {
     file.SetNumber("Machine", "bUseTextureFiltering", config.bUseTextureFiltering ? 1 : 0);
     for (const PathField& f : kPathFields) file.SetString("Disks", f.name, config.*f.field);
     file.SetNumber("Disks", "AutoInsertDiskA", config.AutoInsertDiskA);
+    for (size_t i = 0; i < config.RecentImages.size() && i < kRecentImages; ++i)
+        file.SetString("Disks", "Recent" + std::to_string(i), config.RecentImages[i]);
     return file;
 }
 

@@ -26,6 +26,23 @@ uint16_t* HeadlessHost::LockFrame(int* pitch) {
     return frame_.data();
 }
 
+void HeadlessHost::SetKey(uint8_t scanCode, bool down) {
+    if (keys_[scanCode] != down)
+        pending_.push_back({down ? HostEvent::Type::kKeyDown : HostEvent::Type::kKeyUp, scanCode, false, {}});
+    keys_[scanCode] = down;
+}
+
+void HeadlessHost::PollInput() {
+    sampled_ = keys_;
+    polled_.insert(polled_.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+}
+
+void HeadlessHost::TakeEvents(std::vector<HostEvent>& events) {
+    events.clear();
+    events.swap(polled_);
+}
+
 MouseSample HeadlessHost::TakeMouse() {
     if (!acquired) return {};
     MouseSample sample = mouse;

@@ -23,9 +23,13 @@ public:
     explicit HeadlessHost(std::FILE* messages = nullptr) : messages_(messages) {}
     Devices AllDevices() { return {this, this, this, this, this, this}; }
 
-    // What the tests set.
-    void SetKey(uint8_t scanCode, bool down) { keys_[scanCode] = down; }
-    MouseSample mouse;        // handed out once by TakeMouse while acquired
+    // What the tests set. A key that changes, and a dropped file, also make an event that the
+    // next PollInput hands over.
+    void SetKey(uint8_t scanCode, bool down);
+    void DropFile(const std::string& path, bool shift) {
+        pending_.push_back({HostEvent::Type::kDropFile, 0, shift, path});
+    }
+    MouseSample mouse;     // handed out once by TakeMouse while acquired
     uint8_t joystick = 0;     // what PollJoystick reads
     uint32_t padButtons = 0;  // what PollPadButtons reads
     void RequestQuit() { quit_ = true; }
@@ -37,6 +41,7 @@ public:
     // What the tests read.
     int presents = 0;
     int clears = 0;
+    bool fullscreen = false;
     int barDraws = 0;
     bool acquired = false;
     bool soundPlaying = false;
@@ -49,6 +54,7 @@ public:
     bool Create(bool fullscreen, std::string* error) override;
     void Destroy() override { windowOpen = false; }
     bool PumpMessages() override { return quit_; }
+    void SetFullscreen(bool on) override { fullscreen = on; }
     // Display
     bool InitDisplay(std::string* error) override;
     void ShutdownDisplay() override {}
@@ -61,8 +67,9 @@ public:
     void ReleaseInput() override { acquired = false; }
     void Acquire() override { acquired = true; }
     void Unacquire() override { acquired = false; }
-    void PollInput() override { sampled_ = keys_; }
+    void PollInput() override;
     bool KeyDown(uint8_t scanCode) const override { return sampled_[scanCode]; }
+    void TakeEvents(std::vector<HostEvent>& events) override;
     MouseSample TakeMouse() override;
     uint8_t PollJoystick() override { return joystick; }
     uint32_t PollPadButtons() override { return padButtons; }
@@ -86,6 +93,7 @@ private:
     bool quit_ = false;
     std::array<bool, 256> keys_{};
     std::array<bool, 256> sampled_{};
+    std::vector<HostEvent> pending_, polled_;
     std::deque<int> picks_;
     std::vector<uint16_t> frame_;
 };

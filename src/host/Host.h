@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vexil {
 class ControlBar;
@@ -22,6 +23,18 @@ constexpr uint8_t kKeyLeftShift = 0x2A;
 constexpr uint8_t kKeyRightShift = 0x36;
 constexpr uint8_t kKeyF11 = 0x57;
 constexpr uint8_t kKeyF12 = 0x58;
+constexpr uint8_t kKeyReturn = 0x1C;
+constexpr uint8_t kKeyRightControl = 0x9D;  // the host's own modifier: never the ST's
+
+// What happened at the window since the last poll, in order: a key went down or up (auto-repeat
+// is not a press), or a file was dropped on the window (with Shift held or not).
+struct HostEvent {
+    enum class Type { kKeyDown, kKeyUp, kDropFile };
+    Type type = Type::kKeyDown;
+    uint8_t key = 0;
+    bool shift = false;
+    std::string path;
+};
 
 // The emulated picture: 800 x 600 host pixels, R5G6B5.
 constexpr int kFrameWidth = 800;
@@ -36,6 +49,8 @@ public:
     // Handles every pending window event; true once the user has asked to quit (the window
     // was closed).
     virtual bool PumpMessages() = 0;
+    // Switches between the window and the whole screen while running.
+    virtual void SetFullscreen(bool fullscreen) { (void)fullscreen; }
 };
 
 // The display settings, named after their configuration values. InitDisplay writes back the
@@ -87,9 +102,11 @@ public:
     // While acquired (the machine runs) the keyboard and mouse belong to the machine.
     virtual void Acquire() = 0;
     virtual void Unacquire() = 0;
-    // Samples the keyboard; KeyDown answers from the last sample.
+    // Samples the keyboard; KeyDown answers from the last sample, TakeEvents hands over the
+    // events that came before it (and empties `events` first).
     virtual void PollInput() = 0;
     virtual bool KeyDown(uint8_t scanCode) const = 0;
+    virtual void TakeEvents(std::vector<HostEvent>& events) = 0;
     // The mouse while acquired; nothing otherwise.
     virtual MouseSample TakeMouse() = 0;
     // Reads the joystick: 0x01 up 0x02 down 0x04 left 0x08 right 0x80 fire; 0 without one.

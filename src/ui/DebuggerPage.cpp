@@ -472,6 +472,76 @@ std::vector<std::string> DebuggerPage::RegisterRows() const {
     return rows;
 }
 
+// The rows read "Dn xxxxxxxx  An xxxxxxxx ...", then "A7'xxxxxxxx" from column 14, then
+// "SR xxxx  PC xxxxxxxx".
+std::string DebuggerPage::RegisterAt(int row, int column) {
+    if (row >= 0 && row < 8) {
+        const char digit = static_cast<char>('0' + row);
+        if (column >= 0 && column < 11) return std::string{'D', digit};
+        if (column >= 13 && column < 24) return std::string{'A', digit};
+    } else if (row == 8 && column >= 14 && column < 25) {
+        return "A7'";
+    } else if (row == 9) {
+        if (column >= 0 && column < 7) return "SR";
+        if (column >= 9 && column < 20) return "PC";
+    }
+    return {};
+}
+
+namespace {
+
+// The register a name stands for, or null.
+uint32_t* RegisterOf(std::string_view name) {
+    if (name.size() == 2 && name[1] >= '0' && name[1] <= '7') {
+        if (name[0] == 'D') return &g_cpu.d[name[1] - '0'];
+        if (name[0] == 'A') return &g_cpu.a[name[1] - '0'];
+    }
+    if (name == "A7'") return &g_cpu.otherSp;
+    if (name == "PC") return &g_cpu.pc;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string DebuggerPage::RegisterText(std::string_view name) const {
+    char text[16] = {};
+    if (name == "SR")
+        std::snprintf(text, sizeof text, "%04X", CpuGetSr());
+    else if (const uint32_t* reg = RegisterOf(name))
+        std::snprintf(text, sizeof text, "%08X", *reg);
+    return text;
+}
+
+bool DebuggerPage::SetRegister(std::string_view name, std::string_view text) {
+    uint32_t value;
+    if (!ParseHex(text, value)) {
+        message_ = "Not a value: " + std::string(Trim(text));
+        return false;
+    }
+    if (name == "SR") {
+        // The trace and supervisor bits choose tables and stacks: only a run changes them.
+        const uint16_t sr = CpuGetSr();
+        if (value > 0xFFFF || ((value ^ sr) & (kSrTrace | kSrSupervisor)) != 0) {
+            message_ = "Only the mask and the condition codes of SR can be changed";
+            return false;
+        }
+        g_cpu.sr = static_cast<uint16_t>(value & (kSrSystemBits | 0x1F));
+    } else if (uint32_t* reg = RegisterOf(name)) {
+        if (name == "PC" && (value & 1)) {
+            message_ = "The PC must be even";
+            return false;
+        }
+        *reg = value;
+    } else {
+        message_ = "No such register: " + std::string(name);
+        return false;
+    }
+    message_.clear();
+    Edited();
+    if (name == "PC") FollowPc();
+    return true;
+}
+
 std::vector<std::string> DebuggerPage::FloppyRows() const {
     std::vector<std::string> rows;
     Machine* machine = links_.machine ? links_.machine() : nullptr;

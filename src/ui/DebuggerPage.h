@@ -105,6 +105,14 @@ public:
     // The register pane's rows: D0-D7 beside A0-A7 with the memory they point at, A7', SR, PC,
     // the cycle clock.
     std::vector<std::string> RegisterRows() const;
+    // The register a character of the register pane's rows stands in ("D3", "A7'", "SR", "PC";
+    // empty where there is none), for a click that edits it.
+    static std::string RegisterAt(int row, int column);
+    // The register's value as its edit starts, in hex.
+    std::string RegisterText(std::string_view name) const;
+    // Sets a register from hex text; false (with Message) when the name or the value is refused:
+    // an odd PC, or an SR that changes the trace or supervisor bit.
+    bool SetRegister(std::string_view name, std::string_view text);
     // The floppy controller group's rows.
     std::vector<std::string> FloppyRows() const;
     // Why the last typed value was refused; empty when it was taken.

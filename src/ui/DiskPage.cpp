@@ -191,14 +191,21 @@ void DiskPage::Insert() {
     insertProblem_ = result ? std::string() : result.message;
 }
 
+void DiskPage::InsertRecent(size_t index) {
+    if (index >= RecentImages().size()) return;
+    const std::string path = RecentImages()[index];  // the list changes as it goes in
+    const InsertResult result = app_.InsertDiskA(path);
+    insertProblem_ = result ? std::string() : result.message;
+}
+
 void DiskPage::Eject() {
     app_.EjectDiskA();
     insertProblem_.clear();
 }
 
+// A disk on its way in (the drive shows itself empty for a while first) counts as held.
 bool DiskPage::DriveAHoldsImage() const {
-    Machine* machine = app_.CurrentMachine();
-    return machine != nullptr && machine->Drive(0).Inserted();
+    return app_.CurrentMachine() != nullptr && !app_.DriveAPath().empty();
 }
 
 std::string DiskPage::DriveAName() const {

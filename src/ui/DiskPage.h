@@ -69,6 +69,9 @@ public:
     bool DriveAHoldsImage() const;
     // The file name part of `DriveA`.
     std::string DriveAName() const;
+    // The last images opened, newest first; picking one inserts it.
+    const std::vector<std::string>& RecentImages() const { return app_.Config().RecentImages; }
+    void InsertRecent(size_t index);
     // Why the last insertion failed; empty after a success or an eject.
     const std::string& InsertProblem() const { return insertProblem_; }
 

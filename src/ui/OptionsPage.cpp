@@ -156,7 +156,7 @@ void OptionsPage::Choose(Group group, int index) {
 const char* OptionsPage::BoxLabel(Box box) {
     static const char* const kLabels[kBoxes] = {"YM2149",
                                                 "STE DAC",
-                                                "Disk Dive",
+                                                "Disk Drive",
                                                 "Low Pass filter",
                                                 "Display profiling infos",
                                                 "Display sound engine output",

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vexil {
 
@@ -44,6 +45,7 @@ struct MachineConfig {
     std::string Directory;
     uint32_t AutoInsertDiskA = 1;
     std::string FolderDrive;  // a host folder served as drive C: (empty: none)
+    std::vector<std::string> RecentImages;  // the last images opened, newest first (at most ten)
 
     // Derived from RAMSize by ApplyRamSize.
     uint32_t ramBytes = 0x200000;
@@ -53,6 +55,8 @@ struct MachineConfig {
 // and the bytes it stands for.
 void ApplyRamSize(MachineConfig& config, uint32_t RAMSize);
 
-constexpr size_t kMaxConfigPath = 511;  // paths of [Disks] fill 512 bytes with their terminator
+constexpr size_t kMaxConfigPath = 511;
+constexpr size_t kRecentImages = 10;  // the disk page's list of the last images opened  // paths of [Disks]
+                                      // fill 512 bytes with their terminator
 
 }  // namespace vexil

@@ -368,5 +368,247 @@ TEST_F(AppTest, SteJoypadMovesTheJoystickToExtendedPortA) {
     }
 }
 
+// The host keys, pressed with right Control through the host layer's event path.
+class AppHostKeys : public AppTest {
+protected:
+    static constexpr uint8_t kRightControl = host::kKeyRightControl;
+    // Right Control down, `key` pressed and released, right Control up; one turn each.
+    void HostKey(uint8_t key) {
+        host_.SetKey(kRightControl, true);
+        host_.SetKey(key, true);
+        TurnWith({});
+        host_.SetKey(key, false);
+        host_.SetKey(kRightControl, false);
+        TurnWith({});
+    }
+    // Whether a timed message of the overlay reads `text`.
+    bool Said(const std::string& text) {
+        const StatusOverlay& overlay = app_->CurrentMachine()->Overlay();
+        for (int slot = 2; slot < StatusOverlay::kSlots; ++slot)
+            if (overlay.Active(slot) && text == overlay.Text(slot)) return true;
+        return false;
+    }
+    void MakeDisk(const std::string& name) {
+        std::ofstream(dir_ / name, std::ios::binary) << std::string(737280, '\0');
+    }
+};
+
+struct HostKeyCase {
+    const char* name;
+    uint8_t key;
+    const char* message;
+};
+
+class AppHostKeyTable : public AppHostKeys, public ::testing::WithParamInterface<HostKeyCase> {};
+
+// Each key acts once per press, says so, and never reaches the ST, not even when right Control
+// is released before it.
+TEST_P(AppHostKeyTable, ActsOnceSaysSoAndStaysAwayFromTheSt) {
+    const HostKeyCase& c = GetParam();
+    App& app = Start();
+    RunMachine();
+    host_.SetKey(kRightControl, true);
+    host_.SetKey(c.key, true);
+    for (int i = 0; i < 3; ++i) TurnWith({});  // held: one action
+    host_.SetKey(kRightControl, false);
+    TurnWith({});
+    EXPECT_TRUE(Said(c.message)) << c.message;
+    const IkbdInput& input = app.CurrentMachine()->Keyboard().input;
+    EXPECT_EQ(input.keys[c.key & 0x7F], 0);
+    EXPECT_EQ(input.keys[0x1D], 0);  // right Control is not the ST's Control
+    host_.SetKey(c.key, false);
+    TurnWith({});
+    if (c.key == 0x19) HostKey(0x19);  // out of the pause, for the press below
+    host_.SetKey(c.key, true);         // without right Control: the ST's key again
+    TurnWith({});
+    EXPECT_EQ(input.keys[c.key & 0x7F], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, AppHostKeyTable,
+                         ::testing::Values(HostKeyCase{"Pause", 0x19, "Paused"},
+                                           HostKeyCase{"FastForward", 0x21, "x 1"},
+                                           HostKeyCase{"Fullscreen", host::kKeyReturn, "Fullscreen"},
+                                           HostKeyCase{"Slot7", 0x08, "Slot 7"},
+                                           HostKeyCase{"Slot0", 0x0B, "Slot 0"},
+                                           HostKeyCase{"Save", 0x1F, "Saved to slot 0"},
+                                           HostKeyCase{"LoadEmpty", 0x26, "Slot 0 is empty"},
+                                           HostKeyCase{"Screenshot", 0x22, "Screenshot Vexil_000.tga"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AppHostKeys, PauseStopsTheMachineAndTheSoundKeepsPollingAndShowsThePicture) {
+    App& app = Start();
+    RunMachine();
+    TurnWith({});
+    HostKey(0x19);
+    EXPECT_TRUE(app.Paused());
+    EXPECT_FALSE(host_.soundPlaying);
+    const int64_t frames = app.FramesRun();
+    const int presents = host_.presents;
+    for (int i = 0; i < 5; ++i) TurnWith({});
+    EXPECT_EQ(app.FramesRun(), frames);
+    EXPECT_EQ(host_.presents, presents + 5);  // the picture stays shown, paced as frames
+    EXPECT_FALSE(app.Bar().Shown());
+    HostKey(0x19);  // polled while paused
+    EXPECT_FALSE(app.Paused());
+    EXPECT_TRUE(host_.soundPlaying);
+    EXPECT_EQ(app.FramesRun(), frames + 2);  // the two turns of the key
+}
+
+TEST_F(AppHostKeys, FastForwardRunsWithoutSoundAndTheMenuEndsIt) {
+    App& app = Start();
+    RunMachine();
+    HostKey(0x21);
+    EXPECT_TRUE(app.FastForward());
+    EXPECT_FALSE(host_.soundPlaying);
+    const int presents = host_.presents;
+    const int64_t frames = app.FramesRun();
+    for (int i = 0; i < 10; ++i) TurnWith({});
+    EXPECT_EQ(host_.presents, presents + 10);  // one picture a turn
+    EXPECT_GE(app.FramesRun(), frames + 10);
+    EXPECT_EQ(host_.samplesTaken, 0);
+    TurnWith({host::kKeyF12});
+    EXPECT_FALSE(app.FastForward());
+    RunMachine();
+    EXPECT_TRUE(host_.soundPlaying);
+}
+
+// A state saved in slot 3 and loaded again gives the same machine 50 frames on as the run
+// that saved it.
+TEST_F(AppHostKeys, ASlotLoadedReplaysTheRunThatSavedIt) {
+    App& app = Start();
+    RunMachine();
+    for (int i = 0; i < 100; ++i) TurnWith({});
+    HostKey(0x04);  // 3
+    HostKey(0x1F);  // save
+    ASSERT_TRUE(fs::exists(app.SlotPath(3))) << app.SlotPath(3);
+    EXPECT_NE(app.SlotPath(3).find("/state/etos256us-3.vxs"), std::string::npos);
+    for (int i = 0; i < 50; ++i) TurnWith({});
+    const std::vector<uint8_t> first = app.CurrentMachine()->SaveState();
+    HostKey(0x26);  // load
+    EXPECT_TRUE(Said("Loaded slot 3"));
+    for (int i = 0; i < 50; ++i) TurnWith({});
+    EXPECT_EQ(app.CurrentMachine()->SaveState(), first);
+}
+
+// A dropped disk goes in as a person swaps disks: the drive is empty for 20 frames first, so
+// that TOS sees the change; Shift puts it into drive B; a file that is no image changes nothing.
+TEST_F(AppHostKeys, ADroppedDiskGoesInAfterTheDriveShowedItselfEmpty) {
+    MakeDisk("first.st");
+    MakeDisk("second.st");
+    options_.disk = (dir_ / "first.st").string();
+    App& app = Start();
+    EXPECT_EQ(app.State(), kStateRunning);  // a disk from the command line runs at once
+    TurnWith({});
+    host_.DropFile((dir_ / "second.st").string(), false);
+    TurnWith({});
+    EXPECT_TRUE(Said("Drive A: second.st"));
+    Machine& machine = *app.CurrentMachine();
+    for (int i = 1; i < App::kSwapFrames; ++i) {
+        ASSERT_FALSE(machine.Drive(0).Inserted()) << "frame " << i;
+        TurnWith({});
+    }
+    EXPECT_TRUE(machine.Drive(0).Inserted());
+    EXPECT_EQ(app.DriveAPath(), (dir_ / "second.st").string());
+    EXPECT_EQ(app.Config().RecentImages.front(), (dir_ / "second.st").string());
+
+    host_.DropFile((dir_ / "first.st").string(), true);
+    for (int i = 0; i < App::kSwapFrames + 1; ++i) TurnWith({});
+    EXPECT_TRUE(machine.Drive(1).Inserted());
+    EXPECT_EQ(app.DriveAPath(), (dir_ / "second.st").string());
+
+    std::ofstream(dir_ / "notes.txt") << "not a disk";
+    host_.DropFile((dir_ / "notes.txt").string(), false);
+    TurnWith({});
+    EXPECT_TRUE(machine.Drive(0).Inserted());
+    EXPECT_EQ(app.DriveAPath(), (dir_ / "second.st").string());
+}
+
+TEST_F(AppHostKeys, ADroppedStateIsLoadedAndADamagedOneRefused) {
+    App& app = Start();
+    RunMachine();
+    for (int i = 0; i < 20; ++i) TurnWith({});
+    std::string error;
+    const std::string state = (dir_ / "saved.vxs").string();
+    ASSERT_TRUE(app.CurrentMachine()->SaveStateFile(state, error)) << error;
+    const std::vector<uint8_t> saved = app.CurrentMachine()->SaveState();
+    for (int i = 0; i < 20; ++i) TurnWith({});
+    std::ofstream((dir_ / "damaged.vxs"), std::ios::binary) << "VEXIL not a state";
+    host_.DropFile((dir_ / "damaged.vxs").string(), false);
+    TurnWith({});
+    EXPECT_EQ(app.FramesRun(), 41);  // the machine went on
+    host_.DropFile(state, false);
+    host_.SetKey(kRightControl, true);  // the pause is taken before the frame: the state stays as loaded
+    host_.SetKey(0x19, true);
+    TurnWith({});
+    EXPECT_TRUE(app.Paused());
+    EXPECT_EQ(app.CurrentMachine()->SaveState(), saved);
+}
+
+TEST_F(AppHostKeys, TheRecentImagesKeepTheLastTenNewestFirstAcrossRuns) {
+    App& app = Start();
+    for (int i = 0; i < 12; ++i) {
+        MakeDisk("d" + std::to_string(i) + ".st");
+        ASSERT_TRUE(app.InsertDiskA((dir_ / ("d" + std::to_string(i) + ".st")).string()));
+    }
+    ASSERT_TRUE(app.InsertDiskA((dir_ / "d5.st").string()));
+    const std::vector<std::string> recent = app.Config().RecentImages;
+    ASSERT_EQ(recent.size(), kRecentImages);
+    EXPECT_EQ(recent[0], (dir_ / "d5.st").string());
+    EXPECT_EQ(recent[1], (dir_ / "d11.st").string());
+    EXPECT_EQ(recent[9], (dir_ / "d2.st").string());
+    app.ShutDown(true);
+    app_.reset();
+    EXPECT_EQ(Start().Config().RecentImages, recent);
+}
+
+TEST_F(AppHostKeys, AStateFromTheCommandLineRunsAtOnceAndABadOneLeavesTheMenu) {
+    {
+        App& app = Start();
+        RunMachine();
+        std::string error;
+        ASSERT_TRUE(app.CurrentMachine()->SaveStateFile((dir_ / "start.vxs").string(), error)) << error;
+        app.ShutDown(true);
+        app_.reset();
+    }
+    options_.state = (dir_ / "start.vxs").string();
+    EXPECT_EQ(Start().State(), kStateRunning);
+    app_.reset();
+    std::ofstream(dir_ / "start.vxs") << "damaged";
+    EXPECT_EQ(Start().State(), kStateMenu);
+    EXPECT_FALSE(app_->Bar().notice.empty());
+}
+
+// The fullscreen question comes in the window; its answer switches the window over.
+TEST_F(AppHostKeys, TheFullscreenQuestionIsAskedInTheWindow) {
+    Write("[Graphics]\nbAskFullscreen = 1\n");
+    host_.answer = true;
+    App& app = Start();
+    EXPECT_TRUE(host_.fullscreen);
+    EXPECT_EQ(app.Config().bFullscreen, 1);
+}
+
+// Right Ctrl+R goes back five of the snapshots taken each second: the machine is as it was
+// then, byte for byte.
+TEST_F(AppHostKeys, RewindReturnsToTheStateFiveSecondsBeforeTheNewestSnapshot) {
+    App& app = Start();
+    RunMachine();
+    std::vector<uint8_t> at150;
+    while (app.FramesRun() < 420) {
+        TurnWith({});
+        if (app.FramesRun() == 150) at150 = app.CurrentMachine()->SaveState();
+    }
+    EXPECT_EQ(app.History().Count(), 8u);
+    HostKey(0x13);
+    EXPECT_TRUE(Said("Rewound"));
+    // The press's two turns ran two frames from there; a fresh start from frame 150 does the same.
+    std::string error;
+    Machine& machine = *app.CurrentMachine();
+    const std::vector<uint8_t> after = machine.SaveState();
+    ASSERT_TRUE(machine.LoadState(at150, error)) << error;
+    TurnWith({});
+    TurnWith({});
+    EXPECT_EQ(machine.SaveState(), after);
+}
+
 }  // namespace
 }  // namespace vexil

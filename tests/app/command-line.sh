@@ -74,6 +74,16 @@ grep -q 'missing/shot.tga' "$tmp/err" || fail "the unwritable screenshot is not 
 # Save states are options of their own.
 expect 0 --headless --frames 2 --save-state "$tmp/run.state"
 expect 0 --headless --frames 2 --load-state "$tmp/run.state"
+# Files after the options: a disk image for drive A (then B), a save state (.vxs) loaded; a
+# third file, or one that cannot be read, is refused and named.
+head -c 737280 /dev/zero >"$tmp/a.st"
+expect 0 --headless --frames 2 --save-state "$tmp/run.vxs"
+expect 0 --headless "$tmp/a.st" --frames 2 "$tmp/a.st"
+expect 0 --headless --frames 2 "$tmp/run.vxs"
+expect 2 --headless "$tmp/a.st" "$tmp/a.st" "$tmp/a.st"
+expect 1 --headless --frames 2 "$tmp/nonexistent-positional.st"
+grep -q 'nonexistent-positional.st' "$tmp/err" || fail "the refused positional disk is not named"
+expect 1 --headless --frames 2 "$tmp/a.vxs"
 
 # A damaged settings file is reported, the run goes on, and the file stays as it was.
 mkdir -p "$tmp/config/vexil"

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cpu/Cpu.h"
@@ -306,6 +307,76 @@ TEST_F(DebuggerPageTest, TheViewsReadTheIoPageWithoutActing) {
     EXPECT_EQ(machine_.Fdc().State().interruptReleased, 0u);
     // A page with no chip is a bus error to the processor; the view shows nothing there.
     EXPECT_EQ(page_.PeekByte(0xFF8E00), -1);
+}
+
+struct RegisterEdit {
+    const char* name;
+    const char* text;
+    bool taken;
+};
+
+class RegisterEditTest : public DebuggerPageTest, public ::testing::WithParamInterface<RegisterEdit> {};
+
+// A refused value leaves every register as it was.
+TEST_P(RegisterEditTest, AValueIsTakenOrRefusedWholly) {
+    const RegisterEdit& e = GetParam();
+    Start("prefetch");
+    const CpuState before = g_cpu;
+    EXPECT_EQ(page_.SetRegister(e.name, e.text), e.taken) << page_.Message();
+    if (e.taken) {
+        uint32_t value = 0;
+        std::sscanf(e.text, "%x", &value);
+        EXPECT_EQ(page_.RegisterText(e.name),
+                  (std::string(e.name) == "SR" ? std::string(e.text)
+                                               : std::string(8 - std::strlen(e.text), '0') + e.text));
+    } else {
+        EXPECT_FALSE(page_.Message().empty());
+        EXPECT_EQ(std::memcmp(g_cpu.d, before.d, sizeof before.d), 0);
+        EXPECT_EQ(std::memcmp(g_cpu.a, before.a, sizeof before.a), 0);
+        EXPECT_EQ(g_cpu.pc, before.pc);
+        EXPECT_EQ(CpuGetSr(), before.sr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Registers, RegisterEditTest,
+                         ::testing::Values(RegisterEdit{"D3", "DEADBEEF", true},
+                                           RegisterEdit{"A6", "123456", true},
+                                           RegisterEdit{"A7'", "7FF0", true},
+                                           RegisterEdit{"SR", "2315", true},
+                                           RegisterEdit{"SR", "0700", false},  // leaves supervisor mode
+                                           RegisterEdit{"SR", "A700", false},  // trace
+                                           RegisterEdit{"PC", "1001", false},  // odd
+                                           RegisterEdit{"D8", "1", false}, RegisterEdit{"D0", "xyz", false},
+                                           RegisterEdit{"D0", "100000000", false}));
+
+TEST_F(DebuggerPageTest, AnEditedPcRunsFromThere) {
+    Start("prefetch");
+    StepTo("victim");
+    ASSERT_TRUE(page_.SetRegister("PC", Hex(Symbol("victim") + 4)));  // over both moveq
+    page_.Step();                                                     // move.l #imm,d5
+    EXPECT_EQ(g_cpu.pc, Symbol("after_long"));
+    EXPECT_EQ(g_cpu.d[5], 0x12345678u);
+    EXPECT_NE(g_cpu.d[6], 1u);
+}
+
+// A click lands on the register whose name and value the row shows there.
+TEST_F(DebuggerPageTest, AClickFindsTheRegisterTheRowShowsThere) {
+    Start("prefetch");
+    const std::vector<std::string> rows = page_.RegisterRows();
+    int found = 0;
+    for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+        for (int column = 0; column < static_cast<int>(rows[row].size()); ++column) {
+            const std::string reg = DebuggerPage::RegisterAt(row, column);
+            if (reg.empty()) continue;
+            ++found;
+            const std::string shown = rows[row];
+            const size_t at = shown.find(reg + (reg == "A7'" ? "" : " "));
+            ASSERT_NE(at, std::string::npos) << reg << " in " << shown;
+            EXPECT_LE(at, static_cast<size_t>(column)) << reg;
+            EXPECT_NE(shown.find(page_.RegisterText(reg), at), std::string::npos) << reg;
+        }
+    }
+    EXPECT_EQ(found, 8 * 22 + 11 + 7 + 11);
 }
 
 }  // namespace

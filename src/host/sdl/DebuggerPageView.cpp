@@ -22,13 +22,14 @@ const ImU32 kActiveTitle = IM_COL32(255, 50, 63, 255);
 const ImU32 kBreakpoint = IM_COL32(255, 0, 0, 255);
 
 // The typed value the dialog asks for.
-enum class Ask { kNone, kGoTo, kMemory, kBreakpoint, kNops };
+enum class Ask { kNone, kGoTo, kMemory, kBreakpoint, kNops, kRegister };
 struct Dialog {
     Ask ask = Ask::kNone;
     bool open = false;
     bool refused = false;  // the last value typed was refused: say why, type again
     bool focus = false;    // the text field takes the keys at the next frame
     char text[32] = {};
+    std::string reg;  // the register being edited
 };
 Dialog g_dialog;  // the view's own: which dialog is up and what has been typed
 
@@ -38,6 +39,8 @@ const char* Caption(Ask ask) {
             return "NOP to reach (decimal)";
         case Ask::kBreakpoint:
             return "Breakpoint address";
+        case Ask::kRegister:
+            return "Register value (hex)";
         default:
             return "Set Memory Address";
     }
@@ -66,6 +69,8 @@ bool Submit(DebuggerPage& page) {
             return page.ToggleBreakpointAt(g_dialog.text);
         case Ask::kNops:
             return page.RunForNops(g_dialog.text);
+        case Ask::kRegister:
+            return page.SetRegister(g_dialog.reg, g_dialog.text);
         default:
             return true;
     }
@@ -162,7 +167,7 @@ void Title(const char* text, bool active) {
 }
 
 void DrawDisassembly(DebuggerPage& page) {
-    Title("  Disassemlbly :  ", page.ActivePane() == DebuggerPage::kDisassemblyPane);
+    Title("  Disassembly :  ", page.ActivePane() == DebuggerPage::kDisassemblyPane);
     const float row = ImGui::GetTextLineHeightWithSpacing();
     const float margin = ImGui::CalcTextSize("O ").x;
     ImDrawList* draw = ImGui::GetWindowDrawList();
@@ -225,7 +230,22 @@ void DrawMemory(DebuggerPage& page) {
 
 void DrawRegisters(DebuggerPage& page) {
     Title("  Registers :  ", false);
-    for (const std::string& row : page.RegisterRows()) ImGui::TextColored(kText, "%s", row.c_str());
+    // A click on a register edits it, as a click in the memory pane edits a byte.
+    const float charWidth = ImGui::CalcTextSize("0").x;
+    int index = 0;
+    for (const std::string& row : page.RegisterRows()) {
+        const ImVec2 origin = ImGui::GetCursorScreenPos();
+        ImGui::TextColored(kText, "%s", row.c_str());
+        if (ImGui::IsItemClicked()) {
+            const int column = static_cast<int>((ImGui::GetIO().MousePos.x - origin.x) / charWidth);
+            const std::string reg = DebuggerPage::RegisterAt(index, column);
+            if (!reg.empty()) {
+                g_dialog.reg = reg;
+                Open(Ask::kRegister, page.RegisterText(reg).c_str());
+            }
+        }
+        ++index;
+    }
     const uint16_t sr = CpuGetSr();
     static const char kFlags[] = "CVZNX        S T";
     for (int bit = 15; bit >= 0; --bit) {

@@ -85,6 +85,17 @@ void DrawDiskPage(DiskPage& page) {
     if (ImGui::Button("Insert")) page.Insert();
     ImGui::SameLine();
     if (ImGui::Button("Eject")) page.Eject();
+    if (!page.RecentImages().empty()) {
+        ImGui::SameLine();
+        if (ImGui::BeginCombo("##recent", "Recent", ImGuiComboFlags_NoArrowButton)) {
+            for (size_t i = 0; i < page.RecentImages().size(); ++i) {
+                ImGui::PushID(static_cast<int>(i));
+                if (ImGui::Selectable(page.RecentImages()[i].c_str())) page.InsertRecent(i);
+                ImGui::PopID();
+            }
+            ImGui::EndCombo();
+        }
+    }
     if (!page.InsertProblem().empty()) ImGui::TextWrapped("%s", page.InsertProblem().c_str());
     bool autoInsert = page.AutoInsert();
     if (ImGui::Checkbox("Auto-insert image in drive A:", &autoInsert)) page.SetAutoInsert(autoInsert);

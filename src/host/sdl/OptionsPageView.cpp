@@ -245,6 +245,10 @@ void DrawOptionsPage(OptionsPage& page) {
     DrawRomList(page);
     DrawPicker(page);
     DrawNotice(page);
+    ImGui::Separator();
+    ImGui::TextDisabled(
+        "While running, with right Ctrl: S save, L load, 0-9 slot, F fast-forward, P pause, "
+        "R rewind, Return fullscreen, G screenshot");
 }
 
 }  // namespace vexil::host

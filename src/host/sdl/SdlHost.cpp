@@ -135,6 +135,13 @@ constexpr KeyMapping kKeys[] = {
 // Joystick axes are read on -1,000 ... 1,000; past 500 is a direction.
 constexpr int kAxisRange = 1000;
 constexpr int kAxisDeadZone = 500;
+// The host key code of an SDL scan code; 0 for a key that has none.
+uint8_t KeyCodeOf(SDL_Scancode scancode) {
+    for (const KeyMapping& k : kKeys)
+        if (k.sdl == scancode) return k.code;
+    return 0;
+}
+
 int ScaledAxis(Sint16 value) {
     return static_cast<int>(value) * kAxisRange / 32768;
 }
@@ -176,8 +183,7 @@ public:
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
             if (imgui_) ImGui_ImplSDL2_ProcessEvent(&event);
-            if (event.type == SDL_QUIT) quit_ = true;
-            if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) quit_ = true;
+            Note(event);
             // The device was lost and reset (or its render targets were): the textures are made
             // again; the picture is uploaded whole at every present anyway.
             if ((event.type == SDL_RENDER_DEVICE_RESET || event.type == SDL_RENDER_TARGETS_RESET) &&
@@ -190,6 +196,10 @@ public:
             }
         }
         return quit_;
+    }
+
+    void SetFullscreen(bool fullscreen) override {
+        if (window_) SDL_SetWindowFullscreen(window_, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     }
 
     void Configure(DisplaySettings* settings) override { settings_ = settings; }
@@ -331,8 +341,14 @@ public:
         const Uint8* state = SDL_GetKeyboardState(nullptr);
         keys_.fill(false);
         for (const KeyMapping& k : kKeys) keys_[k.code] = keys_[k.code] || state[k.sdl] != 0;
+        polled_.insert(polled_.end(), pending_.begin(), pending_.end());
+        pending_.clear();
     }
     bool KeyDown(uint8_t scanCode) const override { return keys_[scanCode]; }
+    void TakeEvents(std::vector<HostEvent>& events) override {
+        events.clear();
+        events.swap(polled_);
+    }
     MouseSample TakeMouse() override {
         if (!acquired_) return {};
         MouseSample sample;
@@ -404,7 +420,11 @@ public:
     void Message(const std::string& caption, const std::string& text) override {
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, caption.c_str(), text.c_str(), window_);
     }
+    // In the window, the question is drawn there and the program's own loop waits for the
+    // answer, so that a request to quit (the window closed, SIGTERM) answers No and stays
+    // seen; before there is a window, SDL's message box asks.
     bool AskYesNo(const std::string& caption, const std::string& text) override {
+        if (imgui_) return AskInWindow(caption, text);
         const SDL_MessageBoxButtonData buttons[] = {
             {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "No"},
             {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "Yes"},
@@ -471,6 +491,63 @@ public:
     }
 
 private:
+    // Keeps what the application asks for from one window event: a quit, the keys that went
+    // down or up (not the auto-repeat) and files dropped on the window.
+    void Note(const SDL_Event& event) {
+        if (event.type == SDL_QUIT) quit_ = true;
+        if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) quit_ = true;
+        if ((event.type == SDL_KEYDOWN && !event.key.repeat) || event.type == SDL_KEYUP) {
+            const uint8_t code = KeyCodeOf(event.key.keysym.scancode);
+            if (code != 0 && pending_.size() < kMostEvents)
+                pending_.push_back(
+                    {event.type == SDL_KEYDOWN ? HostEvent::Type::kKeyDown : HostEvent::Type::kKeyUp,
+                     code,
+                     false,
+                     {}});
+        }
+        if (event.type == SDL_DROPFILE && event.drop.file) {
+            if (pending_.size() < kMostEvents)
+                pending_.push_back(
+                    {HostEvent::Type::kDropFile, 0, (SDL_GetModState() & KMOD_SHIFT) != 0, event.drop.file});
+            SDL_free(event.drop.file);
+        }
+    }
+    bool AskInWindow(const std::string& caption, const std::string& text) {
+        for (;;) {
+            SDL_Event event;
+            while (SDL_PollEvent(&event)) {
+                ImGui_ImplSDL2_ProcessEvent(&event);
+                Note(event);
+            }
+            pending_.clear();
+            if (quit_) return false;
+            ImGui_ImplSDLRenderer_NewFrame();
+            ImGui_ImplSDL2_NewFrame();
+            ImGui::NewFrame();
+            const ImVec2 size = ImGui::GetIO().DisplaySize;
+            ImGui::SetNextWindowPos(ImVec2(size.x / 2, size.y / 2), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
+            ImGui::Begin(caption.c_str(), nullptr,
+                         ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoCollapse |
+                             ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_AlwaysAutoResize);
+            ImGui::TextUnformatted(text.c_str());
+            int answer = -1;
+            if (ImGui::Button("Yes", ImVec2(96, 32)) ||
+                ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter)))
+                answer = 1;
+            ImGui::SameLine();
+            if (ImGui::Button("No", ImVec2(96, 32)) ||
+                ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)))
+                answer = 0;
+            ImGui::End();
+            ImGui::Render();
+            SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+            SDL_RenderClear(renderer_);
+            ImGui_ImplSDLRenderer_RenderDrawData(ImGui::GetDrawData());
+            SDL_RenderPresent(renderer_);
+            Pace(kMenuMilliseconds);
+            if (answer >= 0) return answer == 1;
+        }
+    }
     void DestroyPicture() {
         if (picture_) SDL_DestroyTexture(picture_);
         picture_ = nullptr;
@@ -551,6 +628,8 @@ private:
     SDL_GameController* controller_ = nullptr;
     SDL_Joystick* joystick_ = nullptr;
     std::array<bool, 256> keys_{};
+    static constexpr size_t kMostEvents = 256;  // more between two polls are dropped
+    std::vector<HostEvent> pending_, polled_;
     std::vector<uint16_t> frame_;
     Uint32 lastTurn_ = 0;
 };
