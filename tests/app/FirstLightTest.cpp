@@ -135,7 +135,7 @@ TEST(FirstLightMouse, AScriptedMouseOpensTheDeskMenu) {
 // On the monochrome monitor EmuTOS starts in high resolution: 640 x 400 black on white in the
 // middle of the screen, one host row per line, inside a black border.
 TEST(FirstLightMono, EmuTosShowsItsDesktopBlackOnWhite) {
-    const Screenshot shot = RunEmuTos(700, "", 0, 1);
+    const Screenshot shot = RunEmuTos(1500, "", 0, 1);  // past its reads of the empty drives
     ASSERT_TRUE(shot.Valid());
     // The menu bar (host rows 100-118): white with the black letters of its titles.
     for (int y : {105, 110}) {

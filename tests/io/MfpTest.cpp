@@ -254,7 +254,8 @@ class MfpResetTest : public MfpTest, public ::testing::WithParamInterface<ResetR
 TEST_P(MfpResetTest, ResetClearsAllButTheDataRegisters) {
     for (unsigned offset = 0x01; offset < 0x30; offset += 2) mfp.WriteByte(offset, 0xA5, 0);
     mfp.Reset();
-    EXPECT_EQ(mfp.Register(GetParam().offset), GetParam().afterReset);
+    const unsigned offset = GetParam().offset;  // the USART keeps its own registers
+    EXPECT_EQ(offset >= usart::kUcr ? mfp.PeekByte(offset, 0) : mfp.Register(offset), GetParam().afterReset);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registers, MfpResetTest,

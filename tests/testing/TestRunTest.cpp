@@ -81,14 +81,14 @@ TEST_F(TestRunTest, WithTheCallsOffTheWordsAreIllegalAndTheWaitMeetsTheTimeLimit
 TEST_F(TestRunTest, PixelsRegionsScreenshotsAndDumps) {
     const TestResult r = Run(
         "disk draw.st\nframes 2000\nuntil ram 0x100000 == 44524157\n"
-        "2 expect pixel 400 300 0000A4\n"
-        "2 expect region 80 100 640 400 e0bad3238cbd5ce48ecf0e5339c53d63ad3abc88809b57775c76137b0700e9fb\n"
+        "2 expect pixel 400 300 A4A100\n"
+        "2 expect region 80 100 640 400 e7a025ecb1d55ba75b607448e17b2ba67566bb3b5baa701e709a9d9b852bdfde\n"
         "2 screenshot shot.tga\n2 dump ram 0x100000 4 marker.bin\n"
         "2 expect pixel 400 300 FFFFFF\n"
         "2 expect ram 0x100000 44524156\n");
     EXPECT_EQ(r.status, TestResult::kFail);
     ASSERT_EQ(r.messages.size(), 2u) << Messages(r);
-    EXPECT_EQ(r.messages[0], "line 8: pixel 400,300: expected FFFFFF, found 0000A4");
+    EXPECT_EQ(r.messages[0], "line 8: pixel 400,300: expected FFFFFF, found A4A100");
     EXPECT_EQ(r.messages[1], "line 9: ram $100000: expected 44524156, found 44524157");
     EXPECT_EQ(Read("marker.bin"), "DRAW");
     EXPECT_EQ(fs::file_size(folder_ / "shot.tga"), 18u + 800u * 600u * 3u);
@@ -126,7 +126,7 @@ TEST_F(TestRunTest, MissingMediaAndFolderDrivesAreErrors) {
     } rows[] = {
         {"disk nothing.st\n", "nothing.st"},
         {"rom /nonexistent/tos.img\n", "/nonexistent/tos.img"},
-        {"frames 10\nfolder host\n", "line 2: no folder drive"},
+        {"frames 10\nfolder host\n", "line 2: the folder"},
         {"serial-in /nonexistent/in.bin\n", "/nonexistent/in.bin"},
     };
     for (const auto& row : rows) {
