@@ -236,7 +236,7 @@ private:
     bool paused_ = false;
     std::vector<uint16_t> pausedPicture_;
     bool fastForward_ = false;
-    int speedSlot_ = -1;  // the overlay slot that shows the fast-forward speed
+    int speedSlot_ = -1;       // the overlay slot that shows the fast-forward speed
     int64_t speedCycles_ = 0;  // machine cycles run since speedSince_
     std::chrono::steady_clock::time_point speedSince_;
     int slot_ = 0;

@@ -22,9 +22,9 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
         std::fprintf(err, "vexil: %s\n", error.c_str());
         return 2;
     }
-    MachineSettings settings{options.Machine,  options.RAMSize, options.DriveA,    options.DriveB,
-                             options.FastDisk, options.YMSound, options.DiskSound, options.bLowPass,
-                             options.DriveBConnected};
+    MachineSettings settings{options.Machine,   options.RAMSize,  options.DriveA,
+                             options.DriveB,    options.FastDisk, options.YMSound,
+                             options.DiskSound, options.bLowPass, options.DriveBConnected};
     settings.Monitor = options.Monitor;
     settings.FolderDrive = options.FolderDrive;
     settings.FolderDriveReadOnly = options.FolderDriveReadOnly;

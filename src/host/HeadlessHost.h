@@ -29,7 +29,7 @@ public:
     void DropFile(const std::string& path, bool shift) {
         pending_.push_back({HostEvent::Type::kDropFile, 0, shift, path});
     }
-    MouseSample mouse;     // handed out once by TakeMouse while acquired
+    MouseSample mouse;        // handed out once by TakeMouse while acquired
     uint8_t joystick = 0;     // what PollJoystick reads
     uint32_t padButtons = 0;  // what PollPadButtons reads
     void RequestQuit() { quit_ = true; }

@@ -172,7 +172,8 @@ void Mfp::CarryTimers(Cycles cycles) {
 
 Cycles Mfp::UsartCharacterCycles() const {
     if (!CountsClock(kTimerD)) return 0;
-    const int64_t clocks = int64_t{usart.CharacterTimeouts()} * Counts(Data(kTimerD)) * kPrescaler[Control(kTimerD)];
+    const int64_t clocks =
+        int64_t{usart.CharacterTimeouts()} * Counts(Data(kTimerD)) * kPrescaler[Control(kTimerD)];
     return mfp::CycleAtOrAfter(clocks * mfp::kTicksPerClock);
 }
 

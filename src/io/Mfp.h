@@ -52,9 +52,9 @@
 // timer's interrupt channel is enabled (IER; a disabled channel sets no pending bit) or its
 // output is in use (SetTimerOutputUsed). Timer D's output clocks the USART, but the USART
 // takes its bit rate from timer D's settings and posts its own event per character, so it
-// needs no event per timeout; timers A-C's outputs are not connected on the ST. An unseen timer posts nothing: its count is computed when it is read,
-// and its phase is brought up to date when it is written, when its interrupt is enabled, when
-// its output comes into use and at each frame end.
+// needs no event per timeout; timers A-C's outputs are not connected on the ST. An unseen timer posts
+// nothing: its count is computed when it is read, and its phase is brought up to date when it is written,
+// when its interrupt is enabled, when its output comes into use and at each frame end.
 //
 // Reset (RESET, the 68000's RESET instruction and every machine reset), by the data sheet:
 // every register is cleared (GPIP latch, AER, DDR, IERA/B, IPRA/B, ISRA/B, IMRA/B, VR, the

@@ -137,9 +137,10 @@ private:
                 return Fail("expect exit N (other checks take a frame: FRAME expect ...)");
             test_.expectedExit = static_cast<int32_t>(number);
         } else {
-            return Fail("no setting \"" + std::string(key) +
-                        "\" (machine, ram, rom, disk, disk-b, folder, boot, frames, natfeats, printer, serial, "
-                        "serial-in, expect exit); steps start with a frame number");
+            return Fail(
+                "no setting \"" + std::string(key) +
+                "\" (machine, ram, rom, disk, disk-b, folder, boot, frames, natfeats, printer, serial, "
+                "serial-in, expect exit); steps start with a frame number");
         }
         return true;
     }

@@ -142,7 +142,8 @@ bool Runner::Start() {
     settings.BootDrive = test_.boot;
     machine_ = std::make_unique<Machine>(settings);
     if (!machine_->SettingsFolderError().empty())
-        return Error("line " + std::to_string(test_.folderLine) + ": " + machine_->SettingsFolderError()), false;
+        return Error("line " + std::to_string(test_.folderLine) + ": " + machine_->SettingsFolderError()),
+               false;
     for (int drive = 0; drive < 2; ++drive) {
         const InsertResult& insert = machine_->SettingsInsertResult(drive);
         if (!insert) return Error(std::string("drive ") + char('A' + drive) + ": " + insert.message), false;

@@ -44,7 +44,7 @@ struct MachineConfig {
     std::string DriveB;
     std::string Directory;
     uint32_t AutoInsertDiskA = 1;
-    std::string FolderDrive;  // a host folder served as drive C: (empty: none)
+    std::string FolderDrive;                // a host folder served as drive C: (empty: none)
     std::vector<std::string> RecentImages;  // the last images opened, newest first (at most ten)
 
     // Derived from RAMSize by ApplyRamSize.

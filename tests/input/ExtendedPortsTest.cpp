@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "machine/Machine.h"
 #include "cpu/Cpu.h"
 #include "input/ExtendedPorts.h"
+#include "machine/Machine.h"
 #include "support/Asm.h"
 
 namespace vexil {
