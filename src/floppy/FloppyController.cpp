@@ -482,16 +482,24 @@ uint8_t FloppyController::Fuzzy(uint8_t data, uint8_t mask) {
     return static_cast<uint8_t>((data & mask) | (x & ~mask));
 }
 
+// The ID the search found, looked up again on the disk in the drive now; null, with the command
+// ended by Record Not Found, when that disk has no such ID.
+const SectorId* FloppyController::FoundAgain(DiskImage* disk, Cycles now) {
+    const uint32_t notFound = (s_.status & kMotorOn) | kRecordNotFoundBit;
+    if (disk == nullptr) return Complete(now, notFound), nullptr;
+    const TrackView view = disk->Track(s_.cylinder[s_.drive & 1], static_cast<int>(s_.side));
+    if (s_.foundId >= view.count) return Complete(now, notFound), nullptr;
+    return &view.ids[s_.foundId];
+}
+
 // A sector's data field has passed: its bytes go to RAM, then the next sector is looked for
 // or the command completes. The ID is found again here, so that a state saved while it was on
 // its way takes it from the image inserted now.
 void FloppyController::SectorPassed(Cycles now) {
     DiskImage* disk = Drive();
-    const uint32_t motor = s_.status & kMotorOn;
-    if (disk == nullptr) return Complete(now, motor | kRecordNotFoundBit);
-    const TrackView view = disk->Track(s_.cylinder[s_.drive & 1], static_cast<int>(s_.side));
-    if (s_.foundId >= view.count) return Complete(now, motor | kRecordNotFoundBit);
-    const SectorId& id = view.ids[s_.foundId];
+    const SectorId* found = FoundAgain(disk, now);
+    if (found == nullptr) return;
+    const SectorId& id = *found;
     const uint32_t size = id.Size();
     for (uint32_t i = 0; i < size; ++i) {
         const uint8_t b = disk->SectorByte(id, i);
@@ -513,17 +521,14 @@ void FloppyController::SectorPassed(Cycles now) {
 }
 
 void FloppyController::AddressPassed(Cycles now) {
-    DiskImage* disk = Drive();
-    const uint32_t motor = s_.status & kMotorOn;
-    if (disk == nullptr) return Complete(now, motor | kRecordNotFoundBit);
-    const TrackView view = disk->Track(s_.cylinder[s_.drive & 1], static_cast<int>(s_.side));
-    if (s_.foundId >= view.count) return Complete(now, motor | kRecordNotFoundBit);
-    const SectorId& id = view.ids[s_.foundId];
+    const SectorId* found = FoundAgain(Drive(), now);
+    if (found == nullptr) return;
+    const SectorId& id = *found;
     const uint8_t bytes[6] = {id.track,       id.side, id.number, id.sizeCode, uint8_t(id.crc >> 8),
                               uint8_t(id.crc)};
     Dma(bytes, 6);
     s_.sector = id.track;
-    Complete(now, motor | ((id.flags & kSectorIdCrcError) ? kCrcError : 0));
+    Complete(now, (s_.status & kMotorOn) | ((id.flags & kSectorIdCrcError) ? kCrcError : 0));
 }
 
 void FloppyController::TrackPassed(Cycles now) {

@@ -209,6 +209,7 @@ private:
     Cycles LastIndex(Cycles now) const;
     Cycles NextPass(Cycles now, uint32_t position) const;
     void Search(Cycles now, FdcPhase found, int pulses);
+    const SectorId* FoundAgain(DiskImage* disk, Cycles now);
     void SectorPassed(Cycles now);
     void AddressPassed(Cycles now);
     void TrackPassed(Cycles now);

@@ -645,18 +645,24 @@ GemdosReply GemdosDrive::Fclose(GuestMemory& m, uint32_t args, uint32_t basepage
     return Pass();
 }
 
+// The open file behind a handle of ours, or -1 with the reply: EIHNDL for a handle in our range
+// that is closed or whose host file is gone, TOS's own handling for any other.
+int GemdosDrive::ReadyFile(int16_t handle, uint32_t basepage, GuestMemory& m, GemdosReply& refused) {
+    const int file = FileOfHandle(handle, basepage, m);
+    const bool ours = handle >= kFirstHandle && handle < kFirstHandle + kMaxHandles;
+    if (file >= 0 && HostReady(file)) return file;
+    refused = file >= 0 || ours ? Done(kEIHNDL) : Pass();
+    return -1;
+}
+
 GemdosReply GemdosDrive::Transfer(GuestMemory& m, uint32_t args, uint32_t basepage, bool write) {
     uint16_t word = 0;
     uint32_t count = 0, buffer = 0;
     if (!m.ReadWord(args + 2, word) || !m.ReadLong(args + 4, count) || !m.ReadLong(args + 8, buffer))
         return Pass();
-    const int16_t handle = static_cast<int16_t>(word);
-    const int file = FileOfHandle(handle, basepage, m);
-    if (file < 0) {
-        if (handle >= kFirstHandle && handle < kFirstHandle + kMaxHandles) return Done(kEIHNDL);
-        return Pass();
-    }
-    if (!HostReady(file)) return Done(kEIHNDL);
+    GemdosReply refused;
+    const int file = ReadyFile(static_cast<int16_t>(word), basepage, m, refused);
+    if (file < 0) return refused;
     File& f = s_.files[file];
     if (static_cast<int32_t>(count) < 0) return Done(kERANGE);
     if (write && !f.write) return Done(kEACCDN);
@@ -710,13 +716,9 @@ GemdosReply GemdosDrive::Fseek(GuestMemory& m, uint32_t args, uint32_t basepage)
     uint16_t word = 0, mode = 0;
     if (!m.ReadLong(args + 2, offset) || !m.ReadWord(args + 6, word) || !m.ReadWord(args + 8, mode))
         return Pass();
-    const int16_t handle = static_cast<int16_t>(word);
-    const int file = FileOfHandle(handle, basepage, m);
-    if (file < 0) {
-        if (handle >= kFirstHandle && handle < kFirstHandle + kMaxHandles) return Done(kEIHNDL);
-        return Pass();
-    }
-    if (!HostReady(file)) return Done(kEIHNDL);
+    GemdosReply refused;
+    const int file = ReadyFile(static_cast<int16_t>(word), basepage, m, refused);
+    if (file < 0) return refused;
     File& f = s_.files[file];
     const int64_t length = f.virtualLength > 0 ? int64_t{f.virtualLength} : HostFolder::Length(fds_[file]);
     int64_t base = 0;
@@ -783,13 +785,9 @@ GemdosReply GemdosDrive::Fdatime(GuestMemory& m, uint32_t args, uint32_t basepag
     uint16_t word = 0, set = 0;
     if (!m.ReadLong(args + 2, pointer) || !m.ReadWord(args + 6, word) || !m.ReadWord(args + 8, set))
         return Pass();
-    const int16_t handle = static_cast<int16_t>(word);
-    const int file = FileOfHandle(handle, basepage, m);
-    if (file < 0) {
-        if (handle >= kFirstHandle && handle < kFirstHandle + kMaxHandles) return Done(kEIHNDL);
-        return Pass();
-    }
-    if (!HostReady(file)) return Done(kEIHNDL);
+    GemdosReply refused;
+    const int file = ReadyFile(static_cast<int16_t>(word), basepage, m, refused);
+    if (file < 0) return refused;
     if (set == 0) {
         const std::time_t when = fds_[file] >= 0 ? HostFolder::Modified(fds_[file]) : 0;
         if (!m.WriteWord(pointer, PackedTime(when)) || !m.WriteWord(pointer + 2, PackedDate(when)))

@@ -211,6 +211,7 @@ private:
     std::string CurrentFolder(uint32_t basepage, GuestMemory& memory) const;
     Process* ProcessEntry(uint32_t basepage);
     int FileOfHandle(int32_t handle, uint32_t basepage, GuestMemory& memory) const;
+    int ReadyFile(int16_t handle, uint32_t basepage, GuestMemory& memory, GemdosReply& refused);
     int32_t NewHandle(int file, uint32_t owner);
     int NewFile(const std::string& path, bool write, int fd, uint32_t virtualLength);
     void ReleaseFile(int file);

@@ -171,7 +171,7 @@ TEST_P(BrokenStx, IsRefusedWithItsReason) {
 // offset at 32-35), the second's at 48.
 INSTANTIATE_TEST_SUITE_P(
     Loader, BrokenStx,
-    ::testing::Values(BrokenCase{"Magic", 1, 'X', "Unknown image format"},
+    ::testing::Values(BrokenCase{"Magic", 1, 'X', "Not a disk image"},
                       BrokenCase{"Version", 4, 2, "Unsupported STX version"},
                       BrokenCase{"TruncatedRecord", 600, -1, "runs past the end of the file"},
                       BrokenCase{"RecordSizeTooLarge", 19, 0x7F, "runs past the end of the file"},
