@@ -14,7 +14,7 @@ bash scripts/window-check.sh build/release/vexil
 
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVEXIL_SANITIZE=ON -DVEXIL_BENCH=OFF \
       -DCMAKE_CXX_FLAGS="-O1" >/dev/null
-cmake --build build/sanitize -j "$jobs" --target vexil_tests vexil
+cmake --build build/sanitize -j "$jobs" --target vexil_tests vexil vexil_st_disks
 # Every instrumented process pays a long start-up, so the GoogleTest suite runs here in one
 # process per core (shards of the same tests) rather than one per test; the tests that are
 # scripts go through CTest as in the release build.
