@@ -12,7 +12,7 @@
 #include "recording/OutputFile.h"
 #include "recording/PortFiles.h"
 #include "recording/Tga.h"
-#include "testing/Sha256.h"
+#include "core/Sha256.h"
 
 namespace vexil {
 

@@ -4,7 +4,6 @@
 #include <random>
 #include <string>
 
-#include "testing/Sha256.h"
 #include "testing/TestFile.h"
 
 namespace vexil {
@@ -178,25 +177,6 @@ TEST(TestFileTest, DamagedFilesAreRefusedOrTakenWithoutHarm) {
     EXPECT_FALSE(ParseTestFile(std::string(kMaxTestFileBytes + 1, '#'), "", test, error));
     EXPECT_FALSE(LoadTestFile("/nonexistent/x.test", test, error));
     EXPECT_NE(error.find("/nonexistent/x.test"), std::string::npos);
-}
-
-// FIPS 180-4's examples.
-TEST(Sha256Test, KnownDigests) {
-    const struct {
-        std::string text;
-        const char* digest;
-    } rows[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
-    for (const auto& row : rows) {
-        Sha256 sha;
-        sha.Add(reinterpret_cast<const uint8_t*>(row.text.data()), row.text.size());
-        EXPECT_EQ(Sha256::Hex(sha.Finish()), row.digest) << row.text.size();
-    }
 }
 
 }  // namespace

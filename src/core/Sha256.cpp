@@ -1,4 +1,4 @@
-#include "testing/Sha256.h"
+#include "core/Sha256.h"
 
 #include <bit>
 #include <cstring>
