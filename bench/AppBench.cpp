@@ -72,7 +72,7 @@ void BM_RewindSnapshot(benchmark::State& state) {
         state.PauseTiming();
         machine.RunFrames(50);
         state.ResumeTiming();
-        rewind.Push(machine.SaveState());
+        rewind.Push(machine.Snapshot());
     }
     state.counters["bytes kept"] = static_cast<double>(rewind.Bytes());
     state.counters["snapshots"] = static_cast<double>(rewind.Count());

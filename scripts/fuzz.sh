@@ -67,10 +67,17 @@ INI
 head -c 16384 roms/etos256us.img > "$corpus/RomFuzz/etos-head"
 printf '\xab\xcd\xef\x42\x00\x00\x00\x00' > "$corpus/RomFuzz/application"
 printf '\xfa\x52\x23\x5f\x00\x00\x00\x00' > "$corpus/RomFuzz/diagnostic"
-# Save states: a mode byte, then overwrites of the checked sections, a cut, or a whole file.
+# Save states: a mode byte, then overwrites of the checked sections, a cut, a whole file, or a
+# file's header and packed sections: stored, a drives section naming a file and an empty drive
+# B; zlib, an empty stream; a 1 x 1 picture.
 printf '\001\020\000\377\024\000\000\200\001\001' > "$corpus/StateFuzz/patch"
 printf '\002\100\000\000' > "$corpus/StateFuzz/cut"
-printf '\000VEXILSTA\001\000\000\000\000\000\000\000' > "$corpus/StateFuzz/header"
+printf '\000VEXILSTA\005\000\000\000\000\000\000\000' > "$corpus/StateFuzz/file"
+{ printf '\003\000\000\000\000\060\000\000\000\060\000\000\000\000\000\000\000'
+  printf 'DRIV\050\000\000\000\004\000/tmp'; head -c 32 /dev/zero; printf '\000\000'; } > "$corpus/StateFuzz/drives"
+printf '\003\001\000\000\000\000\000\000\000\010\000\000\000\000\000\000\000\170\001\003\000\000\000\000\001' \
+    > "$corpus/StateFuzz/zlib"
+printf '\003\000\000\000\000\000\000\000\000\000\000\000\000\001\000\001\000\377\377' > "$corpus/StateFuzz/picture"
 
 # Input scripts: every kind of line.
 cat > "$corpus/InputScriptFuzz/all.txt" <<'SCRIPT'

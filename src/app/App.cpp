@@ -78,8 +78,10 @@ App::App(const AppOptions& options, const host::Devices& devices, std::FILE* err
     configPath_ = options_.configPath.empty() ? DefaultConfigPath() : options_.configPath;
     diskPage_ = std::make_unique<DiskPage>(*this);
     optionsPage_ = std::make_unique<OptionsPage>(*this);
+    statePage_ = std::make_unique<StatePage>(*this);
     bar_.pages.disks = diskPage_.get();
     bar_.pages.options = optionsPage_.get();
+    bar_.pages.state = statePage_.get();
     if (options_.debug) {
         DebuggerPage::Links links;
         links.machine = [this] { return CurrentMachine(); };
@@ -316,7 +318,7 @@ int App::StartUp() {
     ResetMachine(true);
     bool runNow = !options_.disk.empty();
     if (!options_.state.empty()) {
-        if (machine_->LoadStateFile(options_.state, error)) {
+        if (LoadStateFile(options_.state, error)) {
             runNow = true;
         } else {
             Report(error);
@@ -389,6 +391,7 @@ void App::ShowPage(int item, bool picked) {
     if (item == kItemDisks) diskPage_->Open();
     if (item == kItemOptions) optionsPage_->Open();
     if (item == kItemRecord) recordPage_.Open();
+    if (item == kItemState) statePage_->Refresh();
 }
 
 void App::ApplySettings() {
@@ -469,7 +472,7 @@ void App::NoteRecent(const std::string& path) {
 void App::OpenFile(const std::string& path, int drive) {
     if (IsStateFile(path)) {
         std::string error;
-        if (machine_->LoadStateFile(path, error)) {
+        if (LoadStateFile(path, error)) {
             Say("State: " + FileName(path));
             if (paused_) devices_.display->CopyFrame(pausedPicture_.data());
         } else {
@@ -490,25 +493,65 @@ std::string App::SlotPath(int slot) const {
     return dataDirectory_ + "/state/" + name + "-" + std::to_string(slot) + ".vxs";
 }
 
-void App::SaveSlot() {
+void App::ChooseSlot(int slot) {
+    if (slot >= 0 && slot <= 9) slot_ = slot;
+}
+
+// The file's picture is the screen as shown: the frame the menu was entered on while the bar
+// is up, else the display's, shrunk to an eighth each way.
+std::string App::SaveToSlot(int slot) {
+    ChooseSlot(slot);
+    std::vector<uint16_t> frame(static_cast<size_t>(host::kFrameWidth) * host::kFrameHeight);
+    const uint16_t* shown = nullptr;
+    if (state_ == kStateMenu && menuPicture_.size() == frame.size())
+        shown = menuPicture_.data();
+    else if (paused_ && pausedPicture_.size() == frame.size())
+        shown = pausedPicture_.data();
+    else if (devices_.display->CopyFrame(frame.data()))
+        shown = frame.data();
+    const StatePicture picture =
+        ShrinkPicture(shown, host::kFrameWidth, host::kFrameHeight, host::kFrameWidth, kSlotPictureShrink);
     std::string error;
-    if (machine_->SaveStateFile(SlotPath(slot_), error))
-        Say("Saved to slot " + std::to_string(slot_));
-    else
-        Say(error);
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(SlotPath(slot_)).parent_path(), ignored);
+    const std::string text = machine_->SaveStateFile(SlotPath(slot_), error, shown ? &picture : nullptr)
+                                 ? "Saved to slot " + std::to_string(slot_)
+                                 : error;
+    Say(text);
+    return text;
+}
+
+std::string App::LoadFromSlot(int slot) {
+    ChooseSlot(slot);
+    const std::string path = SlotPath(slot_);
+    std::string text;
+    if (!FileExists(path)) {
+        text = "Slot " + std::to_string(slot_) + " is empty";
+    } else {
+        std::string error;
+        const bool loaded = LoadStateFile(path, error);
+        text = loaded ? "Loaded slot " + std::to_string(slot_) : error;
+    }
+    Say(text);
+    return text;
+}
+
+void App::SaveSlot() {
+    SaveToSlot(slot_);
 }
 
 void App::LoadSlot() {
-    const std::string path = SlotPath(slot_);
-    if (!FileExists(path)) {
-        Say("Slot " + std::to_string(slot_) + " is empty");
-        return;
-    }
-    std::string error;
-    if (machine_->LoadStateFile(path, error))
-        Say("Loaded slot " + std::to_string(slot_));
-    else
-        Say(error);
+    LoadFromSlot(slot_);
+}
+
+// A state brings its own disks: drive A's image names the slots from now on, and no disk
+// waits to go in any more.
+bool App::LoadStateFile(const std::string& path, std::string& error) {
+    if (!machine_->LoadStateFile(path, error)) return false;
+    for (Swap& swap : swaps_) swap = {};
+    driveAPath_ = machine_->DrivePath(0);
+    config_.DriveA = driveAPath_;
+    return true;
 }
 
 // The picture as shown, as a TGA file in the data folder's "shot".
@@ -638,7 +681,7 @@ void App::PollHost() {
 
 void App::Pick(int item) {
     if (!bar_.Offers(item)) return;
-    if (item <= kItemRecord) {
+    if (item <= kItemState) {
         ShowPage(item, true);
     } else if (item == kItemRun) {
         if (romLoaded_) {
@@ -727,7 +770,7 @@ void App::RunFrames() {
         }
         ++framesRun_;
         CountSwapFrame();
-        if (framesRun_ % kFramesPerSecond == 0) rewind_.Push(machine_->SaveState());
+        if (framesRun_ % kFramesPerSecond == 0) rewind_.Push(machine_->Snapshot());
         if (options_.frameReports && framesRun_ % 50 == 0) {
             std::fprintf(options_.frameReports, "frame %lld\n", static_cast<long long>(framesRun_));
             std::fflush(options_.frameReports);

@@ -47,6 +47,7 @@
 #include "ui/PageHost.h"
 #include "ui/RecordPage.h"
 #include "ui/RomList.h"
+#include "ui/StatePage.h"
 
 namespace vexil {
 
@@ -102,7 +103,7 @@ std::string DesktopRunLine(const std::string& program);
 // "VexilDefault.ROM" in the current directory, else the first bundled image that exists.
 std::string ChooseTosRom(const AppOptions& options, const RomList& roms);
 
-class App final : public PageHost {
+class App final : public PageHost, public StateSlots {
 public:
     // Frames a drive shows itself empty between two disks: TOS samples write-protect only
     // every 8 to 16 vertical blanks and sees a change only through it.
@@ -147,10 +148,17 @@ public:
     // Frames of machine time each press of right Ctrl+R goes back.
     static constexpr int kRewindFrames = 250;
     const Rewind& History() const { return rewind_; }
-    int Slot() const { return slot_; }
+    int Slot() const override { return slot_; }
     // The save-state file of a slot: the data folder's state/NAME-N.vxs, NAME drive A's image
     // (else the TOS ROM's) without its folder and extension.
-    std::string SlotPath(int slot) const;
+    std::string SlotPath(int slot) const override;
+    // The State page's and the host keys' slots; saving and loading say how it went in the
+    // overlay and give the same words back. A state's file keeps the screen shrunk by
+    // kSlotPictureShrink each way.
+    static constexpr int kSlotPictureShrink = 8;
+    void ChooseSlot(int slot) override;
+    std::string SaveToSlot(int slot) override;
+    std::string LoadFromSlot(int slot) override;
     // Why the last TOS ROM could not be loaded; empty when it was.
     const std::string& RomProblem() const override { return romProblem_; }
 
@@ -179,6 +187,7 @@ private:
     void SetFastForward(bool on);
     void SaveSlot();
     void LoadSlot();
+    bool LoadStateFile(const std::string& path, std::string& error);
     void TakeScreenshot();
     void RewindStep();
     void NoteRecent(const std::string& path);
@@ -218,6 +227,7 @@ private:
     uint32_t textureInUse_ = 0;  // the display path the renderer draws for (fixed for the run)
     std::unique_ptr<DiskPage> diskPage_;
     std::unique_ptr<OptionsPage> optionsPage_;
+    std::unique_ptr<StatePage> statePage_;
     int32_t state_ = kStateShutDown;
     int32_t entered_ = kStateShutDown;  // the state whose entry actions have run
     bool quit_ = false;

@@ -115,7 +115,12 @@ int RunHeadless(const HeadlessOptions& options, std::FILE* out, std::FILE* err) 
             std::fprintf(err, "vexil: %s\n", error.c_str());
             return 1;
         }
-        if (!options.saveState.empty() && !machine.SaveStateFile(options.saveState, error)) {
+        // The state keeps the last picture, an eighth each way, as the window's slots do.
+        const StatePicture small =
+            options.saveState.empty()
+                ? StatePicture{}
+                : ShrinkPicture(picture.data(), host::kFrameWidth, host::kFrameHeight, host::kFrameWidth, 8);
+        if (!options.saveState.empty() && !machine.SaveStateFile(options.saveState, error, &small)) {
             std::fprintf(err, "vexil: %s\n", error.c_str());
             return 1;
         }

@@ -5,12 +5,19 @@
 // machines):
 //   0   "VEXILSTA"            8 bytes
 //   8   format version        u32 (kStateVersion)
-//   12  payload length        u32
-//   16  payload               sections, each: tag (4 bytes), length (u32), data
+//   12  packing               u32 (StatePacking: the sections stored as they stand, or zlib)
+//   16  sections' length      u32, unpacked
+//   20  packed length         u32
+//   24  picture width         u16 (0: no picture)
+//   26  picture height        u16
+//   28  picture               width x height R5G6B5 pixels, row by row
+//   ..  sections, packed      each, unpacked: tag (4 bytes), length (u32), data
 //   end CRC-32                u32 over everything before it
-// The sections come in the machine's fixed order (one table in Machine.cpp); each chip writes
-// and reads its own. Nothing host-specific (pointers, paths, times) is stored, so two runs from
-// one state stay identical.
+// The header and the picture (the screen at saving, small) are read without unpacking, so
+// that a file of another version is refused by its number and a list of files shows their
+// pictures cheaply. The sections come in the machine's fixed order (one table in Machine.cpp);
+// each chip writes and reads its own. Nothing in them depends on the host but the paths of
+// the disk images in the drives, so two runs from one state stay identical.
 //
 // How a chip stores its state: the state is described once, by a field list that both the
 // writer and the reader walk, in file order:
@@ -80,8 +87,30 @@ T LoadLittle(const uint8_t* in) {
 }
 }  // namespace state_detail
 
-constexpr uint32_t kStateVersion = 4;
+constexpr uint32_t kStateVersion = 5;
 constexpr char kStateMagic[8] = {'V', 'E', 'X', 'I', 'L', 'S', 'T', 'A'};
+constexpr size_t kStateHeaderBytes = 28;
+
+enum class StatePacking : uint32_t { kStored = 0, kZlib = 1 };
+
+// A small picture of the screen kept in a state's header: R5G6B5 pixels, row by row.
+struct StatePicture {
+    static constexpr uint16_t kMostWidth = 800, kMostHeight = 600;
+    uint16_t width = 0, height = 0;
+    std::vector<uint16_t> pixels;
+};
+// The picture `width` x `height` (`pitch` pixels a row) shrunk by `factor` each way, each
+// pixel the mean of its block.
+StatePicture ShrinkPicture(const uint16_t* pixels, int width, int height, int pitch, int factor);
+
+// Checks a file's header, lengths and checksum, and unpacks its sections into `sections`; the
+// unpacked length must not exceed `largest` (what the reader's largest legal state holds), so
+// that a hostile file cannot make us allocate more. False with a message otherwise.
+bool UnpackState(const std::vector<uint8_t>& file, size_t largest, std::vector<uint8_t>& sections,
+                 std::string& error);
+// The header's picture of a file whose header, lengths and checksum are good, without
+// unpacking the sections. False with a message otherwise.
+bool ReadStatePicture(const std::vector<uint8_t>& file, StatePicture& picture, std::string& error);
 
 class StateWriter {
 public:
@@ -116,8 +145,9 @@ public:
     }
     // Raw bytes (memory, a picture): stored as they stand.
     void PutBytes(const void* data, size_t length);
-    // The whole file: header, sections and checksum.
-    std::vector<uint8_t> Finish();
+    // The whole file: header, picture (when given), the sections packed, checksum.
+    std::vector<uint8_t> Finish(StatePacking packing = StatePacking::kZlib,
+                                const StatePicture* picture = nullptr);
 
 private:
     void CloseSection();
@@ -128,9 +158,13 @@ private:
 
 class StateReader {
 public:
-    // Checks the header, the length and the checksum of a whole file. False with a message
-    // when the file is not a state this version can read.
-    bool Open(const std::vector<uint8_t>& file, std::string& error);
+    StateReader() = default;
+    // The reader points into the sections it unpacked: a copy would point into the original's.
+    StateReader(const StateReader&) = delete;
+    StateReader& operator=(const StateReader&) = delete;
+    // Checks and unpacks a whole file (UnpackState). False with a message when the file is
+    // not a state this version can read.
+    bool Open(const std::vector<uint8_t>& file, std::string& error, size_t largest = 64u << 20);
     // A bare run of sections, with no header or checksum: for checking a part of a file.
     void OpenSections(const uint8_t* data, size_t length) {
         data_ = data;
@@ -177,6 +211,7 @@ public:
     bool Failed() const { return failed_; }
 
 private:
+    std::vector<uint8_t> unpacked_;
     const uint8_t* data_ = nullptr;
     size_t pos_ = 0, end_ = 0, sectionEnd_ = 0;
     bool failed_ = false;

@@ -1,12 +1,17 @@
 #include "machine/Machine.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "core/SaveState.h"
+#include "core/Sha256.h"
 #include "cpu/Cpu.h"
 
 namespace vexil {
@@ -127,8 +132,8 @@ Machine::Machine(const MachineSettings& settings)
     };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     WireUsart();
-    if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
-    if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
+    if (!settings_.DriveA.empty()) settingsInsert_[0] = InsertDisk(0, settings_.DriveA);
+    if (!settings_.DriveB.empty()) settingsInsert_[1] = InsertDisk(1, settings_.DriveB);
     WireFrameEnd();
     if (!settings_.FolderDrive.empty())
         AttachFolderDrive(settings_.FolderDrive, settings_.FolderDriveReadOnly, folderError_);
@@ -241,8 +246,47 @@ DmaSound::Lines Machine::DmaSoundLines() {
     return lines;
 }
 
+namespace {
+// Image files are at most this long, a zip of one too: a longer file is not hashed.
+constexpr uintmax_t kMostImageFileBytes = 64u << 20;
+
+// The SHA-256 of a disk image file's bytes (a zip's, for an image in one); false when it is
+// not a regular file that can be read whole.
+bool HashImageFile(const std::string& path, std::array<uint8_t, 32>& digest) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) ||
+        std::filesystem::file_size(path, error) > kMostImageFileBytes || error)
+        return false;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    Sha256 hash;
+    uint8_t chunk[65536];
+    while (file) {
+        file.read(reinterpret_cast<char*>(chunk), sizeof chunk);
+        hash.Add(chunk, static_cast<size_t>(file.gcount()));
+    }
+    if (file.bad()) return false;
+    digest = hash.Finish();
+    return true;
+}
+}  // namespace
+
 InsertResult Machine::InsertDisk(int drive, const std::string& path) {
-    return drives_[drive & 1].InsertImage(path);
+    drive &= 1;
+    const InsertResult result = drives_[drive].InsertImage(path);
+    driveFiles_[drive] = {};
+    if (result) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+        driveFiles_[drive].path = error ? path : absolute.lexically_normal().string();
+        if (!HashImageFile(path, driveFiles_[drive].hash)) driveFiles_[drive].hash = {};
+    }
+    return result;
+}
+
+const std::string& Machine::DrivePath(int drive) const {
+    static const std::string kNone;
+    return drives_[drive & 1].Inserted() ? driveFiles_[drive & 1].path : kNone;
 }
 
 // The frame's sound. The device asks for `samples` (the frame's share of 44,100 a second, or
@@ -459,6 +503,63 @@ struct Machine::FolderSection {
     }
 };
 
+// The images in the drives: each drive's path (empty: no disk) and the SHA-256 of the file as
+// it was inserted. Checking reads each file again and refuses a state whose image is gone or
+// has other bytes now; committing inserts an image the drive does not hold already.
+struct Machine::DriveSection {
+    static constexpr uint16_t kMostPath = 4096;
+    const Machine& m;
+    void Save(StateWriter& out) const {
+        out.BeginSection("DRIV");
+        for (int drive = 0; drive < 2; ++drive) {
+            const std::string& path = m.DrivePath(drive);
+            const uint16_t length = static_cast<uint16_t>(path.size() <= kMostPath ? path.size() : 0);
+            out(length);
+            out.PutBytes(path.data(), length);
+            if (length != 0) out.PutBytes(m.driveFiles_[drive].hash.data(), 32);
+        }
+    }
+    bool Load(StateReader& in, bool commit) const {
+        Machine& machine = const_cast<Machine&>(m);
+        if (!in.BeginSection("DRIV")) return false;
+        DriveFile files[2];
+        for (DriveFile& file : files) {
+            uint16_t length = 0;
+            in(length);
+            const uint8_t* bytes = length <= kMostPath ? in.View(length) : nullptr;
+            if (bytes == nullptr) return false;
+            file.path.assign(reinterpret_cast<const char*>(bytes), length);
+            if (length != 0) in.GetBytes(file.hash.data(), 32);
+        }
+        if (!in.EndSection()) return false;
+        for (int drive = 0; drive < 2; ++drive) {
+            const DriveFile& file = files[drive];
+            const DriveFile& held = m.driveFiles_[drive];
+            if (!commit) {
+                std::array<uint8_t, 32> now{};
+                const char* problem = file.path.empty()                           ? nullptr
+                                      : file.path.find('\0') != std::string::npos ? " is missing"
+                                      : !HashImageFile(file.path, now)            ? " is missing"
+                                      : now != file.hash                          ? " has changed"
+                                                                                  : nullptr;
+                if (problem) {
+                    const size_t slash = file.path.find_last_of('/');
+                    machine.loadError_ = std::string("Drive ") + (drive ? "B: " : "A: ") +
+                                         file.path.substr(slash == std::string::npos ? 0 : slash + 1) +
+                                         problem;
+                    return false;
+                }
+            } else if (file.path.empty()) {
+                machine.drives_[drive].EjectImage();
+                machine.driveFiles_[drive] = {};
+            } else if (!m.drives_[drive].Inserted() || held.path != file.path || held.hash != file.hash) {
+                machine.InsertDisk(drive, file.path);
+            }
+        }
+        return true;
+    }
+};
+
 template <class Self, class Visit>
 void Machine::EachSection(Self& m, Visit&& visit) {
     const CpuSection cpu;
@@ -468,6 +569,8 @@ void Machine::EachSection(Self& m, Visit&& visit) {
     visit(m.mfp_.usart);
     visit(m.scheduler_);
     visit(m.shifter_);
+    const DriveSection drives{m};
+    visit(drives);
     visit(m.fdc_);
     visit(m.ym_.ports);
     visit(m.ym_.synth);
@@ -480,17 +583,31 @@ void Machine::EachSection(Self& m, Visit&& visit) {
     visit(folder);
 }
 
-std::vector<uint8_t> Machine::SaveState() const {
-    StateWriter out;
+// The memory section holds the RAM that is fitted (nothing reaches the rest of the 4 MB area,
+// which a load clears as a cold reset leaves it), then the ROM area and the cartridge area as
+// they stand: a state brings its own TOS and cartridge, whatever the machine loading it has.
+void Machine::WriteSections(StateWriter& out) const {
     out.BeginSection("MACH");
     out.Put(settings_.Machine);
     out.Put(settings_.RAMSize);
     out.Put((*tables_).readWord[kRomRegion].first);
     out.Put((*tables_).readWord[kRomRegion].last);
     out.BeginSection("MEM ");
-    out.PutBytes(block_->bytes, kEmulatedMemoryBytes);
+    out.PutBytes(block_->bytes, RamBytesFor(settings_.RAMSize));
+    out.PutBytes(block_->bytes + kRomOffset, kEmulatedMemoryBytes - kRomOffset);
     EachSection(*this, [&](const auto& part) { part.Save(out); });
-    return out.Finish();
+}
+
+std::vector<uint8_t> Machine::SaveState(const StatePicture* picture) const {
+    StateWriter out;
+    WriteSections(out);
+    return out.Finish(StatePacking::kZlib, picture);
+}
+
+std::vector<uint8_t> Machine::Snapshot() const {
+    StateWriter out;
+    WriteSections(out);
+    return out.Finish(StatePacking::kStored);
 }
 
 // Reads every section; with `commit` false it only checks them, so that a file is taken
@@ -506,12 +623,16 @@ bool Machine::LoadSections(StateReader& in, bool commit) {
         romLast >= 0xFF8000 || romLast < romFirst || romLast - romFirst >= kRomBytes)
         return false;
     if (!in.BeginSection("MEM ")) return false;
-    const uint8_t* memory = in.View(kEmulatedMemoryBytes);
-    if (memory == nullptr || !in.EndSection()) return false;
+    const uint32_t ramBytes = RamBytesFor(settings.RAMSize);
+    const uint8_t* ram = in.View(ramBytes);
+    const uint8_t* roms = in.View(kEmulatedMemoryBytes - kRomOffset);
+    if (ram == nullptr || roms == nullptr || !in.EndSection()) return false;
     if (commit) {
         settings_.Machine = settings.Machine;
         settings_.RAMSize = settings.RAMSize;
-        std::memcpy(block_->bytes, memory, kEmulatedMemoryBytes);
+        std::memcpy(block_->bytes, ram, ramBytes);
+        std::memset(block_->bytes + ramBytes, 0, kRamBytes - ramBytes);
+        std::memcpy(block_->bytes + kRomOffset, roms, kEmulatedMemoryBytes - kRomOffset);
         banks_.Fit(RamBytesFor(settings_.RAMSize), (settings_.Machine & 1) != 0);
         MemorySetRomRange(*tables_, *block_, romFirst, romLast - romFirst + 1);
     }
@@ -539,9 +660,11 @@ bool Machine::CheckChipSections(StateReader& in) {
 }
 
 bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
-    StateReader check;
-    if (!check.Open(file, error)) return false;
-    StateReader in = check;
+    std::vector<uint8_t> sections;
+    if (!UnpackState(file, kLargestState, sections, error)) return false;
+    StateReader check, in;
+    check.OpenSections(sections.data(), sections.size());
+    in.OpenSections(sections.data(), sections.size());
     loadError_.clear();
     if (!LoadSections(check, false)) {
         error = loadError_.empty() ? "the save state holds values this machine cannot have" : loadError_;
@@ -553,8 +676,8 @@ bool Machine::LoadState(const std::vector<uint8_t>& file, std::string& error) {
 
 // The file is written beside its final name and renamed over it when complete, so that a
 // full disk never leaves a state that looks whole.
-bool Machine::SaveStateFile(const std::string& path, std::string& error) const {
-    const std::vector<uint8_t> bytes = SaveState();
+bool Machine::SaveStateFile(const std::string& path, std::string& error, const StatePicture* picture) const {
+    const std::vector<uint8_t> bytes = SaveState(picture);
     const std::string partial = path + ".part";
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     if (file)
@@ -569,9 +692,10 @@ bool Machine::SaveStateFile(const std::string& path, std::string& error) const {
 }
 
 bool Machine::LoadStateFile(const std::string& path, std::string& error) {
-    // A state is a little larger than the memory block; anything much larger is not one, and
-    // is not read whole.
-    constexpr size_t kLimit = 2 * kEmulatedMemoryBytes;
+    // A file larger than the largest state packed at its worst, with the largest picture, is
+    // not one, and is not read whole.
+    const size_t kLimit = kStateHeaderBytes + 2u * StatePicture::kMostWidth * StatePicture::kMostHeight +
+                          compressBound(kLargestState) + 4;
     std::ifstream file(path, std::ios::binary);
     std::vector<uint8_t> bytes(kLimit + 1);
     if (file) file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -8,12 +8,14 @@
 // directly), so only one Machine may exist at a time: a second one is refused.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/SaveState.h"
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyController.h"
 #include "gemdos/GemdosDrive.h"
@@ -71,6 +73,10 @@ constexpr const char* kCannotSyncMessage = "The monitor cannot sync to this vide
 uint32_t RamBytesFor(uint32_t ramSize);
 constexpr uint32_t kLastRamSize = 4;
 
+// The largest save state's sections unpacked: the memory block, and a megabyte for the chips
+// and drives (they take some tens of kilobytes).
+constexpr size_t kLargestState = kEmulatedMemoryBytes + (1u << 20);
+
 class Machine {
 public:
     // Throws std::logic_error when another Machine exists (which it leaves as it was).
@@ -102,9 +108,15 @@ public:
     // Save states, between frames. Load checks the whole file before it changes anything: a
     // damaged, cut short or foreign file is refused with the reason in `error` and the machine
     // goes on as it was.
-    std::vector<uint8_t> SaveState() const;
+    // A file holds the fitted RAM, the ROM and cartridge areas, every chip and the drives'
+    // images (their paths and hashes: a load is refused when one is gone or has changed), packed
+    // with zlib, with `picture` (the screen, small) in its header when given. A snapshot is the
+    // same unpacked, for keeping in memory.
+    std::vector<uint8_t> SaveState(const StatePicture* picture = nullptr) const;
+    std::vector<uint8_t> Snapshot() const;
     bool LoadState(const std::vector<uint8_t>& file, std::string& error);
-    bool SaveStateFile(const std::string& path, std::string& error) const;
+    bool SaveStateFile(const std::string& path, std::string& error,
+                       const StatePicture* picture = nullptr) const;
     bool LoadStateFile(const std::string& path, std::string& error);
     // Checks the sections that follow the memory in a state file, changing nothing: true when
     // LoadState would take them. For a quick look at a part of a file (the fuzz target).
@@ -150,6 +162,8 @@ public:
     // empty. The result of inserting the settings' images at construction is kept.
     DiskImage& Drive(int drive) { return drives_[drive & 1]; }
     InsertResult InsertDisk(int drive, const std::string& path);
+    // The file the drive's image came from, absolute; empty when the drive is empty.
+    const std::string& DrivePath(int drive) const;
     const InsertResult& SettingsInsertResult(int drive) const { return settingsInsert_[drive & 1]; }
     void SetFastDisk(bool on) { settings_.FastDisk = on, fdc_.FastDisk = on; }
     void SetDriveBConnected(bool on) { settings_.DriveBConnected = on, fdc_.DriveBConnected = on; }
@@ -200,6 +214,7 @@ private:
         SingleInstance& operator=(const SingleInstance&) = delete;
     };
 
+    void WriteSections(StateWriter& out) const;
     bool LoadSections(StateReader& in, bool commit);
     bool LoadChipSections(StateReader& in, bool commit);
     // Hands `visit` each part of the state after the memory, in file order: the one list that
@@ -207,6 +222,7 @@ private:
     template <class Self, class Visit>
     static void EachSection(Self& machine, Visit&& visit);
     struct FolderSection;
+    struct DriveSection;
     void ConfigureMemory(uint8_t value);
     void KeyboardTick();
     void WireUsart();
@@ -235,6 +251,11 @@ private:
     VideoSettings video_;
 
     DiskImage drives_[2];
+    struct DriveFile {
+        std::string path;                // absolute
+        std::array<uint8_t, 32> hash{};  // SHA-256 of the file's bytes at insertion
+    };
+    DriveFile driveFiles_[2];
     InsertResult settingsInsert_[2];
     YmChip ym_;
     FloppyController fdc_;

@@ -3,8 +3,8 @@
 namespace vexil {
 
 const char* ControlBar::Caption(int item) {
-    static const char* const kCaptions[kControlItems] = {"Debugger", "Disks", "Options",
-                                                         "Record",   "Run",   "Quit"};
+    static const char* const kCaptions[kControlItems] = {"Debugger", "Disks", "Options", "Record",
+                                                         "State",    "Run",   "Quit"};
     return item >= 0 && item < kControlItems ? kCaptions[item] : "";
 }
 

@@ -12,6 +12,7 @@ class DebuggerPage;
 class DiskPage;
 class OptionsPage;
 class RecordPage;
+class StatePage;
 
 // The pages' logic: what each control does to the machine and the settings. The host's view
 // draws a page from its object and calls it for what the user does; null while a page has none.
@@ -20,6 +21,7 @@ struct ControlPages {
     DiskPage* disks = nullptr;
     OptionsPage* options = nullptr;
     RecordPage* record = nullptr;
+    StatePage* state = nullptr;
 };
 
 enum ControlItem : int32_t {
@@ -27,9 +29,10 @@ enum ControlItem : int32_t {
     kItemDisks = 1,
     kItemOptions = 2,
     kItemRecord = 3,
-    kItemRun = 4,
-    kItemQuit = 5,
-    kControlItems = 6,
+    kItemState = 4,
+    kItemRun = 5,
+    kItemQuit = 6,
+    kControlItems = 7,
 };
 
 class ControlBar {
@@ -41,11 +44,11 @@ public:
     bool Debug() const { return debug_; }
     bool Offers(int item) const { return item >= (debug_ ? 0 : 1) && item < kControlItems; }
 
-    // -1 when the bar is hidden, else the page shown under it (0-3).
+    // -1 when the bar is hidden, else the page shown under it (0-4).
     int CurrentPage() const { return currentPage_; }
     int LastPage() const { return lastPage_; }
     bool Shown() const { return currentPage_ >= 0; }
-    // Shows page 0-3 (and the bar), or hides both with -1.
+    // Shows page 0-4 (and the bar), or hides both with -1.
     void ShowPage(int item) { currentPage_ = item; }
     // A page picked on the bar: shown, and remembered for the next return to the menu.
     void PickPage(int item) {

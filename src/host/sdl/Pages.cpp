@@ -31,6 +31,9 @@ void DrawPage(const ControlBar& bar) {
         case kItemRecord:
             DrawIf(pages.record, DrawRecordPage);
             break;
+        case kItemState:
+            DrawIf(pages.state, DrawStatePage);
+            break;
         default:
             break;
     }

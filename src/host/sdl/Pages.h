@@ -13,6 +13,7 @@ void DrawDebuggerPage(DebuggerPage& page);
 void DrawDiskPage(DiskPage& page);
 void DrawOptionsPage(OptionsPage& page);
 void DrawRecordPage(RecordPage& page);
+void DrawStatePage(StatePage& page);
 
 // A picture for a page: `width` x `height` R5G6B5 pixels uploaded into the bar's texture for
 // pictures, to be drawn with ImGui::Image this turn. Null without a display.
