@@ -482,6 +482,40 @@ TEST(SaveState, TheChipSectionsAloneAreCheckedWithoutChangingTheMachine) {
     EXPECT_TRUE(machine.SaveState() == good);
 }
 
+// Only the RAM that is fitted is stored, and packed: EmuTOS at its desktop on a 1 MB machine
+// makes a file well under a megabyte.
+struct SizeCase {
+    const char* name;
+    uint32_t ramSize;
+    size_t mostFileBytes;
+};
+
+class StateSize : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(StateSize, HoldsTheFittedRamPacked) {
+    MachineSettings settings;
+    settings.RAMSize = GetParam().ramSize;
+    Machine machine(settings);
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_EQ(machine.Reset(true), 0);
+    ASSERT_EQ(machine.RunFrames(1500), kRunBudgetSpent);
+    const size_t fitted = RamBytesFor(GetParam().ramSize);
+    const size_t unpacked = machine.Snapshot().size();
+    EXPECT_GT(unpacked, fitted + kRomBytes);
+    EXPECT_LT(unpacked, fitted + 512 * 1024);
+    const std::vector<uint8_t> file = machine.SaveState();
+    EXPECT_LT(file.size(), GetParam().mostFileBytes);
+    std::string error;
+    ASSERT_TRUE(machine.LoadState(file, error)) << error;
+    EXPECT_TRUE(machine.SaveState() == file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, StateSize,
+                         ::testing::Values(SizeCase{"HalfMegabyte", 0, 1u << 20},
+                                           SizeCase{"OneMegabyte", 1, 1u << 20},
+                                           SizeCase{"FourMegabytes", 3, 4u << 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Machine, ASecondMachineIsRefusedAndTheFirstGoesOn) {
     Machine first;
     ASSERT_TRUE(LoadTosRom(first, kEmuTos).ok);
