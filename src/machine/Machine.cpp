@@ -537,11 +537,14 @@ struct Machine::DriveSection {
             const DriveFile& held = m.driveFiles_[drive];
             if (!commit) {
                 std::array<uint8_t, 32> now{};
-                const char* problem = file.path.empty()                           ? nullptr
-                                      : file.path.find('\0') != std::string::npos ? " is missing"
-                                      : !HashImageFile(file.path, now)            ? " is missing"
-                                      : now != file.hash                          ? " has changed"
-                                                                                  : nullptr;
+                std::error_code missing;
+                const char* problem = file.path.empty() ? nullptr
+                                      : file.path.find('\0') != std::string::npos ||
+                                              !std::filesystem::exists(file.path, missing)
+                                          ? " is missing"
+                                      : !HashImageFile(file.path, now) ? " cannot be read"
+                                      : now != file.hash               ? " has changed"
+                                                                       : nullptr;
                 if (problem) {
                     const size_t slash = file.path.find_last_of('/');
                     machine.loadError_ = std::string("Drive ") + (drive ? "B: " : "A: ") +

@@ -113,7 +113,7 @@ const Change kChanges[] = {
          fs::remove(p);
          fs::create_directory(p);
      },
-     "Drive A: drives-a.st is missing"},
+     "Drive A: drives-a.st cannot be read"},
     {"ZipRewritten", true,
      [](const std::string&) {
          test::MakeZip("drives-b.zip", {{"GAME.ST", test::MakeRawDisk(80, 2, 9, false), false}});
