@@ -73,9 +73,10 @@ constexpr const char* kCannotSyncMessage = "The monitor cannot sync to this vide
 uint32_t RamBytesFor(uint32_t ramSize);
 constexpr uint32_t kLastRamSize = 4;
 
-// The largest save state's sections unpacked: the memory block, and a megabyte for the chips
-// and drives (they take some tens of kilobytes).
-constexpr size_t kLargestState = kEmulatedMemoryBytes + (1u << 20);
+// The largest save state's sections unpacked: the memory block, and 8 MB for the chips and
+// the drives (some tens of kilobytes) and the sectors programs wrote to the disks (two whole
+// disks fit).
+constexpr size_t kLargestState = kEmulatedMemoryBytes + (8u << 20);
 
 class Machine {
 public:
