@@ -634,7 +634,9 @@ TEST_F(DriveTest, DamagedStatesAreRefused) {
     std::string error;
     ASSERT_TRUE(in.Open(file, error));
     ASSERT_TRUE(in.BeginSection("TEST"));
-    const size_t length = file.size() - 16 - 8 - 4;
+    std::vector<uint8_t> sections;
+    ASSERT_TRUE(UnpackState(file, 1 << 20, sections, error)) << error;
+    const size_t length = sections.size() - 8;  // the section's data, after its tag and length
     std::vector<uint8_t> garbage(length);
     uint32_t seed = 12345;
     for (int round = 0; round < 20; ++round) {
