@@ -83,7 +83,8 @@ TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
 }
 
 // An STX disk with a file system: EmuTOS runs the AUTO program on it, which reads a file of
-// three clusters across a track's end through GEMDOS; the bytes reach RAM as they lie on the disk.
+// three clusters (running from side 0 of track 1 onto side 1) through GEMDOS; the bytes reach
+// RAM as they lie on the disk.
 TEST(DiskBootStx, EmuTosRunsAnAutoProgramThatReadsAFile) {
     const test::AsmProgram reader = test::LoadAsm("disk-reader");
     std::vector<uint8_t> data(2500);
