@@ -70,15 +70,13 @@ struct FatFile {
 inline void PutFatFiles(std::vector<uint8_t>& disk, const std::vector<FatFile>& files) {
     constexpr size_t kFat = 512, kRoot = 11 * 512, kData = 18 * 512, kCluster = 1024;
     int nextCluster = 2;
-    auto setFat = [&](int n, int value) {
+    auto setFat = [&](int n, int value) {  // 12-bit entries, two in three bytes, in both FATs
         for (size_t fat : {kFat, kFat + 5 * 512}) {
             uint8_t* p = &disk[fat + static_cast<size_t>(n) * 3 / 2];
-            if (n & 1)
-                p[0] = static_cast<uint8_t>((p[0] & 0x0F) | (value << 4 & 0xF0)),
-                p[1] = static_cast<uint8_t>(value >> 4);
-            else
-                p[0] = static_cast<uint8_t>(value),
-                p[1] = static_cast<uint8_t>((p[1] & 0xF0) | (value >> 8 & 0x0F));
+            const int pair = (p[0] | p[1] << 8) & (n & 1 ? 0x000F : 0xF000);
+            const int both = pair | (n & 1 ? value << 4 : value);
+            p[0] = static_cast<uint8_t>(both);
+            p[1] = static_cast<uint8_t>(both >> 8);
         }
     };
     // Clusters for `size` bytes (at least one), chained; the first.
