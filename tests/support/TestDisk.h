@@ -126,6 +126,36 @@ inline void PutFatFiles(std::vector<uint8_t>& disk, const std::vector<FatFile>& 
     }
 }
 
+// The same disk as an MSA image: header, then per track a length and the data, run-length
+// coded with `compress` where that is shorter.
+inline std::vector<uint8_t> RawToMsa(const std::vector<uint8_t>& raw, unsigned sides, unsigned tracks,
+                                     unsigned perTrack, bool compress) {
+    std::vector<uint8_t> b = {
+        0x0E, 0x0F, 0, static_cast<uint8_t>(perTrack),  0, static_cast<uint8_t>(sides - 1),
+        0,    0,    0, static_cast<uint8_t>(tracks - 1)};
+    const size_t trackBytes = perTrack * 512;
+    for (size_t at = 0; at < raw.size(); at += trackBytes) {
+        std::vector<uint8_t> coded;
+        for (size_t i = at; i < at + trackBytes;) {
+            size_t run = 1;
+            while (i + run < at + trackBytes && raw[i + run] == raw[i]) ++run;
+            if (run >= 4 || raw[i] == 0xE5) {
+                coded.insert(coded.end(),
+                             {0xE5, raw[i], static_cast<uint8_t>(run >> 8), static_cast<uint8_t>(run)});
+                i += run;
+            } else {
+                coded.push_back(raw[i++]);
+            }
+        }
+        if (!compress || coded.size() >= trackBytes)
+            coded.assign(raw.begin() + at, raw.begin() + at + trackBytes);
+        b.push_back(static_cast<uint8_t>(coded.size() >> 8));
+        b.push_back(static_cast<uint8_t>(coded.size()));
+        b.insert(b.end(), coded.begin(), coded.end());
+    }
+    return b;
+}
+
 // The same disk as an STX image of plain tracks (records without sector descriptors).
 inline std::vector<uint8_t> RawToStx(const std::vector<uint8_t>& raw, int tracks, int sides, int sectors) {
     std::vector<uint8_t> file = {'R', 'S', 'Y', 0, 3, 0, 1, 0, 0, 0, static_cast<uint8_t>(tracks * sides),
