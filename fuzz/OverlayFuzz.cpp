@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!inserted || size == 0) return 0;
     std::vector<uint8_t> file;
     if (data[0] & 1) {
-        const uint8_t header[16] = {'V', 'X', 'O', 'V', 'R', 'L', 'A', 'Y', 1, 0, 0, 0, size > 1 ? data[1] : uint8_t(0), 0, 0, 0};
+        const uint8_t header[16] = {
+            'V', 'X', 'O', 'V', 'R', 'L', 'A', 'Y', 1, 0, 0, 0, size > 1 ? data[1] : uint8_t(0), 0, 0, 0};
         file.assign(header, header + 16);
         if (size > 2) file.insert(file.end(), data + 2, data + size);
         const uint32_t crc = vexil::Crc32(file.data(), file.size());

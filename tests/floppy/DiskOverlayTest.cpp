@@ -177,7 +177,7 @@ TEST_F(DiskOverlayTest, OverlaysOutOfRangeAreRefusedAndChangeNothing) {
         const char* name;
         size_t at;
         uint8_t value;
-    } rows[] = {{"track count", 12, 200}, {"cylinder", 16, 86}, {"side", 17, 2},
+    } rows[] = {{"track count", 12, 200}, {"cylinder", 16, 86},     {"side", 17, 2},
                 {"ID count", 18, 65},     {"size code", 20 + 7, 4}, {"flags", 20 + 10, 0x80}};
     for (const auto& row : rows) {
         Bytes bad = good;
