@@ -272,13 +272,24 @@ size_t Serialise(uint8_t* out, const auto& entries, const SectorId* allIds, cons
 }  // namespace
 
 std::vector<uint8_t> DiskImage::OverlayBytes() const {
-    std::vector<uint8_t> bytes(kOverlayMaxFile);
     if (!overlay_) {
+        std::vector<uint8_t> bytes(kOverlayHeader + 4);
         const OverlayEntry none[kOverlayTracks] = {};
-        bytes.resize(Serialise(bytes.data(), none, nullptr, nullptr, 0));
+        Serialise(bytes.data(), none, nullptr, nullptr, 0);
         return bytes;
     }
-    bytes.resize(Serialise(bytes.data(), overlay_, overlayIds_.get(), overlayData_.get(), overlayCount_));
+    // Sized first: a save state takes this once a second while the machine runs.
+    size_t size = kOverlayHeader + 4;
+    for (size_t t = 0; t < kOverlayTracks; ++t) {
+        if (!overlay_[t].present) continue;
+        size += 4 + overlay_[t].count * kOverlayIdBytes;
+        for (uint32_t n = 0; n < overlay_[t].count; ++n) {
+            const SectorId& id = overlayIds_[t * kOverlayTrackIds + n];
+            if (!(id.flags & kSectorNoData)) size += id.Size();
+        }
+    }
+    std::vector<uint8_t> bytes(size);
+    Serialise(bytes.data(), overlay_, overlayIds_.get(), overlayData_.get(), overlayCount_);
     return bytes;
 }
 

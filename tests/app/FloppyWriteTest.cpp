@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "machine/Machine.h"
@@ -140,6 +141,37 @@ TEST_F(FloppyWrite, ASavedImageBootsWithTheFileAndASwappedInDiskIsReadAfresh) {
     ASSERT_TRUE(RunUntil(program_.Symbol("read_value"), 500));
     EXPECT_GE(Result("second_open"), 0) << "EmuTOS kept the old disk's directory";
     EXPECT_EQ(ReadBack(), "kept on floppy!\n");
+}
+
+// EmuTOS's Flopfmt lays out 9 and 10 sectors a track; the tracks read back through Floprd and
+// through the image's overlay after a fresh insertion.
+TEST_F(FloppyWrite, EmuTosFormatsTracksOfNineAndTenSectorsAndReadsThemBack) {
+    const test::AsmProgram format = test::LoadAsm("format-tracks");
+    const std::vector<uint8_t> image = test::MakeRawDisk(80, 2, 9, false, format.bytes);
+    const std::string disk = (folder_ / "format.st").string();
+    std::ofstream(disk, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+    Machine& machine = Boot(disk);
+    int frames = 0;
+    while (frames++ < kBootFrames && machine.PeekLong(format.Symbol("marker")) != format.Symbol("done_value"))
+        ASSERT_EQ(machine.RunFrame(), kRunBudgetSpent);
+    ASSERT_EQ(machine.PeekLong(format.Symbol("marker")), format.Symbol("done_value"))
+        << "the program never ended";
+    for (uint32_t i = 0; i < 4; ++i)
+        EXPECT_EQ(machine.PeekLong(format.Symbol("results") + 4 * i), 0u) << "call " << i;
+    // 9 + 10 sectors of E5E5 read back.
+    for (uint32_t i = 0; i < 19 * 512; ++i)
+        ASSERT_EQ(machine.PeekByte(format.Symbol("read_buffer") + i), 0xE5) << "byte " << i;
+    ASSERT_EQ(machine.RunFrames(2), kRunBudgetSpent);
+    EXPECT_EQ(ReadAll(disk), image);
+    machine.Drive(0).EjectImage();
+    ASSERT_TRUE(machine.InsertDisk(0, disk));
+    for (const auto& [track, sectors] : {std::pair{5, 9}, std::pair{6, 10}}) {
+        const TrackView view = machine.Drive(0).Track(track, 0);
+        EXPECT_EQ(view.count, uint32_t(sectors)) << "track " << track;
+        ASSERT_TRUE(machine.Drive(0).ReadSector(track, 0, sectors));
+        EXPECT_EQ(machine.Drive(0).SectorBuffer()[0], 0xE5E5);
+    }
+    EXPECT_FALSE(machine.Drive(0).ReadSector(5, 0, 10));  // track 5 has 9 sectors now
 }
 
 }  // namespace

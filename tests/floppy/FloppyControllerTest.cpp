@@ -133,22 +133,22 @@ TEST_P(TypeOne, MovesTheHeadInTheDataSheetsTime) {
 }
 
 // Rates 0-3: 6, 12, 2 and 3 ms a step; head settle 15 ms; spin-up to the 6th index pulse unless
-// h (0x08); the disk stopped at its index.
+// h (0x08); the disk stopped at its index. The disk is writable: no write protect.
 // Moves of 1-5 tracks sound as a step, longer ones as a seek; a motor start drowns either.
 constexpr int kStepNoise = int(DriveNoise::kStep), kSeekNoise = int(DriveNoise::kSeek);
 INSTANTIATE_TEST_SUITE_P(
     Commands, TypeOne,
-    ::testing::Values(TypeOneCase{"SeekFiveToZero", 5, 0, 0x18, 5 * 48000 + 120000, 0, 0xE4, kStepNoise},
-                      TypeOneCase{"SeekUpAtRate2", 3, 40, 0x1A, 37 * 16000 + 120000, 40, 0xE0, kSeekNoise},
-                      TypeOneCase{"SeekSixWithoutSpinUp", 6, 0, 0x1B, 6 * 24000 + 120000, 0, 0xE4,
+    ::testing::Values(TypeOneCase{"SeekFiveToZero", 5, 0, 0x18, 5 * 48000 + 120000, 0, 0xA4, kStepNoise},
+                      TypeOneCase{"SeekUpAtRate2", 3, 40, 0x1A, 37 * 16000 + 120000, 40, 0xA0, kSeekNoise},
+                      TypeOneCase{"SeekSixWithoutSpinUp", 6, 0, 0x1B, 6 * 24000 + 120000, 0, 0xA4,
                                   kSeekNoise},
                       TypeOneCase{"RestoreFromFortyWithSpinUp", 40, 0, 0x03, 40 * 24000 + 120000 + 6 * kTurn,
-                                  0, 0xE4, int(DriveNoise::kMotorStart)},
-                      TypeOneCase{"StepIn", 10, 0, 0x59, 96000, 11, 0xE0, kStepNoise},
-                      TypeOneCase{"StepInWithoutUpdate", 10, 0, 0x49, 96000, 10, 0xE0, kStepNoise},
-                      TypeOneCase{"StepOutToZero", 1, 0, 0x78, 48000, 0, 0xE4, kStepNoise},
-                      TypeOneCase{"StepOutAtTrackZeroOnlyClearsTheRegister", 0, 0, 0x78, 0, 0, 0xE4, -1},
-                      TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xE0, -1}),
+                                  0, 0xA4, int(DriveNoise::kMotorStart)},
+                      TypeOneCase{"StepIn", 10, 0, 0x59, 96000, 11, 0xA0, kStepNoise},
+                      TypeOneCase{"StepInWithoutUpdate", 10, 0, 0x49, 96000, 10, 0xA0, kStepNoise},
+                      TypeOneCase{"StepOutToZero", 1, 0, 0x78, 48000, 0, 0xA4, kStepNoise},
+                      TypeOneCase{"StepOutAtTrackZeroOnlyClearsTheRegister", 0, 0, 0x78, 0, 0, 0xA4, -1},
+                      TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xA0, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FloppyControllerTest, StepGoesTheWayTheLastMoveWent) {
