@@ -47,8 +47,8 @@
 // says the machine has one drive. Each drive's head has its own cylinder, apart from the track
 // register; its track-0 sensor works with or without a disk, and a drive that is not there
 // never reports track 0. Without a disk there are no index pulses and no ID fields, so a
-// spin-up, a verify and every sector command wait until Force Interrupt, and the motor, which
-// stops on index pulses, keeps running.
+// spin-up, a verify and every read wait until Force Interrupt (a write meets the write-protect
+// line first), and the motor, which stops on index pulses, keeps running.
 //
 // The write-protect bit of type I and idle status follows the drive selected when it is read:
 // the disk's own protection (DiskImage::WriteProtected), 1 for no disk (TOS notices disk swaps
