@@ -79,6 +79,14 @@ printf '\003\001\000\000\000\000\000\000\000\010\000\000\000\000\000\000\000\170
     > "$corpus/StateFuzz/zlib"
 printf '\003\000\000\000\000\000\000\000\000\000\000\000\000\001\000\001\000\377\377' > "$corpus/StateFuzz/picture"
 
+# Overlay files: an empty overlay as it stands, and one track of one sector in the wrapped form
+# (mode byte 1, track count 1, the track: cylinder 0, side 0, one ID of 128 bytes, its data).
+printf '\000VXOVRLAY\001\000\000\000\000\000\000\000\135\275\020\347' > "$corpus/OverlayFuzz/empty"
+{
+    printf '\001\001\000\000\001\000\113\000\045\000\000\000\001\000\000\000\040\000'
+    head -c 128 /dev/zero
+} > "$corpus/OverlayFuzz/one-track"
+
 # Input scripts: every kind of line.
 cat > "$corpus/InputScriptFuzz/all.txt" <<'SCRIPT'
 # a comment

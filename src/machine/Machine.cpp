@@ -132,6 +132,10 @@ Machine::Machine(const MachineSettings& settings)
     };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     WireUsart();
+    for (DiskImage& drive : drives_) {
+        drive.SetOverlayFolder(settings_.OverlayFolder);
+        drive.SetWriteProtect(settings_.WriteProtectDisks);
+    }
     if (!settings_.DriveA.empty()) settingsInsert_[0] = InsertDisk(0, settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = InsertDisk(1, settings_.DriveB);
     WireFrameEnd();
@@ -289,6 +293,11 @@ const std::string& Machine::DrivePath(int drive) const {
     return drives_[drive & 1].Inserted() ? driveFiles_[drive & 1].path : kNone;
 }
 
+void Machine::SetWriteProtectDisks(bool on) {
+    settings_.WriteProtectDisks = on;
+    for (DiskImage& drive : drives_) drive.SetWriteProtect(on);
+}
+
 // The frame's sound. The device asks for `samples` (the frame's share of 44,100 a second, or
 // what it played since the last frame when the display paces). A frame that gives the device
 // nothing (0, or more than a block holds) is still synthesised, so that its sound-chip writes
@@ -429,7 +438,14 @@ int32_t Machine::Reset(bool cold) {
 uint32_t Machine::RunFrame() {
     for (;;) {
         const int32_t budget = scheduler_.ServiceEvents();
-        if (budget < 0) return kRunBudgetSpent;
+        if (budget < 0) {
+            // What the floppy controller wrote reaches the overlay files at the frame's end.
+            for (int d = 0; d < 2; ++d) {
+                std::string error;
+                if (!drives_[d].FlushOverlay(&error)) diskMessage_ = (d ? "Drive B: " : "Drive A: ") + error;
+            }
+            return kRunBudgetSpent;
+        }
         if (budget == 0) continue;
         const uint32_t result = CpuRun(budget);
         if (result != kRunBudgetSpent) return result;
@@ -502,6 +518,9 @@ struct Machine::FolderSection {
         return true;
     }
 };
+
+static_assert(kLargestState >= kEmulatedMemoryBytes + 2 * DiskImage::kMaxOverlayFile + (1u << 20),
+              "the largest state holds the memory, both drives' written sectors and the chips");
 
 // The images in the drives: each drive's path (empty: no disk) and the SHA-256 of the file as
 // it was inserted. Checking reads each file again and refuses a state whose image is gone or
