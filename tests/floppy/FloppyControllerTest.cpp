@@ -644,13 +644,16 @@ TEST_F(FloppyControllerTest, WrittenSectorsTravelWithTheSaveState) {
     ASSERT_TRUE(machine_->Drive(0).ReadSector(0, 0, 5));
     for (int i = 0; i < 256; ++i) ASSERT_EQ(machine_->Drive(0).SectorBuffer()[i], written[i]) << i;
     EXPECT_TRUE(machine_->SaveState() == state);
-    // A state with a damaged overlay is refused whole.
-    std::vector<uint8_t> bad = state;
+    // A state with a damaged overlay (in its sections, packed anew) is refused whole.
+    std::vector<uint8_t> bad;
+    ASSERT_TRUE(UnpackState(state, kLargestState, bad, error)) << error;
     const uint8_t magic[] = {'V', 'X', 'O', 'V', 'R', 'L', 'A', 'Y'};
     auto at = std::search(bad.begin(), bad.end(), std::begin(magic), std::end(magic));
     ASSERT_NE(at, bad.end());
     at[20] ^= 0xFF;  // inside the overlay: its CRC no longer matches
-    EXPECT_FALSE(machine_->LoadState(bad, error));
+    StateWriter repacked;
+    repacked.PutBytes(bad.data(), bad.size());
+    EXPECT_FALSE(machine_->LoadState(repacked.Finish(), error));
 }
 
 // ---- the interrupt line -----------------------------------------------------------------------
