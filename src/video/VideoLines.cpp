@@ -19,7 +19,7 @@ void VideoLines::NewFrame() {
     complete_ = false;
 }
 
-void VideoLines::DecideLines(Cycles time) {
+void VideoLines::DecideFrom(Cycles time) {
     while (!complete_ && starts_[decided_] + kLineDecisionPoint <= time) {
         const LineTiming& t = kLineTimings[timing_];
         timings_[decided_] = timing_;
@@ -37,11 +37,6 @@ void VideoLines::SetTiming(Cycles time, VideoTiming timing) {
     if (CpuRunning()) CpuEndSlice();
 }
 
-Cycles VideoLines::LineStart(int32_t line) const {
-    if (line <= decided_) return starts_[std::max(line, 0)];
-    return starts_[decided_] + (line - decided_) * kLineTimings[timing_].cycles;
-}
-
 int32_t VideoLines::LineAt(Cycles time) {
     DecideLines(time);
     const Cycles open = starts_[decided_];
@@ -53,12 +48,6 @@ int32_t VideoLines::LineAt(Cycles time) {
     }
     const Cycles* after = std::upper_bound(starts_, starts_ + decided_ + 1, time);
     return std::max<int32_t>(static_cast<int32_t>(after - starts_) - 1, 0);
-}
-
-Cycles VideoLines::FrameEnd() const {
-    if (complete_) return starts_[decided_];
-    const LineTiming& t = kLineTimings[timing_];
-    return starts_[decided_] + std::max(t.lines - decided_, 1) * t.cycles;
 }
 
 int32_t VideoLines::FinishFrame() {
