@@ -64,6 +64,38 @@ void FrameScheduler::UpdateLineEvents() {
     nextHbl = lines.LineStart(hblLine_) + kHblPosition;
     const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
     nextLineEvent = lines.LineStart(lineCount) + t.displayEnd + kLineEventDelay + lineEventOffset_;
+    lineDue_ = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
+    linesSeen_ = lines.Changes();
+    lineEventsStale_ = false;
+}
+
+// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets. A
+// timer whose timeouts nobody can see posts no events; the MFP computes it when it is read.
+inline bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest) {
+    Mfp& mfp = *mfp_;
+    if (!mfp.TimeoutsSeen(id)) return false;
+    if (now >= mfp.Expiry(id)) {
+        mfp.Timeout(id);
+        if (mfp.TakePosted()) {
+            nextEventKind = kind;
+            return true;
+        }
+    }
+    Compete(mfp.Expiry(id), kind, earliest);
+    return false;
+}
+
+inline bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
+    if (now >= nextKeyboardTick) {
+        nextKeyboardTick += kKeyboardTickCycles;
+        Call(hooks.keyboardTick);
+        if (mfp_->TakePosted()) {
+            nextEventKind = kEventAcia;
+            return true;
+        }
+    }
+    Compete(nextKeyboardTick, kEventAcia, earliest);
+    return false;
 }
 
 int32_t FrameScheduler::ServiceEvents() {
@@ -71,7 +103,9 @@ int32_t FrameScheduler::ServiceEvents() {
     lines.DecideLines(now);
     const Cycles frameEnd = lines.FrameEnd();
     if (now >= frameEnd) return EndFrame();
-    UpdateLineEvents();
+    // The lines' starts change as they are decided and with the mode; in between, what was
+    // derived from them holds.
+    if (lineEventsStale_ || lines.Changes() != linesSeen_) UpdateLineEvents();
 
     Mfp& mfp = *mfp_;
     mfp.TakePosted();  // from here on it tells whether a chip event posted
@@ -82,8 +116,7 @@ int32_t FrameScheduler::ServiceEvents() {
     // that show picture (timer B's input). The first and last lines with display enable are the
     // mode's as the counter passes them.
     bool lineShownEnded = false;
-    Cycles lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
-    if (now >= lineDue) {
+    if (now >= lineDue_) {
         const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
         ++lineCount;
         lineStartCounted_ = false;
@@ -91,8 +124,8 @@ int32_t FrameScheduler::ServiceEvents() {
         lineShownEnded = border.displayEnable != 0;
         if (lineCount == t.endPicture && !border.bottomBorderOpen) border.displayEnable = 0;
         UpdateLineEvents();
-        lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     }
+    const Cycles lineDue = lineDue_;
     Compete(lineDue, kEventTimerB, earliest);
 
     // 2. Timer B: in event count mode it counts the display enable signal's falling edges, or
@@ -154,29 +187,12 @@ int32_t FrameScheduler::ServiceEvents() {
     return std::max<int32_t>((earliest - now + 3) & ~3, 4);
 }
 
-// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets. A
-// timer whose timeouts nobody can see posts no events; the MFP computes it when it is read.
-bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest) {
-    Mfp& mfp = *mfp_;
-    if (!mfp.TimeoutsSeen(id)) return false;
-    if (now >= mfp.Expiry(id)) {
-        mfp.Timeout(id);
-        if (mfp.TakePosted()) {
-            nextEventKind = kind;
-            return true;
-        }
-    }
-    Compete(mfp.Expiry(id), kind, earliest);
-    return false;
-}
-
 // Runs the due events of one source. A chip whose event made the MFP post an interrupt ends
 // the call, as the scheduler's own sources do.
-bool FrameScheduler::RunChipEvents(int32_t kind, Cycles now, Cycles& earliest) {
+bool FrameScheduler::RunScheduledEvents(EventKind kind, Cycles now, Cycles& earliest) {
     // Only the scheduled events of this kind, in registration order. A handler may schedule or
     // cancel events: after each, the set is read again from the next event on.
-    const auto of = static_cast<EventKind>(kind);
-    for (uint32_t pending = events.ScheduledOf(of); pending != 0;) {
+    for (uint32_t pending = events.ScheduledOf(kind); pending != 0;) {
         const int n = std::countr_zero(pending);
         if (now >= events.Due(n)) {
             events.Fire(n);
@@ -186,21 +202,8 @@ bool FrameScheduler::RunChipEvents(int32_t kind, Cycles now, Cycles& earliest) {
             }
         }
         if (events.Scheduled(n)) Compete(events.Due(n), kind, earliest);
-        pending = events.ScheduledOf(of) & (~1u << n);
+        pending = events.ScheduledOf(kind) & (~1u << n);
     }
-    return false;
-}
-
-bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
-    if (now >= nextKeyboardTick) {
-        nextKeyboardTick += kKeyboardTickCycles;
-        Call(hooks.keyboardTick);
-        if (mfp_->TakePosted()) {
-            nextEventKind = kEventAcia;
-            return true;
-        }
-    }
-    Compete(nextKeyboardTick, kEventAcia, earliest);
     return false;
 }
 
@@ -252,6 +255,7 @@ bool FrameScheduler::Load(StateReader& in, bool commit) {
         return false;
     if (!commit) return true;
     static_cast<SchedulerState&>(*this) = s;
+    lineEventsStale_ = true;
     events.Restore(times);
     std::memcpy(snapshot_.get(), screen.data, kScreenSnapshotBytes);
     return true;

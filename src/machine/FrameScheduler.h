@@ -193,7 +193,11 @@ private:
         nextEventKind = kind;
         return 0;
     }
-    bool RunChipEvents(int32_t kind, Cycles now, Cycles& earliest);
+    // Most services find no chip event scheduled: that case costs one test.
+    bool RunChipEvents(EventKind kind, Cycles now, Cycles& earliest) {
+        return events.ScheduledOf(kind) != 0 && RunScheduledEvents(kind, now, earliest);
+    }
+    bool RunScheduledEvents(EventKind kind, Cycles now, Cycles& earliest);
     bool RunKeyboard(Cycles now, Cycles& earliest);
     bool RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest);
     void Compete(Cycles due, int32_t kind, Cycles& earliest);
@@ -206,6 +210,11 @@ private:
     const uint8_t* ram_ = nullptr;
     const MemoryController* banks_ = nullptr;
     std::unique_ptr<uint8_t[]> snapshot_;
+    // What UpdateLineEvents derived from: the lines' change count, and the line event's due
+    // time with its jitter. Not stored: a loaded state derives them afresh.
+    uint32_t linesSeen_ = 0;
+    bool lineEventsStale_ = true;
+    Cycles lineDue_ = kLineEventPosition;
 };
 
 }  // namespace vexil

@@ -16,6 +16,7 @@ void VideoLines::PowerOn() {
 void VideoLines::NewFrame() {
     starts_[0] = 0;
     decided_ = 0;
+    ++changes_;
     complete_ = false;
 }
 
@@ -25,6 +26,7 @@ void VideoLines::DecideFrom(Cycles time) {
         timings_[decided_] = timing_;
         starts_[decided_ + 1] = starts_[decided_] + t.cycles;
         ++decided_;
+        ++changes_;
         if (decided_ >= t.lines || decided_ == kMaxFrameLines) complete_ = true;
     }
 }
@@ -33,6 +35,7 @@ void VideoLines::SetTiming(Cycles time, VideoTiming timing) {
     if (timing == timing_) return;
     DecideLines(time);
     timing_ = timing;
+    ++changes_;
     // The budget the CPU runs was cut to events that may now come sooner.
     if (CpuRunning()) CpuEndSlice();
 }
@@ -88,6 +91,7 @@ bool VideoLines::Load(StateReader& in, bool commit) {
     timing_ = static_cast<VideoTiming>(timing);
     complete_ = complete != 0;
     decided_ = decided;
+    ++changes_;
     std::memcpy(starts_, starts, sizeof starts);
     std::memcpy(timings_, timings, sizeof timings);
     return true;

@@ -84,6 +84,9 @@ public:
     int32_t Decided() const { return decided_; }
     bool Complete() const { return complete_; }
     const Cycles* Starts() const { return starts_; }
+    // Counts every change to the lines' starts or the timing in force, so that a reader can
+    // keep what it derived from them until the next (it is not part of the state).
+    uint32_t Changes() const { return changes_; }
     const uint8_t* Timings() const { return timings_; }
 
     // Decides what is left of the frame (it has ended) and returns its line count; then
@@ -102,6 +105,7 @@ private:
     uint8_t timings_[kMaxFrameLines] = {};
     int32_t decided_ = 0;
     bool complete_ = false;
+    uint32_t changes_ = 0;
 };
 
 }  // namespace vexil
