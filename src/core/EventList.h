@@ -34,6 +34,7 @@ struct EventTimes {
     int32_t count = 0;
     Cycles due[kMaxChipEvents] = {};
 };
+
 // A chip's timed event, called with its context and the cycle it was due at; it may schedule
 // itself again.
 using EventHandler = void (*)(void* context, Cycles due);
