@@ -5,12 +5,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "BenchProgram.h"
 #include "cpu/Cpu.h"
 #include "cpu/test_seam.h"
 
@@ -18,22 +16,8 @@ namespace {
 
 constexpr double kMachineHz = 8021247.0;
 
-struct Program {
-    std::vector<uint8_t> code;
-    std::map<std::string, uint32_t> symbols;
-};
-
-Program LoadProgram(const std::string& name) {
-    Program p;
-    const std::string base = std::string(VEXIL_ASM_DIR) + "/" + name;
-    std::ifstream bin(base + ".bin", std::ios::binary);
-    p.code.assign(std::istreambuf_iterator<char>(bin), {});
-    std::ifstream sym(base + ".sym");
-    std::string value, kind, symbol;
-    while (sym >> value >> kind >> symbol)
-        p.symbols[symbol] = static_cast<uint32_t>(std::stoul(value, nullptr, 16));
-    return p;
-}
+using bench::LoadProgram;
+using bench::Program;
 
 // Loads the program at 0x1000 on flat RAM and runs it until its STOP; returns the cycles.
 int64_t RunToStop(benchmark::State& state, const Program& program) {

@@ -1,16 +1,19 @@
-| timer-bench.s: frames under the timer load TOS leaves running, plus raster bars. Timer C
-| interrupts at 200 Hz, timer D runs at divide 4, data 2 (the serial port's 9600 baud clock)
-| with its interrupt off, and timer B in event count mode interrupts on every display line,
-| where its handler writes a new background colour, as raster-bar intros do.
+| origin 0x3000
+| timer-bench.s: frame-bench.s's busy loop under the timer load TOS leaves running, plus
+| raster bars. Timer C interrupts at 200 Hz (frame-bench.s's handler counts its `ticks`),
+| timer D runs at divide 4, data 2 (the serial port's 9600 baud clock) with its interrupt
+| off, and timer B in event count mode interrupts on every display line, where its handler
+| writes a new background colour, as raster-bar intros do.
 |
-| Run: loaded at 0x1000 with the reset vectors SSP = 0x8000, PC = 0x1000. `vbls` counts the
-| VBLs and `lines` the timer B interrupts, so the caller can check the run.
+| Run: frame-bench.s loaded at its origin and not started; this program loaded here with the
+| reset vectors SSP = 0x8000, PC = 0x3000, after the caller has put frame-bench.s's `busy`
+| and `timer_c` into `frame_busy` and `frame_timer_c`. `vbls` counts the VBLs and `lines` the
+| timer B interrupts, so the caller can check the run.
         .equ    MFP, 0xFFFA00
         .equ    AER, MFP+0x03
         .equ    IERA, MFP+0x07
         .equ    IERB, MFP+0x09
         .equ    ISRA, MFP+0x0F
-        .equ    ISRB, MFP+0x11
         .equ    IMRA, MFP+0x13
         .equ    IMRB, MFP+0x15
         .equ    VR, MFP+0x17
@@ -20,15 +23,13 @@
         .equ    TCDR, MFP+0x23
         .equ    TDDR, MFP+0x25
         .equ    COLOR0, 0xFF8240
-        .equ    SRC, 0x20000
-        .equ    DST, 0x24000
 
         .text
         .globl  _start
 _start:
         move.l  #vbl, 0x70.w
         move.l  #timer_b, 0x120.w       | MFP channel 8, vector base 0x40
-        move.l  #timer_c, 0x114.w       | MFP channel 5
+        move.l  frame_timer_c, 0x114.w  | MFP channel 5
         move.b  #0x48, VR
         clr.b   AER
         move.b  #192, TCDR              | 2457600 / 64 / 192 = 200 Hz
@@ -41,19 +42,8 @@ _start:
         move.b  #1, TBDR
         move.b  #8, TBCR                | timer B counts display lines
         move.w  #0x2300, sr
-busy:
-        lea     SRC, a0
-        lea     DST, a1
-        move.w  #255, d7
-copy:
-        move.l  (a0)+, d0
-        add.l   d0, d1
-        eor.l   d1, d0
-        lsl.l   #3, d0
-        move.l  d0, (a1)+
-        dbra    d7, copy
-        addq.l  #1, passes
-        bra.s   busy
+        move.l  frame_busy, a0
+        jmp     (a0)
 
 vbl:
         addq.l  #1, vbls
@@ -65,14 +55,10 @@ timer_b:
         move.w  colour, COLOR0
         move.b  #0xFE, ISRA             | end of service, channel 8
         rte
-timer_c:
-        addq.l  #1, ticks
-        move.b  #0xDF, ISRB             | end of service, channel 5
-        rte
 
         .even
-passes:     .long   0
-vbls:       .long   0
-lines:      .long   0
-ticks:      .long   0
-colour:     .word   0
+frame_busy:     .long   0
+frame_timer_c:  .long   0
+vbls:           .long   0
+lines:          .long   0
+colour:         .word   0

@@ -72,6 +72,14 @@ printf '\001\020\000\377\024\000\000\200\001\001' > "$corpus/StateFuzz/patch"
 printf '\002\100\000\000' > "$corpus/StateFuzz/cut"
 printf '\000VEXILSTA\001\000\000\000\000\000\000\000' > "$corpus/StateFuzz/header"
 
+# Overlay files: an empty overlay as it stands, and one track of one sector in the wrapped form
+# (mode byte 1, track count 1, the track: cylinder 0, side 0, one ID of 128 bytes, its data).
+printf '\000VXOVRLAY\001\000\000\000\000\000\000\000\135\275\020\347' > "$corpus/OverlayFuzz/empty"
+{
+    printf '\001\001\000\000\001\000\113\000\045\000\000\000\001\000\000\000\040\000'
+    head -c 128 /dev/zero
+} > "$corpus/OverlayFuzz/one-track"
+
 # Input scripts: every kind of line.
 cat > "$corpus/InputScriptFuzz/all.txt" <<'SCRIPT'
 # a comment

@@ -116,6 +116,7 @@ MachineSettings App::WantedSettings() const {
         settings.FolderDriveReadOnly = options_.folderDriveReadOnly;
     }
     settings.BootDrive = options_.boot;
+    if (!dataDirectory_.empty()) settings.OverlayFolder = dataDirectory_ + "/disks";
     return settings;
 }
 
@@ -230,6 +231,10 @@ bool App::BuildMachine() {
         Report("drive C: needs the cartridge port, which holds a cartridge image");
     } else if (!folder.empty() && !options_.run.empty()) {
         machine_->FolderDrive().SetDesktopLines(DesktopRunLine(options_.run));
+    }
+    for (int drive = 0; drive < 2; ++drive) {
+        const std::string& notice = machine_->Drive(drive).Notice();
+        if (!notice.empty()) Report(notice), Say(notice);
     }
     return true;
 }
@@ -395,6 +400,7 @@ void App::ApplySettings() {
     if (!machine_) return;
     machine_->SetFastDisk(config_.FastDisk != 0);
     machine_->SetDriveBConnected(config_.DriveBConnected != 0);
+    machine_->SetWriteProtectDisks(config_.WriteProtectDisks != 0);
     machine_->SetYmSound(config_.YMSound != 0);
     machine_->SetDiskSound(config_.DiskSound != 0);
     machine_->SetLowPass(config_.bLowPass != 0);
@@ -455,6 +461,8 @@ void App::InsertWaiting(int drive) {
     if (!result) {
         Say(result.message);  // the file went away meanwhile
         if (drive == 0) driveAPath_.clear(), config_.DriveA.clear();
+    } else if (!machine_->Drive(drive).Notice().empty()) {
+        Say(machine_->Drive(drive).Notice());
     }
     swap.path.clear();
 }
@@ -727,6 +735,7 @@ void App::RunFrames() {
         }
         ++framesRun_;
         CountSwapFrame();
+        if (std::string trouble = machine_->TakeDiskMessage(); !trouble.empty()) Say(trouble);
         if (framesRun_ % kFramesPerSecond == 0) rewind_.Push(machine_->SaveState());
         if (options_.frameReports && framesRun_ % 50 == 0) {
             std::fprintf(options_.frameReports, "frame %lld\n", static_cast<long long>(framesRun_));

@@ -174,6 +174,7 @@ constexpr Field kNumberFields[] = {
     {"Machine", "bUseTexture", &MachineConfig::bUseTexture},
     {"Machine", "g_softwareMode", &MachineConfig::g_softwareMode},
     {"Disks", "AutoInsertDiskA", &MachineConfig::AutoInsertDiskA},
+    {"Disks", "WriteProtectDisks", &MachineConfig::WriteProtectDisks},
 };
 
 struct ByteField {
@@ -383,6 +384,7 @@ void LoadConfigFrom(const SettingsFile& file, MachineConfig& config, RomList& ro
     config.bUseTexture = config.bUseTexture != 0;
     config.FastDisk = config.FastDisk != 0;
     config.DriveBConnected = config.DriveBConnected != 0;
+    config.WriteProtectDisks = config.WriteProtectDisks != 0;
     if (config.Machine > 1) config.Machine = MachineConfig{}.Machine;
     if (config.Monitor > 1) config.Monitor = MachineConfig{}.Monitor;
     if (config.FrameSkip > 9) config.FrameSkip = 9;
@@ -447,6 +449,7 @@ SettingsFile SettingsOf(const MachineConfig& config, const RomList& roms) {
     file.SetNumber("Machine", "bUseTextureFiltering", config.bUseTextureFiltering ? 1 : 0);
     for (const PathField& f : kPathFields) file.SetString("Disks", f.name, config.*f.field);
     file.SetNumber("Disks", "AutoInsertDiskA", config.AutoInsertDiskA);
+    file.SetNumber("Disks", "WriteProtectDisks", config.WriteProtectDisks);
     for (size_t i = 0; i < config.RecentImages.size() && i < kRecentImages; ++i)
         file.SetString("Disks", "Recent" + std::to_string(i), config.RecentImages[i]);
     return file;
@@ -505,6 +508,8 @@ MachineSettings MachineSettingsOf(const MachineConfig& config) {
     settings.DiskSound = config.DiskSound != 0;
     settings.DriveBConnected = config.DriveBConnected != 0;
     settings.bLowPass = config.bLowPass != 0;
+    settings.WriteProtectDisks = config.WriteProtectDisks != 0;
+    settings.OverlayFolder = DataDirectory() + "/disks";
     return settings;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/Sha256.h"
 #include "floppy/ImageStream.h"
 
 namespace vexil {
@@ -187,6 +188,8 @@ bool DetectDiskFormat(const std::string& path, DiskGeometry* geometry) {
 
 void DiskImage::EjectImage() {
     if (!inserted_) return;
+    FlushOverlay();
+    ClearOverlay();
     data_.reset();
     dataSize_ = 0;
     inserted_ = false;
@@ -194,6 +197,7 @@ void DiskImage::EjectImage() {
 
 InsertResult DiskImage::InsertImage(const std::string& path) {
     EjectImage();
+    notice_.clear();
     const std::string name = FileName(path);
     InsertResult result = Load(path);
     if (!result) {
@@ -202,7 +206,9 @@ InsertResult DiskImage::InsertImage(const std::string& path) {
         dataSize_ = 0;
         inserted_ = false;
         result.message = (name.empty() ? path : name) + ": " + result.message;
+        return result;
     }
+    PrepareOverlay(path);
     return result;
 }
 
@@ -234,6 +240,9 @@ InsertResult DiskImage::Load(const std::string& path) {
     const int closed = stream->Close();
     if (closed != 0) return {InsertStatus::kDamagedEntry, "Damaged zip entry (CRC or data error)."};
     if (got != static_cast<size_t>(size)) return {InsertStatus::kUnreadable, "The image file is truncated."};
+    Sha256 hash;
+    hash.Add(file.get(), got);
+    hash_ = hash.Finish();
 
     format_ = g.format;
     sides_ = static_cast<int32_t>(g.sides);
@@ -330,6 +339,9 @@ bool DiskImage::DecodeMsa(const uint8_t* file, size_t size) {
 }
 
 bool DiskImage::ReadSector(int track, int side, int sector) {
+    if (overlay_ && inserted_ && track >= 0 && track <= 85 && side >= 0 && side <= 1 &&
+        overlay_[OverlayTrackIndex(track, side)].present)
+        return ReadTrackSector(track, side, sector);
     if (format_ == DiskFormat::Stx) return ReadTrackSector(track, side, sector);
     if (!inserted_ || side < 0 || side >= sides_ || track < 0 || track >= tracks_) return false;
     if (layout_ == Layout::kRecords) return ReadRecordSector(track, side, sector);

@@ -8,7 +8,11 @@
 // by track, side and sector, already in host word order; FDI images as a list of ID and data
 // records per track (see Fdi.h).
 //
-// Images are read only: files are opened for reading and nothing is ever written back.
+// Image files are never written: they are opened for reading only. What the controller writes
+// (Write Sector, Write Track) goes to an overlay kept beside the image in memory: the tracks it
+// touched, each with its own IDs and data, which replace the image's track from then on. The
+// overlay is kept in a file of its own (DiskOverlay.cpp) named from the image's path and the
+// SHA-256 of its bytes, and applied again at every insertion of the same image.
 // Every loader checks its input against the bytes that are really there: a truncated, damaged
 // or hostile file is refused with a message and the drive stays empty.
 #pragma once
@@ -45,6 +49,8 @@ constexpr uint8_t kSectorDataCrcError = 0x02;  // the data field's CRC is wrong
 constexpr uint8_t kSectorDeleted = 0x04;       // deleted data mark (0xF8)
 constexpr uint8_t kSectorNoData = 0x08;        // no data field follows the ID
 constexpr uint8_t kSectorFuzzy = 0x10;         // bytes read differently each time
+constexpr uint8_t kSectorWritten = 0x20;       // written since the image was made (overlay)
+constexpr uint8_t kSectorOverlay = 0x40;       // the data lie in the overlay, not in Data()
 
 // One side of one cylinder as it turns: its IDs in the order the disk holds them (not
 // necessarily by angle), and the bytes a Read Track gives when the image recorded them.
@@ -106,6 +112,11 @@ enum class InsertStatus {
     kBadImage,       // the image's own structure is damaged or unsupported
 };
 
+// The overlay's limits: cylinders 0-85 of both sides, each track's IDs and data bytes.
+constexpr uint32_t kOverlayTracks = 2 * 86;
+constexpr uint32_t kOverlayTrackIds = 64;
+constexpr uint32_t kOverlayTrackData = kTrackBytes;
+
 // The outcome of an insertion, with the text for the on-screen message line (empty when the
 // image went in). The text names the file.
 struct InsertResult {
@@ -151,12 +162,52 @@ public:
     TrackView Track(int cylinder, int side);
     // Byte i of a sector's data as the disk holds it (fuzzy bits not applied).
     uint8_t SectorByte(const SectorId& id, uint32_t i) const {
-        return data_[id.dataOffset + (i ^ id.swapped)];
+        const uint8_t* base = (id.flags & kSectorOverlay) ? overlayData_.get() : data_.get();
+        return base[id.dataOffset + (i ^ id.swapped)];
     }
     // Byte i of a fuzzy sector's mask.
     uint8_t FuzzyMask(const SectorId& id, uint32_t i) const { return data_[id.fuzzyOffset + i]; }
-    // Images are read only: writes end with write protect.
-    bool WriteProtected() const { return true; }
+    // STX images are always protected, others by the setting or when their overlay file
+    // cannot be written.
+    bool WriteProtected() const { return format_ == DiskFormat::Stx || protect_ || overlayUnwritable_; }
+    // The WriteProtectDisks setting: kept across insertions.
+    void SetWriteProtect(bool on) { protect_ = on; }
+    // Where overlay files are kept (empty: the overlay lives in memory only). Set before an
+    // insertion.
+    void SetOverlayFolder(const std::string& folder) { overlayFolder_ = folder; }
+    const std::string& OverlayPath() const { return overlayPath_; }
+    // What the last insertion should tell although the image went in (its overlay refused, or
+    // the disk protected because its overlay cannot be written); empty when nothing.
+    const std::string& Notice() const { return notice_; }
+    const std::array<uint8_t, 32>& Hash() const { return hash_; }
+
+    // ---- writes (DiskOverlay.cpp) ----
+    // Replaces the data of ID `index` of the track's view (as Track gives it) with `size`
+    // bytes, with a deleted or a normal data mark. False when the disk has no such ID.
+    bool WriteSector(int cylinder, int side, uint32_t index, const uint8_t* bytes, bool deleted);
+    // Formats a track from the byte stream a Write Track sends (F5, F6 and F7 as the controller
+    // codes them), from one index pulse to the next. A layout the overlay cannot hold leaves
+    // the track unformatted. Returns the stream bytes taken (F7 stands for two track bytes).
+    size_t WriteTrack(int cylinder, int side, const uint8_t* stream, size_t length);
+    // Sectors written since the image was made (a reformatted track counts its sectors).
+    uint32_t ChangedSectors() const;
+    bool Changed() const { return overlayCount_ != 0; }
+    // Writes the overlay file when the overlay changed since the last write; false when it
+    // could not be written (the disk is then write-protected, and `error` says why).
+    bool FlushOverlay(std::string* error = nullptr);
+    // Drops the overlay and deletes its file.
+    void ForgetChanges();
+    // The overlay in its file form, and back (false: damaged, overlay unchanged, `error`
+    // says why).
+    std::vector<uint8_t> OverlayBytes() const;
+    bool ApplyOverlay(const uint8_t* bytes, size_t length, std::string& error, bool commit = true);
+    static bool CheckOverlay(const uint8_t* bytes, size_t length, std::string& error) {
+        return DiskImage().ApplyOverlay(bytes, length, error, false);
+    }
+    static constexpr size_t kMaxOverlayFile =
+        16 + kOverlayTracks * (4 + kOverlayTrackIds * 12 + kOverlayTrackData) + 4;
+    // Writes the disk as it reads now to a raw (.st) or MSA (.msa) image at `path`.
+    bool SaveAsImage(const std::string& path, std::string& error);
 
     // Word i holds bytes 2i (high) and 2i + 1 (low) of the sector: host word order.
     const uint16_t* SectorBuffer() const { return sectorBuffer_; }
@@ -174,6 +225,13 @@ private:
     TrackView FlatTrack(int cylinder, int side);
     TrackView RecordTrack(int cylinder, int side);
     bool ReadTrackSector(int cylinder, int side, int sector);
+    void PrepareOverlay(const std::string& path);
+    void ClearOverlay();
+    size_t OverlayTrackIndex(int cylinder, int side) const {
+        return static_cast<size_t>(cylinder * 2 + side);
+    }
+    bool CopyToOverlay(int cylinder, int side);
+    TrackView OverlayTrack(size_t index) const;
 
     const char* lastError_ = nullptr;
     bool inserted_ = false;
@@ -190,6 +248,22 @@ private:
     StxLayout stx_;
     static constexpr size_t kMaxTrackIds = 64;
     SectorId trackIds_[kMaxTrackIds] = {};  // a built track's IDs
+
+    // The overlay: per track, present or not and its IDs; the IDs' data in overlayData_.
+    struct OverlayEntry {
+        uint8_t present = 0;
+        uint8_t count = 0;
+    };
+    std::unique_ptr<OverlayEntry[]> overlay_;  // kOverlayTracks
+    std::unique_ptr<SectorId[]> overlayIds_;   // kOverlayTracks * kOverlayTrackIds
+    std::unique_ptr<uint8_t[]> overlayData_;   // kOverlayTracks * kOverlayTrackData
+    std::unique_ptr<uint8_t[]> overlayFile_;   // the file's bytes, written from here
+    uint32_t overlayCount_ = 0;                // tracks present
+    bool overlayDirty_ = false;
+    bool overlayUnwritable_ = false;
+    bool protect_ = false;
+    std::string overlayFolder_, overlayPath_, overlayTemp_, notice_;
+    std::array<uint8_t, 32> hash_{};
 };
 
 }  // namespace vexil

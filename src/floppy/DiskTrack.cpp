@@ -36,6 +36,8 @@ uint16_t IdCrc(const SectorId& id) {
 
 TrackView DiskImage::Track(int cylinder, int side) {
     if (!inserted_ || cylinder < 0 || side < 0 || side > 1) return {};
+    if (overlay_ && cylinder <= 85 && overlay_[OverlayTrackIndex(cylinder, side)].present)
+        return OverlayTrack(OverlayTrackIndex(cylinder, side));
     if (format_ == DiskFormat::Stx) {
         if (cylinder > 85) return {};
         const StxTrack& t = stx_.tracks[cylinder * 2 + side];

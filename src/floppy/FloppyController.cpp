@@ -322,8 +322,11 @@ void FloppyController::Execute(Cycles now) {
     const unsigned kind = (s_.command >> 4) & 0xF;
     const Cycles settle = (s_.command & 0x04) ? kSettle : 0;
     if (kind <= 0x7) return TypeOne(now);
-    if (Drive() == nullptr) return Wait();  // no index pulses to count, no IDs to find
     const Cycles start = now + (FastDisk ? 0 : settle);
+    const bool write = kind == 0xA || kind == 0xB || kind == 0xF;
+    if (write && Connected() && WriteProtected(s_.drive))
+        return Complete(FastDisk ? now + kFast : start, kMotorOn | kWriteProtect);
+    if (Drive() == nullptr) return Wait();  // no index pulses to count, no IDs to find
     switch (kind) {
         case 0x8:
         case 0x9:
@@ -337,9 +340,18 @@ void FloppyController::Execute(Cycles now) {
             const Cycles index = NextPass(start, 0);
             return Schedule(FastDisk ? now + kFast : index + kTurn, kFdcTrackDue);
         }
-        default:
-            // Write Sector and Write Track: the disk is protected.
-            return Complete(FastDisk ? now + kFast : start, kMotorOn | kWriteProtect);
+        case 0xA:
+        case 0xB:
+            if (FastDisk || settle == 0) return Search(now, kFdcWriteDue, kSectorPulses);
+            return Schedule(start, kFdcWriteSearchDue);
+        default: {
+            // Write Track: from the next index pulse; without the DMA's first byte it gives up
+            // 3 bytes later.
+            const Cycles index = NextPass(start, 0);
+            if (!DmaWrites())
+                return Complete(FastDisk ? now + kFast : index + BytesToCycles(3), kMotorOn | kLostData);
+            return Schedule(FastDisk ? now + kFast : index + kTurn, kFdcFormatDue);
+        }
     }
 }
 
@@ -406,7 +418,8 @@ void FloppyController::Search(Cycles now, FdcPhase found, int pulses) {
     if (disk == nullptr) return Wait();
     const TrackView view = disk->Track(s_.cylinder[s_.drive & 1], static_cast<int>(s_.side));
     const Cycles deadline = LastIndex(now) + kTurn * pulses;
-    const bool sector = found == kFdcSectorDue;
+    const bool write = found == kFdcWriteDue;
+    const bool sector = found == kFdcSectorDue || write;
     Cycles best = deadline;
     uint32_t bestId = 0;
     bool badCrc = false;
@@ -423,7 +436,7 @@ void FloppyController::Search(Cycles now, FdcPhase found, int pulses) {
             firstBadCrc = std::min(firstBadCrc, idEnd);
             continue;
         }
-        if (sector && ((id.flags & kSectorNoData) || id.dataGap > kMaxDataGap)) continue;
+        if (sector && !write && ((id.flags & kSectorNoData) || id.dataGap > kMaxDataGap)) continue;
         if (idEnd < best) best = idEnd, bestId = n;
     }
     const uint32_t motor = s_.status & (kMotorOn | kSpinUpDone);
@@ -435,7 +448,12 @@ void FloppyController::Search(Cycles now, FdcPhase found, int pulses) {
     if (badCrc && firstBadCrc < best) s_.status |= kCrcError;
     const SectorId& id = view.ids[bestId];
     Cycles at = best;
-    if (sector) {
+    if (write) {
+        // DRQ 2 bytes after the CRC; Lost Data 9 bytes later without a byte. Then 12 bytes of
+        // 00, A1 A1 A1 and the mark, the data, the CRC and one byte of FF.
+        if (!DmaWrites()) return Complete(FastDisk ? now + kFast : at + BytesToCycles(11), motor | kLostData);
+        at += BytesToCycles(11 + 16 + id.Size() + 3);
+    } else if (sector) {
         at += BytesToCycles(id.dataGap + 1) +
               (id.readTime ? Microseconds(id.readTime) : BytesToCycles(id.Size())) + BytesToCycles(2);
     }
@@ -467,6 +485,15 @@ void FloppyController::Due(Cycles due) {
             break;
         case kFdcTrackDue:
             TrackPassed(due);
+            break;
+        case kFdcWriteSearchDue:
+            Search(due, kFdcWriteDue, kSectorPulses);
+            break;
+        case kFdcWriteDue:
+            SectorWritten(due);
+            break;
+        case kFdcFormatDue:
+            TrackWritten(due);
             break;
         default:
             break;
@@ -549,6 +576,59 @@ void FloppyController::TrackPassed(Cycles now) {
     Complete(now, motor | ((s_.dmaOff || s_.directionWrite) ? kLostData : 0));
 }
 
+// The written sector's data field has passed: its bytes, fetched from RAM, go to the disk.
+void FloppyController::SectorWritten(Cycles now) {
+    DiskImage* disk = Drive();
+    const SectorId* found = FoundAgain(disk, now);
+    if (found == nullptr) return;
+    const uint32_t size = std::min<uint32_t>(found->Size(), sizeof buffer_);
+    const bool late = DmaFromRam(buffer_, size) < size;
+    disk->WriteSector(s_.cylinder[s_.drive & 1], static_cast<int>(s_.side), s_.foundId, buffer_,
+                      (s_.command & 0x01) != 0);
+    const uint32_t motor = s_.status & kMotorOn;
+    if (late) return Complete(now, motor | kLostData);
+    if (s_.command & 0x10) {
+        s_.sector = (s_.sector + 1) & 0xFF;
+        return Search(now, kFdcWriteDue, kSectorPulses);
+    }
+    Complete(now, motor);
+}
+
+// A turn of Write Track has passed: the stream, fetched from RAM, formats the track.
+void FloppyController::TrackWritten(Cycles now) {
+    DiskImage* disk = Drive();
+    const uint32_t motor = s_.status & kMotorOn;
+    if (disk == nullptr) return Complete(now, motor);
+    const uint32_t start = s_.dmaAddress;
+    const uint32_t fetched = DmaFromRam(buffer_, kTrackBytes);
+    const size_t used =
+        disk->WriteTrack(s_.cylinder[s_.drive & 1], static_cast<int>(s_.side), buffer_, kTrackBytes);
+    // The DMA's FIFO has fetched up to 16 bytes beyond what the controller took.
+    s_.dmaAddress =
+        (start + std::min<uint32_t>(kTrackBytes, (static_cast<uint32_t>(used) + 15) & ~15u)) & 0xFFFFFF;
+    Complete(now, motor | (fetched < used ? kLostData : 0));
+}
+
+// DMA from RAM towards the controller: `length` bytes from the DMA address on, which moves on
+// by them. Bytes that no RAM gives are zeros; the result counts the bytes before the first.
+uint32_t FloppyController::DmaFromRam(uint8_t* bytes, uint32_t length) {
+    const uint32_t base = s_.dmaAddress & ~1u;
+    uint32_t whole = length;
+    for (uint32_t i = 0; i < length; i += 2) {
+        uint16_t word = 0;
+        const uint32_t address = base + i;
+        if (address >= kRamBytes || !bus_.ReadWord(address, word)) {
+            word = 0;
+            whole = std::min(whole, i);
+        }
+        bytes[i] = static_cast<uint8_t>(word >> 8);
+        if (i + 1 < length) bytes[i + 1] = static_cast<uint8_t>(word);
+    }
+    s_.dmaAddress = (base + length) & 0xFFFFFF;
+    bus_.Charge(static_cast<Cycles>((length + 15) / 16) * kBurstCycles);
+    return whole;
+}
+
 // DMA from the controller into RAM. Nothing moves with DMA off or set to write to the disk;
 // the transfer stops at the end of the RAM area, and the bus keeps what it refuses (the
 // vectors at 0-7) unchanged. The address counter moves on by what was transferred.
@@ -564,17 +644,47 @@ void FloppyController::Dma(const uint8_t* bytes, uint32_t length) {
 
 // ---- save state -----------------------------------------------------------------------------
 
+// Each drive's overlay follows, in its file form (empty for an empty drive).
 void FloppyController::Save(StateWriter& out) const {
     out.BeginSection("FDC ");
     out(s_);
+    out.BeginSection("FDO ");
+    for (const DiskImage* drive : drives_) {
+        const std::vector<uint8_t> bytes =
+            drive != nullptr && drive->Inserted() ? drive->OverlayBytes() : std::vector<uint8_t>{};
+        out(static_cast<uint32_t>(bytes.size()));
+        out.PutBytes(bytes.data(), bytes.size());
+    }
+}
+
+// An overlay goes to the disk in the drive when the state is loaded; a drive that is empty
+// then leaves it aside.
+bool FloppyController::LoadOverlays(StateReader& in, bool commit) {
+    if (!in.BeginSection("FDO ")) return false;
+    for (DiskImage* drive : drives_) {
+        uint32_t length = 0;
+        if (!in.Get(length) || length > DiskImage::kMaxOverlayFile) return false;
+        const uint8_t* bytes = length ? in.View(length) : nullptr;
+        if (length && bytes == nullptr) return false;
+        std::string error;
+        if (length && !DiskImage::CheckOverlay(bytes, length, error)) return false;
+        if (!commit || drive == nullptr || !drive->Inserted()) continue;
+        if (length == 0) {
+            drive->ForgetChanges();
+        } else {
+            drive->ApplyOverlay(bytes, length, error);
+        }
+    }
+    return in.EndSection();
 }
 
 bool FloppyController::Load(StateReader& in, bool commit) {
     FdcState s;
     if (!in.BeginSection("FDC ") || !in(s).EndSection()) return false;
+    if (!LoadOverlays(in, commit)) return false;
     if (s.status > 0xFF || s.finalStatus > 0xFF || s.sector > 0xFF || s.data > 0xFFFF ||
         s.sectorCount > 0xFFFF || s.dmaAddress > 0xFFFFFF || s.directionWrite > 1 || s.dmaOff > 1 ||
-        s.registerSelect > 4 || s.hardDiskSelect > 1 || s.phase > kFdcWaiting || s.motor > 1 ||
+        s.registerSelect > 4 || s.hardDiskSelect > 1 || s.phase > kFdcFormatDue || s.motor > 1 ||
         s.stepDirection > 1 || s.command > 0xFF || s.drive > kNoDrive || s.side > 1 ||
         s.interruptReleased > 1 || s.typeOneStatus > 1 || s.pulses > 0xFFFF || s.random == 0 || s.track < 0 ||
         s.track > 0xFF || !PlausibleCycles(s.eventTime) || s.sectorsRemaining < 0 ||

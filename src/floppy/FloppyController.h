@@ -47,19 +47,29 @@
 // says the machine has one drive. Each drive's head has its own cylinder, apart from the track
 // register; its track-0 sensor works with or without a disk, and a drive that is not there
 // never reports track 0. Without a disk there are no index pulses and no ID fields, so a
-// spin-up, a verify and every sector command wait until Force Interrupt, and the motor, which
-// stops on index pulses, keeps running.
+// spin-up, a verify and every read wait until Force Interrupt (a write meets the write-protect
+// line first), and the motor, which stops on index pulses, keeps running.
 //
-// Images are read only. The write-protect bit of type I and idle status follows the drive
-// selected when it is read: 1 for a disk, as for a protected one, and for no disk (TOS notices
-// disk swaps through that bit), 0 with no drive selected; the track-0 and index bits likewise.
-// Write Sector and Write Track end with write protect once spun up and settled, writing
-// nothing. Not modelled: the DMA's FIFO and sector counting, the hard-disk bus.
+// The write-protect bit of type I and idle status follows the drive selected when it is read:
+// the disk's own protection (DiskImage::WriteProtected), 1 for no disk (TOS notices disk swaps
+// through that bit), 0 with no drive selected; the track-0 and index bits likewise.
 //
-// The disk images are not part of a save state. A state keeps the registers, the heads, the
-// disk's angle (through the scheduler's index event), the fuzzy generator and the command in
-// progress; the sector being read is found again in the image inserted when it falls due, so a
-// state loaded with another disk goes on with that disk, or ends with Record Not Found.
+// Writes (data sheet): Write Sector tests write protect once spun up and settled, before the
+// ID search (a protected disk or an empty drive ends it at once with WP). The search is Read
+// Sector's; 2 bytes after the ID's CRC the chip asks for its first byte, and ends with Lost
+// Data 9 bytes later when the DMA gives none (DMA off or turned towards RAM). Otherwise it
+// writes 12 bytes of 00, A1 A1 A1, the data mark (F8 deleted with a0 = 1, else FB), the data
+// and the CRC; a byte the DMA cannot fetch (past the end of RAM) is written as 0 with Lost
+// Data. With m = 1 the next sector follows until none is found: Record Not Found. Write Track
+// starts at the next index pulse and writes until the following one, the DMA's bytes coded
+// as DiskImage::WriteTrack reads them. What is written goes to the disk's overlay, never to
+// the image file.
+//
+// The disk images are not part of a save state, but what was written to them is: section
+// "FDO " follows "FDC " with each drive's overlay in its file form. A state keeps the registers, the heads,
+// the disk's angle (through the scheduler's index event), the fuzzy generator and the command in progress;
+// the sector being read is found again in the image inserted when it falls due, so a state loaded with
+// another disk goes on with that disk, or ends with Record Not Found.
 #pragma once
 
 #include <cstdint>
@@ -101,14 +111,17 @@ constexpr Cycles BytesToCycles(uint64_t bytes) {
 
 enum FdcPhase : uint32_t {
     kFdcIdle = 0,
-    kFdcCompletionDue = 1,  // the command ends with finalStatus
-    kFdcSpinUp = 2,         // counting index pulses before the command starts
-    kFdcSectorDue = 3,      // a sector's data field has passed: transfer it
-    kFdcVerifyDue = 4,      // the head has settled: look for an ID of its track
-    kFdcSearchDue = 5,      // spun up and settled: look for the sector
-    kFdcAddressDue = 6,     // an ID has passed: hand over its bytes
-    kFdcTrackDue = 7,       // a turn from index to index has passed: hand it over
-    kFdcWaiting = 8,        // waits for what never comes (no disk): until Force Interrupt
+    kFdcCompletionDue = 1,   // the command ends with finalStatus
+    kFdcSpinUp = 2,          // counting index pulses before the command starts
+    kFdcSectorDue = 3,       // a sector's data field has passed: transfer it
+    kFdcVerifyDue = 4,       // the head has settled: look for an ID of its track
+    kFdcSearchDue = 5,       // spun up and settled: look for the sector
+    kFdcAddressDue = 6,      // an ID has passed: hand over its bytes
+    kFdcTrackDue = 7,        // a turn from index to index has passed: hand it over
+    kFdcWaiting = 8,         // waits for what never comes (no disk): until Force Interrupt
+    kFdcWriteSearchDue = 9,  // spun up and settled: look for the sector to write
+    kFdcWriteDue = 10,       // the written data field has passed: store it
+    kFdcFormatDue = 11,      // the turn of a Write Track has passed: store it
 };
 
 struct FdcState {
@@ -213,6 +226,11 @@ private:
     void SectorPassed(Cycles now);
     void AddressPassed(Cycles now);
     void TrackPassed(Cycles now);
+    void SectorWritten(Cycles now);
+    bool LoadOverlays(StateReader& in, bool commit);
+    void TrackWritten(Cycles now);
+    bool DmaWrites() const { return !s_.dmaOff && s_.directionWrite; }
+    uint32_t DmaFromRam(uint8_t* bytes, uint32_t length);
     void Complete(Cycles at, uint32_t status);
     void Schedule(Cycles at, FdcPhase phase);
     void Wait();

@@ -417,13 +417,19 @@ GemdosReply GemdosDrive::Dsetpath(GuestMemory& m, uint32_t args, uint32_t basepa
     return Done(0);
 }
 
-GemdosReply GemdosDrive::Dgetpath(GuestMemory& m, uint32_t args, uint32_t basepage) {
-    uint32_t buffer = 0;
+// The buffer of a call that names its drive by number (0 the current one, 1 A, 3 C:), or false
+// when the call is not ours.
+bool GemdosDrive::BufferForDriveC(GuestMemory& m, uint32_t args, uint32_t basepage, uint32_t& buffer) const {
     uint16_t drive = 0;
     uint8_t current = 0;
-    if (!m.ReadLong(args + 2, buffer) || !m.ReadWord(args + 6, drive)) return Pass();
+    if (!m.ReadLong(args + 2, buffer) || !m.ReadWord(args + 6, drive)) return false;
     m.Read(basepage + bp::kCurrentDrive, &current, 1);
-    if (!(drive == 3 || (drive == 0 && current == 2))) return Pass();
+    return drive == 3 || (drive == 0 && current == 2);
+}
+
+GemdosReply GemdosDrive::Dgetpath(GuestMemory& m, uint32_t args, uint32_t basepage) {
+    uint32_t buffer = 0;
+    if (!BufferForDriveC(m, args, basepage, buffer)) return Pass();
     const std::string path = CurrentFolder(basepage, m);
     if (!m.Write(buffer, reinterpret_cast<const uint8_t*>(path.c_str()),
                  static_cast<uint32_t>(path.size() + 1)))
@@ -433,11 +439,7 @@ GemdosReply GemdosDrive::Dgetpath(GuestMemory& m, uint32_t args, uint32_t basepa
 
 GemdosReply GemdosDrive::Dfree(GuestMemory& m, uint32_t args, uint32_t basepage) {
     uint32_t buffer = 0;
-    uint16_t drive = 0;
-    uint8_t current = 0;
-    if (!m.ReadLong(args + 2, buffer) || !m.ReadWord(args + 6, drive)) return Pass();
-    m.Read(basepage + bp::kCurrentDrive, &current, 1);
-    if (!(drive == 3 || (drive == 0 && current == 2))) return Pass();
+    if (!BufferForDriveC(m, args, basepage, buffer)) return Pass();
     uint64_t freeBytes = 0, totalBytes = 0;
     folder_.Space(freeBytes, totalBytes);
     // Totals stay below 2^31 bytes: programs multiply these in signed longs.
@@ -581,18 +583,7 @@ GemdosReply GemdosDrive::Fopen(GuestMemory& m, uint32_t args, uint32_t basepage)
     }
     if (r.host.empty() || r.entry.folder) return Done(kEFILNF);
     if (write && (r.entry.readOnly || folder_.ReadOnly())) return Done(kEACCDN);
-    if (std::none_of(std::begin(s_.handles), std::end(s_.handles), [](auto& h) { return h.owner == 0; }))
-        return Done(kENHNDL);
-    const int32_t fd = folder_.OpenFile(r.host, write, false);
-    if (fd < 0) return Done(fd);
-    const int file = NewFile(r.host, write, fd, 0);
-    if (file < 0) {
-        HostFolder::CloseFile(fd);
-        return Done(kENHNDL);
-    }
-    const int32_t handle = NewHandle(file, basepage);
-    if (handle < 0) ReleaseFile(file);
-    return Done(handle);
+    return OpenHandle(r.host, write, false, false, basepage);
 }
 
 GemdosReply GemdosDrive::Fcreate(GuestMemory& m, uint32_t args, uint32_t basepage) {
@@ -605,14 +596,21 @@ GemdosReply GemdosDrive::Fcreate(GuestMemory& m, uint32_t args, uint32_t basepag
     if (attribute & (kAttrVolume | kAttrFolder)) return Done(kEACCDN);
     if (folder_.ReadOnly()) return Done(kEACCDN);
     if (!r.host.empty() && (r.entry.folder || r.entry.readOnly)) return Done(kEACCDN);
+    const std::string host = r.host.empty() ? JoinHost(r.folder, CutName(r.leaf)) : r.host;
+    return OpenHandle(host, true, true, (attribute & kAttrReadOnly) != 0, basepage);
+}
+
+// A handle for `basepage` on the host file `host`, opened (made anew with `create`): the
+// handle, or ENHNDL when none is free, or the host's refusal.
+GemdosReply GemdosDrive::OpenHandle(const std::string& host, bool write, bool create, bool makeReadOnly,
+                                    uint32_t basepage) {
     if (std::none_of(std::begin(s_.handles), std::end(s_.handles), [](auto& h) { return h.owner == 0; }))
         return Done(kENHNDL);
-    const std::string host = r.host.empty() ? JoinHost(r.folder, CutName(r.leaf)) : r.host;
-    const int32_t fd = folder_.OpenFile(host, true, true);
+    const int32_t fd = folder_.OpenFile(host, write, create);
     if (fd < 0) return Done(fd);
-    // The file is made read-only on the host at once; this handle may still write it.
-    if (attribute & kAttrReadOnly) folder_.SetReadOnly(host, true);
-    const int file = NewFile(host, true, fd, 0);
+    // A file made read-only is so on the host at once; this handle may still write it.
+    if (makeReadOnly) folder_.SetReadOnly(host, true);
+    const int file = NewFile(host, write, fd, 0);
     if (file < 0) {
         HostFolder::CloseFile(fd);
         return Done(kENHNDL);

@@ -212,6 +212,7 @@ private:
     Process* ProcessEntry(uint32_t basepage);
     int FileOfHandle(int32_t handle, uint32_t basepage, GuestMemory& memory) const;
     int ReadyFile(int16_t handle, uint32_t basepage, GuestMemory& memory, GemdosReply& refused);
+    bool BufferForDriveC(GuestMemory& m, uint32_t args, uint32_t basepage, uint32_t& buffer) const;
     int32_t NewHandle(int file, uint32_t owner);
     int NewFile(const std::string& path, bool write, int fd, uint32_t virtualLength);
     void ReleaseFile(int file);
@@ -227,6 +228,8 @@ private:
     GemdosReply Fsnext(GuestMemory& m, uint32_t basepage);
     GemdosReply Fopen(GuestMemory& m, uint32_t args, uint32_t basepage);
     GemdosReply Fcreate(GuestMemory& m, uint32_t args, uint32_t basepage);
+    GemdosReply OpenHandle(const std::string& host, bool write, bool create, bool makeReadOnly,
+                           uint32_t basepage);
     GemdosReply Fclose(GuestMemory& m, uint32_t args, uint32_t basepage);
     GemdosReply Transfer(GuestMemory& m, uint32_t args, uint32_t basepage, bool write);
     GemdosReply Fseek(GuestMemory& m, uint32_t args, uint32_t basepage);

@@ -170,35 +170,19 @@ bool ParseScriptEvent(const std::vector<std::string_view>& words, std::vector<Sc
 bool InputScript::Parse(std::string_view text, std::string& error) {
     events_.clear();
     next_ = 0;
-    std::vector<ScriptEvent> events;
-    std::vector<std::string_view> words;
-    int lineNumber = 0;
-    auto fail = [&](const std::string& why) {
-        error = "line " + std::to_string(lineNumber) + ": " + why;
-        return false;
-    };
     if (text.size() > kMaxScriptBytes) {
         error = "the script is larger than " + std::to_string(kMaxScriptBytes >> 20) + " MB";
         return false;
     }
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++lineNumber;
-        words.clear();
-        for (const char c : line)
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r')
-                return fail("a control character");
-        if (!SplitScriptWords(line, words)) return fail("a quote is not closed");
-        if (words.empty()) continue;
-        std::string why;
-        if (!ParseScriptEvent(words, events, why)) return fail(why);
-        if (events.size() > kMaxScriptEvents)
-            return fail("more than " + std::to_string(kMaxScriptEvents) + " events");
-    }
+    std::vector<ScriptEvent> events;
+    const bool parsed = ForEachScriptLine(
+        text, error, [&](const std::vector<std::string_view>& words, int, std::string& why) {
+            if (!ParseScriptEvent(words, events, why)) return false;
+            if (events.size() <= kMaxScriptEvents) return true;
+            why = "more than " + std::to_string(kMaxScriptEvents) + " events";
+            return false;
+        });
+    if (!parsed) return false;
     std::stable_sort(events.begin(), events.end(),
                      [](const ScriptEvent& a, const ScriptEvent& b) { return a.frame < b.frame; });
     events_ = std::move(events);

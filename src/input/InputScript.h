@@ -15,6 +15,7 @@
 // Without a clock line the clock starts at Ikbd::kDefaultClock (2000-01-01 12:00:00).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -43,6 +44,37 @@ constexpr size_t kMaxScriptBytes = 16 << 20;
 // (escapes kept for the caller), `#` outside quotes ends the line. False when a quote is not
 // closed.
 bool SplitScriptWords(std::string_view line, std::vector<std::string_view>& words);
+// Calls `each(words, lineNumber, why)` with the words of every line of `text` that holds any; false with
+// "line N: reason" in `error` at the first line that has a control character (other than tab
+// and carriage return), a quote not closed, or that `each` refuses (returning false with its
+// reason in `why`).
+template <class Each>
+bool ForEachScriptLine(std::string_view text, std::string& error, Each each) {
+    std::vector<std::string_view> words;
+    std::string why;
+    int lineNumber = 0;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++lineNumber;
+        words.clear();
+        why.clear();
+        const bool control = std::any_of(line.begin(), line.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r';
+        });
+        if (control)
+            why = "a control character";
+        else if (!SplitScriptWords(line, words))
+            why = "a quote is not closed";
+        else if (words.empty() || each(words, lineNumber, why))
+            continue;
+        error = "line " + std::to_string(lineNumber) + ": " + why;
+        return false;
+    }
+    return true;
+}
 // A whole word as a number: decimal with an optional sign, or 0x hexadecimal.
 bool ScriptNumber(std::string_view word, int64_t& value);
 // Adds the events of one line's words (the frame first); false with the reason in `why`.

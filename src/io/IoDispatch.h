@@ -24,6 +24,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <type_traits>
 
 #include "memory/Memory.h"
 
@@ -94,104 +95,50 @@ struct IoChip {
 //   }
 namespace io_binding {
 
-template <class Chip>
-Chip& Of(void* context) {
-    return *static_cast<Chip*>(context);
-}
-
-template <class Chip>
-concept ReadsBytes = requires(Chip& c, unsigned o, Cycles t) {
-    c.ReadByte(o, t);
-}
-|| requires(Chip& c, unsigned o) {
-    c.ReadByte(o);
+// The chip's routines by name, callable on any chip that has them (and on no other, so that
+// "has the routine" is a question `std::is_invocable` answers).
+inline constexpr auto kReadByte = [](auto& c, auto... a) -> decltype(c.ReadByte(a...)) {
+    return c.ReadByte(a...);
 };
-template <class Chip>
-concept ReadsWords = requires(Chip& c, unsigned o, Cycles t) {
-    c.ReadWord(o, t);
-}
-|| requires(Chip& c, unsigned o) {
-    c.ReadWord(o);
+inline constexpr auto kReadWord = [](auto& c, auto... a) -> decltype(c.ReadWord(a...)) {
+    return c.ReadWord(a...);
 };
-template <class Chip>
-concept WritesBytes = requires(Chip& c, unsigned o, uint8_t v, Cycles t) {
-    c.WriteByte(o, v, t);
-}
-|| requires(Chip& c, unsigned o, uint8_t v) {
-    c.WriteByte(o, v);
+inline constexpr auto kWriteByte = [](auto& c, auto... a) -> decltype(c.WriteByte(a...)) {
+    return c.WriteByte(a...);
 };
-template <class Chip>
-concept WritesWords = requires(Chip& c, unsigned o, uint16_t v, Cycles t) {
-    c.WriteWord(o, v, t);
-}
-|| requires(Chip& c, unsigned o, uint16_t v) {
-    c.WriteWord(o, v);
+inline constexpr auto kWriteWord = [](auto& c, auto... a) -> decltype(c.WriteWord(a...)) {
+    return c.WriteWord(a...);
 };
-template <class Chip>
-concept PeeksBytes = requires(Chip& c, unsigned o, Cycles t) {
-    c.PeekByte(o, t);
-}
-|| requires(Chip& c, unsigned o) {
-    c.PeekByte(o);
-};
-template <class Chip>
-concept Resets = requires(Chip& c) {
-    c.Reset();
+inline constexpr auto kPeekByte = [](auto& c, auto... a) -> decltype(c.PeekByte(a...)) {
+    return c.PeekByte(a...);
 };
 
-template <class Chip>
-uint8_t ReadByte(void* context, uint32_t address, Cycles time) {
-    Chip& chip = Of<Chip>(context);
-    const unsigned offset = address & 0xFF;
-    if constexpr (requires { chip.ReadByte(offset, time); })
-        return chip.ReadByte(offset, time);
-    else
-        return chip.ReadByte(offset);
-}
+// The decoder's routine for a chip's member `Call`: the offset in the page, the value (when
+// `Args` holds one) and the access's time, when the member takes it.
+template <class Chip, auto Call, class Result, class... Args>
+struct Adapter {
+    static constexpr bool kTimed = std::is_invocable_v<decltype(Call), Chip&, unsigned, Args..., Cycles>;
+    static constexpr bool kPresent = kTimed || std::is_invocable_v<decltype(Call), Chip&, unsigned, Args...>;
 
-template <class Chip>
-uint16_t ReadWord(void* context, uint32_t address, Cycles time) {
-    Chip& chip = Of<Chip>(context);
-    const unsigned offset = address & 0xFF;
-    if constexpr (requires { chip.ReadWord(offset, time); })
-        return chip.ReadWord(offset, time);
-    else
-        return chip.ReadWord(offset);
-}
-
-template <class Chip>
-void WriteByte(void* context, uint32_t address, uint8_t value, Cycles time) {
-    Chip& chip = Of<Chip>(context);
-    const unsigned offset = address & 0xFF;
-    if constexpr (requires { chip.WriteByte(offset, value, time); })
-        chip.WriteByte(offset, value, time);
-    else
-        chip.WriteByte(offset, value);
-}
-
-template <class Chip>
-void WriteWord(void* context, uint32_t address, uint16_t value, Cycles time) {
-    Chip& chip = Of<Chip>(context);
-    const unsigned offset = address & 0xFF;
-    if constexpr (requires { chip.WriteWord(offset, value, time); })
-        chip.WriteWord(offset, value, time);
-    else
-        chip.WriteWord(offset, value);
-}
-
-template <class Chip>
-uint8_t PeekByte(void* context, uint32_t address, Cycles time) {
-    Chip& chip = Of<Chip>(context);
-    const unsigned offset = address & 0xFF;
-    if constexpr (requires { chip.PeekByte(offset, time); })
-        return chip.PeekByte(offset, time);
-    else
-        return chip.PeekByte(offset);
-}
+    static Result Routine(void* context, uint32_t address, Args... args, Cycles time) {
+        Chip& chip = *static_cast<Chip*>(context);
+        if constexpr (kTimed)
+            return static_cast<Result>(Call(chip, address & 0xFF, args..., time));
+        else
+            return static_cast<Result>(Call(chip, address & 0xFF, args...));
+    }
+    // The routine, or null for a chip without the member.
+    static constexpr auto Pointer() {
+        if constexpr (kPresent)
+            return &Routine;
+        else
+            return static_cast<decltype(&Routine)>(nullptr);
+    }
+};
 
 template <class Chip>
 void Reset(void* context) {
-    Of<Chip>(context).Reset();
+    static_cast<Chip*>(context)->Reset();
 }
 
 }  // namespace io_binding
@@ -202,12 +149,12 @@ IoChip MakeIoChip(const char* name, uint32_t page, Chip& chip) {
     io.name = name;
     io.page = page;
     io.context = &chip;
-    if constexpr (io_binding::ReadsBytes<Chip>) io.readByte = io_binding::ReadByte<Chip>;
-    if constexpr (io_binding::ReadsWords<Chip>) io.readWord = io_binding::ReadWord<Chip>;
-    if constexpr (io_binding::WritesBytes<Chip>) io.writeByte = io_binding::WriteByte<Chip>;
-    if constexpr (io_binding::WritesWords<Chip>) io.writeWord = io_binding::WriteWord<Chip>;
-    if constexpr (io_binding::PeeksBytes<Chip>) io.peekByte = io_binding::PeekByte<Chip>;
-    if constexpr (io_binding::Resets<Chip>) io.reset = io_binding::Reset<Chip>;
+    io.readByte = io_binding::Adapter<Chip, io_binding::kReadByte, uint8_t>::Pointer();
+    io.readWord = io_binding::Adapter<Chip, io_binding::kReadWord, uint16_t>::Pointer();
+    io.writeByte = io_binding::Adapter<Chip, io_binding::kWriteByte, void, uint8_t>::Pointer();
+    io.writeWord = io_binding::Adapter<Chip, io_binding::kWriteWord, void, uint16_t>::Pointer();
+    io.peekByte = io_binding::Adapter<Chip, io_binding::kPeekByte, uint8_t>::Pointer();
+    if constexpr (requires(Chip & c) { c.Reset(); }) io.reset = io_binding::Reset<Chip>;
     return io;
 }
 

@@ -127,6 +127,10 @@ Machine::Machine(const MachineSettings& settings)
     };
     scheduler_.hooks.keyboardTick = [this] { KeyboardTick(); };
     WireUsart();
+    for (DiskImage& drive : drives_) {
+        drive.SetOverlayFolder(settings_.OverlayFolder);
+        drive.SetWriteProtect(settings_.WriteProtectDisks);
+    }
     if (!settings_.DriveA.empty()) settingsInsert_[0] = drives_[0].InsertImage(settings_.DriveA);
     if (!settings_.DriveB.empty()) settingsInsert_[1] = drives_[1].InsertImage(settings_.DriveB);
     WireFrameEnd();
@@ -243,6 +247,11 @@ DmaSound::Lines Machine::DmaSoundLines() {
 
 InsertResult Machine::InsertDisk(int drive, const std::string& path) {
     return drives_[drive & 1].InsertImage(path);
+}
+
+void Machine::SetWriteProtectDisks(bool on) {
+    settings_.WriteProtectDisks = on;
+    for (DiskImage& drive : drives_) drive.SetWriteProtect(on);
 }
 
 // The frame's sound. The device asks for `samples` (the frame's share of 44,100 a second, or
@@ -385,7 +394,14 @@ int32_t Machine::Reset(bool cold) {
 uint32_t Machine::RunFrame() {
     for (;;) {
         const int32_t budget = scheduler_.ServiceEvents();
-        if (budget < 0) return kRunBudgetSpent;
+        if (budget < 0) {
+            // What the floppy controller wrote reaches the overlay files at the frame's end.
+            for (int d = 0; d < 2; ++d) {
+                std::string error;
+                if (!drives_[d].FlushOverlay(&error)) diskMessage_ = (d ? "Drive B: " : "Drive A: ") + error;
+            }
+            return kRunBudgetSpent;
+        }
         if (budget == 0) continue;
         const uint32_t result = CpuRun(budget);
         if (result != kRunBudgetSpent) return result;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "floppy/DiskImage.h"
@@ -54,6 +55,8 @@ struct MachineSettings {
     bool FolderDriveReadOnly = false;  // drive C: refuses every write
     char BootDrive = 'c';              // with drive C:, 'a' boots from the floppy (Alt held through the boot)
     uint32_t Monitor = 0;              // 0 colour, 1 monochrome (MFP GPIP 7 low, 640 x 400 at 71 Hz)
+    bool WriteProtectDisks = false;    // every floppy is write-protected (no overlay is written)
+    std::string OverlayFolder = {};    // where the floppies' overlay files live (empty: in memory only)
 };
 
 // The display settings the frame end follows, named after their configuration values.
@@ -150,6 +153,10 @@ public:
     // empty. The result of inserting the settings' images at construction is kept.
     DiskImage& Drive(int drive) { return drives_[drive & 1]; }
     InsertResult InsertDisk(int drive, const std::string& path);
+    void SetWriteProtectDisks(bool on);
+    // Why a floppy's changes could not be kept at the last frame end (empty: no trouble); taken
+    // once.
+    std::string TakeDiskMessage() { return std::exchange(diskMessage_, {}); }
     const InsertResult& SettingsInsertResult(int drive) const { return settingsInsert_[drive & 1]; }
     void SetFastDisk(bool on) { settings_.FastDisk = on, fdc_.FastDisk = on; }
     void SetDriveBConnected(bool on) { settings_.DriveBConnected = on, fdc_.DriveBConnected = on; }
@@ -235,6 +242,7 @@ private:
     VideoSettings video_;
 
     DiskImage drives_[2];
+    std::string diskMessage_;
     InsertResult settingsInsert_[2];
     YmChip ym_;
     FloppyController fdc_;

@@ -299,34 +299,18 @@ bool ParseTestFile(std::string_view text, const std::string& directory, TestFile
     parsed.path = test.path;
     parsed.name = test.name;
     Parser parser(directory, parsed);
-    std::vector<std::string_view> words;
-    int lineNumber = 0;
-    auto fail = [&](const std::string& why) {
-        error = "line " + std::to_string(lineNumber) + ": " + why;
-        return false;
-    };
     if (text.size() > kMaxTestFileBytes) {
         error = "the test file is larger than 1 MB";
         return false;
     }
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++lineNumber;
-        for (const char c : line)
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r')
-                return fail("a control character");
-        words.clear();
-        if (!SplitScriptWords(line, words)) return fail("a quote is not closed");
-        if (words.empty()) continue;
-        std::string why;
-        if (!parser.Line(words, lineNumber, why)) return fail(why);
-        if (parser.Steps() > kMaxTestSteps)
-            return fail("more than " + std::to_string(kMaxTestSteps) + " steps");
-    }
+    const bool read = ForEachScriptLine(
+        text, error, [&](const std::vector<std::string_view>& words, int line, std::string& why) {
+            if (!parser.Line(words, line, why)) return false;
+            if (parser.Steps() <= kMaxTestSteps) return true;
+            why = "more than " + std::to_string(kMaxTestSteps) + " steps";
+            return false;
+        });
+    if (!read) return false;
     parser.Finish();
     test = std::move(parsed);
     return true;

@@ -72,6 +72,14 @@ void DiskPage::Open() {
     selectedPath_.clear();
     description_ = {};
     insertProblem_.clear();
+    changesMessage_.clear();
+    for (int drive = 0; drive < 2; ++drive) {
+        std::string folder = app_.Config().Directory;
+        if (!folder.empty() && folder.back() != '/') folder += '/';
+        std::string stem = drive == 0 ? DriveAName() : std::string("drive-b");
+        if (const size_t dot = stem.find_last_of('.'); dot != std::string::npos && dot > 0) stem.resize(dot);
+        newImagePath[drive] = folder + (stem.empty() ? std::string("disk") : stem) + "-saved.st";
+    }
     roots_.push_back(AddNode(-1, "/", false));
     const std::string home = HomeFolder();
     if (home != "/") roots_.push_back(AddNode(-1, home, false));
@@ -244,6 +252,36 @@ void DiskPage::WarmReset() {
 
 void DiskPage::ColdReset() {
     app_.ResetMachine(true);
+}
+
+std::string DiskPage::ChangedText(int drive) const {
+    Machine* machine = app_.CurrentMachine();
+    if (machine == nullptr || !machine->Drive(drive).Inserted()) return {};
+    const uint32_t changed = machine->Drive(drive).ChangedSectors();
+    if (!machine->Drive(drive).Changed()) return {};
+    return "changed (" + std::to_string(changed) + (changed == 1 ? " sector)" : " sectors)");
+}
+
+void DiskPage::SaveAsNewImage(int drive) {
+    Machine* machine = app_.CurrentMachine();
+    if (machine == nullptr || !machine->Drive(drive).Inserted()) {
+        changesMessage_ = "No disk in the drive.";
+        return;
+    }
+    const std::string& path = newImagePath[drive & 1];
+    if (path.size() > kMaxConfigPath) {
+        changesMessage_ = "The path is too long.";
+        return;
+    }
+    std::string error;
+    changesMessage_ = machine->Drive(drive).SaveAsImage(path, error) ? "Saved as " + path + "." : error;
+}
+
+void DiskPage::ForgetChanges(int drive) {
+    Machine* machine = app_.CurrentMachine();
+    if (machine == nullptr || !machine->Drive(drive).Inserted()) return;
+    machine->Drive(drive).ForgetChanges();
+    changesMessage_ = std::string("Drive ") + (drive ? "B" : "A") + ": changes forgotten.";
 }
 
 }  // namespace vexil

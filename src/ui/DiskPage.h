@@ -1,7 +1,8 @@
 // The disk page of the control bar: a tree of the host's folders (from "/" and from the user's
 // home) with the zip archives in them, the disk images of the selected folder or archive, the
 // description of the selected image, drive A with its Insert and Eject buttons, the
-// auto-insert switch and the two reset buttons.
+// auto-insert switch, what programs wrote to the disks in drives A and B (kept beside their
+// images: saved as a new image, or forgotten) and the two reset buttons.
 //
 // The page reaches the machine only through the App, which may rebuild it at a cold reset.
 // Folders that cannot be read and damaged archives are shown with their problem; the page goes
@@ -81,6 +82,19 @@ public:
     void RemoveDriveC();
     const std::string& DriveCFolder() const;
 
+    // What programs wrote to the disk in a drive (0 A, 1 B): "changed (N sectors)", or empty
+    // when nothing was written.
+    std::string ChangedText(int drive) const;
+    // The path typed for "Save as new image..." (.msa for an MSA file, else a raw image); Open
+    // suggests one beside the selected folder.
+    std::string newImagePath[2];
+    // Writes the disk as it reads now to newImagePath; never over an existing file.
+    void SaveAsNewImage(int drive);
+    // Drops what was written and deletes its overlay file.
+    void ForgetChanges(int drive);
+    // What the last save or forget did, or why it failed.
+    const std::string& ChangesMessage() const { return changesMessage_; }
+
     bool AutoInsert() const;
     void SetAutoInsert(bool on);
     void WarmReset();
@@ -102,6 +116,7 @@ private:
     std::string selectedPath_;
     Description description_;
     std::string insertProblem_;
+    std::string changesMessage_;
 };
 
 }  // namespace vexil

@@ -167,7 +167,8 @@ const char* OptionsPage::BoxLabel(Box box) {
                                                 "Run Vexil in fullscreen",
                                                 "Ask fullscreen-mode at startup",
                                                 "Force PC Video sync.",
-                                                "Drive B connected"};
+                                                "Drive B connected",
+                                                "Write-protect floppies"};
     return box >= 0 && box < kBoxes ? kLabels[box] : "";
 }
 
@@ -202,6 +203,8 @@ bool OptionsPage::Checked(Box box) const {
             return c.ForceVBLSync != 0;
         case kDriveB:
             return c.DriveBConnected != 0;
+        case kWriteProtect:
+            return c.WriteProtectDisks != 0;
         case kBoxes:
             break;
     }
@@ -276,6 +279,10 @@ void OptionsPage::SetChecked(Box box, bool on) {
             break;
         case kDriveB:
             c.DriveBConnected = value;  // TOS counts its drives at the next reset
+            app_.ApplySettings();
+            break;
+        case kWriteProtect:
+            c.WriteProtectDisks = value;  // TOS sees it at its next disk-change check
             app_.ApplySettings();
             break;
         case kBoxes:

@@ -51,6 +51,7 @@ public:
         kAskFullscreen,
         kVblSync,
         kDriveB,
+        kWriteProtect,
         kBoxes
     };
 

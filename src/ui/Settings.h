@@ -44,6 +44,7 @@ struct MachineConfig {
     std::string DriveB;
     std::string Directory;
     uint32_t AutoInsertDiskA = 1;
+    uint32_t WriteProtectDisks = 0;         // 1: every floppy is write-protected, nothing kept
     std::string FolderDrive;                // a host folder served as drive C: (empty: none)
     std::vector<std::string> RecentImages;  // the last images opened, newest first (at most ten)
 

@@ -207,6 +207,18 @@ void Renderer::BorderLine() {
     remaining_ -= left + hiddenRight_;
 }
 
+// Fills a side border of `borderWidth_` words, performing the entries it passes; an entry
+// that opens the border (borderWidth_ = 0) ends it there.
+void Renderer::FillBorder() {
+    while (remaining_ < borderWidth_) {
+        borderWidth_ -= remaining_;
+        Fill(remaining_);
+        remaining_ = Apply();
+    }
+    Fill(borderWidth_);
+    remaining_ -= borderWidth_;
+}
+
 void Renderer::PictureLine() {
     remaining_ -= hiddenLeft_;
     linePos_ = 0;
@@ -224,15 +236,7 @@ void Renderer::PictureLine() {
             leftDone = true;
         }
     }
-    if (!leftDone) {
-        while (remaining_ < borderWidth_) {
-            borderWidth_ -= remaining_;
-            Fill(remaining_);
-            remaining_ = Apply();
-        }
-        Fill(borderWidth_);
-        remaining_ -= borderWidth_;
-    }
+    if (!leftDone) FillBorder();
     borderWidth_ = 40;
     lineScroll_ = scroll_;
 
@@ -264,13 +268,7 @@ void Renderer::PictureLine() {
         DrawHalfBlockLow(read_, 0);
         remaining_ -= 8;
     } else {
-        while (remaining_ < borderWidth_) {
-            borderWidth_ -= remaining_;
-            Fill(remaining_);
-            remaining_ = Apply();
-        }
-        Fill(borderWidth_);
-        remaining_ -= borderWidth_;
+        FillBorder();
     }
     read_ += static_cast<uint32_t>(extraBytes_ & ~1);
     // The STE's extra fetch of a scrolled line, and its line offset.

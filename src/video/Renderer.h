@@ -92,6 +92,7 @@ private:
 
     int64_t Apply();
     void Fill(int64_t words);
+    void FillBorder();
     void BorderLine();
     void PictureLine();
     void DrawGroupLow(uint32_t first, uint32_t second, int group);

@@ -119,7 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"TextureNormalised", "[Machine]\nbUseTexture = 9\n", &MachineConfig::bUseTexture, 1},
         // The STE sound switch is written as bDACSound and read under either spelling.
         ValueCase{"DacSoundAsRead", "[Machine]\nbDacSound = 0\n", &MachineConfig::bDacSound, 0},
-        ValueCase{"DacSoundAsWritten", "[Machine]\nbDACSound = 0\n", &MachineConfig::bDacSound, 0}),
+        ValueCase{"DacSoundAsWritten", "[Machine]\nbDACSound = 0\n", &MachineConfig::bDacSound, 0},
+        ValueCase{"WritableFloppiesByDefault", "[Disks]\n", &MachineConfig::WriteProtectDisks, 0},
+        ValueCase{"WriteProtectedFloppies", "[Disks]\nWriteProtectDisks = 1\n",
+                  &MachineConfig::WriteProtectDisks, 1},
+        ValueCase{"WriteProtectNormalised", "[Disks]\nWriteProtectDisks = 7\n",
+                  &MachineConfig::WriteProtectDisks, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigTest, RamSize7IsWrittenBackAs3AndDacSoundAsbDACSound) {

@@ -82,6 +82,45 @@ TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
     }
 }
 
+// A disk with a file system, as each kind of image: EmuTOS runs the AUTO program on it, which
+// reads a file of three clusters (running from side 0 of track 1 onto side 1) through GEMDOS;
+// the bytes reach RAM as they lie on the disk.
+class DiskBootFiles : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DiskBootFiles, EmuTosRunsAnAutoProgramThatReadsAFile) {
+    const std::string kind = GetParam();
+    const test::AsmProgram reader = test::LoadAsm("disk-reader");
+    std::vector<uint8_t> data(2500);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + (i >> 8) * 13 + 1);
+    std::vector<uint8_t> image = test::MakeRawDisk(80, 2, 9, false);
+    test::PutFatFiles(image, {{"AUTO\\X.PRG", test::ProgramFile(reader)}, {"DATA.BIN", data}});
+    if (kind == "msa") image = test::RawToMsa(image, 2, 80, 9, true);
+    if (kind == "stx") image = test::RawToStx(image, 80, 2, 9);
+    const fs::path path =
+        fs::temp_directory_path() / ("vexil-files-" + std::to_string(::getpid()) + "." + kind);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    MachineSettings settings;
+    settings.DriveA = path.string();
+    Machine machine(settings);
+    ASSERT_TRUE(machine.SettingsInsertResult(0)) << machine.SettingsInsertResult(0).message;
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_EQ(machine.Reset(true), 0);
+    const uint32_t marker = reader.Symbol("marker");
+    for (int frames = 0; frames < 2000 && machine.PeekLong(marker) != reader.Symbol("marker_value");
+         frames += 10)
+        ASSERT_EQ(machine.RunFrames(10), kRunBudgetSpent);
+    fs::remove(path);
+    ASSERT_EQ(machine.PeekLong(marker), reader.Symbol("marker_value")) << "the AUTO program never ran";
+    ASSERT_EQ(machine.PeekLong(reader.Symbol("count")), data.size()) << "Fopen or Fread's result";
+    const uint32_t copy = reader.Symbol("copy");
+    for (size_t i = 0; i < data.size(); ++i) ASSERT_EQ(machine.PeekByte(copy + i), data[i]) << "byte " << i;
+    EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DiskBootFiles, ::testing::Values("st", "msa", "stx"),
+                         [](const auto& info) { return std::string(info.param); });
+
 // With no disk, EmuTOS still finds drive A (its probe needs only the track-0 sensor), reads
 // it through its time-outs, and reaches its desktop with the drive in _drvbits.
 TEST(DiskBootEmpty, EmuTosFindsTheEmptyDrives) {

@@ -4,6 +4,7 @@
 
 #include "floppy/DiskImage.h"
 #include "floppy/FloppyTestSupport.h"
+#include "support/TestDisk.h"
 
 namespace vexil {
 namespace {
@@ -139,33 +140,6 @@ TEST(DiskImage, ReadSectorRefusesSectorsNotOnTheDisk) {
     EXPECT_FALSE(d.ReadSector(0, 0, 1));
 }
 
-// MSA: header, then per track a length and the data, plain or run-length coded.
-Bytes Msa(const Bytes& raw, unsigned sides, unsigned tracks, unsigned perTrack, bool compress) {
-    Bytes b = {0x0E, 0x0F, 0, static_cast<uint8_t>(perTrack),  0, static_cast<uint8_t>(sides - 1),
-               0,    0,    0, static_cast<uint8_t>(tracks - 1)};
-    const size_t trackBytes = perTrack * 512;
-    for (size_t at = 0; at < raw.size(); at += trackBytes) {
-        Bytes coded;
-        for (size_t i = at; i < at + trackBytes;) {
-            size_t run = 1;
-            while (i + run < at + trackBytes && raw[i + run] == raw[i]) ++run;
-            if (run >= 4 || raw[i] == 0xE5) {
-                coded.insert(coded.end(),
-                             {0xE5, raw[i], static_cast<uint8_t>(run >> 8), static_cast<uint8_t>(run)});
-                i += run;
-            } else {
-                coded.push_back(raw[i++]);
-            }
-        }
-        if (!compress || coded.size() >= trackBytes)
-            coded.assign(raw.begin() + at, raw.begin() + at + trackBytes);
-        b.push_back(static_cast<uint8_t>(coded.size() >> 8));
-        b.push_back(static_cast<uint8_t>(coded.size()));
-        b.insert(b.end(), coded.begin(), coded.end());
-    }
-    return b;
-}
-
 // Disk contents with runs, literal 0xE5 bytes and noise, so that tracks come out both coded
 // and plain.
 Bytes DiskContents(size_t bytes, uint32_t seed) {
@@ -182,7 +156,7 @@ TEST(DiskImage, MsaTracksPlainAndCoded) {
     const Bytes raw = DiskContents(80 * 2 * 9 * 512, 40);
     for (bool compress : {false, true}) {
         const std::string path = test::ScratchPath(compress ? "coded.msa" : "plain.msa");
-        test::WriteFile(path, Msa(raw, 2, 80, 9, compress));
+        test::WriteFile(path, test::RawToMsa(raw, 2, 80, 9, compress));
         DiskGeometry g;
         ASSERT_TRUE(DetectDiskFormat(path, &g));
         EXPECT_EQ(g.format, DiskFormat::Msa);
@@ -220,7 +194,7 @@ TEST(DiskImage, MsaRunsStopAtTheTrackEnd) {
 // Cut anywhere, an MSA file is refused: nothing is read past its end or taken as zero.
 TEST(DiskImage, TruncatedMsaIsRefused) {
     const Bytes raw = DiskContents(10 * 2 * 9 * 512, 41);
-    const Bytes msa = Msa(raw, 2, 10, 9, true);
+    const Bytes msa = test::RawToMsa(raw, 2, 10, 9, true);
     const std::string path = test::ScratchPath("cut.msa");
     DiskImage d;
     for (size_t length = 512; length < msa.size(); length += 131) {
@@ -295,7 +269,7 @@ TEST(DiskImage, DimImage) {
 // An MSA header whose first track is not 0 is no MSA file: with a size no raw image has, the
 // file is not recognised at all.
 TEST(DiskImage, MsaStartingPastTrackZeroIsNotMsa) {
-    Bytes msa = Msa(DiskContents(2 * 9 * 512, 43), 1, 2, 9, false);
+    Bytes msa = test::RawToMsa(DiskContents(2 * 9 * 512, 43), 1, 2, 9, false);
     msa[7] = 1;
     const std::string path = test::ScratchPath("late.msa");
     test::WriteFile(path, msa);
@@ -305,9 +279,10 @@ TEST(DiskImage, MsaStartingPastTrackZeroIsNotMsa) {
 TEST(DiskImage, ImagesInsideZipArchives) {
     const Bytes raw = RawImage(1440, 9, 2, 1440);
     const Bytes msaRaw = DiskContents(80 * 2 * 9 * 512, 44);
-    const std::string zip = test::MakeZip("disks.zip", {{"GAME.ST", raw, false},
-                                                        {"STORED.ST", raw, true},
-                                                        {"Demo.MSA", Msa(msaRaw, 2, 80, 9, true), false}});
+    const std::string zip =
+        test::MakeZip("disks.zip", {{"GAME.ST", raw, false},
+                                    {"STORED.ST", raw, true},
+                                    {"Demo.MSA", test::RawToMsa(msaRaw, 2, 80, 9, true), false}});
     DiskImage d;
     for (const char* entry : {"/game.st", "/STORED.ST"}) {
         ASSERT_TRUE(d.InsertImage(zip + entry)) << entry;

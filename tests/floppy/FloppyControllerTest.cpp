@@ -3,6 +3,8 @@
 // and MFP input 5.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,22 +133,22 @@ TEST_P(TypeOne, MovesTheHeadInTheDataSheetsTime) {
 }
 
 // Rates 0-3: 6, 12, 2 and 3 ms a step; head settle 15 ms; spin-up to the 6th index pulse unless
-// h (0x08); the disk stopped at its index.
+// h (0x08); the disk stopped at its index. The disk is writable: no write protect.
 // Moves of 1-5 tracks sound as a step, longer ones as a seek; a motor start drowns either.
 constexpr int kStepNoise = int(DriveNoise::kStep), kSeekNoise = int(DriveNoise::kSeek);
 INSTANTIATE_TEST_SUITE_P(
     Commands, TypeOne,
-    ::testing::Values(TypeOneCase{"SeekFiveToZero", 5, 0, 0x18, 5 * 48000 + 120000, 0, 0xE4, kStepNoise},
-                      TypeOneCase{"SeekUpAtRate2", 3, 40, 0x1A, 37 * 16000 + 120000, 40, 0xE0, kSeekNoise},
-                      TypeOneCase{"SeekSixWithoutSpinUp", 6, 0, 0x1B, 6 * 24000 + 120000, 0, 0xE4,
+    ::testing::Values(TypeOneCase{"SeekFiveToZero", 5, 0, 0x18, 5 * 48000 + 120000, 0, 0xA4, kStepNoise},
+                      TypeOneCase{"SeekUpAtRate2", 3, 40, 0x1A, 37 * 16000 + 120000, 40, 0xA0, kSeekNoise},
+                      TypeOneCase{"SeekSixWithoutSpinUp", 6, 0, 0x1B, 6 * 24000 + 120000, 0, 0xA4,
                                   kSeekNoise},
                       TypeOneCase{"RestoreFromFortyWithSpinUp", 40, 0, 0x03, 40 * 24000 + 120000 + 6 * kTurn,
-                                  0, 0xE4, int(DriveNoise::kMotorStart)},
-                      TypeOneCase{"StepIn", 10, 0, 0x59, 96000, 11, 0xE0, kStepNoise},
-                      TypeOneCase{"StepInWithoutUpdate", 10, 0, 0x49, 96000, 10, 0xE0, kStepNoise},
-                      TypeOneCase{"StepOutToZero", 1, 0, 0x78, 48000, 0, 0xE4, kStepNoise},
-                      TypeOneCase{"StepOutAtTrackZeroOnlyClearsTheRegister", 0, 0, 0x78, 0, 0, 0xE4, -1},
-                      TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xE0, -1}),
+                                  0, 0xA4, int(DriveNoise::kMotorStart)},
+                      TypeOneCase{"StepIn", 10, 0, 0x59, 96000, 11, 0xA0, kStepNoise},
+                      TypeOneCase{"StepInWithoutUpdate", 10, 0, 0x49, 96000, 10, 0xA0, kStepNoise},
+                      TypeOneCase{"StepOutToZero", 1, 0, 0x78, 48000, 0, 0xA4, kStepNoise},
+                      TypeOneCase{"StepOutAtTrackZeroOnlyClearsTheRegister", 0, 0, 0x78, 0, 0, 0xA4, -1},
+                      TypeOneCase{"SeekToWhereItIs", 7, 7, 0x18, 120000, 7, 0xA0, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FloppyControllerTest, StepGoesTheWayTheLastMoveWent) {
@@ -174,7 +176,7 @@ TEST_F(FloppyControllerTest, ARunningMotorShowsAsSpunUpAndCostsNoSpinUp) {
     Idle(9 * kTurn - 120000);
     EXPECT_EQ(Read(kModeCommand) & kMotorOn, kMotorOn);
     Idle(kTurn);
-    EXPECT_EQ(Read(kModeCommand), kWriteProtect | kTrack0);  // idle: a protected disk
+    EXPECT_EQ(Read(kModeCommand), kTrack0);  // idle: a writable disk
     DriveNoise noise;
     EXPECT_TRUE(machine_->DriveNoises().Sounding(&noise) && noise == DriveNoise::kMotorStop);
     Write(kModeCommand, 0x00);
@@ -194,7 +196,8 @@ struct EmptyDriveCase {
 class EmptyDrive : public FloppyControllerTest, public ::testing::WithParamInterface<EmptyDriveCase> {};
 
 // Drive B has no disk. A drive is a drive: its head and track-0 sensor work, but no index pulse
-// and no ID field ever comes, so whatever waits for one waits until Force Interrupt.
+// and no ID field ever comes, so whatever waits for one waits until Force Interrupt. A write
+// meets the write-protect line first, which an empty drive holds active.
 TEST_P(EmptyDrive, AnswersAsTheDriveWould) {
     const EmptyDriveCase& c = GetParam();
     Fdc().DriveBConnected = c.driveBConnected;
@@ -222,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
         EmptyDriveCase{"RestoreVerifying", true, 0x0C, -1, kMotorOn | kWriteProtect | kSpinUpDone | kTrack0},
         EmptyDriveCase{"ReadSector", true, 0x88, -1, kMotorOn},
         EmptyDriveCase{"ReadSectorSpinningUp", true, 0x80, -1, kMotorOn},
-        EmptyDriveCase{"WriteSector", true, 0xA8, -1, kMotorOn},
+        EmptyDriveCase{"WriteSector", true, 0xA8, 0, kMotorOn | kWriteProtect},
         // Not there: no track 0, so 255 steps; a seek error only when verifying.
         EmptyDriveCase{"RestoreWithoutDrive", false, 0x08, 255 * 48000 + 120000, kMotorOn | kSpinUpDone},
         EmptyDriveCase{"RestoreWithoutDriveVerifying", false, 0x0C, 255 * 48000 + 120000,
@@ -246,7 +249,7 @@ TEST_F(FloppyControllerTest, IdleStatusFollowsTheSelectedDrive) {
     struct {
         uint8_t portA;
         uint16_t status;
-    } rows[] = {{kDriveASide0, kMotorOn | kSpinUpDone | kWriteProtect},
+    } rows[] = {{kDriveASide0, kMotorOn | kSpinUpDone},
                 {kDriveBSide0, kMotorOn | kSpinUpDone | kWriteProtect | kTrack0},
                 {kNoDriveSelected, kMotorOn | kSpinUpDone}};
     for (const auto& row : rows) {
@@ -368,9 +371,10 @@ TEST_F(FloppyControllerTest, FastDiskCompletesEveryCommandAfter1024Cycles) {
     ExpectSector(*machine_, kBuffer + 1024, 0, 0, 3);
 }
 
-// ---- writes: the images are read only ---------------------------------------------------------
+// ---- writes to a protected disk ----------------------------------------------------------------
 
-TEST_F(FloppyControllerTest, WritesEndWriteProtectedAndChangeNothing) {
+TEST_F(FloppyControllerTest, WritesToAProtectedDiskEndWriteProtectedAndChangeNothing) {
+    machine_->SetWriteProtectDisks(true);
     const test::Bytes before = test::ReadFile(disk_);
     machine_->PokeLong(kBuffer, 0x12345678);
     for (uint8_t command : {uint8_t(0xA8), uint8_t(0xF8)}) {
@@ -391,6 +395,262 @@ TEST_F(FloppyControllerTest, WritesEndWriteProtectedAndChangeNothing) {
     Write(kModeCommand, 0x88);
     RunToInterrupt();
     EXPECT_EQ(machine_->PeekByte(kBuffer), 0x60);  // the boot sector's branch
+}
+
+// ---- writes --------------------------------------------------------------------------------
+
+// Where the ID of sector n (from 1) of a 9- or 10-sector TOS track has passed its CRC.
+Cycles IdEnd(int n) {
+    return BytesToCycles(75 + 614 * uint64_t(n - 1) + 7);
+}
+
+void FillPattern(Machine& m, uint32_t address, uint32_t length, uint8_t seed) {
+    std::vector<uint8_t> bytes(length);
+    for (uint32_t i = 0; i < length; ++i) bytes[i] = uint8_t(seed + i * 5 + (i >> 8));
+    m.LoadBytes(address, bytes.data(), std::min<uint32_t>(length, kRamBytes - address));
+}
+
+void Load(Machine& m, uint32_t address, const std::vector<uint8_t>& bytes) {
+    m.LoadBytes(address, bytes.data(), bytes.size());
+}
+
+struct WriteCase {
+    const char* name;
+    uint8_t command;
+    uint16_t mode;     // DMA mode: 0x100 towards the disk, 0x40 DMA off
+    uint32_t address;  // where the DMA takes the data
+    int sector;
+    bool protect;          // WriteProtectDisks
+    uint8_t status;        // at the end
+    Cycles endAfterIndex;  // where the command ends (-1: not checked)
+    int written;           // sectors that now read as written, from `sector` on
+    bool deleted;          // they read with the deleted mark (status bit 5)
+    uint8_t sectorAfter;
+};
+
+class WriteSector : public FloppyControllerTest, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(WriteSector, FollowsTheDataSheet) {
+    const WriteCase& c = GetParam();
+    if (c.address >= 0x200000) {
+        // A 4 MB machine, so that the DMA runs into the end of RAM.
+        MachineSettings settings;
+        settings.RAMSize = 3;
+        machine_.reset();
+        machine_ = std::make_unique<Machine>(settings);
+        ASSERT_TRUE(machine_->InsertDisk(0, disk_));
+        SelectDrive(kDriveASide0);
+    }
+    machine_->SetWriteProtectDisks(c.protect);
+    PlaceHead(4);
+    FillPattern(*machine_, c.address, 2 * 512, 0x40);
+    SetDma(c.address);
+    Fdc().WriteWord(0x06, c.mode | 0x90, Now());
+    Fdc().WriteWord(0x04, 2, Now());  // sector count
+    Fdc().WriteWord(0x06, c.mode | 0x84, Now());
+    Fdc().WriteWord(0x04, uint16_t(c.sector), Now());
+    Fdc().WriteWord(0x06, c.mode | 0x80, Now());
+    Fdc().WriteWord(0x04, c.command, Now());
+    ASSERT_GE(RunToInterrupt(), 0);
+    if (c.endAfterIndex >= 0) {
+        EXPECT_NEAR(Fdc().SinceIndex(Now()), c.endAfterIndex, 1100);
+    }
+    EXPECT_EQ(Read(kModeCommand), c.status);
+    EXPECT_EQ(Read(kModeSector), c.sectorAfter);
+    EXPECT_EQ(machine_->Drive(0).ChangedSectors(), uint32_t(c.written));
+    // Read back: written sectors hold the DMA's bytes (zeros past the end of RAM), the others
+    // their pattern.
+    for (int n = c.sector; n < c.sector + 2 && n <= 9; ++n) {
+        Write(kModeSector, uint16_t(n));
+        SetDma(kBuffer + 0x4000);
+        Write(kModeCount, 1);
+        Write(kModeCommand, 0x88);
+        RunToInterrupt();
+        const bool written = n - c.sector < c.written;
+        EXPECT_EQ(Read(kModeCommand), kMotorOn | (written && c.deleted ? kRecordType : 0)) << n;
+        for (uint32_t i = 0; i < 512; ++i) {
+            const uint32_t from = c.address + (n - c.sector) * 512 + i;
+            const uint8_t want = !written           ? test::PatternByte(4, 0, n, int(i))
+                                 : from < kRamBytes ? machine_->PeekByte(from)
+                                                    : uint8_t(0);
+            ASSERT_EQ(machine_->PeekByte(kBuffer + 0x4000 + i), want) << "sector " << n << " byte " << i;
+        }
+    }
+    EXPECT_TRUE(test::ReadFile(disk_) == test::MakeRawDisk(80, 1, 9, true));  // the image file never changes
+}
+
+constexpr Cycles kSecondEnd = BytesToCycles(75 + 614 + 7 + 11 + 16 + 512 + 3);
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, WriteSector,
+    ::testing::Values(
+        WriteCase{"OneSector", 0xA8, 0x100, kBuffer, 2, false, kMotorOn, kSecondEnd, 1, false, 2},
+        WriteCase{"DeletedMark", 0xA9, 0x100, kBuffer, 2, false, kMotorOn, kSecondEnd, 1, true, 2},
+        WriteCase{"ProtectedEndsAtOnce", 0xA8, 0x100, kBuffer, 2, true, kMotorOn | kWriteProtect, -1, 0,
+                  false, 2},
+        WriteCase{"DmaOffIsLostData", 0xA8, 0x140, kBuffer, 2, false, kMotorOn | kLostData,
+                  IdEnd(2) + BytesToCycles(11), 0, false, 2},
+        WriteCase{"DmaTowardsRamIsLostData", 0xA8, 0x000, kBuffer, 2, false, kMotorOn | kLostData,
+                  IdEnd(2) + BytesToCycles(11), 0, false, 2},
+        WriteCase{"BytesPastRamAreZerosAndLostData", 0xA8, 0x100, kRamBytes - 256, 2, false,
+                  kMotorOn | kLostData, -1, 1, false, 2},
+        WriteCase{"MultipleUntilRecordNotFound", 0xB8, 0x100, kBuffer, 8, false,
+                  kMotorOn | kRecordNotFoundBit, -1, 2, false, 10},
+        WriteCase{"NoSuchSector", 0xA8, 0x100, kBuffer, 12, false, kMotorOn | kRecordNotFoundBit, 0, 0, false,
+                  12}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FloppyControllerTest, WriteProtectIsTestedAfterTheSettlingDelay) {
+    machine_->SetWriteProtectDisks(true);
+    SetDma(kBuffer);
+    Write(0x190, 1);
+    Write(0x184, 1);
+    Write(0x180, 0xAC);  // h, e
+    EXPECT_EQ(RunToInterrupt(), kSettle);
+    EXPECT_EQ(Read(kModeCommand), kMotorOn | kWriteProtect);
+}
+
+// Sector data of a format: never F5-F7, which the stream reserves.
+uint8_t FormatByte(int n, int i) {
+    return uint8_t((n * 3 + i) % 0xF0);
+}
+
+// EmuTOS's format: 60 x 4E, then per sector 12 x 00, 3 x F5, FE, track, side, sector, 02, F7,
+// 22 x 4E, 12 x 00, 3 x F5, FB, 512 bytes, F7, 40 x 4E; the rest 4E.
+// Eleven sectors need the shorter leader and sync of tight formats (10 x 4E, 3 x 00).
+std::vector<uint8_t> FormatStream(int track, int side, int sectors, int gap3, bool goodCrc, bool tight) {
+    std::vector<uint8_t> s(tight ? 10 : 60, 0x4E);
+    const auto put = [&](size_t n, uint8_t b) { s.insert(s.end(), n, b); };
+    const size_t sync = tight ? 3 : 12;
+    for (int n = 1; n <= sectors; ++n) {
+        put(sync, 0), put(3, 0xF5), put(1, 0xFE);
+        s.push_back(uint8_t(track)), s.push_back(uint8_t(side)), s.push_back(uint8_t(n)), s.push_back(2);
+        put(1, goodCrc ? 0xF7 : 0x00);
+        put(22, 0x4E), put(sync, 0), put(3, 0xF5), put(1, 0xFB);
+        for (int i = 0; i < 512; ++i) s.push_back(FormatByte(n, i));
+        put(1, 0xF7), put(size_t(gap3), 0x4E);
+    }
+    s.resize(6400, 0x4E);
+    return s;
+}
+
+struct FormatCase {
+    const char* name;
+    int sectors, gap3;
+    bool goodCrc, tight;
+    int readable;  // sectors 1 to this one read back; the others end with `failStatus`
+    uint8_t failStatus;
+};
+
+class WriteTrack : public FloppyControllerTest, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(WriteTrack, FormatsTheTrackFromIndexToIndex) {
+    const FormatCase& c = GetParam();
+    PlaceHead(7);
+    const std::vector<uint8_t> stream = FormatStream(7, 0, c.sectors, c.gap3, c.goodCrc, c.tight);
+    Load(*machine_, kBuffer, stream);
+    SetDma(kBuffer);
+    Write(0x190, 13);
+    Write(0x180, 0xF8);
+    const int64_t cycles = RunToInterrupt();
+    // From the next index pulse to the one after it.
+    EXPECT_GT(cycles, kTurn);
+    EXPECT_LT(cycles, 2 * kTurn + 2000);
+    EXPECT_LT(Fdc().SinceIndex(Now()), 2000 + 12512);  // and the DMA's bursts
+    EXPECT_EQ(Read(kModeCommand), kMotorOn);
+    for (int n = 1; n <= c.sectors; ++n) {
+        Write(kModeSector, uint16_t(n));
+        SetDma(kBuffer + 0x8000);
+        Write(kModeCount, 1);
+        Write(kModeCommand, 0x88);
+        RunToInterrupt();
+        const bool readable = n <= c.readable;
+        EXPECT_EQ(Read(kModeCommand), readable ? kMotorOn : c.failStatus) << "sector " << n;
+        if (!readable) continue;
+        for (int i = 0; i < 512; ++i)
+            ASSERT_EQ(machine_->PeekByte(kBuffer + 0x8000 + uint32_t(i)), FormatByte(n, i)) << n;
+    }
+    // The other tracks are as they were.
+    Write(kModeSector, 1);
+    PlaceHead(6);
+    SetDma(kBuffer + 0x8000);
+    Write(kModeCount, 1);
+    Write(kModeCommand, 0x88);
+    RunToInterrupt();
+    ExpectSector(*machine_, kBuffer + 0x8000, 6, 0, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, WriteTrack,
+    ::testing::Values(FormatCase{"NineSectors", 9, 40, true, false, 9, 0},
+                      FormatCase{"TenSectors", 10, 40, true, false, 10, 0},
+                      FormatCase{"ElevenTightSectors", 11, 1, true, true, 11, 0},
+                      // IDs whose CRC was not written by F7: Record Not Found with the CRC bit.
+                      FormatCase{"BadIdCrc", 9, 40, false, false, 0,
+                                 kMotorOn | kRecordNotFoundBit | kCrcError},
+                      // More sectors than a turn holds: those the index pulse cut are not there.
+                      FormatCase{"TooMany", 12, 40, true, false, 10, kMotorOn | kRecordNotFoundBit}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FloppyControllerTest, ALayoutTheOverlayCannotHoldLeavesTheTrackUnreadable) {
+    PlaceHead(3);
+    // 70 IDs of 128-byte sectors with no gaps: more IDs than a track of the overlay keeps.
+    std::vector<uint8_t> s;
+    for (int n = 1; n <= 70; ++n) {
+        s.insert(s.end(), {0xF5, 0xF5, 0xF5, 0xFE, 3, 0, uint8_t(n), 0, 0xF7});
+    }
+    s.resize(6400, 0x4E);
+    Load(*machine_, kBuffer, s);
+    SetDma(kBuffer);
+    Write(0x190, 13);
+    Write(0x180, 0xF8);
+    RunToInterrupt();
+    EXPECT_EQ(Read(kModeCommand), kMotorOn);  // no write-fault status on this chip
+    Write(kModeSector, 1);
+    SetDma(kBuffer + 0x8000);
+    Write(kModeCount, 1);
+    Write(kModeCommand, 0x88);
+    RunToInterrupt();
+    EXPECT_EQ(Read(kModeCommand), kMotorOn | kRecordNotFoundBit);
+}
+
+TEST_F(FloppyControllerTest, WriteTrackWithoutTheDmasBytesIsLostData) {
+    SetDma(kBuffer);
+    Write(0x040 | 0x80, 0xF8);  // DMA off
+    RunToInterrupt();
+    EXPECT_EQ(Read(kModeCommand), kMotorOn | kLostData);
+    EXPECT_EQ(machine_->Drive(0).ChangedSectors(), 0u);
+}
+
+TEST_F(FloppyControllerTest, WrittenSectorsTravelWithTheSaveState) {
+    FillPattern(*machine_, kBuffer, 512, 0x11);
+    SetDma(kBuffer);
+    Write(0x190, 1);
+    Write(0x184, 5);
+    Write(0x180, 0xA9);
+    RunToInterrupt();
+    const std::vector<uint8_t> state = machine_->SaveState();
+    std::vector<uint16_t> written(256);
+    for (int i = 0; i < 512; i += 2)
+        written[i / 2] = uint16_t(machine_->PeekByte(kBuffer + i) << 8 | machine_->PeekByte(kBuffer + i + 1));
+    // Another machine with the same image, fresh from it: the state brings the write along.
+    machine_.reset();
+    machine_ = std::make_unique<Machine>();
+    ASSERT_TRUE(machine_->InsertDisk(0, disk_));
+    EXPECT_EQ(machine_->Drive(0).ChangedSectors(), 0u);
+    std::string error;
+    ASSERT_TRUE(machine_->LoadState(state, error)) << error;
+    EXPECT_EQ(machine_->Drive(0).ChangedSectors(), 1u);
+    ASSERT_TRUE(machine_->Drive(0).ReadSector(0, 0, 5));
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(machine_->Drive(0).SectorBuffer()[i], written[i]) << i;
+    EXPECT_TRUE(machine_->SaveState() == state);
+    // A state with a damaged overlay is refused whole.
+    std::vector<uint8_t> bad = state;
+    const uint8_t magic[] = {'V', 'X', 'O', 'V', 'R', 'L', 'A', 'Y'};
+    auto at = std::search(bad.begin(), bad.end(), std::begin(magic), std::end(magic));
+    ASSERT_NE(at, bad.end());
+    at[20] ^= 0xFF;  // inside the overlay: its CRC no longer matches
+    EXPECT_FALSE(machine_->LoadState(bad, error));
 }
 
 // ---- the interrupt line -----------------------------------------------------------------------
@@ -441,7 +701,7 @@ TEST_F(FloppyControllerTest, AMachineResetStopsAReadInFlight) {
     EXPECT_EQ(RunToInterrupt(20'000'000), -1);
     EXPECT_EQ(machine_->PeekByte(kBuffer + 3 * 512), 0);
     EXPECT_EQ(Fdc().State().phase, kFdcIdle);
-    EXPECT_EQ(Read(kModeCommand), kWriteProtect | kTrack0);
+    EXPECT_EQ(Read(kModeCommand), kTrack0);
 }
 
 // Bit 3 of the DMA mode alone selects the hard-disk bus; bit 7 only routes the data request.

@@ -24,31 +24,6 @@ namespace fs = std::filesystem;
 
 const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
 
-void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (24 - 8 * i));
-}
-
-// The assembled program as a GEMDOS program file: header, text, and the relocation table of
-// its two absolute longs.
-std::vector<uint8_t> ProgramFile(const test::AsmProgram& program) {
-    const uint32_t text = (program.Symbol("program_end") + 1) & ~1u;
-    std::vector<uint8_t> file(0x1C + std::max<size_t>(text, program.bytes.size()), 0);
-    file[0] = 0x60, file[1] = 0x1A;
-    Put32(file, 2, text);
-    std::copy(program.bytes.begin(), program.bytes.end(), file.begin() + 0x1C);
-    file.resize(0x1C + text);
-    const uint32_t first = program.Symbol("reloc_work"), second = program.Symbol("reloc_buffer");
-    file.resize(file.size() + 4);
-    Put32(file, file.size() - 4, first);
-    for (uint32_t step = second - first; step > 0;) {
-        const uint32_t piece = step > 254 ? 254 : step;
-        file.push_back(step > 254 ? 1 : static_cast<uint8_t>(step));
-        step -= piece;
-    }
-    file.push_back(0);
-    return file;
-}
-
 std::string ReadText(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), {}};
@@ -66,7 +41,7 @@ protected:
 
     void PutProgram(const fs::path& where) {
         fs::create_directories(where.parent_path());
-        const auto file = ProgramFile(program_);
+        const auto file = test::ProgramFile(program_, {"reloc_work", "reloc_buffer"});
         std::ofstream(where, std::ios::binary)
             .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     }
@@ -138,6 +113,97 @@ TEST_P(BootDriveChoice, PicksWhatRuns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drives, BootDriveChoice, ::testing::Values('a', 'c'));
+
+// The AES finds C:\X.ACC when it starts, loads it with Pexec 3 and Mshrink, and starts it as a
+// process: the accessory's appl_init and menu_register succeed, it writes their results from
+// its own GEMDOS calls, and then waits in evnt_mesag while the desktop runs.
+TEST_F(FolderDriveMachine, EmuTosStartsAnAccessoryFromDriveC) {
+    const test::AsmProgram accessory = test::LoadAsm("accessory");
+    const auto file = test::ProgramFile(
+        accessory, {"pb_control", "pb_global", "pb_intin", "pb_intout", "pb_addrin", "pb_addrout"});
+    std::ofstream(folder_ / "X.ACC", std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    MachineSettings settings;
+    settings.FolderDrive = folder_.string();
+    Machine machine(settings);
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_EQ(machine.Reset(true), 0);
+    const fs::path out = folder_ / "ACC.OUT";
+    for (int frames = 0; frames < 2500 && !(fs::exists(out) && fs::file_size(out) == 8); frames += 10)
+        ASSERT_EQ(machine.RunFrames(10), kRunBudgetSpent);
+    const std::string results = ReadText(out);
+    ASSERT_EQ(results.size(), 8u) << "the accessory never wrote its results";
+    auto word = [&](size_t at) {
+        return static_cast<int16_t>(static_cast<uint8_t>(results[at]) << 8 |
+                                    static_cast<uint8_t>(results[at + 1]));
+    };
+    EXPECT_GT(word(0), 0) << "appl_init: the accessory's application id";
+    EXPECT_GE(word(2), 0) << "menu_register: its entry in the desk menu";
+    uint32_t text = 0;
+    for (size_t i = 4; i < 8; ++i) text = text << 8 | static_cast<uint8_t>(results[i]);
+    // Where the AES started it: its code, as the file holds it, and its relocated block.
+    for (uint32_t i = 0; i < 64; i += 2)
+        ASSERT_EQ(machine.PeekByte(text + i), file[0x1C + i]) << "the accessory's code at " << i;
+    EXPECT_EQ(machine.PeekLong(text + accessory.Symbol("pb_control")),
+              text + accessory.Symbol("aes_control"));
+    EXPECT_EQ(machine.FolderDrive().OpenFiles(), 0);
+    ASSERT_EQ(machine.RunFrames(300), kRunBudgetSpent);
+    EXPECT_NE(machine.PeekLong(0x380), 0x12345678u) << "EmuTOS entered its crash handler";
+}
+
+// A state saved while an AUTO program on C: holds a file open, half read: a new machine loaded
+// from it reads on from where the program stopped. With the host file gone, the load is
+// refused with the reason and the machine goes on as it was.
+TEST_F(FolderDriveMachine, AStateWithAFileOpenOnDriveCReadsOnAfterLoading) {
+    const test::AsmProgram pause = test::LoadAsm("folder-pause");
+    const auto program = test::ProgramFile(pause);
+    fs::create_directories(folder_ / "AUTO");
+    std::ofstream(folder_ / "AUTO" / "PAUSE.PRG", std::ios::binary)
+        .write(reinterpret_cast<const char*>(program.data()), static_cast<std::streamsize>(program.size()));
+    std::string data(1000, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 11 + (i >> 8));
+    std::ofstream(folder_ / "DATA.BIN", std::ios::binary)
+        .write(data.data(), static_cast<std::streamsize>(data.size()));
+    MachineSettings settings;
+    settings.FolderDrive = folder_.string();
+    const uint32_t stage = pause.Symbol("stage"), copy = pause.Symbol("copy");
+    const uint32_t first = pause.Symbol("first_part"), second = pause.Symbol("second_part");
+    auto runToStage = [&](Machine& machine, uint32_t wanted) {
+        for (int frames = 0; frames < kBootFrames && machine.PeekLong(stage) != wanted; frames += 10)
+            ASSERT_EQ(machine.RunFrames(10), kRunBudgetSpent);
+        ASSERT_EQ(machine.PeekLong(stage), wanted);
+    };
+    std::vector<uint8_t> state;
+    {
+        Machine machine(settings);
+        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_EQ(machine.Reset(true), 0);
+        runToStage(machine, 1);
+        ASSERT_EQ(machine.PeekLong(pause.Symbol("read1")), first);
+        ASSERT_EQ(machine.FolderDrive().OpenFiles(), 1);
+        state = machine.SaveState();
+    }
+    Machine machine(settings);
+    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_EQ(machine.Reset(true), 0);
+    std::string error;
+    ASSERT_TRUE(machine.LoadState(state, error)) << error;
+    EXPECT_EQ(machine.FolderDrive().OpenFiles(), 1);
+    machine.PokeLong(pause.Symbol("go"), 1);
+    runToStage(machine, 2);
+    EXPECT_EQ(machine.PeekLong(pause.Symbol("read2")), second);
+    for (uint32_t i = 0; i < first + second; ++i)
+        ASSERT_EQ(machine.PeekByte(copy + i), static_cast<uint8_t>(data[i])) << "byte " << i;
+    EXPECT_EQ(machine.FolderDrive().OpenFiles(), 0);
+
+    fs::remove(folder_ / "DATA.BIN");
+    const std::vector<uint8_t> before = machine.SaveState();
+    error.clear();
+    EXPECT_FALSE(machine.LoadState(state, error));
+    EXPECT_NE(error.find("DATA.BIN"), std::string::npos) << error;
+    EXPECT_EQ(machine.SaveState(), before) << "the refused load changed the machine";
+    EXPECT_EQ(machine.PeekLong(stage), 2u);
+}
 
 TEST_F(FolderDriveMachine, RunStartsTheProgramOnceTheDesktopIsUp) {
     PutProgram(folder_ / "BIN" / "RUNME.PRG");

@@ -210,5 +210,57 @@ TEST_F(IoCpuTest, ReadsBeyondTheInstalledRamStillGiveAllOnes) {
     EXPECT_EQ(g_cpu.d[1] & 0xFFFF, 0xFFFFu);
 }
 
+// MakeIoChip binds what a chip has: each routine gets the offset within the page, the value,
+// and the access's time when the member takes one; a member the chip lacks leaves its routine
+// null.
+struct TimedChip {
+    std::vector<Access> log;
+    uint8_t ReadByte(unsigned offset, Cycles t) { return log.push_back({'b', offset, 0, t}), 0x21; }
+    uint16_t ReadWord(unsigned offset) { return log.push_back({'w', offset, 0, -1}), 0x4321; }
+    void WriteByte(unsigned offset, uint8_t v) { log.push_back({'B', offset, v, -1}); }
+    void WriteWord(unsigned offset, uint16_t v, Cycles t) { log.push_back({'W', offset, v, t}); }
+};
+struct ReadOnlyChip {
+    uint8_t ReadByte(unsigned offset) { return static_cast<uint8_t>(offset); }
+    uint8_t PeekByte(unsigned offset, Cycles t) { return static_cast<uint8_t>(offset + t); }
+    int resets = 0;
+    void Reset() { ++resets; }
+};
+
+TEST(MakeIoChip, BindsEachMemberWithTheTimeWhenItTakesIt) {
+    TimedChip timed;
+    const IoChip chip = MakeIoChip("timed", 0xFF8A00, timed);
+    EXPECT_STREQ(chip.name, "timed");
+    EXPECT_EQ(chip.page, 0xFF8A00u);
+    EXPECT_EQ(chip.context, &timed);
+    ASSERT_TRUE(chip.readByte && chip.readWord && chip.writeByte && chip.writeWord);
+    EXPECT_EQ(chip.peekByte, nullptr);
+    EXPECT_EQ(chip.reset, nullptr);
+    EXPECT_EQ(chip.readByte(&timed, 0xFF8A13, 100), 0x21);
+    EXPECT_EQ(chip.readWord(&timed, 0xFF8A14, 200), 0x4321);
+    chip.writeByte(&timed, 0xFF8A15, 0x99, 300);
+    chip.writeWord(&timed, 0xFF8AFE, 0xBEEF, 400);
+    const std::vector<Access> expected = {
+        {'b', 0x13, 0, 100}, {'w', 0x14, 0, -1}, {'B', 0x15, 0x99, -1}, {'W', 0xFE, 0xBEEF, 400}};
+    ASSERT_EQ(timed.log.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(timed.log[i].kind, expected[i].kind) << i;
+        EXPECT_EQ(timed.log[i].address, expected[i].address) << i;
+        EXPECT_EQ(timed.log[i].value, expected[i].value) << i;
+        EXPECT_EQ(timed.log[i].time, expected[i].time) << i;
+    }
+
+    ReadOnlyChip readOnly;
+    const IoChip other = MakeIoChip("read-only", 0xFF8B00, readOnly);
+    ASSERT_TRUE(other.readByte && other.peekByte && other.reset);
+    EXPECT_EQ(other.readWord, nullptr);
+    EXPECT_EQ(other.writeByte, nullptr);
+    EXPECT_EQ(other.writeWord, nullptr);
+    EXPECT_EQ(other.readByte(&readOnly, 0xFF8B42, 7), 0x42);
+    EXPECT_EQ(other.peekByte(&readOnly, 0xFF8B40, 2), 0x42);
+    other.reset(&readOnly);
+    EXPECT_EQ(readOnly.resets, 1);
+}
+
 }  // namespace
 }  // namespace vexil

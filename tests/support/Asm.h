@@ -18,4 +18,9 @@ struct AsmProgram {
 
 AsmProgram LoadAsm(const std::string& name);
 
+// A program assembled at origin 0 as a GEMDOS program file: the header, its bytes up to the
+// symbol `program_end` as text (no data, no BSS), and a relocation table of the longs at
+// `fixups` (ascending symbols' values; none: a table that says so).
+std::vector<uint8_t> ProgramFile(const AsmProgram& program, const std::vector<std::string>& fixups = {});
+
 }  // namespace vexil::test

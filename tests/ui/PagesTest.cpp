@@ -539,5 +539,40 @@ INSTANTIATE_TEST_SUITE_P(Paths, JoinPathTest,
                                            JoinCase{"/a/", "b/c", false, 50, ""},
                                            JoinCase{"/a/", "", true, 50, ""}));
 
+// What a program wrote to the disk in drive A: shown with its count, saved as a new image
+// beside the others (never over one), or forgotten with its overlay file.
+TEST_F(DiskPageTest, ChangedDisksAreSavedAsNewImagesOrForgotten) {
+    DiskPage& page = OpenAt(tree_);
+    ASSERT_TRUE(app_->InsertDiskA(raw_));
+    DiskImage& drive = app_->CurrentMachine()->Drive(0);
+    if (!drive.Inserted()) {
+        ASSERT_TRUE(app_->CurrentMachine()->InsertDisk(0, raw_));  // past the swap's wait
+    }
+    ASSERT_TRUE(drive.Inserted());
+    EXPECT_EQ(page.ChangedText(0), "");
+    const uint8_t bytes[512] = {1, 2, 3};
+    ASSERT_TRUE(drive.WriteSector(1, 0, 0, bytes, false));
+    ASSERT_TRUE(drive.WriteSector(1, 0, 1, bytes, false));
+    EXPECT_EQ(page.ChangedText(0), "changed (2 sectors)");
+    EXPECT_EQ(page.ChangedText(1), "");
+    page.Open();
+    EXPECT_EQ(page.newImagePath[0], tree_ + "game-saved.st");
+    page.SaveAsNewImage(0);
+    EXPECT_EQ(page.ChangesMessage(), "Saved as " + tree_ + "game-saved.st.");
+    page.SaveAsNewImage(0);  // it exists now
+    EXPECT_NE(page.ChangesMessage().find("exists"), std::string::npos);
+    DiskImage saved;
+    ASSERT_TRUE(saved.InsertImage(tree_ + "game-saved.st"));
+    ASSERT_TRUE(saved.ReadSector(1, 0, 1));
+    EXPECT_EQ(saved.SectorBuffer()[0], 0x0102);
+    ASSERT_TRUE(drive.FlushOverlay());
+    ASSERT_TRUE(fs::exists(drive.OverlayPath()));
+    EXPECT_EQ(drive.OverlayPath().rfind(dir_.string() + "/data/disks/", 0), 0u) << drive.OverlayPath();
+    page.ForgetChanges(0);
+    EXPECT_EQ(page.ChangedText(0), "");
+    EXPECT_FALSE(fs::exists(drive.OverlayPath()));
+    EXPECT_EQ(test::ReadFile(raw_), RawImage(720, 9, 1));
+}
+
 }  // namespace
 }  // namespace vexil

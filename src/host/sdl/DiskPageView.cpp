@@ -1,11 +1,34 @@
 #include <imgui.h>
 
+#include <cstdio>
+#include <string>
+
 #include "host/sdl/Pages.h"
 #include "ui/DiskPage.h"
 
 namespace vexil::host {
 
 namespace {
+
+// What programs wrote to each drive's disk: save it as a new image, or forget it.
+void DrawChanges(DiskPage& page) {
+    for (int drive = 0; drive < 2; ++drive) {
+        const std::string changed = page.ChangedText(drive);
+        if (changed.empty()) continue;
+        ImGui::PushID(drive);
+        ImGui::Text("Drive %c: %s", drive ? 'B' : 'A', changed.c_str());
+        char typed[512];
+        std::snprintf(typed, sizeof typed, "%s", page.newImagePath[drive].c_str());
+        ImGui::SetNextItemWidth(260);
+        if (ImGui::InputText("##newimage", typed, sizeof typed)) page.newImagePath[drive] = typed;
+        ImGui::SameLine();
+        if (ImGui::Button("Save as new image...")) page.SaveAsNewImage(drive);
+        ImGui::SameLine();
+        if (ImGui::Button("Forget changes")) page.ForgetChanges(drive);
+        ImGui::PopID();
+    }
+    if (!page.ChangesMessage().empty()) ImGui::TextWrapped("%s", page.ChangesMessage().c_str());
+}
 
 void DrawNode(DiskPage& page, int index) {
     const DiskPage::Node& node = page.Nodes()[static_cast<size_t>(index)];
@@ -97,6 +120,7 @@ void DrawDiskPage(DiskPage& page) {
         }
     }
     if (!page.InsertProblem().empty()) ImGui::TextWrapped("%s", page.InsertProblem().c_str());
+    DrawChanges(page);
     bool autoInsert = page.AutoInsert();
     if (ImGui::Checkbox("Auto-insert image in drive A:", &autoInsert)) page.SetAutoInsert(autoInsert);
     ImGui::Spacing();

@@ -185,6 +185,7 @@ void DrawOptionsPage(OptionsPage& page) {
     ImGui::SameLine();
     Box(page, OptionsPage::kDiskNoise);
     Box(page, OptionsPage::kDriveB);
+    Box(page, OptionsPage::kWriteProtect);
     Box(page, OptionsPage::kLowPass);
     Box(page, OptionsPage::kProfile);
     Box(page, OptionsPage::kSoundDebug);
