@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
     const auto run = [&options](const vexil::host::Devices& devices) {
         vexil::App app(options, devices, stderr);
         const int status = app.Run();
-        return vexil::host::WindowedRun{status, app.FramesRun(), app.RunSeconds()};
+        return vexil::host::WindowedRun{status, app.FramesRun(), app.RunSeconds(), app.MachineSeconds()};
     };
     return vexil::host::RunWindowed(run, options.frames >= 0, stdout, stderr);
 }

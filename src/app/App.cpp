@@ -785,6 +785,7 @@ void App::RunFrames() {
             std::fflush(options_.frameReports);
         }
         speedCycles_ += machine_->Scheduler().LastFrameCycles();
+        cyclesRun_ += machine_->Scheduler().LastFrameCycles();
         lastFrame_ = std::chrono::steady_clock::now();
         if ((options_.frames >= 0 && framesRun_ >= options_.frames) || machine_->NatFeats().Exited()) {
             quit_ = true;

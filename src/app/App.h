@@ -169,6 +169,8 @@ public:
     const ControlBar& Bar() const { return bar_; }
     bool RomLoaded() const override { return romLoaded_; }
     int64_t FramesRun() const { return framesRun_; }
+    // The machine time those frames took, whatever their rate.
+    double MachineSeconds() const { return static_cast<double>(cyclesRun_) / kCpuClockHz; }
     // Wall-clock seconds from the start of the first frame run to the end of the last.
     double RunSeconds() const { return std::chrono::duration<double>(lastFrame_ - firstFrame_).count(); }
     int64_t ColdResets() const { return coldResets_; }
@@ -233,6 +235,7 @@ private:
     bool quit_ = false;
     bool devicesUp_ = false;
     int64_t framesRun_ = 0;
+    int64_t cyclesRun_ = 0;  // the CPU cycles of the frames run
     std::chrono::steady_clock::time_point firstFrame_, lastFrame_;
     int64_t coldResets_ = 0;
     PortWriter printerFile_, serialFile_;

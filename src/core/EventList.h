@@ -4,6 +4,7 @@
 // event scheduled in the past runs at the next service.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "core/Cycles.h"
@@ -25,6 +26,15 @@ enum EventKind : int32_t {
 };
 
 constexpr int kMaxChipEvents = 16;
+
+// What a save state keeps of the list: the scheduled set (bit n: event n), the number of
+// events and their due times.
+struct EventTimes {
+    uint32_t armed = 0;
+    int32_t count = 0;
+    Cycles due[kMaxChipEvents] = {};
+};
+
 // A chip's timed event, called with its context and the cycle it was due at; it may schedule
 // itself again.
 using EventHandler = void (*)(void* context, Cycles due);
@@ -33,8 +43,9 @@ class EventList {
 public:
     // The event's number, or -1 when all slots are taken.
     int RegisterEvent(EventKind kind, EventHandler handler, void* context) {
-        if (count_ == kMaxChipEvents || handler == nullptr) return -1;
+        if (count_ == kMaxChipEvents || handler == nullptr || kind < 0 || kind > kEventNone) return -1;
         events_[count_] = Event{handler, context, kind, 0};
+        ofKind_[kind] |= 1u << count_;
         return count_++;
     }
     void Schedule(int event, Cycles due) {
@@ -43,6 +54,8 @@ public:
     }
     void Cancel(int event) { armed_ &= ~(1u << event); }
     bool Scheduled(int event) const { return (armed_ >> event) & 1; }
+    // The scheduled events of one kind (bit n: event n), so that a source visits only those.
+    uint32_t ScheduledOf(EventKind kind) const { return armed_ & ofKind_[kind]; }
     Cycles Due(int event) const { return events_[event].due; }
 
     int Count() const { return count_; }
@@ -54,15 +67,19 @@ public:
     }
     // Every scheduled event moves `cycles` earlier (the frame's cycles carried over).
     void Shift(Cycles cycles) {
-        for (int n = 0; n < count_; ++n)
-            if (Scheduled(n)) events_[n].due -= cycles;
+        for (uint32_t armed = armed_; armed != 0; armed &= armed - 1)
+            events_[std::countr_zero(armed)].due -= cycles;
     }
 
-    // For save and load: the scheduled set (bit n: event n) and the due times.
-    uint32_t Armed() const { return armed_; }
-    void Restore(uint32_t armed, const Cycles* due) {
-        armed_ = armed;
-        for (int n = 0; n < count_; ++n) events_[n].due = due[n];
+    // For save and load; Restore takes times whose count and set fit this list's events.
+    EventTimes Times() const {
+        EventTimes times{armed_, count_, {}};
+        for (int n = 0; n < count_; ++n) times.due[n] = events_[n].due;
+        return times;
+    }
+    void Restore(const EventTimes& times) {
+        armed_ = times.armed;
+        for (int n = 0; n < count_; ++n) events_[n].due = times.due[n];
     }
     void CancelAll() { armed_ = 0; }
 
@@ -76,6 +93,7 @@ private:
     Event events_[kMaxChipEvents];
     int count_ = 0;
     uint32_t armed_ = 0;
+    uint32_t ofKind_[kEventNone + 1] = {};  // the events registered with each kind
 };
 
 }  // namespace vexil

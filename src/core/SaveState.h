@@ -38,12 +38,12 @@
 //       return true;
 //   }
 //
-// `a(field)` takes an integer or enum (stored little-endian at its own size), an array of them
-// or a struct with its own `Fields`. A fields list is a plain sequence of `a(...)` calls; what
-// varies in length (a log, a queue) is a count field followed by `a.Each(items, count)` once
-// the reader has checked the count against its buffer. The reader is sticky: after the first
-// short read or wrong tag every later read fails, and `EndSection` says whether all went well
-// and the section was used up exactly. Validation stays with each chip, after the reading.
+// `a(field)` takes an integer or enum (stored little-endian at its own size), an array of them,
+// a struct with its own `Fields` or a RawBytes block. A fields list is a plain sequence of `a(...)` calls;
+// what varies in length (a log, a queue) is a count field followed by `a.Each(items, count)` once the reader
+// has checked the count against its buffer. The reader is sticky: after the first short read or wrong tag
+// every later read fails, and `EndSection` says whether all went well and the section was used up exactly.
+// Validation stays with each chip, after the reading.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,14 @@
 #include <vector>
 
 namespace vexil {
+
+// A block stored as its bytes stand (memory, a picture), among the fields: the writer copies
+// `length` bytes from `data`; the reader points `data` at them in the file (null when the
+// section is cut short), to be copied once the whole state is checked.
+struct RawBytes {
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+};
 
 namespace state_detail {
 template <class T>
@@ -119,7 +127,9 @@ public:
     // One field: an integer or enum, an array of them or a struct with a field list.
     template <typename T>
     StateWriter& operator()(const T& value) {
-        if constexpr (state_detail::Scalar<T>) {
+        if constexpr (std::is_same_v<T, RawBytes>) {
+            PutBytes(value.data, value.length);
+        } else if constexpr (state_detail::Scalar<T>) {
             uint8_t bytes[sizeof(T)];
             state_detail::StoreLittle(bytes, value);
             PutBytes(bytes, sizeof bytes);
@@ -180,7 +190,9 @@ public:
     // One field, as StateWriter's; a read past the section's end leaves zeros and fails.
     template <typename T>
     StateReader& operator()(T& value) {
-        if constexpr (state_detail::Scalar<T>) {
+        if constexpr (std::is_same_v<T, RawBytes>) {
+            value.data = View(value.length);
+        } else if constexpr (state_detail::Scalar<T>) {
             const uint8_t* bytes = View(sizeof(T));
             value = bytes ? state_detail::LoadLittle<T>(bytes) : T{};
         } else if constexpr (std::is_array_v<T>) {

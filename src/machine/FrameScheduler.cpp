@@ -1,6 +1,7 @@
 #include "machine/FrameScheduler.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/SaveState.h"
@@ -63,6 +64,38 @@ void FrameScheduler::UpdateLineEvents() {
     nextHbl = lines.LineStart(hblLine_) + kHblPosition;
     const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
     nextLineEvent = lines.LineStart(lineCount) + t.displayEnd + kLineEventDelay + lineEventOffset_;
+    lineDue_ = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
+    linesSeen_ = lines.Changes();
+    lineEventsStale_ = false;
+}
+
+// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets. A
+// timer whose timeouts nobody can see posts no events; the MFP computes it when it is read.
+inline bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest) {
+    Mfp& mfp = *mfp_;
+    if (!mfp.TimeoutsSeen(id)) return false;
+    if (now >= mfp.Expiry(id)) {
+        mfp.Timeout(id);
+        if (mfp.TakePosted()) {
+            nextEventKind = kind;
+            return true;
+        }
+    }
+    Compete(mfp.Expiry(id), kind, earliest);
+    return false;
+}
+
+inline bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
+    if (now >= nextKeyboardTick) {
+        nextKeyboardTick += kKeyboardTickCycles;
+        Call(hooks.keyboardTick);
+        if (mfp_->TakePosted()) {
+            nextEventKind = kEventAcia;
+            return true;
+        }
+    }
+    Compete(nextKeyboardTick, kEventAcia, earliest);
+    return false;
 }
 
 int32_t FrameScheduler::ServiceEvents() {
@@ -70,7 +103,9 @@ int32_t FrameScheduler::ServiceEvents() {
     lines.DecideLines(now);
     const Cycles frameEnd = lines.FrameEnd();
     if (now >= frameEnd) return EndFrame();
-    UpdateLineEvents();
+    // The lines' starts change as they are decided and with the mode; in between, what was
+    // derived from them holds.
+    if (lineEventsStale_ || lines.Changes() != linesSeen_) UpdateLineEvents();
 
     Mfp& mfp = *mfp_;
     mfp.TakePosted();  // from here on it tells whether a chip event posted
@@ -81,8 +116,7 @@ int32_t FrameScheduler::ServiceEvents() {
     // that show picture (timer B's input). The first and last lines with display enable are the
     // mode's as the counter passes them.
     bool lineShownEnded = false;
-    Cycles lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
-    if (now >= lineDue) {
+    if (now >= lineDue_) {
         const LineTiming& t = kLineTimings[lines.LineTimingOf(lineCount)];
         ++lineCount;
         lineStartCounted_ = false;
@@ -90,8 +124,8 @@ int32_t FrameScheduler::ServiceEvents() {
         lineShownEnded = border.displayEnable != 0;
         if (lineCount == t.endPicture && !border.bottomBorderOpen) border.displayEnable = 0;
         UpdateLineEvents();
-        lineDue = nextLineEvent + kLineEventJitter[Mod33(frameCount - lineCount)];
     }
+    const Cycles lineDue = lineDue_;
     Compete(lineDue, kEventTimerB, earliest);
 
     // 2. Timer B: in event count mode it counts the display enable signal's falling edges, or
@@ -153,27 +187,13 @@ int32_t FrameScheduler::ServiceEvents() {
     return std::max<int32_t>((earliest - now + 3) & ~3, 4);
 }
 
-// A timer counting the MFP clock: its timeout when due. The MFP decides what the CPU gets. A
-// timer whose timeouts nobody can see posts no events; the MFP computes it when it is read.
-bool FrameScheduler::RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest) {
-    Mfp& mfp = *mfp_;
-    if (!mfp.TimeoutsSeen(id)) return false;
-    if (now >= mfp.Expiry(id)) {
-        mfp.Timeout(id);
-        if (mfp.TakePosted()) {
-            nextEventKind = kind;
-            return true;
-        }
-    }
-    Compete(mfp.Expiry(id), kind, earliest);
-    return false;
-}
-
 // Runs the due events of one source. A chip whose event made the MFP post an interrupt ends
 // the call, as the scheduler's own sources do.
-bool FrameScheduler::RunChipEvents(int32_t kind, Cycles now, Cycles& earliest) {
-    for (int n = 0; n < events.Count(); ++n) {
-        if (events.Kind(n) != kind || !events.Scheduled(n)) continue;
+bool FrameScheduler::RunScheduledEvents(EventKind kind, Cycles now, Cycles& earliest) {
+    // Only the scheduled events of this kind, in registration order. A handler may schedule or
+    // cancel events: after each, the set is read again from the next event on.
+    for (uint32_t pending = events.ScheduledOf(kind); pending != 0;) {
+        const int n = std::countr_zero(pending);
         if (now >= events.Due(n)) {
             events.Fire(n);
             if (mfp_->TakePosted()) {
@@ -182,81 +202,62 @@ bool FrameScheduler::RunChipEvents(int32_t kind, Cycles now, Cycles& earliest) {
             }
         }
         if (events.Scheduled(n)) Compete(events.Due(n), kind, earliest);
+        pending = events.ScheduledOf(kind) & (~1u << n);
     }
     return false;
 }
 
-bool FrameScheduler::RunKeyboard(Cycles now, Cycles& earliest) {
-    if (now >= nextKeyboardTick) {
-        nextKeyboardTick += kKeyboardTickCycles;
-        Call(hooks.keyboardTick);
-        if (mfp_->TakePosted()) {
-            nextEventKind = kEventAcia;
-            return true;
-        }
-    }
-    Compete(nextKeyboardTick, kEventAcia, earliest);
-    return false;
+// The section "SCHD" in file order: the counters, the chip events' times, the screen snapshot
+// and the frame's totals; the line timing follows in a section of its own.
+template <class Archive, class State, class Times>
+void FrameScheduler::SectionFields(Archive& a, State& s, Times& times, RawBytes& screen) {
+    a(s.nextLineEvent)(s.lineCount)(s.frameCount)(s.nextHbl)(s.nextVbl)(s.nextKeyboardTick)(s.nextEventKind);
+    a(s.frameSampleCount)(s.synthesisedSampleCount);
+    a(s.border.displayEnable)(s.border.topBorderOpen)(s.border.bottomBorderOpen)(times.armed);
+    a(s.interlaceParity_)(s.lineStartCounted_)(times.count);
+    a.Each(times.due, static_cast<size_t>(std::clamp(times.count, 0, kMaxChipEvents)));
+    a(screen);
+    a(s.hblLine_)(s.lineEventOffset_)(s.lastFrameLines_)(s.lastFrameCycles_)(s.machineSampleCount);
+    a(s.cyclesBefore_)(s.sampleRemainder_);
 }
 
 void FrameScheduler::Save(StateWriter& out) const {
+    const EventTimes times = events.Times();
+    RawBytes screen{snapshot_.get(), kScreenSnapshotBytes};
     out.BeginSection("SCHD");
-    for (int32_t v : {nextLineEvent, lineCount, frameCount, nextHbl, nextVbl, nextKeyboardTick, nextEventKind,
-                      frameSampleCount, synthesisedSampleCount})
-        out.Put(v);
-    for (uint32_t v : {border.displayEnable, border.topBorderOpen, border.bottomBorderOpen, events.Armed()})
-        out.Put(v);
-    out.Put(static_cast<uint8_t>(interlaceParity_));
-    out.Put(static_cast<uint8_t>(lineStartCounted_));
-    out.Put(static_cast<int32_t>(events.Count()));
-    for (int n = 0; n < events.Count(); ++n) out.Put(events.Due(n));
-    out.PutBytes(snapshot_.get(), kScreenSnapshotBytes);
-    for (int32_t v : {hblLine_, lineEventOffset_, lastFrameLines_, lastFrameCycles_, machineSampleCount})
-        out.Put(v);
-    out.Put(cyclesBefore_);
-    out.Put(sampleRemainder_);
+    SectionFields(out, static_cast<const SchedulerState&>(*this), times, screen);
     lines.Save(out);
 }
 
 bool FrameScheduler::Load(StateReader& in, bool commit) {
-    int32_t lineEvent, lineEvents, frames, hbl, vbl, keyboard, kind, samples, synthesised, count;
-    uint32_t display, top, bottom, armed;
-    uint8_t parity, startCounted;
-    Cycles due[kMaxChipEvents] = {};
+    SchedulerState s;
+    EventTimes times;
+    RawBytes screen{nullptr, kScreenSnapshotBytes};
     if (!in.BeginSection("SCHD")) return false;
-    bool ok = in.Get(lineEvent) && in.Get(lineEvents) && in.Get(frames) && in.Get(hbl) && in.Get(vbl) &&
-              in.Get(keyboard) && in.Get(kind) && in.Get(samples) && in.Get(synthesised) && in.Get(display) &&
-              in.Get(top) && in.Get(bottom) && in.Get(armed) && in.Get(parity) && in.Get(startCounted) &&
-              in.Get(count) && count == events.Count();
-    for (int n = 0; ok && n < events.Count(); ++n) ok = in.Get(due[n]) && PlausibleCycles(due[n]);
-    const uint8_t* snapshot = ok ? in.View(kScreenSnapshotBytes) : nullptr;
-    int32_t hblLine = 0, offset = 0, lastLines = 0, lastCycles = 0, machineSamples = 0;
-    int64_t cyclesBefore = 0, remainder = 0;
-    ok = snapshot != nullptr && in.Get(hblLine) && in.Get(offset) && in.Get(lastLines) &&
-         in.Get(lastCycles) && in.Get(machineSamples) && in.Get(cyclesBefore) && in.Get(remainder) &&
-         in.EndSection();
-    if (!ok || hblLine < 0 || hblLine > kMaxFrameLines + 1 || (offset != 0 && offset != 4) ||
-        lastLines <= 0 || lastLines > kMaxFrameLines || lastCycles <= 0 ||
-        lastCycles > kMaxFrameLines * kCyclesPerLine || machineSamples < 0 || machineSamples > 4096 ||
-        cyclesBefore < 0 || remainder < 0 || remainder >= kCpuClockHz || !lines.Load(in, commit))
+    SectionFields(in, s, times, screen);
+    if (!in.EndSection() || screen.data == nullptr || times.count != events.Count() ||
+        (times.armed >> events.Count()) != 0)
         return false;
-    for (int32_t v : {lineEvent, hbl, vbl, keyboard, frames})
+    for (int n = 0; n < times.count; ++n)
+        if (!PlausibleCycles(times.due[n])) return false;
+    if (s.hblLine_ < 0 || s.hblLine_ > kMaxFrameLines + 1 ||
+        (s.lineEventOffset_ != 0 && s.lineEventOffset_ != 4) || s.lastFrameLines_ <= 0 ||
+        s.lastFrameLines_ > kMaxFrameLines || s.lastFrameCycles_ <= 0 ||
+        s.lastFrameCycles_ > kMaxFrameLines * kCyclesPerLine || s.machineSampleCount < 0 ||
+        s.machineSampleCount > 4096 || s.cyclesBefore_ < 0 || s.sampleRemainder_ < 0 ||
+        s.sampleRemainder_ >= kCpuClockHz || !lines.Load(in, commit))
+        return false;
+    for (int32_t v : {s.nextLineEvent, s.nextHbl, s.nextVbl, s.nextKeyboardTick, s.frameCount})
         if (!PlausibleCycles(v)) return false;
-    if (lineEvents < 0 || lineEvents > kMaxFrameLines + 1 || kind < kEventVbl || kind > kEventNone ||
-        samples < 0 || samples > 4096 || synthesised < 0 || synthesised > 4096 ||
-        (armed >> events.Count()) != 0)
+    if (s.lineCount < 0 || s.lineCount > kMaxFrameLines + 1 || s.nextEventKind < kEventVbl ||
+        s.nextEventKind > kEventNone || s.frameSampleCount < 0 || s.frameSampleCount > 4096 ||
+        s.synthesisedSampleCount < 0 || s.synthesisedSampleCount > 4096)
         return false;
     if (!commit) return true;
-    nextLineEvent = lineEvent, lineCount = lineEvents, frameCount = frames, nextHbl = hbl, nextVbl = vbl;
-    nextKeyboardTick = keyboard, nextEventKind = kind, frameSampleCount = samples;
-    synthesisedSampleCount = synthesised;
-    border.displayEnable = display, border.topBorderOpen = top, border.bottomBorderOpen = bottom;
-    events.Restore(armed, due);
-    interlaceParity_ = parity != 0;
-    lineStartCounted_ = startCounted != 0;
-    std::memcpy(snapshot_.get(), snapshot, kScreenSnapshotBytes);
-    hblLine_ = hblLine, lineEventOffset_ = offset, lastFrameLines_ = lastLines, lastFrameCycles_ = lastCycles;
-    machineSampleCount = machineSamples, cyclesBefore_ = cyclesBefore, sampleRemainder_ = remainder;
+    static_cast<SchedulerState&>(*this) = s;
+    lineEventsStale_ = true;
+    events.Restore(times);
+    std::memcpy(snapshot_.get(), screen.data, kScreenSnapshotBytes);
     return true;
 }
 

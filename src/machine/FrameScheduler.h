@@ -37,6 +37,7 @@
 #include <memory>
 
 #include "core/EventList.h"
+#include "core/SaveState.h"
 #include "cpu/Cpu.h"
 #include "io/Mfp.h"
 #include "memory/Memory.h"
@@ -44,9 +45,6 @@
 #include "video/Shifter.h"
 
 namespace vexil {
-
-class StateWriter;
-class StateReader;
 
 constexpr Cycles kVblPosition = 80;
 constexpr Cycles kHblPosition = 16;
@@ -97,7 +95,33 @@ struct SchedulerHooks {
     std::function<void()> resetLineWindows;
 };
 
-class FrameScheduler {
+// The scheduler's running values: what a save state keeps of it, with the chip events' times
+// and the screen snapshot (FrameScheduler::SectionFields lists them in file order).
+struct SchedulerState {
+    Cycles nextLineEvent = kLineEventPosition;  // without this line's jitter
+    int32_t lineCount = 0;                      // line events passed in this frame
+    int32_t frameCount = 330;                   // indexes the jitter table only
+    Cycles nextHbl = kHblPosition;
+    Cycles nextVbl = kVblPosition;
+    Cycles nextKeyboardTick = kKeyboardTickCycles;
+    BorderState border;                             // shared with the Shifter, whose border tricks open them
+    int32_t nextEventKind = kEventNone;             // what ends the current budget
+    int32_t frameSampleCount = kSamplesPerFrame;    // what the device takes this frame
+    int32_t machineSampleCount = kSamplesPerFrame;  // the frame's share of 44,100 a second
+    int32_t synthesisedSampleCount = 0;
+
+    // The scheduler's own.
+    bool interlaceParity_ = false;
+    bool lineStartCounted_ = false;  // timer B counting line starts: this line's is counted
+    int32_t hblLine_ = 0;            // the line whose HBL comes next
+    Cycles lineEventOffset_ = 0;     // this frame's jitter offset of its line events
+    int32_t lastFrameLines_ = kLinesPerFrame;
+    Cycles lastFrameCycles_ = kCyclesPerFrame;
+    int64_t cyclesBefore_ = 0;     // cycles of the frames that ended
+    int64_t sampleRemainder_ = 0;  // of 44,100 x cycles / clock
+};
+
+class FrameScheduler : protected SchedulerState {
 public:
     FrameScheduler();
 
@@ -141,17 +165,18 @@ public:
     // In the frame-end hooks it holds the ended frame's lines (LastFrameLines() + 1 starts).
     VideoLines lines;
 
-    Cycles nextLineEvent = kLineEventPosition;  // without this line's jitter
-    int32_t lineCount = 0;                      // line events passed in this frame
-    int32_t frameCount = 330;                   // indexes the jitter table only
-    Cycles nextHbl = kHblPosition;
-    Cycles nextVbl = kVblPosition;
-    Cycles nextKeyboardTick = kKeyboardTickCycles;
-    BorderState border;                             // shared with the Shifter, whose border tricks open them
-    int32_t nextEventKind = kEventNone;             // what ends the current budget
-    int32_t frameSampleCount = kSamplesPerFrame;    // what the device takes this frame
-    int32_t machineSampleCount = kSamplesPerFrame;  // the frame's share of 44,100 a second
-    int32_t synthesisedSampleCount = 0;
+    // The running values (SchedulerState) that the rest of the machine reads and sets.
+    using SchedulerState::border;
+    using SchedulerState::frameCount;
+    using SchedulerState::frameSampleCount;
+    using SchedulerState::lineCount;
+    using SchedulerState::machineSampleCount;
+    using SchedulerState::nextEventKind;
+    using SchedulerState::nextHbl;
+    using SchedulerState::nextKeyboardTick;
+    using SchedulerState::nextLineEvent;
+    using SchedulerState::nextVbl;
+    using SchedulerState::synthesisedSampleCount;
 
     InterruptSink interruptSink;  // where VBL and HBL are posted
 
@@ -168,25 +193,28 @@ private:
         nextEventKind = kind;
         return 0;
     }
-    bool RunChipEvents(int32_t kind, Cycles now, Cycles& earliest);
+    // Most services find no chip event scheduled: that case costs one test.
+    bool RunChipEvents(EventKind kind, Cycles now, Cycles& earliest) {
+        return events.ScheduledOf(kind) != 0 && RunScheduledEvents(kind, now, earliest);
+    }
+    bool RunScheduledEvents(EventKind kind, Cycles now, Cycles& earliest);
     bool RunKeyboard(Cycles now, Cycles& earliest);
     bool RunClockTimer(MfpTimerId id, int32_t kind, Cycles now, Cycles& earliest);
     void Compete(Cycles due, int32_t kind, Cycles& earliest);
     void TakeSnapshot(uint32_t videoBase);
+    template <class Archive, class State, class Times>
+    static void SectionFields(Archive& a, State& s, Times& times, RawBytes& screen);
 
     Mfp* mfp_ = nullptr;
     MachineTables* tables_ = nullptr;
     const uint8_t* ram_ = nullptr;
     const MemoryController* banks_ = nullptr;
     std::unique_ptr<uint8_t[]> snapshot_;
-    bool interlaceParity_ = false;
-    bool lineStartCounted_ = false;  // timer B counting line starts: this line's is counted
-    int32_t hblLine_ = 0;            // the line whose HBL comes next
-    Cycles lineEventOffset_ = 0;     // this frame's jitter offset of its line events
-    int32_t lastFrameLines_ = kLinesPerFrame;
-    Cycles lastFrameCycles_ = kCyclesPerFrame;
-    int64_t cyclesBefore_ = 0;     // cycles of the frames that ended
-    int64_t sampleRemainder_ = 0;  // of 44,100 x cycles / clock
+    // What UpdateLineEvents derived from: the lines' change count, and the line event's due
+    // time with its jitter. Not stored: a loaded state derives them afresh.
+    uint32_t linesSeen_ = 0;
+    bool lineEventsStale_ = true;
+    Cycles lineDue_ = kLineEventPosition;
 };
 
 }  // namespace vexil

@@ -36,7 +36,8 @@ bool Audible(const uint8_t (&r)[ym6::kRegisters]) {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeYm6(const uint8_t* frames, uint32_t count, const std::string& songName) {
+std::vector<uint8_t> EncodeYm6(const uint8_t* frames, uint32_t count, uint32_t frameRate,
+                               const std::string& songName) {
     std::vector<uint8_t> file(ym6::kHeaderBytes);
     uint8_t* h = file.data();
     std::memcpy(h, "YM6!LeOnArD!", 12);
@@ -44,7 +45,7 @@ std::vector<uint8_t> EncodeYm6(const uint8_t* frames, uint32_t count, const std:
     StoreBe32(h + 16, 1);  // attributes: registers interleaved
     StoreBe16(h + 20, 0);  // no digidrums
     StoreBe32(h + 22, ym6::kClock);
-    StoreBe16(h + 26, ym6::kFrameRate);
+    StoreBe16(h + 26, static_cast<uint16_t>(frameRate));
     StoreBe32(h + 28, 0);  // loop frame
     StoreBe16(h + 32, 0);  // no additional data
     Append(file, songName.c_str());
@@ -127,7 +128,8 @@ void SoundRecorder::ClearProgress(MessageSink& overlay) {
     line_[0] = 0;
 }
 
-void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Ym2149& ym, MessageSink& overlay) {
+void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Cycles frameCycles, Ym2149& ym,
+                                MessageSink& overlay) {
     if (state_ == State::kStopped || count <= 0) return;
     if (format_ == Format::kYm) {
         uint8_t regs[ym6::kRegisters];
@@ -149,6 +151,7 @@ void SoundRecorder::RecordFrame(const int16_t* samples, int32_t count, Ym2149& y
         // The envelope restarts only where its shape was written; the first frame holds the
         // shape in effect, so that the player starts it as the machine had it.
         if (!shapeWritten && frames_ > 0) regs[13] = 0xFF;
+        if (frames_ == 0) frameRate_ = ym6::FrameRateOf(frameCycles);
         registers_.insert(registers_.end(), regs, regs + ym6::kRegisters);
         ++frames_;
     } else if (!wav_.Write(samples, count)) {
@@ -177,8 +180,8 @@ bool SoundRecorder::Finish(MessageSink& overlay) {
     std::string error;
     bool saved;
     if (format_ == Format::kYm) {
-        saved =
-            WriteWholeFile(fileName_, EncodeYm6(registers_.data(), frames_, ShortName(fileName_)), &error);
+        saved = WriteWholeFile(
+            fileName_, EncodeYm6(registers_.data(), frames_, frameRate_, ShortName(fileName_)), &error);
         registers_.clear();
         registers_.shrink_to_fit();
     } else {

@@ -2,7 +2,9 @@
 // per frame as a YM6 file, the register-dump format YM players read.
 //
 // A recording starts with a numbered file name ("song_%03d.wav" / ".ym", the lowest free
-// number) and takes each frame's 881 mixed samples from the frame end. A WAV file is written
+// number) and takes each frame's mixed samples from the frame end (881 a 50 Hz frame, fewer at
+// 60 and 71 Hz). A YM file plays one register set per frame at the rate of the machine's frames
+// when the recording began (50, 60 or 71 Hz, as a whole number). A WAV file is written
 // as it goes (WavFile); a YM recording keeps 14 bytes per frame in memory and writes the file
 // at the end, under a temporary name renamed when complete. With "Wait YM write" a YM
 // recording starts at the first frame with an audible voice (a tone or noise enabled on a
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Cycles.h"
 #include "recording/WavFile.h"
 
 namespace vexil {
@@ -27,14 +30,19 @@ class Ym2149;
 namespace ym6 {
 constexpr uint32_t kRegisters = 14;  // stored per frame; the file holds 16
 constexpr uint32_t kClock = 2000000;
-constexpr uint32_t kFrameRate = 50;
+// The player's frame rate for frames of `frameCycles` CPU cycles: 50, 60 or 71 for the
+// machine's three timings (50.05, 60.04 and 71.48 Hz).
+constexpr uint32_t FrameRateOf(int64_t frameCycles) {
+    return frameCycles > 0 ? static_cast<uint32_t>(kCpuClockHz / frameCycles) : 50;
+}
 constexpr uint32_t kHeaderBytes = 34;
 }  // namespace ym6
 
-// The whole YM6 file for `count` frames of 14 registers each (frame after frame), with
-// `songName` as the song's name. The registers are stored interleaved: every frame's register
-// 0, then every frame's register 1, ... up to 15 (14 and 15 zero).
-std::vector<uint8_t> EncodeYm6(const uint8_t* frames, uint32_t count, const std::string& songName);
+// The whole YM6 file for `count` frames of 14 registers each (frame after frame), played
+// `frameRate` frames a second, with `songName` as the song's name. The registers are stored interleaved:
+// every frame's register 0, then every frame's register 1, ... up to 15 (14 and 15 zero).
+std::vector<uint8_t> EncodeYm6(const uint8_t* frames, uint32_t count, uint32_t frameRate,
+                               const std::string& songName);
 
 class SoundRecorder {
 public:
@@ -48,9 +56,11 @@ public:
     SoundRecorder(const SoundRecorder&) = delete;
     SoundRecorder& operator=(const SoundRecorder&) = delete;
 
-    // One frame's mixed samples (881 of them) and, for a YM recording, the chip's registers at
-    // the frame's end. Nothing is recorded once the recording has stopped.
-    void RecordFrame(const int16_t* samples, int32_t count, Ym2149& ym, MessageSink& overlay);
+    // One frame's mixed samples and, for a YM recording, the chip's registers at the frame's
+    // end; the frame lasted `frameCycles` CPU cycles. Nothing is recorded once the recording
+    // has stopped.
+    void RecordFrame(const int16_t* samples, int32_t count, Cycles frameCycles, Ym2149& ym,
+                     MessageSink& overlay);
     // Ends the recording and writes what is still to be written. True when a file was saved.
     bool Finish(MessageSink& overlay);
 
@@ -76,6 +86,7 @@ private:
     WavFile wav_;
     std::vector<uint8_t> registers_;  // 14 bytes per frame
     uint32_t frames_ = 0;
+    uint32_t frameRate_ = 50;  // the YM file's, from its first frame
     uint32_t samplesRecorded_ = 0;
     int32_t lastSecond_ = -1;
     int slot_ = -1;  // the progress line's message slot

@@ -165,28 +165,42 @@ void Ym2149::FullReset() {
     s_.resetRequest = 0;
 }
 
+// A tone period below 6 holds the channel high; a noise period below 3 stops the noise.
 void Ym2149::SetTone(unsigned ch) {
     const uint32_t period = (s_.regs[2 * ch + 1] << 8) + s_.regs[2 * ch];
-    if (period < 6) {
-        s_.toneStep[ch] = 0;
-        s_.tonePhase[ch] = 0x80000000;  // held high
-        return;
-    }
     s_.toneStep[ch] =
-        static_cast<uint32_t>(static_cast<double>(ym::kChipClock) /
-                              (static_cast<double>(ym::kOutputRate) * period * 8.0) * 2147483648.0);
+        period < 6
+            ? 0
+            : static_cast<uint32_t>(static_cast<double>(ym::kChipClock) /
+                                    (static_cast<double>(ym::kOutputRate) * period * 8.0) * 2147483648.0);
 }
 
 void Ym2149::SetNoise() {
     const uint32_t period = s_.regs[6];
-    if (period < 3) {
-        s_.noiseStep = 0;
-        s_.noiseAccumulator = 0;
-        s_.noiseOutput = 0xFFFF;
-        return;
+    s_.noiseStep =
+        period < 3 ? 0
+                   : static_cast<uint32_t>(static_cast<double>(ym::kChipClock) /
+                                           (static_cast<double>(ym::kOutputRate) * period * 8.0) * 32768.0);
+}
+
+void Ym2149::SetMixer() {
+    for (unsigned ch = 0; ch < 3; ++ch) {
+        s_.toneOff[ch] = (s_.regs[7] >> ch & 1) ? 0xFFFF : 0;
+        s_.noiseOff[ch] = (s_.regs[7] >> (ch + 3) & 1) ? 0xFFFF : 0;
     }
-    s_.noiseStep = static_cast<uint32_t>(static_cast<double>(ym::kChipClock) /
-                                         (static_cast<double>(ym::kOutputRate) * period * 8.0) * 32768.0);
+}
+
+// What follows from the registers and the envelope's place, as the writes would have set it.
+void Ym2149::Derive() {
+    for (unsigned ch = 0; ch < 3; ++ch) {
+        SetTone(ch);
+        SetVolume(ch);
+    }
+    SetNoise();
+    SetMixer();
+    SetEnvelope();
+    s_.shape = s_.regs[13];
+    s_.envelopeLevel = kVolume[kEnvelope[s_.shape][s_.envelopeRepeat * 32 + (s_.envelopePhase >> 27)]];
 }
 
 void Ym2149::SetEnvelope() {
@@ -214,15 +228,14 @@ void Ym2149::WriteRegister(unsigned reg, uint8_t value) {
         case 4:
         case 5:
             SetTone(reg / 2);
+            if (s_.toneStep[reg / 2] == 0) s_.tonePhase[reg / 2] = 0x80000000;  // held high
             break;
         case 6:
             SetNoise();
+            if (s_.noiseStep == 0) s_.noiseAccumulator = 0, s_.noiseOutput = 0xFFFF;
             break;
         case 7:
-            for (unsigned ch = 0; ch < 3; ++ch) {
-                s_.toneOff[ch] = (value >> ch & 1) ? 0xFFFF : 0;
-                s_.noiseOff[ch] = (value >> (ch + 3) & 1) ? 0xFFFF : 0;
-            }
+            SetMixer();
             break;
         case 8:
         case 9:
@@ -305,39 +318,20 @@ void Ym2149::Render(const YmWrite* list, int32_t* output, int32_t count, int32_t
 
 void Ym2149::Save(StateWriter& out) const {
     out.BeginSection("YM  ");
-    for (uint32_t v : s_.regs) out.Put(v);
-    for (int ch = 0; ch < 3; ++ch) out.Put(s_.tonePhase[ch]);
-    for (uint32_t v : {s_.noiseAccumulator, s_.noiseShift, s_.noiseOutput, s_.envelopePhase,
-                       s_.envelopeRepeat, s_.shapeWritten, s_.resetRequest})
-        out.Put(v);
+    out(s_);
 }
 
-// The steps, masks and levels follow from the registers; only the running values are stored.
 bool Ym2149::Load(StateReader& in, bool commit) {
-    uint32_t regs[14], phases[3], noiseAccumulator, noiseShift, noiseOutput, envelopePhase, repeat, written,
-        reset;
-    if (!in.BeginSection("YM  ")) return false;
-    bool ok = true;
-    for (uint32_t& v : regs) ok = ok && in.Get(v);
-    for (uint32_t& v : phases) ok = ok && in.Get(v);
-    for (uint32_t* v :
-         {&noiseAccumulator, &noiseShift, &noiseOutput, &envelopePhase, &repeat, &written, &reset})
-        ok = ok && in.Get(*v);
-    if (!ok || !in.EndSection()) return false;
+    State s;
+    if (!in.BeginSection("YM  ") || !in(s).EndSection()) return false;
     for (int i = 0; i < 14; ++i)
-        if ((regs[i] & ~uint32_t{kWidth[i]}) != 0) return false;
-    if (noiseShift >= (1u << 17) || (noiseOutput != 0 && noiseOutput != 0xFFFF) || repeat > 1 ||
-        written > 1 || reset > 1 || noiseAccumulator >= 0x20000)
+        if ((s.regs[i] & ~uint32_t{kWidth[i]}) != 0) return false;
+    if (s.noiseShift >= (1u << 17) || (s.noiseOutput != 0 && s.noiseOutput != 0xFFFF) ||
+        s.envelopeRepeat > 1 || s.shapeWritten > 1 || s.resetRequest > 1 || s.noiseAccumulator >= 0x20000)
         return false;
     if (!commit) return true;
-    for (unsigned reg = 0; reg < 14; ++reg)
-        if (reg != 13) WriteRegister(reg, static_cast<uint8_t>(regs[reg]));
-    s_.regs[13] = s_.shape = regs[13];
-    for (int ch = 0; ch < 3; ++ch) s_.tonePhase[ch] = phases[ch];
-    s_.noiseAccumulator = noiseAccumulator, s_.noiseShift = noiseShift, s_.noiseOutput = noiseOutput;
-    s_.envelopePhase = envelopePhase, s_.envelopeRepeat = repeat, s_.shapeWritten = written;
-    s_.resetRequest = reset;
-    s_.envelopeLevel = kVolume[kEnvelope[s_.shape][s_.envelopeRepeat * 32 + (s_.envelopePhase >> 27)]];
+    s_ = s;
+    Derive();
     return true;
 }
 

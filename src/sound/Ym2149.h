@@ -149,7 +149,9 @@ private:
     void FullReset();
     void SetTone(unsigned channel);
     void SetNoise();
+    void SetMixer();
     void SetEnvelope();
+    void Derive();
     void SetVolume(unsigned channel);
     int32_t Sample();
 
@@ -164,6 +166,13 @@ private:
         uint32_t envelopeStep = 0, envelopePhase = 0, envelopeRepeat = 0, shape = 0;
         uint32_t shapeWritten = 0;
         uint32_t resetRequest = 0;
+        // What a save state keeps: the registers and the running values. The steps, masks and
+        // levels follow from them (Derive).
+        template <class Archive>
+        void Fields(Archive& a) {
+            a(regs)(tonePhase)(noiseAccumulator)(noiseShift)(noiseOutput)(envelopePhase)(envelopeRepeat);
+            a(shapeWritten)(resetRequest);
+        }
     } s_;
     uint32_t sampleStep_ = 0;  // 1/4096 CPU cycles per sample in the current block
     int32_t blockMin_ = 0, blockMax_ = 0;

@@ -90,7 +90,8 @@ void RecordPage::StopSound() {
 
 void RecordPage::RecordFrame(const int16_t* samples, int32_t count) {
     if (recorder_ != nullptr && machine_ != nullptr)
-        recorder_->RecordFrame(samples, count, machine_->Ym().synth, machine_->Overlay());
+        recorder_->RecordFrame(samples, count, machine_->Scheduler().LastFrameCycles(), machine_->Ym().synth,
+                               machine_->Overlay());
 }
 
 }  // namespace vexil

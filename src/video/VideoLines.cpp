@@ -16,15 +16,17 @@ void VideoLines::PowerOn() {
 void VideoLines::NewFrame() {
     starts_[0] = 0;
     decided_ = 0;
+    ++changes_;
     complete_ = false;
 }
 
-void VideoLines::DecideLines(Cycles time) {
+void VideoLines::DecideFrom(Cycles time) {
     while (!complete_ && starts_[decided_] + kLineDecisionPoint <= time) {
         const LineTiming& t = kLineTimings[timing_];
         timings_[decided_] = timing_;
         starts_[decided_ + 1] = starts_[decided_] + t.cycles;
         ++decided_;
+        ++changes_;
         if (decided_ >= t.lines || decided_ == kMaxFrameLines) complete_ = true;
     }
 }
@@ -33,13 +35,9 @@ void VideoLines::SetTiming(Cycles time, VideoTiming timing) {
     if (timing == timing_) return;
     DecideLines(time);
     timing_ = timing;
+    ++changes_;
     // The budget the CPU runs was cut to events that may now come sooner.
     if (CpuRunning()) CpuEndSlice();
-}
-
-Cycles VideoLines::LineStart(int32_t line) const {
-    if (line <= decided_) return starts_[std::max(line, 0)];
-    return starts_[decided_] + (line - decided_) * kLineTimings[timing_].cycles;
 }
 
 int32_t VideoLines::LineAt(Cycles time) {
@@ -53,12 +51,6 @@ int32_t VideoLines::LineAt(Cycles time) {
     }
     const Cycles* after = std::upper_bound(starts_, starts_ + decided_ + 1, time);
     return std::max<int32_t>(static_cast<int32_t>(after - starts_) - 1, 0);
-}
-
-Cycles VideoLines::FrameEnd() const {
-    if (complete_) return starts_[decided_];
-    const LineTiming& t = kLineTimings[timing_];
-    return starts_[decided_] + std::max(t.lines - decided_, 1) * t.cycles;
 }
 
 int32_t VideoLines::FinishFrame() {
@@ -99,6 +91,7 @@ bool VideoLines::Load(StateReader& in, bool commit) {
     timing_ = static_cast<VideoTiming>(timing);
     complete_ = complete != 0;
     decided_ = decided;
+    ++changes_;
     std::memcpy(starts_, starts, sizeof starts);
     std::memcpy(timings_, timings, sizeof timings);
     return true;

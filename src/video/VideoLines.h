@@ -60,20 +60,33 @@ public:
     VideoTiming Timing() const { return timing_; }  // as the registers give it now
 
     // Fixes every line whose decision point lies at or before `time`.
-    void DecideLines(Cycles time);
+    void DecideLines(Cycles time) {
+        if (!complete_ && starts_[decided_] + kLineDecisionPoint <= time) DecideFrom(time);
+    }
     // The line holding frame cycle `time` (deciding the lines up to it), its start and its
     // timing; a line not yet decided takes the timing in force now.
     int32_t LineAt(Cycles time);
-    Cycles LineStart(int32_t line) const;
+    Cycles LineStart(int32_t line) const {
+        // A decided line's start is known; the lines after them follow at today's length.
+        const int32_t known = line < decided_ ? line : decided_;
+        return starts_[known > 0 ? known : 0] + (line - known) * kLineTimings[timing_].cycles;
+    }
     VideoTiming LineTimingOf(int32_t line) const {
         return line >= 0 && line < decided_ ? static_cast<VideoTiming>(timings_[line]) : timing_;
     }
     // The frame cycle the frame ends at, as far as its lines are decided.
-    Cycles FrameEnd() const;
+    Cycles FrameEnd() const {
+        if (complete_) return starts_[decided_];
+        const LineTiming& t = kLineTimings[timing_];
+        return starts_[decided_] + (t.lines - decided_ > 1 ? t.lines - decided_ : 1) * t.cycles;
+    }
     // The frame's lines so far: a start for each decided line and the one after it.
     int32_t Decided() const { return decided_; }
     bool Complete() const { return complete_; }
     const Cycles* Starts() const { return starts_; }
+    // Counts every change to the lines' starts or the timing in force, so that a reader can
+    // keep what it derived from them until the next (it is not part of the state).
+    uint32_t Changes() const { return changes_; }
     const uint8_t* Timings() const { return timings_; }
 
     // Decides what is left of the frame (it has ended) and returns its line count; then
@@ -85,11 +98,14 @@ public:
     bool Load(StateReader& in, bool commit);  // false: values no frame can have
 
 private:
+    void DecideFrom(Cycles time);
+
     VideoTiming timing_ = kTiming50Hz;
     Cycles starts_[kMaxFrameLines + 1] = {};
     uint8_t timings_[kMaxFrameLines] = {};
     int32_t decided_ = 0;
     bool complete_ = false;
+    uint32_t changes_ = 0;
 };
 
 }  // namespace vexil

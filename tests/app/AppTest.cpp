@@ -95,6 +95,12 @@ TEST_F(AppTest, RunStartsTheMachineAndF12ReturnsToTheLastPickedPage) {
     for (int i = 0; i < 5; ++i) TurnWith({});
     EXPECT_EQ(app.FramesRun(), 5);
     EXPECT_EQ(host_.presents, 5);
+    // The pace line's machine time is the machine's own clock, whatever rate the ROM chose
+    // (this US EmuTOS switches to 60 Hz), up to the last instruction's overrun of the frame.
+    EXPECT_NEAR(app.MachineSeconds(),
+                static_cast<double>(app.CurrentMachine()->Scheduler().CyclesRun()) / kCpuClockHz,
+                200.0 / kCpuClockHz);
+    EXPECT_LT(app.MachineSeconds(), 5 / 50.0);
     TurnWith({host::kKeyF12});
     EXPECT_EQ(app.State(), kStateMenu);
     EXPECT_FALSE(host_.acquired);

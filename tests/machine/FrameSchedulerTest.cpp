@@ -405,6 +405,46 @@ TEST_F(FrameSchedulerTest, ChipEventsTakeTheirSourcesPlaceOnEqualTimes) {
     EXPECT_EQ(PostsAt(2).back(), 528);
 }
 
+// Events of one source run in registration order whichever else is registered between them; a
+// handler's changes to the events still ahead of the pass take effect in the same pass.
+struct LoggedEvent {
+    FrameScheduler* scheduler;
+    std::vector<char>* log;
+    char name;
+    int event = -1;
+    int schedules = -1, cancels = -1;  // events this one schedules now or cancels when it runs
+};
+
+void LogEvent(void* context, Cycles due) {
+    auto* e = static_cast<LoggedEvent*>(context);
+    e->log->push_back(e->name);
+    if (e->schedules >= 0) e->scheduler->events.Schedule(e->schedules, due);
+    if (e->cancels >= 0) e->scheduler->events.Cancel(e->cancels);
+}
+
+TEST_F(FrameSchedulerTest, EventsOfOneSourceRunInRegistrationOrder) {
+    std::vector<char> log;
+    const std::pair<EventKind, char> registered[] = {{kEventAcia, 'a'},   {kEventFdc, 'F'}, {kEventAcia, 'b'},
+                                                     {kEventTimerD, 'U'}, {kEventFdc, 'G'}, {kEventAcia, 'c'},
+                                                     {kEventAcia, 'd'}};
+    std::vector<LoggedEvent> events;
+    for (const auto& [kind, name] : registered) events.push_back({&s, &log, name});
+    for (size_t n = 0; n < events.size(); ++n)
+        events[n].event = s.events.RegisterEvent(registered[n].first, LogEvent, &events[n]);
+    events[0].schedules = 5;  // a: schedules c, due at once
+    events[0].cancels = 2;    // and cancels b
+    events[5].schedules = 0;  // c: schedules a again, which has had its turn in this pass
+    for (int n : {0, 1, 2, 3, 4, 6}) s.events.Schedule(n, 8);
+    g_cpu.clock = 8;  // before the first HBL: one pass
+    EXPECT_GT(s.ServiceEvents(), 0);
+    EXPECT_EQ(std::string(log.begin(), log.end()), "FGacdU");
+    EXPECT_TRUE(s.events.Scheduled(0));
+    EXPECT_FALSE(s.events.Scheduled(2));
+    g_cpu.clock = 12;
+    EXPECT_GT(s.ServiceEvents(), 0);
+    EXPECT_EQ(std::string(log.begin(), log.end()), "FGacdUac");
+}
+
 TEST_F(FrameSchedulerTest, EventSlotsAreLimited) {
     FakeChip chip(&s, &mfp);
     for (int n = 0; n < kMaxChipEvents; ++n)

@@ -13,7 +13,8 @@ using Format = SoundRecorder::Format;
 
 // The YM6 file as the format describes it, built here from its fields: 14 registers per frame
 // given frame after frame, stored register after register with 14 and 15 as zeros.
-Bytes ExpectedYm6(const std::vector<std::array<uint8_t, 14>>& frames, const std::string& name) {
+Bytes ExpectedYm6(const std::vector<std::array<uint8_t, 14>>& frames, const std::string& name,
+                  uint32_t frameRate = 50) {
     Bytes file;
     test::Text(file, "YM6!");
     file.insert(file.end(), {0x4C, 0x65, 0x4F, 0x6E, 0x41, 0x72, 0x44, 0x21});
@@ -21,7 +22,7 @@ Bytes ExpectedYm6(const std::vector<std::array<uint8_t, 14>>& frames, const std:
     test::Be(file, 1, 4);  // interleaved
     test::Be(file, 0, 2);
     test::Be(file, 2000000, 4);
-    test::Be(file, 50, 2);
+    test::Be(file, frameRate, 2);
     test::Be(file, 0, 4);
     test::Be(file, 0, 2);
     for (const char* text : {name.c_str(), "Unknown.", "Generated with Vexil"}) {
@@ -44,7 +45,7 @@ protected:
     // Sets the chip's registers as a frame's writes would, then hands the frame's end over.
     void Frame(SoundRecorder& recorder, std::initializer_list<std::pair<unsigned, uint8_t>> writes) {
         for (const auto& [reg, value] : writes) ym_.WriteRegister(reg, value);
-        recorder.RecordFrame(samples_.data(), 881, ym_, overlay_);
+        recorder.RecordFrame(samples_.data(), 881, frameCycles_, ym_, overlay_);
     }
     bool Showing(const std::string& text) const {
         for (int slot = 0; slot < StatusOverlay::kSlots; ++slot)
@@ -52,6 +53,7 @@ protected:
         return false;
     }
     std::string folder_;
+    Cycles frameCycles_ = kCyclesPerFrame;
     Ym2149 ym_;
     StatusOverlay overlay_;
     std::vector<int16_t> samples_ = std::vector<int16_t>(881, 0);
@@ -78,6 +80,30 @@ TEST_F(SoundRecorderTest, YmFileHoldsTheRegistersOfEachFrame) {
     EXPECT_EQ(Names(), std::vector<std::string>{"sound"});
     EXPECT_TRUE(Showing("sound/song_000.ym is saved."));
 }
+
+// The player plays a register set per frame at the rate the machine's frames ran when the
+// recording began: 50, 60 or 71 a second for 313 lines of 512 cycles, 263 of 508, 501 of 224.
+class SoundRecorderRateTest : public SoundRecorderTest,
+                              public testing::WithParamInterface<std::pair<Cycles, uint32_t>> {};
+
+TEST_P(SoundRecorderRateTest, YmFileSaysTheFrameRate) {
+    frameCycles_ = GetParam().first;
+    SoundRecorder recorder(Format::kYm, folder_, false, ym_, overlay_);
+    Frame(recorder, {{8, 0x0F}});
+    frameCycles_ = kCyclesPerFrame;  // a later switch of mode leaves the file's rate
+    Frame(recorder, {});
+    ASSERT_TRUE(recorder.Finish(overlay_)) << recorder.Error();
+    std::vector<std::array<uint8_t, 14>> frames(2);
+    frames[0][7] = frames[1][7] = 0x7F;  // the mixer as the chip's reset leaves it
+    frames[0][8] = frames[1][8] = 0x0F, frames[1][13] = 0xFF;
+    EXPECT_EQ(test::ReadAll(folder_ + "/song_000.ym"),
+              ExpectedYm6(frames, "sound/song_000.ym", GetParam().second));
+}
+
+INSTANTIATE_TEST_SUITE_P(Timings, SoundRecorderRateTest,
+                         testing::Values(std::pair<Cycles, uint32_t>{313 * 512, 50},
+                                         std::pair<Cycles, uint32_t>{263 * 508, 60},
+                                         std::pair<Cycles, uint32_t>{501 * 224, 71}));
 
 // "Wait YM write": frames with every tone and noise off, or with all three volumes at 0, are
 // not recorded and do not count; the first audible frame starts the recording.

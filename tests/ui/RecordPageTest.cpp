@@ -51,6 +51,27 @@ TEST_F(RecordPageTest, RecordsTheMachinesSoundUntilStopped) {
     EXPECT_EQ(page_.Status(), "");
 }
 
+// A YM recording of a machine running at 60 Hz: a register set for each frame run, played at
+// 60 frames a second.
+TEST_F(RecordPageTest, YmRecordingAt60HzSaysSoInItsHeader) {
+    const uint8_t loop[] = {0x60, 0xFE};  // bra.s *
+    machine_.LoadBytes(0x1000, loop, sizeof loop);
+    machine_.PokeLong(0, 0x8000);
+    machine_.PokeLong(4, 0x1000);
+    machine_.Reset(false);
+    machine_.GetShifter().WriteByte(0xFF820A, 0, 0);  // sync bit 1 clear: 60 Hz
+    page_.wav = false;
+    page_.waitYmWrite = false;
+    page_.ToggleSoundRecording();
+    ASSERT_EQ(machine_.RunFrames(37), kRunBudgetSpent);
+    EXPECT_EQ(machine_.Scheduler().LastFrameCycles(), 263 * 508);
+    page_.ToggleSoundRecording();
+    const test::Bytes file = test::ReadAll(Path("sound/song_000.ym"));
+    ASSERT_GT(file.size(), 34u);
+    EXPECT_EQ(file[12] << 24 | file[13] << 16 | file[14] << 8 | file[15], 37);  // frames
+    EXPECT_EQ(file[26] << 8 | file[27], 60);                                    // player rate
+}
+
 TEST_F(RecordPageTest, YmRecordingStoppedWhileWaitingIsCanceled) {
     page_.wav = false;
     page_.ToggleSoundRecording();

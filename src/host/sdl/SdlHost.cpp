@@ -661,7 +661,7 @@ int RunWindowed(const std::function<WindowedRun(const Devices&)>& run, bool repo
     }
     int status = 0;
     int64_t frames = 0;
-    double running = 0, deviceRate = 0;
+    double running = 0, machineSeconds = 0, deviceRate = 0;
     const auto start = std::chrono::steady_clock::now();
     {
         SdlHost host;
@@ -669,6 +669,7 @@ int RunWindowed(const std::function<WindowedRun(const Devices&)>& run, bool repo
         status = result.status;
         frames = result.frames;
         running = result.running;
+        machineSeconds = result.machineSeconds;
         deviceRate = host.SoundDeviceRate();
     }
     SDL_Quit();
@@ -680,7 +681,7 @@ int RunWindowed(const std::function<WindowedRun(const Devices&)>& run, bool repo
         std::fprintf(out,
                      "%lld frames (%.1f s of machine time) in %.2f s; running %.2f s, %.2f frames/s; "
                      "sound device %.0f samples/s\n",
-                     static_cast<long long>(frames), static_cast<double>(frames) / 50.0, seconds, running,
+                     static_cast<long long>(frames), machineSeconds, seconds, running,
                      running > 0 ? static_cast<double>(frames) / running : 0.0, deviceRate);
     }
     return status;

@@ -16,6 +16,7 @@ struct WindowedRun {
     int status = 0;
     int64_t frames = 0;
     double running = 0;
+    double machineSeconds = 0;  // the machine time the frames took
 };
 
 // Opens SDL and hands its devices to `run` (the application). Without a display it says so on
