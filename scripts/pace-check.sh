@@ -16,7 +16,7 @@ for sync in 0 1; do
     pid=$!
     window=$(timeout 20 xdotool search --sync --name '^Vexil 1\.00$' | head -n 1)
     sleep 1
-    xdotool mousemove --window "$window" 415 24 click 1
+    xdotool mousemove --window "$window" 519 24 click 1
     wait "$pid" || { echo "vexil exited $?"; cat "$tmp/err"; exit 1; }
     pid=
     echo "ForceVBLSync=$sync: $(tail -n 1 "$tmp/out")"

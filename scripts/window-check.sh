@@ -34,7 +34,7 @@ finish() {
 # 1. Run (the fifth item of the bar) starts the bundled EmuTOS; --frames ends the run.
 start --frames 50
 [ "$(xdotool getwindowgeometry "$window" | awk '/Geometry/ {print $2}')" = 800x600 ] || fail "window size"
-xdotool mousemove --window "$window" 415 24 click 1
+xdotool mousemove --window "$window" 519 24 click 1
 finish || fail "the run after Run exited $?"
 grep -q '^50 frames' "$tmp/out" || fail "Run did not start the machine: $(cat "$tmp/out")"
 grep -q '^\[ROMS\]' "$settings" || fail "settings not saved after the run"
@@ -52,7 +52,7 @@ grep -q '^\[ROMS\]' "$settings" || fail "settings not saved after closing the wi
 # capture shows the still screen however slowly the host runs.
 printf '[Graphics]\nbAskFullscreen = 0\n[Machine]\ng_softwareMode = 0\n' >"$settings"
 start --frames 400 --screenshot "$tmp/shot.tga"
-xdotool mousemove --window "$window" 415 24 click 1
+xdotool mousemove --window "$window" 519 24 click 1
 for _ in $(seq 1 600); do
     grep -q '^frame 300$' "$tmp/out" && break
     kill -0 "$pid" 2>/dev/null || break
@@ -92,7 +92,7 @@ grep -q "Directory = \"$tmp/disks/\"" "$settings" || fail "the disk page lost it
 # preview in the window (at 24,100 under the bar) is the picture of the file.
 printf '[Graphics]\nbAskFullscreen = 0\n' >"$settings"
 start
-xdotool mousemove --window "$window" 415 24 click 1
+xdotool mousemove --window "$window" 519 24 click 1
 sleep 3
 timeout 5 xdotool windowfocus --sync "$window" || true
 xdotool keydown F12
