@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/Bytes.h"
 #include "core/Sha256.h"
 #include "floppy/ImageStream.h"
 
@@ -25,13 +26,6 @@ constexpr uint32_t kMaxSizeOnlySectors = 1826;
 constexpr uint32_t kMaxHighDensitySectors = 36;
 constexpr size_t kDimHeaderSize = 32;
 constexpr size_t kMsaHeaderSize = 10;
-
-uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 // Swaps each byte pair: file order to host word order.
 void SwapPairs(uint8_t* data, size_t length) {

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/Bytes.h"
 #include "core/Crc32.h"
 #include "core/Sha256.h"
 #include "floppy/DiskImage.h"
@@ -35,19 +36,6 @@ constexpr uint8_t kStoredFlags =
     kSectorIdCrcError | kSectorDataCrcError | kSectorDeleted | kSectorNoData | kSectorWritten;
 constexpr size_t kOverlayMaxFile = DiskImage::kMaxOverlayFile;
 constexpr uint8_t kAddressMark = 0xFE;
-
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v), Put16(p + 2, v >> 16);
-}
-uint32_t Get16(const uint8_t* p) {
-    return p[0] | uint32_t{p[1]} << 8;
-}
-uint32_t Get32(const uint8_t* p) {
-    return Get16(p) | Get16(p + 2) << 16;
-}
 
 std::string BaseName(const std::string& path) {
     const size_t cut = path.find_last_of("/\\");
@@ -243,8 +231,8 @@ namespace {
 size_t Serialise(uint8_t* out, const auto& entries, const SectorId* allIds, const uint8_t* allData,
                  uint32_t present) {
     std::memcpy(out, kOverlayMagic, 8);
-    Put32(out + 8, kOverlayVersion);
-    Put32(out + 12, present);
+    PutLe32(out + 8, kOverlayVersion);
+    PutLe32(out + 12, present);
     size_t p = kOverlayHeader;
     for (size_t t = 0; t < kOverlayTracks; ++t) {
         if (!entries[t].present) continue;
@@ -254,10 +242,10 @@ size_t Serialise(uint8_t* out, const auto& entries, const SectorId* allIds, cons
         p += 4;
         for (uint32_t n = 0; n < entries[t].count; ++n, p += kOverlayIdBytes) {
             const SectorId& id = ids[n];
-            Put16(out + p, id.position);
-            Put16(out + p + 2, id.dataGap);
+            PutLe16(out + p, id.position);
+            PutLe16(out + p + 2, id.dataGap);
             out[p + 4] = id.track, out[p + 5] = id.side, out[p + 6] = id.number, out[p + 7] = id.sizeCode;
-            Put16(out + p + 8, id.crc);
+            PutLe16(out + p + 8, id.crc);
             out[p + 10] = id.flags & kStoredFlags, out[p + 11] = 0;
         }
         for (uint32_t n = 0; n < entries[t].count; ++n) {
@@ -266,7 +254,7 @@ size_t Serialise(uint8_t* out, const auto& entries, const SectorId* allIds, cons
             p += ids[n].Size();
         }
     }
-    Put32(out + p, Crc32(out, p));
+    PutLe32(out + p, Crc32(out, p));
     return p + 4;
 }
 }  // namespace
@@ -303,15 +291,15 @@ bool DiskImage::ApplyOverlay(const uint8_t* bytes, size_t length, std::string& e
         error = "not an overlay file";
         return false;
     }
-    if (Get32(bytes + 8) != kOverlayVersion) {
-        error = "overlay version " + std::to_string(Get32(bytes + 8)) + " is not known";
+    if (Le32(bytes + 8) != kOverlayVersion) {
+        error = "overlay version " + std::to_string(Le32(bytes + 8)) + " is not known";
         return false;
     }
-    if (Crc32(bytes, length - 4) != Get32(bytes + length - 4)) {
+    if (Crc32(bytes, length - 4) != Le32(bytes + length - 4)) {
         error = "its checksum is wrong";
         return false;
     }
-    const uint32_t tracks = Get32(bytes + 12);
+    const uint32_t tracks = Le32(bytes + 12);
     if (tracks > kOverlayTracks) {
         error = "too many tracks";
         return false;
@@ -336,10 +324,10 @@ bool DiskImage::ApplyOverlay(const uint8_t* bytes, size_t length, std::string& e
             for (uint32_t n = 0; n < count; ++n) {
                 const uint8_t* e = bytes + p + n * kOverlayIdBytes;
                 SectorId id;
-                id.position = Get16(e);
-                id.dataGap = Get16(e + 2);
+                id.position = Le16(e);
+                id.dataGap = Le16(e + 2);
                 id.track = e[4], id.side = e[5], id.number = e[6], id.sizeCode = e[7];
-                id.crc = static_cast<uint16_t>(Get16(e + 8));
+                id.crc = Le16(e + 8);
                 id.flags = e[10];
                 if (id.position >= kTrackBytes || id.sizeCode > 3 || (id.flags & ~kStoredFlags) || e[11] != 0)
                     return error = "a sector entry is out of range", false;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 
+#include "core/Bytes.h"
 #include "core/Crc32.h"
 #include "floppy/Inflate.h"
 
@@ -21,13 +22,6 @@ constexpr size_t kPageSize = 32768;
 constexpr size_t kMaxPages = 2048;  // 64 MiB
 // Above this an entry is inflated into a temporary file rather than memory pages.
 constexpr uint64_t kMemoryStoreLimit = 262143;
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Le32(const uint8_t* p) {
-    return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16;
-}
 
 bool SeekFile(std::FILE* f, uint64_t offset) {
     return offset <= static_cast<uint64_t>(INT64_MAX) &&

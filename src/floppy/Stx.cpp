@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/Bytes.h"
+
 namespace vexil {
 namespace {
 
@@ -12,13 +14,6 @@ constexpr size_t kDescriptorSize = 16;
 constexpr uint16_t kFlagDescriptors = 0x01, kFlagImage = 0x40, kFlagSyncOffset = 0x80;
 constexpr uint8_t kStxCrcError = 0x08, kStxNoRecord = 0x10, kStxDeleted = 0x20, kStxFuzzy = 0x80;
 constexpr uint32_t kMaxCylinder = 85;
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 }  // namespace
 
