@@ -667,8 +667,12 @@ bool FloppyController::LoadOverlays(StateReader& in, bool commit) {
         const uint8_t* bytes = length ? in.View(length) : nullptr;
         if (length && bytes == nullptr) return false;
         std::string error;
-        if (length && !DiskImage::CheckOverlay(bytes, length, error)) return false;
-        if (!commit || drive == nullptr || !drive->Inserted()) continue;
+        // The check pass has found each overlay whole: the commit only applies it.
+        if (!commit) {
+            if (length && !DiskImage::CheckOverlay(bytes, length, error)) return false;
+            continue;
+        }
+        if (drive == nullptr || !drive->Inserted()) continue;
         if (length == 0) {
             drive->ForgetChanges();
         } else {
