@@ -176,6 +176,11 @@ bool UnpackState(const std::vector<uint8_t>& file, size_t largest, std::vector<u
     return true;
 }
 
+size_t MostStateFileBytes(size_t largest) {
+    return kStateHeaderBytes + 2u * StatePicture::kMostWidth * StatePicture::kMostHeight +
+           compressBound(static_cast<uLong>(largest)) + kTrailerBytes;
+}
+
 bool ReadStatePicture(const std::vector<uint8_t>& file, StatePicture& picture, std::string& error) {
     Header h;
     if (!CheckHeader(file, h, error)) return false;

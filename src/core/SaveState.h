@@ -116,6 +116,10 @@ StatePicture ShrinkPicture(const uint16_t* pixels, int width, int height, int pi
 // that a hostile file cannot make us allocate more. False with a message otherwise.
 bool UnpackState(const std::vector<uint8_t>& file, size_t largest, std::vector<uint8_t>& sections,
                  std::string& error);
+// The longest file a state whose sections unpack to at most `largest` bytes can be: the
+// header, the largest picture, the sections packed at their worst and the checksum. A longer
+// file is not one, and is not read whole.
+size_t MostStateFileBytes(size_t largest);
 // The header's picture of a file whose header, lengths and checksum are good, without
 // unpacking the sections. False with a message otherwise.
 bool ReadStatePicture(const std::vector<uint8_t>& file, StatePicture& picture, std::string& error);

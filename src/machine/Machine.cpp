@@ -1,7 +1,5 @@
 #include "machine/Machine.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -714,12 +712,8 @@ bool Machine::SaveStateFile(const std::string& path, std::string& error, const S
 }
 
 bool Machine::LoadStateFile(const std::string& path, std::string& error) {
-    // A file larger than the largest state packed at its worst, with the largest picture, is
-    // not one, and is not read whole.
-    const size_t kLimit = kStateHeaderBytes + 2u * StatePicture::kMostWidth * StatePicture::kMostHeight +
-                          compressBound(kLargestState) + 4;
     std::ifstream file(path, std::ios::binary);
-    std::vector<uint8_t> bytes(kLimit + 1);
+    std::vector<uint8_t> bytes(MostStateFileBytes(kLargestState) + 1);
     if (file) file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!file && (file.bad() || !file.eof())) {
         error = "cannot read the save state \"" + path + "\"";

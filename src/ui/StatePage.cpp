@@ -14,11 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A state file is read only as far as the largest one can be: a longer file is damaged.
-constexpr size_t kMostFileBytes = kStateHeaderBytes +
-                                  2u * StatePicture::kMostWidth * StatePicture::kMostHeight + kLargestState +
-                                  kLargestState / 1000 + 64;
-
 std::string LocalTime(fs::file_time_type when) {
     const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
         std::chrono::file_clock::to_sys(when));
@@ -51,8 +46,9 @@ void StatePage::Refresh() {
         const fs::file_time_type written = fs::last_write_time(path, error);
         slot.time = error ? "?" : LocalTime(written);
         const uintmax_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
-        if (error || size == 0 || size > kMostFileBytes) {
-            slot.reason = size > kMostFileBytes ? "not a Vexil save state" : "cannot be read";
+        const size_t most = MostStateFileBytes(kLargestState);
+        if (error || size == 0 || size > most) {
+            slot.reason = size > most ? "not a Vexil save state" : "cannot be read";
             continue;
         }
         std::vector<uint8_t> bytes(static_cast<size_t>(size));
