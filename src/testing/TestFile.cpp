@@ -191,7 +191,7 @@ private:
         std::vector<uint8_t> bytes;
         if (what == "pixel") {
             if (n != 6 || !Count(words[3], 0, 799, v[0]) || !Count(words[4], 0, 599, v[1]) ||
-                words[5].size() != 6 || !ParseHexBytes(words[5], bytes, 3))
+                !ParseHexBytes(words[5], bytes, 3) || bytes.size() != 3)
                 return Fail("expect pixel X Y RRGGBB (X 0-799, Y 0-599)");
             step.kind = TestStep::kExpectPixel;
             step.x = static_cast<int32_t>(v[0]);
@@ -200,7 +200,7 @@ private:
         } else if (what == "region") {
             if (n != 8 || !Count(words[3], 0, 799, v[0]) || !Count(words[4], 0, 599, v[1]) ||
                 !Count(words[5], 1, 800 - v[0], v[2]) || !Count(words[6], 1, 600 - v[1], v[3]) ||
-                words[7].size() != 64 || !ParseHexBytes(words[7], bytes, 32))
+                !ParseHexBytes(words[7], bytes, 32) || bytes.size() != 32)
                 return Fail("expect region X Y W H SHA256 (inside the 800 x 600 picture, 64 hex digits)");
             step.kind = TestStep::kExpectRegion;
             step.x = static_cast<int32_t>(v[0]);

@@ -131,7 +131,12 @@ INSTANTIATE_TEST_SUITE_P(
                              "0 expect region 700 0 200 10 "
                              "0000000000000000000000000000000000000000000000000000000000000000\n",
                              1, "expect region"},
+                      BadRow{"pixel_prefixed_short", "0 expect pixel 1 1 0xABCD\n", 1, "expect pixel"},
                       BadRow{"region_short_hash", "0 expect region 0 0 1 1 abcd\n", 1, "expect region"},
+                      BadRow{"region_prefixed_short",
+                             "0 expect region 0 0 1 1 "
+                             "0x00000000000000000000000000000000000000000000000000000000000000\n",
+                             1, "expect region"},
                       BadRow{"ram_odd_digits", "0 expect ram 0x10 ABC\n", 1, "expect ram"},
                       BadRow{"ram_not_hex", "0 expect ram 0x10 XY\n", 1, "expect ram"},
                       BadRow{"ram_address", "0 expect ram 0x1000000 00\n", 1, "expect ram"},
