@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FuzzFile.h"
+#include "TrackWalk.h"
 #include "core/Crc32.h"
 #include "floppy/DiskImage.h"
 
@@ -36,14 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     disk.ForgetChanges();
     std::string error;
     if (disk.ApplyOverlay(file.data(), file.size(), error)) {
-        static uint8_t track[vexil::kTrackBytes];
-        for (int c = 0; c < 86; ++c) {
-            for (int s = 0; s < 2; ++s) {
-                const vexil::TrackView view = disk.Track(c, s);
-                if (view.count != 0) vexil::BuildTrackBytes(view, disk, track);
-                for (int r = 0; r < 12; ++r) disk.ReadSector(c, s, r);
-            }
-        }
+        vexil::fuzz::ReadEveryTrack(disk);
         if (disk.OverlayBytes() != file) std::abort();
     } else if (error.empty()) {
         std::abort();  // a refusal always says why

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FuzzFile.h"
+#include "TrackWalk.h"
 #include "floppy/DiskImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -14,13 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!vexil::fuzz::WriteScratch(path, file.data(), file.size())) return 0;
     static vexil::DiskImage disk;
     if (!disk.InsertImage(path)) return 0;
-    static uint8_t track[vexil::kTrackBytes];
-    for (int c = 0; c < 86; ++c) {
-        for (int s = 0; s < 2; ++s) {
-            const vexil::TrackView view = disk.Track(c, s);
-            if (view.count != 0) vexil::BuildTrackBytes(view, disk, track);
-            for (int r = 0; r < 12; ++r) disk.ReadSector(c, s, r);
-        }
-    }
+    vexil::fuzz::ReadEveryTrack(disk);
     return 0;
 }
