@@ -23,7 +23,7 @@ void BM_FastForward(benchmark::State& state) {
     vexil::AppOptions options;
     options.configPath = (dir / "vexil.ini").string();
     options.dataDirectory = (dir / "data").string();
-    options.bundledRoms = {std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img"};
+    options.bundledRoms = {VEXIL_EMUTOS};
     vexil::host::HeadlessHost host;
     int64_t frames = 0;
     {
@@ -62,7 +62,7 @@ void BM_RewindSnapshot(benchmark::State& state) {
     vexil::MachineSettings settings;
     settings.RAMSize = 2;
     vexil::Machine machine(settings);
-    if (!vexil::LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img").ok) {
+    if (!vexil::LoadTosRom(machine, VEXIL_EMUTOS).ok) {
         state.SkipWithError("no EmuTOS");
         return;
     }

@@ -10,12 +10,10 @@
 
 namespace {
 
-const std::string kRom = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 void DisassembleRomStart(benchmark::State& state) {
     vexil::RomImage image;
     std::string error;
-    if (!vexil::LoadRomImage(kRom, image, error)) {
+    if (!vexil::LoadRomImage(VEXIL_EMUTOS, image, error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -31,7 +29,8 @@ BENCHMARK(DisassembleRomStart);
 void ListRomStart(benchmark::State& state) {
     std::FILE* sink = std::fopen("/dev/null", "w");
     for (auto _ : state) {
-        if (vexil::ListRom(kRom, "E00000", "1000", sink, sink) != 0) state.SkipWithError("listing failed");
+        if (vexil::ListRom(VEXIL_EMUTOS, "E00000", "1000", sink, sink) != 0)
+            state.SkipWithError("listing failed");
     }
     std::fclose(sink);
     state.SetItemsProcessed(state.iterations() * 1000);

@@ -59,8 +59,7 @@ void BM_FolderDriveAgainstFloppy(benchmark::State& state) {
         settings.FolderDrive = (base / "drive").string();
         settings.DriveA = (base / "blank.st").string();
         vexil::Machine machine(settings);
-        if (!vexil::LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img").ok ||
-            machine.Reset(true) != 0) {
+        if (!vexil::LoadTosRom(machine, VEXIL_EMUTOS).ok || machine.Reset(true) != 0) {
             state.SkipWithError("EmuTOS did not load");
             break;
         }

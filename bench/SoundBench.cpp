@@ -84,8 +84,8 @@ void BM_HeadlessMachine(benchmark::State& state) {
     settings.YMSound = sound;
     settings.DiskSound = sound;
     auto machine = std::make_unique<vexil::Machine>(settings);
-    if (!vexil::LoadTosRom(*machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img").ok ||
-        machine->Reset(true) != 0 || machine->RunFrames(300) != vexil::kRunBudgetSpent) {
+    if (!vexil::LoadTosRom(*machine, VEXIL_EMUTOS).ok || machine->Reset(true) != 0 ||
+        machine->RunFrames(300) != vexil::kRunBudgetSpent) {
         state.SkipWithError("EmuTOS does not run");
         return;
     }

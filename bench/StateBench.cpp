@@ -15,7 +15,7 @@ namespace {
 constexpr int kDesktopFrames = 1500;
 
 bool Boot(vexil::Machine& machine, benchmark::State& state) {
-    if (!vexil::LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img").ok) {
+    if (!vexil::LoadTosRom(machine, VEXIL_EMUTOS).ok) {
         state.SkipWithError("no EmuTOS");
         return false;
     }

@@ -39,8 +39,7 @@ BENCHMARK(BM_TimerLoadFrames)->Unit(benchmark::kMillisecond);
 
 void BM_EmuTosDesktopFrames(benchmark::State& state) {
     vexil::Machine machine;
-    const vexil::RomLoad rom =
-        vexil::LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img");
+    const vexil::RomLoad rom = vexil::LoadTosRom(machine, VEXIL_EMUTOS);
     if (!rom.ok) {
         state.SkipWithError(rom.message.c_str());
         return;

@@ -49,8 +49,7 @@ BENCHMARK(BM_RenderBusyFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_EmuTosHeadless(benchmark::State& state) {
     vexil::Machine machine;
-    const vexil::RomLoad rom =
-        vexil::LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img");
+    const vexil::RomLoad rom = vexil::LoadTosRom(machine, VEXIL_EMUTOS);
     if (!rom.ok || machine.Reset(true) != 0) {
         state.SkipWithError("the bundled EmuTOS did not load");
         return;

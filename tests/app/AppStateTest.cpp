@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -41,7 +39,7 @@ protected:
             .write(reinterpret_cast<const char*>(image.data()), image.size());
         options_.configPath = (dir_ / "vexil.ini").string();
         options_.dataDirectory = (dir_ / "data").string();
-        options_.bundledRoms = {kEmuTos};
+        options_.bundledRoms = {VEXIL_EMUTOS};
         options_.disk = disk_;
         std::ofstream(options_.configPath) << "[Graphics]\nbAskFullscreen = 0\n";
     }

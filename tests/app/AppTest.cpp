@@ -18,8 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using host::HeadlessHost;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -27,7 +25,7 @@ protected:
         fs::create_directories(dir_);
         options_.configPath = (dir_ / "vexil.ini").string();
         options_.dataDirectory = (dir_ / "data").string();
-        options_.bundledRoms = {kEmuTos};
+        options_.bundledRoms = {VEXIL_EMUTOS};
         Write("[Graphics]\nbAskFullscreen = 0\n");
     }
     void TearDown() override {
@@ -299,9 +297,9 @@ TEST_F(AppTest, ACommandLineRomThatCannotBeReadStopsTheStart) {
 
 TEST_F(AppTest, TheActiveTosEntryComesBeforeTheBundledRom) {
     RomList roms;
-    EXPECT_EQ(ChooseTosRom(options_, roms), kEmuTos);
+    EXPECT_EQ(ChooseTosRom(options_, roms), VEXIL_EMUTOS);
     const std::string copy = (dir_ / "tos.img").string();
-    fs::copy_file(kEmuTos, copy);
+    fs::copy_file(VEXIL_EMUTOS, copy);
     roms.SetActive(roms.Add(copy));
     EXPECT_EQ(ChooseTosRom(options_, roms), copy);
     options_.rom = "/given.img";

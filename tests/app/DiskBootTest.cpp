@@ -23,8 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 class DiskBoot : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,7 +57,7 @@ TEST_F(DiskBoot, EmuTosRunsTheBootProgram) {
         settings.DriveBConnected = machineType == 1;        // the ST with one drive
         Machine machine(settings);
         ASSERT_TRUE(machine.SettingsInsertResult(0)) << machine.SettingsInsertResult(0).message;
-        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
         ASSERT_EQ(machine.Reset(true), 0);
         const uint32_t marker = program_.Symbol("marker");
         int frames = 0;
@@ -104,7 +102,7 @@ TEST_P(DiskBootFiles, EmuTosRunsAnAutoProgramThatReadsAFile) {
     settings.DriveA = path.string();
     Machine machine(settings);
     ASSERT_TRUE(machine.SettingsInsertResult(0)) << machine.SettingsInsertResult(0).message;
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     const uint32_t marker = reader.Symbol("marker");
     for (int frames = 0; frames < 2000 && machine.PeekLong(marker) != reader.Symbol("marker_value");
@@ -128,7 +126,7 @@ TEST(DiskBootEmpty, EmuTosFindsTheEmptyDrives) {
         MachineSettings settings;
         settings.DriveBConnected = driveB;
         Machine machine(settings);
-        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
         ASSERT_EQ(machine.Reset(true), 0);
         ASSERT_EQ(machine.RunFrames(1700), kRunBudgetSpent);
         EXPECT_EQ(machine.PeekLong(0x4C2) & 1, 1u) << "drive A";
@@ -171,7 +169,7 @@ uint32_t Le32(const std::vector<uint8_t>& h, size_t at) {
 
 TEST_F(DiskBoot, TheSquareWaveOfChannelAIsHeardAtItsPeriodsFrequency) {
     HeadlessOptions options;
-    options.romPath = kEmuTos;
+    options.romPath = VEXIL_EMUTOS;
     options.DriveA = disk_;
     options.frames = kBootFrames;
     options.wavPath = (folder_ / "sound.wav").string();
@@ -200,7 +198,7 @@ TEST_F(DiskBoot, TheSquareWaveOfChannelAIsHeardAtItsPeriodsFrequency) {
 
 TEST(DiskBootRefused, ASoundFileThatCannotBeWrittenEndsTheRun) {
     HeadlessOptions options;
-    options.romPath = kEmuTos;
+    options.romPath = VEXIL_EMUTOS;
     options.frames = 2;
     options.wavPath = "/nonexistent/folder/sound.wav";
     std::FILE* sink = std::tmpfile();
@@ -233,7 +231,7 @@ TEST_P(DiskRefused, TheRunEndsAtOnceWithTheReason) {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(GetParam().bytes.data()), GetParam().bytes.size());
     HeadlessOptions options;
-    options.romPath = kEmuTos;
+    options.romPath = VEXIL_EMUTOS;
     options.DriveA = path.string();
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();

@@ -63,7 +63,7 @@ Screenshot RunEmuTos(int frames, const std::string& script = "", uint32_t machin
     const std::string base =
         (std::filesystem::temp_directory_path() / ("vexil-desk-" + std::to_string(::getpid()))).string();
     HeadlessOptions run;
-    run.romPath = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+    run.romPath = VEXIL_EMUTOS;
     run.frames = frames;
     run.Machine = machine;
     run.Monitor = monitor;
@@ -171,7 +171,7 @@ class EmuTosTiming : public ::testing::TestWithParam<EmuTosRow> {};
 TEST_P(EmuTosTiming, RunsAtTheRateOfItsMonitor) {
     const EmuTosRow& row = GetParam();
     Machine machine(MachineSettings{.Monitor = row.monitor});
-    ASSERT_TRUE(LoadTosRom(machine, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img").ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     ASSERT_EQ(machine.RunFrames(300), kRunBudgetSpent);
     const int64_t startCycles = machine.Scheduler().CyclesRun();

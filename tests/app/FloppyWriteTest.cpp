@@ -23,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
 constexpr int kBootFrames = 1500;
 // TOS notices a swap through the write-protect line, sampled every 8-16 VBLs.
 constexpr int kSwapFrames = 20;
@@ -58,7 +57,7 @@ protected:
         settings.DiskSound = false;
         machine_ = std::make_unique<Machine>(settings);
         EXPECT_TRUE(machine_->SettingsInsertResult(0)) << machine_->SettingsInsertResult(0).message;
-        EXPECT_TRUE(LoadTosRom(*machine_, kEmuTos).ok);
+        EXPECT_TRUE(LoadTosRom(*machine_, VEXIL_EMUTOS).ok);
         EXPECT_EQ(machine_->Reset(true), 0);
         return *machine_;
     }

@@ -143,8 +143,7 @@ protected:
     void Write(const std::string& name, const std::string& text) { std::ofstream(folder_ / name) << text; }
     std::string Path(const std::string& name) const { return (folder_ / name).string(); }
     int Command(std::vector<std::string> args) {
-        return RunTestCommand(args, std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img", "Vexil test", out_,
-                              err_);
+        return RunTestCommand(args, VEXIL_EMUTOS, "Vexil test", out_, err_);
     }
     static std::string Text(std::FILE* file) {
         std::rewind(file);

@@ -25,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 class ScratchFolder {
 public:
     ScratchFolder() : path_(fs::temp_directory_path() / ("vexil-state-" + std::to_string(::getpid()))) {
@@ -61,7 +59,7 @@ int Headless(HeadlessOptions options, std::string* errors = nullptr) {
 TEST(SaveState, ARunTakenUpAgainIsTheRunThatNeverStopped) {
     ScratchFolder folder;
     HeadlessOptions run;
-    run.romPath = kEmuTos;
+    run.romPath = VEXIL_EMUTOS;
     // The ST and STE on the colour monitor at 60 Hz, and the ST on the mono one at 71 Hz.
     for (const auto& [machine, monitor] : {std::pair{0u, 0u}, std::pair{1u, 0u}, std::pair{0u, 1u}}) {
         run.Machine = machine;
@@ -241,7 +239,7 @@ class DamagedState : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedState, IsRefusedAndTheMachineGoesOnAsItWas) {
     Machine machine;
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     ASSERT_EQ(machine.RunFrames(20), kRunBudgetSpent);
     const std::vector<uint8_t> good = machine.SaveState();
@@ -261,7 +259,7 @@ TEST(SaveState, TheCommandLineRefusesADamagedFileWithExitStatus1) {
     ScratchFolder folder;
     std::ofstream(folder / "bad", std::ios::binary) << "VEXILSTA and then nothing useful";
     HeadlessOptions run;
-    run.romPath = kEmuTos;
+    run.romPath = VEXIL_EMUTOS;
     run.frames = 1;
     std::string errors;
     run.loadState = folder / "bad";
@@ -410,7 +408,7 @@ TEST(SaveState, AStoredStateOfThisVersionLoadsSavesBackAndRunsOn) {
     ScratchFolder folder;
     {
         Machine machine;
-        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
         std::string error;
         ASSERT_TRUE(machine.LoadState(old, error)) << error;
         // The picture in the header is the command line's; the machine's own file has none.
@@ -424,7 +422,7 @@ TEST(SaveState, AStoredStateOfThisVersionLoadsSavesBackAndRunsOn) {
     std::ofstream(folder / "old", std::ios::binary)
         .write(reinterpret_cast<const char*>(old.data()), old.size());
     HeadlessOptions run;
-    run.romPath = kEmuTos;
+    run.romPath = VEXIL_EMUTOS;
     run.frames = 100;
     run.loadState = folder / "old";
     run.saveState = folder / "from-old";
@@ -445,7 +443,7 @@ TEST(SaveState, AStateOfTheFormerVersionIsRefusedByItsVersion) {
         Gunzip(ReadAll(std::string(VEXIL_SOURCE_DIR) + "/tests/core/data/emutos-ste-300-frames-v4.vst.gz"));
     ASSERT_GT(old.size(), kEmulatedMemoryBytes);
     Machine machine;
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     std::string error;
     EXPECT_FALSE(machine.LoadState(old, error));
     EXPECT_EQ(error, "a save state of format version 4, this program reads version 5");
@@ -455,7 +453,7 @@ TEST(SaveState, AStateOfTheFormerVersionIsRefusedByItsVersion) {
 // short, or followed by more, they do not; the machine is left as it was either way.
 TEST(SaveState, TheChipSectionsAloneAreCheckedWithoutChangingTheMachine) {
     Machine machine;
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     ASSERT_EQ(machine.RunFrames(20), kRunBudgetSpent);
     const std::vector<uint8_t> all = Sections(machine.SaveState());
@@ -496,7 +494,7 @@ TEST_P(StateSize, HoldsTheFittedRamPacked) {
     MachineSettings settings;
     settings.RAMSize = GetParam().ramSize;
     Machine machine(settings);
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     ASSERT_EQ(machine.RunFrames(1500), kRunBudgetSpent);
     const size_t fitted = RamBytesFor(GetParam().ramSize);
@@ -518,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(Machines, StateSize,
 
 TEST(Machine, ASecondMachineIsRefusedAndTheFirstGoesOn) {
     Machine first;
-    ASSERT_TRUE(LoadTosRom(first, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(first, VEXIL_EMUTOS).ok);
     ASSERT_EQ(first.Reset(true), 0);
     EXPECT_THROW(Machine second, std::logic_error);
     EXPECT_TRUE(Machine::Exists());

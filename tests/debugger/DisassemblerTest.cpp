@@ -283,7 +283,7 @@ TEST(DisassemblerObjdump, AgreesOnRandomBytes) {
 }
 
 TEST(DisassemblerObjdump, AgreesOnTheBundledRom) {
-    std::ifstream file(std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img", std::ios::binary);
+    std::ifstream file(VEXIL_EMUTOS, std::ios::binary);
     const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(file), {});
     ASSERT_EQ(bytes.size(), 0x40000u);
     ExpectObjdumpAgrees(bytes, "disassembler-rom.bin");

@@ -12,8 +12,6 @@
 namespace vexil {
 namespace {
 
-const std::string kBundledRom = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 struct Result {
     int code;
     std::string out, err;
@@ -45,7 +43,7 @@ std::string WriteRom(const std::string& name, size_t length, uint32_t base) {
 }
 
 TEST(RomListing, ListsTheBundledRomFromItsBase) {
-    const Result result = List(kBundledRom.c_str(), "0xE00000", "1000");
+    const Result result = List(VEXIL_EMUTOS, "0xE00000", "1000");
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_TRUE(result.err.empty());
     EXPECT_EQ(result.out.rfind("E00000  602E                      bra.s   $E00030\n", 0), 0u)
@@ -54,8 +52,8 @@ TEST(RomListing, ListsTheBundledRomFromItsBase) {
     for (char c : result.out) lines += c == '\n';
     EXPECT_EQ(lines, 1000u);
     // The other spellings of the address, and a listing that runs into the image's end.
-    EXPECT_EQ(List(kBundledRom.c_str(), "$e00000", "1").out, List(kBundledRom.c_str(), "E00000", "1").out);
-    const Result tail = List(kBundledRom.c_str(), "E3FFFE", "50");
+    EXPECT_EQ(List(VEXIL_EMUTOS, "$e00000", "1").out, List(VEXIL_EMUTOS, "E00000", "1").out);
+    const Result tail = List(VEXIL_EMUTOS, "E3FFFE", "50");
     EXPECT_EQ(tail.code, 0);
     EXPECT_EQ(tail.out.rfind("E3FFFE  ", 0), 0u);
     EXPECT_EQ(tail.out.find('\n'), tail.out.size() - 1);
@@ -86,20 +84,18 @@ TEST_P(RomListingRefuses, WithAMessageAndNoListing) {
 INSTANTIATE_TEST_SUITE_P(
     BadInput, RomListingRefuses,
     testing::Values(
-        BadListing{"HexGarbage", kBundledRom.c_str(), "E0000G", "1", "not a hexadecimal address"},
-        BadListing{"EmptyAddress", kBundledRom.c_str(), "", "1", "not a hexadecimal address"},
-        BadListing{"PrefixOnly", kBundledRom.c_str(), "0x", "1", "not a hexadecimal address"},
-        BadListing{"DollarOnly", kBundledRom.c_str(), "$", "1", "not a hexadecimal address"},
-        BadListing{"AddressOverflow", kBundledRom.c_str(), "100000000E00000", "1",
-                   "not a hexadecimal address"},
-        BadListing{"NegativeCount", kBundledRom.c_str(), "E00000", "-1", "not a decimal instruction count"},
-        BadListing{"HexCount", kBundledRom.c_str(), "E00000", "0x10", "not a decimal instruction count"},
-        BadListing{"CountOverflow", kBundledRom.c_str(), "E00000", "99999999999",
-                   "not a decimal instruction count"},
-        BadListing{"EmptyCount", kBundledRom.c_str(), "E00000", "", "not a decimal instruction count"},
-        BadListing{"BelowImage", kBundledRom.c_str(), "DFFFFE", "1", "outside the ROM image"},
-        BadListing{"PastImage", kBundledRom.c_str(), "E40000", "1", "outside the ROM image"},
-        BadListing{"OddAddress", kBundledRom.c_str(), "E00001", "1", "is odd"},
+        BadListing{"HexGarbage", VEXIL_EMUTOS, "E0000G", "1", "not a hexadecimal address"},
+        BadListing{"EmptyAddress", VEXIL_EMUTOS, "", "1", "not a hexadecimal address"},
+        BadListing{"PrefixOnly", VEXIL_EMUTOS, "0x", "1", "not a hexadecimal address"},
+        BadListing{"DollarOnly", VEXIL_EMUTOS, "$", "1", "not a hexadecimal address"},
+        BadListing{"AddressOverflow", VEXIL_EMUTOS, "100000000E00000", "1", "not a hexadecimal address"},
+        BadListing{"NegativeCount", VEXIL_EMUTOS, "E00000", "-1", "not a decimal instruction count"},
+        BadListing{"HexCount", VEXIL_EMUTOS, "E00000", "0x10", "not a decimal instruction count"},
+        BadListing{"CountOverflow", VEXIL_EMUTOS, "E00000", "99999999999", "not a decimal instruction count"},
+        BadListing{"EmptyCount", VEXIL_EMUTOS, "E00000", "", "not a decimal instruction count"},
+        BadListing{"BelowImage", VEXIL_EMUTOS, "DFFFFE", "1", "outside the ROM image"},
+        BadListing{"PastImage", VEXIL_EMUTOS, "E40000", "1", "outside the ROM image"},
+        BadListing{"OddAddress", VEXIL_EMUTOS, "E00001", "1", "is odd"},
         BadListing{"MissingFile", "/nonexistent/tos.img", "E00000", "1", "cannot open"},
         BadListing{"Directory", "/tmp", "E00000", "1", "cannot open"},
         BadListing{"Empty", nullptr, "0", "1", "truncated", 0, 0},

@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 std::string ReadText(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), {}};
@@ -65,7 +63,7 @@ TEST_F(FolderDriveMachine, EmuTosRunsTheAutoProgramFromDriveC) {
     settings.FolderDrive = folder_.string();
     Machine machine(settings);
     ASSERT_TRUE(machine.SettingsFolderError().empty()) << machine.SettingsFolderError();
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     int frames = 0;
     while (frames < kBootFrames && !fs::exists(folder_ / "DONE.DAT")) {
@@ -98,7 +96,7 @@ TEST_P(BootDriveChoice, PicksWhatRuns) {
     settings.DriveA = disk.string();
     settings.BootDrive = boot;
     Machine machine(settings);
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     const uint32_t marker = sector.Symbol("marker"), value = sector.Symbol("marker_value");
     int frames = 0;
@@ -126,7 +124,7 @@ TEST_F(FolderDriveMachine, EmuTosStartsAnAccessoryFromDriveC) {
     MachineSettings settings;
     settings.FolderDrive = folder_.string();
     Machine machine(settings);
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     const fs::path out = folder_ / "ACC.OUT";
     for (int frames = 0; frames < 2500 && !(fs::exists(out) && fs::file_size(out) == 8); frames += 10)
@@ -176,7 +174,7 @@ TEST_F(FolderDriveMachine, AStateWithAFileOpenOnDriveCReadsOnAfterLoading) {
     std::vector<uint8_t> state;
     {
         Machine machine(settings);
-        ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+        ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
         ASSERT_EQ(machine.Reset(true), 0);
         runToStage(machine, 1);
         ASSERT_EQ(machine.PeekLong(pause.Symbol("read1")), first);
@@ -184,7 +182,7 @@ TEST_F(FolderDriveMachine, AStateWithAFileOpenOnDriveCReadsOnAfterLoading) {
         state = machine.SaveState();
     }
     Machine machine(settings);
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     std::string error;
     ASSERT_TRUE(machine.LoadState(state, error)) << error;
@@ -208,7 +206,7 @@ TEST_F(FolderDriveMachine, AStateWithAFileOpenOnDriveCReadsOnAfterLoading) {
 TEST_F(FolderDriveMachine, RunStartsTheProgramOnceTheDesktopIsUp) {
     PutProgram(folder_ / "BIN" / "RUNME.PRG");
     HeadlessOptions options;
-    options.romPath = kEmuTos;
+    options.romPath = VEXIL_EMUTOS;
     options.FolderDrive = folder_.string();
     options.run = "C:\\BIN\\RUNME.PRG";
     options.frames = 2500;
@@ -220,7 +218,7 @@ TEST_F(FolderDriveMachine, RunStartsTheProgramOnceTheDesktopIsUp) {
 
 TEST_F(FolderDriveMachine, HeadlessRefusesAFolderThatIsNone) {
     HeadlessOptions options;
-    options.romPath = kEmuTos;
+    options.romPath = VEXIL_EMUTOS;
     options.FolderDrive = (folder_ / "missing").string();
     options.frames = 1;
     std::FILE* sink = std::tmpfile();

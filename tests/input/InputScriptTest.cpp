@@ -119,7 +119,7 @@ TEST(InputScript, RandomAndCutTextIsRefusedOrParsedWithoutHarm) {
 
 // A scripted EmuTOS run is the same every time: the same RAM and machine state at its end.
 TEST(InputScript, RunsWithOneScriptAreIdentical) {
-    const std::string rom = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+    const std::string rom = VEXIL_EMUTOS;
     std::vector<uint8_t> states[2];
     for (std::vector<uint8_t>& state : states) {
         InputScript script;
@@ -145,7 +145,7 @@ TEST(InputScript, HeadlessRunRefusesABadScript) {
             .string();
     std::ofstream(path) << "1 key down A\n2 key down Nope\n";
     HeadlessOptions options;
-    options.romPath = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+    options.romPath = VEXIL_EMUTOS;
     options.frames = 1;
     options.inputScript = path;
     std::FILE* sink = std::tmpfile();

@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 class DrivesInAState : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -34,7 +32,7 @@ protected:
         settings.DriveA = a;
         settings.DriveB = b;
         auto machine = std::make_unique<Machine>(settings);
-        EXPECT_TRUE(LoadTosRom(*machine, kEmuTos).ok);
+        EXPECT_TRUE(LoadTosRom(*machine, VEXIL_EMUTOS).ok);
         EXPECT_EQ(machine->Reset(true), 0);
         EXPECT_EQ(machine->RunFrames(30), kRunBudgetSpent);
         return machine;

@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     const fs::path path =
         fs::temp_directory_path() / ("vexil-rom-" + std::to_string(::getpid()) + "-" + name);
@@ -41,7 +39,7 @@ class EmuTosRuns : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(EmuTosRuns, TimersAdvanceWithMachineTimeAndNothingCrashes) {
     Machine machine({GetParam(), 2});
-    const RomLoad rom = LoadTosRom(machine, kEmuTos);
+    const RomLoad rom = LoadTosRom(machine, VEXIL_EMUTOS);
     ASSERT_TRUE(rom.ok) << rom.message;
     EXPECT_EQ(rom.base, 0xE00000u);
     ASSERT_EQ(machine.Reset(true), 0);
@@ -77,7 +75,7 @@ class RomRefused : public ::testing::TestWithParam<BadRom> {};
 
 TEST_P(RomRefused, LeavesTheMachineAsItWas) {
     Machine machine;
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     const std::string path = WriteFile(GetParam().name, GetParam().bytes);
     const RomLoad rom = LoadTosRom(machine, path);
     fs::remove(path);
@@ -155,7 +153,7 @@ TEST(Headless, ReportsARefusedRomAndFails) {
 
 TEST(Headless, RunsTheBundledRom) {
     HeadlessOptions options;
-    options.romPath = kEmuTos;
+    options.romPath = VEXIL_EMUTOS;
     options.frames = 10;
     std::FILE* sink = std::tmpfile();
     EXPECT_EQ(RunHeadless(options, sink, sink), 0);

@@ -17,7 +17,6 @@ namespace vexil {
 namespace {
 
 constexpr uint32_t kRamSize512K = 0, kRamSize1M = 1, kRamSize2M = 2, kRamSize4M = 3, kRamSize2M5 = 4;
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
 
 MachineSettings Settings(uint32_t machine, uint32_t ramSize) {
     MachineSettings settings;
@@ -215,7 +214,7 @@ TEST_P(MemorySizing, RoutineFindsTheFittedRam) {
 TEST_P(MemorySizing, EmuTosFindsTheFittedRam) {
     const SizingRow& row = GetParam();
     Machine machine(Settings(row.machine, row.ramSize));
-    ASSERT_TRUE(LoadTosRom(machine, kEmuTos).ok);
+    ASSERT_TRUE(LoadTosRom(machine, VEXIL_EMUTOS).ok);
     ASSERT_EQ(machine.Reset(true), 0);
     ASSERT_EQ(machine.RunFrames(25), kRunBudgetSpent);
     EXPECT_EQ(machine.PeekByte(0x424), row.config);

@@ -28,7 +28,7 @@ protected:
                 .write(reinterpret_cast<const char*>(image.data()),
                        static_cast<std::streamsize>(image.size()));
         }
-        options_.defaultRom = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
+        options_.defaultRom = VEXIL_EMUTOS;
         options_.failureDirectory = folder_.string();
     }
     void TearDown() override { fs::remove_all(folder_); }

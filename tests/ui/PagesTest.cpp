@@ -23,8 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-const std::string kEmuTos = std::string(VEXIL_SOURCE_DIR) + "/roms/etos256us.img";
-
 // A raw image whose boot sector gives its geometry.
 Bytes RawImage(uint16_t sectors, uint16_t perTrack, uint16_t sides) {
     Bytes b(size_t{sectors} * 512, 0);
@@ -58,7 +56,7 @@ protected:
         fs::create_directories(dir_);
         options_.configPath = (dir_ / "vexil.ini").string();
         options_.dataDirectory = (dir_ / "data").string();
-        options_.bundledRoms = {kEmuTos};
+        options_.bundledRoms = {VEXIL_EMUTOS};
         std::ofstream(options_.configPath) << "[Graphics]\nbAskFullscreen = 0\n";
     }
     void TearDown() override {
@@ -166,10 +164,10 @@ TEST_P(RomRecognition, AddsImagesByTheirFirstBytesAndRefusesTheRestWithAMessage)
 
 INSTANTIATE_TEST_SUITE_P(
     Images, RomRecognition,
-    ::testing::Values(RomCase{"emutos.img", [] { return test::ReadFile(kEmuTos); }, "TOS ROM"},
+    ::testing::Values(RomCase{"emutos.img", [] { return test::ReadFile(VEXIL_EMUTOS); }, "TOS ROM"},
                       RomCase{"cut64.img",
                               [] {
-                                  Bytes b = test::ReadFile(kEmuTos);
+                                  Bytes b = test::ReadFile(VEXIL_EMUTOS);
                                   b.resize(64);
                                   return b;
                               },
@@ -196,7 +194,7 @@ TEST_F(PagesTest, RomRowsShowTheHeaderAsTheMachineReadsIt) {
     Start();
     OptionsPage& page = Options();
     page.Add(Write("tos104.img", TosHeader(0x01, 0x04, 0xFC0000, 0x11201985, 0x0005)));
-    page.Add(kEmuTos);
+    page.Add(VEXIL_EMUTOS);
     page.Add(Write("cart.img", Cartridge(0xABCDEF42)));
     page.Add(Write("odd.img", TosHeader(0x01, 0x00, 0xFC0000, 0x01011990, 0x0041)));
     const std::vector<OptionsPage::RomRow> rows = page.Rows();
@@ -232,7 +230,7 @@ TEST_F(PagesTest, TheRomListAndItsActiveEntriesComeBackFromTheSettings) {
     const std::string cart = Write("cart.img", Cartridge(0xFA52235F));
     page.Add(Write("other.img", TosHeader(1, 4, 0xFC0000, 0, 0)));
     page.Add(cart);
-    page.Add(kEmuTos);
+    page.Add(VEXIL_EMUTOS);
     page.SelectRow(0);
     page.SetActive();  // EmuTOS
     page.SelectRow(1);
@@ -273,7 +271,7 @@ TEST_F(PagesTest, ActivatingACartridgeLoadsItBeforeTheResetAndActivatingItAgainC
 TEST_F(PagesTest, SetActiveWithoutASelectionAsksForOneAndDeleteKeepsWhatIsLoaded) {
     Start();
     OptionsPage& page = Options();
-    page.Add(kEmuTos);
+    page.Add(VEXIL_EMUTOS);
     page.notices.clear();
     page.SelectRow(-1);
     page.SetActive();
